@@ -1,0 +1,101 @@
+#include "app/Station.h"
+
+#include "common/BoundTimer.h"
+#include "config/Form1.h"
+#include "config/SettingsFile.h"
+#include "devices/LightBus.h"
+#include "devices/QtSerialPort.h"
+#include "station/Form3.h"
+#include "station/Startup.h"
+
+#include <QPushButton>
+
+
+namespace {
+// Secondary windows stand at 100 twips from the top and the left of the screen.
+constexpr int kTwips100 = 100 * 96 / 1440;
+} // namespace
+
+Station::Station(StationOptions options)
+    : m_dir(options.workDir), m_clock(options.clock ? options.clock : &m_systemClock) {
+    SerialPortFactory make = options.portFactory;
+    if (!make)
+        make = [] { return std::make_unique<QtSerialPort>(); };
+    m_comm1 = make();
+    m_comm2 = make();
+    m_comm3 = make();
+    m_lightBus = std::make_unique<LightBus>(m_settings, *m_comm3, m_timers.Timer5, m_status);
+
+    m_form1 = std::make_unique<Form1>(m_settings);
+    m_form3 = std::make_unique<Form3>(m_weighing, m_readings, m_status);
+
+    Form3& f3 = *m_form3;
+    connect(&f3, &Form3::openSettings, this, [this] { showWindow(m_form1.get()); });
+    connect(&f3, &Form3::refreshRecipes, this, &Station::refreshRecipeList);
+    connect(&f3, &Form3::runClicked, &m_run, &RunControl::run);
+    connect(&f3, &Form3::stopClicked, &m_run, &RunControl::stop);
+    connect(&m_run, &RunControl::backgroundChanged, &f3, &Form3::setBackground);
+    connect(m_form1.get(), &Form1::saveClicked, this, &Station::saveSettings);
+    connect(m_form1.get(), &Form1::mainWindowClicked, this, [this] { showWindow(m_form3.get()); });
+    // Windows that later work provides stay disabled until they exist.
+    f3.Command2->setEnabled(false);
+    f3.Command3->setEnabled(false);
+    f3.Command6->setEnabled(false);
+    m_form1->Command2->setEnabled(false);
+
+    auto bind = [this](TickTimer& t, const char* name, std::function<void()> tick) {
+        auto* b = new BoundTimer(t, std::move(tick), m_form3.get());
+        b->setObjectName(QLatin1String(name));
+        m_boundTimers.push_back(b);
+    };
+    bind(m_timers.Timer1, "Timer1", [] {});
+    bind(m_timers.Timer2, "Timer2", [] {});
+    bind(m_timers.Timer3, "Timer3", [] {});
+    bind(m_timers.Timer4, "Timer4", [this] { m_form3->keepBarcodeFocus(); });
+    bind(m_timers.Timer5, "Timer5", [this] { m_lightBus->tick(); });
+    bind(m_timers.Timer6, "Timer6", [] {});
+}
+
+Station::~Station() = default;
+
+void Station::start() {
+    // The settings window's load: the settings file.
+    if (Outcome o = SettingsFile::load(path(QStringLiteral("set.txt")), m_settings); !o)
+        m_status.report(QStringLiteral("設定檔讀取失敗 %1").arg(o.reason()));
+
+    // The main window's start-up.
+    m_form3->move(kTwips100, kTwips100);
+    const StartupResult r = runStartup(m_settings, {*m_comm1, *m_comm2, *m_comm3}, m_timers, m_run,
+                                       path(QStringLiteral("QUICK.txt")));
+    m_form3->setRecipeEntries(r.recipeEntries);
+    if (!r.failures.isEmpty())
+        m_status.report(QStringLiteral("啟動失敗: %1").arg(r.failures.join(QStringLiteral("; "))));
+}
+
+void Station::setSpeedUp(int factor) {
+    for (BoundTimer* b : m_boundTimers)
+        b->setSpeedUp(factor);
+}
+
+void Station::refreshRecipeList() {
+    const RecipeListResult r = readRecipeList(path(QStringLiteral("QUICK.txt")));
+    if (!r.error.isEmpty()) {
+        m_status.report(QStringLiteral("配方檔讀取失敗 %1").arg(r.error));
+        return;
+    }
+    m_form3->setRecipeEntries(r.entries);
+}
+
+void Station::showWindow(QWidget* w) {
+    w->move(kTwips100, kTwips100);
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+void Station::saveSettings() {
+    if (Outcome o = SettingsFile::save(path(QStringLiteral("set.txt")), m_settings); !o)
+        m_status.report(QStringLiteral("設定檔存檔失敗 %1").arg(o.reason()));
+    else
+        m_status.report(QStringLiteral("設定已存檔"));
+}

@@ -1,0 +1,81 @@
+#pragma once
+#include "common/Clock.h"
+#include "common/StatusLine.h"
+#include "config/StationSettings.h"
+#include "devices/BalanceReadings.h"
+#include "devices/LightMap.h"
+#include "devices/SerialPort.h"
+#include "station/RunControl.h"
+#include "station/StationTimers.h"
+#include "station/WeighingModel.h"
+
+#include <QDir>
+#include <QObject>
+#include <memory>
+#include <vector>
+
+class BoundTimer;
+class Form1;
+class Form3;
+class LightBus;
+
+struct StationOptions {
+    QString workDir = QDir::currentPath();
+    SerialPortFactory portFactory; // default: QSerialPort
+    Clock* clock = nullptr;        // default: the system clock
+};
+
+// Owns everything the station is made of, and builds it in the order of the start-up:
+// models, devices, windows, timers.
+class Station : public QObject {
+    Q_OBJECT
+public:
+    explicit Station(StationOptions options = {});
+    ~Station() override;
+
+    // Loads the settings (the settings window's load), runs the main window's start-up
+    // and starts the timers. Does not show any window.
+    void start();
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    Clock& clock() { return *m_clock; }
+    StatusLine& status() { return m_status; }
+    StationSettings& settings() { return m_settings; }
+    WeighingModel& weighing() { return m_weighing; }
+    BalanceReadings& readings() { return m_readings; }
+    LightMap& lightMap() { return m_lightMap; }
+    StationTimers& timers() { return m_timers; }
+    RunControl& runControl() { return m_run; }
+    SerialPort& MSComm1() { return *m_comm1; }
+    SerialPort& MSComm2() { return *m_comm2; }
+    SerialPort& MSComm3() { return *m_comm3; }
+    LightBus& lightBus() { return *m_lightBus; }
+    Form1& form1() { return *m_form1; }
+    Form3& form3() { return *m_form3; }
+
+    // Runs every logic timer `factor` times faster than its interval (tests, soak).
+    void setSpeedUp(int factor);
+
+    void refreshRecipeList();
+
+private:
+    void showWindow(QWidget* w);
+    void saveSettings();
+
+    QDir m_dir;
+    Clock m_systemClock;
+    Clock* m_clock;
+    StatusLine m_status;
+    StationSettings m_settings;
+    WeighingModel m_weighing;
+    BalanceReadings m_readings;
+    LightMap m_lightMap;
+    StationTimers m_timers;
+    RunControl m_run{m_timers};
+    std::unique_ptr<SerialPort> m_comm1, m_comm2, m_comm3;
+    std::unique_ptr<LightBus> m_lightBus;
+    std::unique_ptr<Form1> m_form1;
+    std::unique_ptr<Form3> m_form3;
+    std::vector<BoundTimer*> m_boundTimers;
+};

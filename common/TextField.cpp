@@ -1,0 +1,68 @@
+#include "common/TextField.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace TextField {
+
+namespace {
+constexpr const char* kCodec = "windows-950";
+}
+
+QByteArray toCp950(const QString& text) {
+    QStringEncoder enc(kCodec, QStringConverter::Flag::Stateless);
+    return enc.encode(text);
+}
+
+QString fromCp950(const QByteArray& bytes) {
+    QStringDecoder dec(kCodec, QStringConverter::Flag::Stateless);
+    return dec.decode(bytes);
+}
+
+QByteArray encode(const QString& text, int width) {
+    QByteArray out;
+    out.reserve(width);
+    QStringEncoder enc(kCodec, QStringConverter::Flag::Stateless);
+    // Encode character by character (a surrogate pair counts as one) so that the cut
+    // falls between characters.
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype n = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
+        const QByteArray bytes = enc.encode(QStringView(text).mid(i, n));
+        if (out.size() + bytes.size() > width)
+            break;
+        out += bytes;
+        i += n;
+    }
+    out.append(width - out.size(), ' ');
+    return out;
+}
+
+void put(QByteArray& record, int offset, int width, const QString& text) {
+    record.replace(offset, width, encode(text, width));
+}
+
+QString decodeRaw(const QByteArray& bytes) {
+    const qsizetype nul = bytes.indexOf('\0');
+    return fromCp950(nul < 0 ? bytes : bytes.left(nul));
+}
+
+QString rawAt(const QByteArray& record, int offset, int width) {
+    return decodeRaw(record.mid(offset, width));
+}
+
+QString trimSpaces(const QString& text) {
+    qsizetype b = 0, e = text.size();
+    while (b < e && text.at(b) == QLatin1Char(' '))
+        ++b;
+    while (e > b && text.at(e - 1) == QLatin1Char(' '))
+        --e;
+    return text.mid(b, e - b);
+}
+
+QString decode(const QByteArray& bytes) { return trimSpaces(decodeRaw(bytes)); }
+
+QString at(const QByteArray& record, int offset, int width) {
+    return decode(record.mid(offset, width));
+}
+
+} // namespace TextField

@@ -1,0 +1,49 @@
+#pragma once
+#include <QWidget>
+#include <array>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTableWidget;
+class StationSettings;
+
+// The settings window: 28 labelled text boxes and 14 option boxes bound to the station
+// settings (an edit acts at once for every reader), the save and exit buttons, and the
+// order-search controls (search box Text3, query box Text1, staging grid MSFlexGrid1).
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form1(StationSettings& settings, QWidget* parent = nullptr);
+
+    std::array<QLabel*, 28> Label1{};
+    std::array<QLineEdit*, 28> Text2{};
+    std::array<QCheckBox*, 3> Check1{};
+    std::array<QCheckBox*, 3> Check2{};
+    std::array<QCheckBox*, 3> Check3{};
+    std::array<QCheckBox*, 5> Check4{};
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    QPushButton* Command1 = nullptr; // 存檔
+    QPushButton* Command2 = nullptr; // 單號搜尋導入
+    QPushButton* Command3 = nullptr; // ---
+    QPushButton* Command4 = nullptr; // EXIT
+    QLineEdit* Text3 = nullptr;      // order search entry
+    QPlainTextEdit* Text1 = nullptr; // query box
+    QTableWidget* MSFlexGrid1 = nullptr;
+    QLabel* StatusLabel = nullptr;   // database faults
+
+signals:
+    void saveClicked();
+    void mappingClicked();
+    void mainWindowClicked();
+    void searchEntered(const QString& text);
+
+private:
+    void bindOption(QCheckBox* box, const QString& array, int index);
+    StationSettings& m_settings;
+};

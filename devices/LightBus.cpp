@@ -1,0 +1,61 @@
+#include "devices/LightBus.h"
+
+#include "common/StatusLine.h"
+#include "common/TickTimer.h"
+#include "config/StationSettings.h"
+#include "devices/ModbusFrames.h"
+#include "devices/SerialPort.h"
+
+LightBus::LightBus(const StationSettings& settings, SerialPort& port, TickTimer& timer5,
+                   StatusLine& status, QObject* parent)
+    : QObject(parent), m_settings(settings), m_port(port), m_timer5(timer5), m_status(status) {}
+
+QByteArray LightBus::frame(int light, int command) {
+    if (light < 1 || light > 2040)
+        return {};
+    const char module = char((light - 1) / 8 + 1);
+    const char output = char((light - 1) & 7);
+    QByteArray data;
+    switch (command) {
+    case On:
+        data = QByteArray::fromRawData("\x00\x05\x00\x00\xFF\x00", 6);
+        break;
+    case Off:
+        data = QByteArray::fromRawData("\x00\x05\x00\x00\x00\x00", 6);
+        break;
+    case ModuleOff:
+        data = QByteArray::fromRawData("\x00\x0F\x00\x00\x00\x10\x02\x00\x00", 9);
+        break;
+    default:
+        return {};
+    }
+    data.detach();
+    data[0] = module;
+    if (command != ModuleOff)
+        data[3] = output;
+    return ModbusFrames::withCrc(data);
+}
+
+Outcome LightBus::CALL_LIGHT(int xx01, int xx02) {
+    const QByteArray f = frame(xx01, xx02);
+    if (f.isEmpty())
+        return Outcome::success();
+    if (!m_port.isOpen())
+        return Outcome::failure(QStringLiteral("light bus not open"));
+    return m_port.write(f);
+}
+
+void LightBus::startSweep() { m_timer5.setEnabled(true); }
+
+void LightBus::tick() {
+    ++m_sweepTick;
+    if (m_sweepTick % 8 == 0 && m_sweepTick / 8 < 17 && !m_settings.trimmed(Setting::LightPort).isEmpty() &&
+        m_port.isOpen()) {
+        if (Outcome o = CALL_LIGHT(m_sweepTick, ModuleOff); !o)
+            m_status.report(o.reason());
+    }
+    if (m_sweepTick > 130) {
+        m_sweepTick = 0;
+        m_timer5.setEnabled(false);
+    }
+}

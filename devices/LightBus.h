@@ -1,0 +1,46 @@
+#pragma once
+#include "common/Outcome.h"
+
+#include <QByteArray>
+#include <QObject>
+
+class SerialPort;
+class StationSettings;
+class StatusLine;
+class TickTimer;
+
+// The pick-to-light bus: Modbus RTU frames to light modules of eight lights each, written
+// to the light-bus port and never answered. Light n is module (n - 1) / 8 + 1, output
+// (n - 1) % 8. Also runs the all-lights-off sweep on Timer5.
+class LightBus : public QObject {
+    Q_OBJECT
+public:
+    enum Command { On = 1, Off = 2, ModuleOff = 3 };
+
+    // `port` is MSComm3, which may be closed (no light bus, or a failed start-up).
+    LightBus(const StationSettings& settings, SerialPort& port, TickTimer& timer5,
+             StatusLine& status, QObject* parent = nullptr);
+
+    // The frame for a light and command: 8 bytes for on/off, 11 for module all-off;
+    // empty for any other command and for light 0 (a dye not in the light map), which
+    // must not light a shelf position that is not the dye's.
+    static QByteArray frame(int light, int command);
+
+    // Builds the frame and writes it; nothing is written when the frame is empty or the
+    // port is not open.
+    Outcome CALL_LIGHT(int xx01, int xx02);
+
+    // Enables Timer5; a sweep already running goes on from its count.
+    void startSweep();
+    // One Timer5 tick of the sweep: module k is cleared at tick 8k (k = 1..16); after
+    // tick 130 the sweep stops itself.
+    void tick();
+    int sweepTick() const { return m_sweepTick; }
+
+private:
+    const StationSettings& m_settings;
+    SerialPort& m_port;
+    TickTimer& m_timer5;
+    StatusLine& m_status;
+    int m_sweepTick = 0;
+};

@@ -1,0 +1,52 @@
+#pragma once
+#include "devices/SerialPort.h"
+
+#include <QList>
+
+// An in-memory port for unit tests of the protocols: it records every write and hands out
+// bytes the test has fed to it.
+class MemorySerialPort : public SerialPort {
+public:
+    Outcome open(const QString& setting) override {
+        m_device = deviceForSetting(setting);
+        if (m_device.isEmpty() || failOpen)
+            return Outcome::failure(QStringLiteral("%1: cannot open").arg(m_device));
+        m_open = true;
+        lost = false;
+        return Outcome::success();
+    }
+    void close() override { m_open = false; }
+    bool isOpen() const override { return m_open && !lost; }
+    QString device() const override { return m_device; }
+    Outcome write(const QByteArray& bytes) override {
+        if (!isOpen())
+            return Outcome::failure(QStringLiteral("port not open"));
+        writes.append(bytes);
+        return Outcome::success();
+    }
+    QByteArray read(qint64 maxBytes) override {
+        if (!isOpen())
+            return {};
+        const QByteArray out = maxBytes < 0 ? incoming : incoming.left(maxBytes);
+        incoming.remove(0, out.size());
+        return out;
+    }
+    bool isLost() const override { return lost; }
+
+    void feed(const QByteArray& bytes) { incoming += bytes; }
+    QByteArray allWritten() const {
+        QByteArray all;
+        for (const QByteArray& w : writes)
+            all += w;
+        return all;
+    }
+
+    QList<QByteArray> writes;
+    QByteArray incoming;
+    bool failOpen = false;
+    bool lost = false;
+
+private:
+    bool m_open = false;
+    QString m_device;
+};

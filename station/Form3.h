@@ -1,0 +1,86 @@
+#pragma once
+#include "station/RunControl.h"
+
+#include <QColor>
+#include <QWidget>
+#include <array>
+
+class BalanceReadings;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class StatusLine;
+class WeighingModel;
+
+// The main window. It shows the weighing model, the balance readings and the status
+// line, and forwards every operator action as a signal; the station wires those to the
+// logic.
+class Form3 : public QWidget {
+    Q_OBJECT
+public:
+    using Background = RunControl::Background;
+
+    Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& status,
+          QWidget* parent = nullptr);
+
+    void setRecipeEntries(const QStringList& entries);
+    void setBackground(Background b);
+    Background background() const { return m_background; }
+    void setPromptColour(const QColor& c);
+    void setBoxColour(int index, const QColor& c);
+    // Barcode focus (Timer4): puts the focus on Text2 when Check1 is ticked and this is
+    // the active window, so typing in another station window is never interrupted.
+    void keepBarcodeFocus();
+
+    QPushButton* Command1 = nullptr; // 設置
+    QPushButton* Command2 = nullptr; // 配方輸入
+    QPushButton* Command3 = nullptr; // 歷史資料
+    QPushButton* Command4 = nullptr; // 刷新
+    QPushButton* Command5 = nullptr; // 排入計量
+    QPushButton* Command6 = nullptr; // 染料燈號
+    QPushButton* Command7 = nullptr; // 取消全部
+    std::array<QCheckBox*, 5> Check{}; // Check1 .. Check5 at 0 .. 4
+    QLineEdit* Text2 = nullptr;
+    QListWidget* List1 = nullptr;
+    QListWidget* List2 = nullptr;
+    std::array<QPlainTextEdit*, 11> Text1{};
+    std::array<QLabel*, 2> Label1{};
+    QLabel* Label2 = nullptr;
+    std::array<QLabel*, 13> Label3{};
+    std::array<QLabel*, 2> BalanceName{};
+    QLabel* StatusLabel = nullptr;
+    QMenu* RUN_TOOL = nullptr;
+    QAction* RUN = nullptr;
+    QAction* STOP = nullptr;
+    QAction* DEL = nullptr;
+
+signals:
+    void openSettings();
+    void openRecipes();
+    void openHistory();
+    void refreshRecipes();
+    void queueRecipe(int list1Position);
+    void openLightMap();
+    void cancelAll();
+    void orderEntered(const QString& text);
+    void runClicked();
+    void stopClicked();
+    void deleteQueued(int list2Position, const QString& entry);
+    void zeroRequested(int labelIndex);
+    void boxBarrelRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void showWeighing();
+    void showReading(int index);
+
+    WeighingModel& m_weighing;
+    BalanceReadings& m_readings;
+    Background m_background = Background::Running;
+};

@@ -1,0 +1,49 @@
+#pragma once
+#include "common/Numbers.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <array>
+
+// The weighing state shared by the sequencer, the queue commands, the box/barrel dialog
+// and the status colours, and what the main window shows of it. The names are those of
+// the station's design: State, Line, Counter, LineStatus, LineTable, ...
+//
+// Logic changes the fields and then calls notify(); the main window redraws on changed().
+class WeighingModel : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Sequencer state.
+    int State = 0;       // 0 idle, 1..10 as the sequencer's states
+    int Line = 0;        // line being weighed, 1..10
+    int Counter = 0;     // ticks counted by the waiting and settling steps
+    int RefreshTick = 0; // ticks since the last queue refresh
+
+    // Element 0: blink phase (status colours); 1..10: line status; 11: overall status.
+    // Line: 0 idle/finished, 1 active or too little, 2 too much, 3 within tolerance,
+    // 4 waiting its turn. Overall: 0 idle, 1 within, 2 too much, 3 too little,
+    // 4 waiting for container and zero.
+    std::array<qint16, 21> LineStatus{};
+    // Slots 0..9: the start text of line k + 1's box; for line n slots 10n .. 10n + 4:
+    // code, B01 text, target text, actual text, balance ("1" large, "2" small).
+    std::array<QString, 201> LineTable;
+    std::array<int, 11> LineBalance{}; // line n at element n - 1: 1 large, 2 small
+    std::array<int, 21> LineLight{};   // line n at element n: light 1..120, 0 none
+
+    Decimal Adjust;    // added to the reading to give the amount weighed for the line
+    int BoxChoice = 0; // 0 none, 1 change barrel, 2 add one box, 3 deduct whole box
+
+    // What the main window shows.
+    QString prompt;                   // Label2
+    std::array<QString, 11> boxText;  // Text1(0..10); 10 is the running job's order number
+    std::array<bool, 10> boxVisible{}; // Text1(0..9)
+    QStringList queueEntries;         // List2
+
+    void notify() { emit changed(); }
+
+signals:
+    void changed();
+};
