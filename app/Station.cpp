@@ -48,13 +48,52 @@ Station::Station(StationOptions options)
         b->setObjectName(QLatin1String(name));
         m_boundTimers.push_back(b);
     };
-    bind(m_timers.Timer1, "Timer1", [] {});
-    bind(m_timers.Timer2, "Timer2", [] {});
-    bind(m_timers.Timer3, "Timer3", [] {});
+    bind(m_timers.Timer1, "Timer1", [this] { tickTimer1(); });
+    bind(m_timers.Timer2, "Timer2", [this] { tickTimer2(); });
+    bind(m_timers.Timer3, "Timer3", [this] { tickTimer3(); });
     bind(m_timers.Timer4, "Timer4", [this] { m_form3->keepBarcodeFocus(); });
     bind(m_timers.Timer5, "Timer5", [this] { m_lightBus->tick(); });
-    bind(m_timers.Timer6, "Timer6", [] {});
+    bind(m_timers.Timer6, "Timer6", [this] { tickTimer6(); });
+
+    wireDevices();
+    wireWeighing();
+    wireQueue();
+    wireIntake();
+    wireHistory();
+    wireLanguage();
 }
+
+// ---- devices: balance link (Timer1), zeroing (Timer6), light map window (Form6)
+
+void Station::wireDevices() {}
+
+void Station::tickTimer1() {}
+
+void Station::tickTimer6() {}
+
+// ---- weighing: sequencer (Timer2), history, ticket
+
+void Station::wireWeighing() {}
+
+void Station::tickTimer2() {}
+
+// ---- queue commands, box/barrel dialog (Form7), status colours (Timer3), recipe editor (Form4)
+
+void Station::wireQueue() {}
+
+void Station::tickTimer3() {}
+
+// ---- order intake: database, field mapping (Form2), search, polling
+
+void Station::wireIntake() {}
+
+// ---- history browser (Form5)
+
+void Station::wireHistory() {}
+
+// ---- language conversion
+
+void Station::wireLanguage() {}
 
 Station::~Station() = default;
 

@@ -60,6 +60,19 @@ public:
     void refreshRecipeList();
 
 private:
+    // The wiring of each subsystem into the station, in start-up order.
+    void wireDevices();
+    void wireWeighing();
+    void wireQueue();
+    void wireIntake();
+    void wireHistory();
+    void wireLanguage();
+
+    void tickTimer1();
+    void tickTimer2();
+    void tickTimer3();
+    void tickTimer6();
+
     void showWindow(QWidget* w);
     void saveSettings();
 

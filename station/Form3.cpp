@@ -17,11 +17,6 @@ namespace {
 
 QString indexed(const char* name, int i) { return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(i); }
 
-const char* const kLabel3[13] = {
-    "大天平", "小天平", "請在小天平(3000g)放上容器,按下歸零按鈕", "請在大天平(28KG)放上容器,按下歸零按鈕",
-    "染料剛好請等待天平穩定", "染料不足請加入第 ", "張染料卡指定染料", "染料超過請取出第 ",
-    "張染料卡指定染料", "", "", "", ""};
-
 void setBackgroundColour(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
     p.setColor(QPalette::Window, c);
@@ -76,7 +71,7 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     List2->viewport()->installEventFilter(this);
 
     for (int i = 0; i < 2; ++i) {
-        BalanceName[size_t(i)] = new QLabel(QString::fromUtf8(kLabel3[i]), this);
+        BalanceName[size_t(i)] = new QLabel(weighing.Label3[size_t(i)], this);
         BalanceName[size_t(i)]->setGeometry(400 + i * 400, 110, 380, 24);
         auto* l = new QLabel(readings.caption(i), this);
         l->setObjectName(indexed("Label1", i));
@@ -103,7 +98,7 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     setBackgroundColour(Label2, Qt::white);
 
     for (int i = 0; i < 13; ++i) {
-        Label3[size_t(i)] = new QLabel(QString::fromUtf8(kLabel3[i]), this);
+        Label3[size_t(i)] = new QLabel(weighing.Label3[size_t(i)], this);
         Label3[size_t(i)]->setObjectName(indexed("Label3", i));
         Label3[size_t(i)]->hide();
     }
@@ -168,6 +163,11 @@ void Form3::showReading(int index) {
 }
 
 void Form3::showWeighing() {
+    for (int i = 0; i < 13; ++i)
+        if (Label3[size_t(i)]->text() != m_weighing.Label3[size_t(i)])
+            Label3[size_t(i)]->setText(m_weighing.Label3[size_t(i)]);
+    for (int i = 0; i < 2; ++i)
+        BalanceName[size_t(i)]->setText(m_weighing.Label3[size_t(i)]);
     if (Label2->text() != m_weighing.prompt)
         Label2->setText(m_weighing.prompt);
     for (int i = 0; i < 11; ++i) {

@@ -36,6 +36,16 @@ public:
     Decimal Adjust;    // added to the reading to give the amount weighed for the line
     int BoxChoice = 0; // 0 none, 1 change barrel, 2 add one box, 3 deduct whole box
 
+    // The caption store Label3(0..12) of the main window: balance names and prompt parts
+    // used instead of the built-in texts when Language is "1" (converted at start-up).
+    std::array<QString, 13> Label3{
+        QStringLiteral("大天平"), QStringLiteral("小天平"),
+        QStringLiteral("請在小天平(3000g)放上容器,按下歸零按鈕"),
+        QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕"), QStringLiteral("染料剛好請等待天平穩定"),
+        QStringLiteral("染料不足請加入第 "), QStringLiteral("張染料卡指定染料"),
+        QStringLiteral("染料超過請取出第 "), QStringLiteral("張染料卡指定染料"), QString(), QString(),
+        QString(), QString()};
+
     // What the main window shows.
     QString prompt;                   // Label2
     std::array<QString, 11> boxText;  // Text1(0..10); 10 is the running job's order number
