@@ -17,10 +17,10 @@ namespace {
 
 QString indexed(const char* name, int i) { return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(i); }
 
+// Only the window role: lists and text boxes keep their own (white) base.
 void setBackgroundColour(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
     p.setColor(QPalette::Window, c);
-    p.setColor(QPalette::Base, c);
     w->setPalette(p);
     w->setAutoFillBackground(true);
 }

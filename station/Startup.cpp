@@ -41,7 +41,7 @@ StartupResult runStartup(const StationSettings& settings, StartupPorts ports, St
     bool balancePortFailed = false;
     auto openPort = [&](SerialPort& port, const QString& name, Setting s) {
         if (Outcome o = port.open(settings.text(s)); !o) {
-            r.failures << QStringLiteral("%1 (%2): %3").arg(name, settings.trimmed(s), o.reason());
+            r.failures << QStringLiteral("%1: %2").arg(name, o.reason());
             return false;
         }
         return true;
