@@ -1,0 +1,99 @@
+#pragma once
+#include "common/Numbers.h"
+#include "common/Outcome.h"
+#include "station/History.h"
+#include "station/JobRecord.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+class BalanceReadings;
+class Clock;
+class LightBus;
+class LightMap;
+class RunControl;
+class StationSettings;
+class StatusLine;
+class WeighingModel;
+
+// The weighing sequencer: takes record 1 of the queue, leads the operator through its
+// lines on the balances, logs the finished job to the month's history file, prints its
+// ticket and removes it from the queue. One tick() is one Timer2 tick (200 ms); all of
+// its state lives in the WeighingModel it shares with the queue commands and the
+// box/barrel dialog.
+class Sequencer {
+public:
+    // Prints the ticket of a finished job (Printer01); a failure skips the ticket.
+    using TicketPrinter = std::function<Outcome(const HistoryRecord&)>;
+
+    struct Parts {
+        WeighingModel& model;
+        const BalanceReadings& readings;
+        const LightMap& lightMap;
+        LightBus& lightBus;
+        const StationSettings& settings;
+        const RunControl& run;
+        const Clock& clock;
+        StatusLine& status;
+        QString workDir;
+        TicketPrinter print;
+    };
+
+    static constexpr int kRefreshTicks = 4;
+    static constexpr int kZeroWaitTicks = 30;   // balance already at 0: 6 s
+    static constexpr int kZeroMinTicks = 3;     // waiting for the zero: at least 3 ticks
+    static constexpr int kSettleTicks = 16;     // in tolerance this long accepts a line
+    static constexpr int kEndTicks = 6;         // "<<<END>>>" before the history is written
+    static constexpr int kHistoryRetryTicks = 15; // a failed history write is retried after 3 s
+    static constexpr qint64 kBoxGrams = 25000;
+
+    explicit Sequencer(Parts parts);
+
+    void tick();
+
+    int TolSteps() const { return m_tolSteps; }
+    // The record of the last finished job, as printed.
+    const HistoryRecord& lastHistory() const { return m_history; }
+
+private:
+    QString queueFile() const;
+    QString twinFile() const;
+    bool lightBusInUse() const;
+    bool secondLanguage() const;
+    int balanceIndex(int line) const; // 0 large, 1 small
+    bool balanceLive(int line) const;
+    Decimal reading(int line) const;
+    Decimal resolution(int line) const;
+    QString balanceName(int line) const;
+    void light(int number, int command);
+
+    void refresh(bool& counted, qint64& count);
+    void startJob();
+    void prepareLine();
+    void askForContainer();
+    void weigh();
+    void nextLine();
+    void finishJob();
+    void clearUp();
+    void holdForStaleBalance();
+
+    QString containerMessage(int line) const;
+    QString withinMessage() const;
+    QString cardMessage(bool tooMuch, int line) const;
+    QString staleMessage(int line) const;
+    void updateBox(int line);
+
+    Parts p;
+    WeighingModel& m;
+    int m_tolSteps = 2;
+    QString m_largeName, m_smallName;
+    JobRecord m_job;
+    QByteArray m_jobBytes; // record 1 as it was read, to find it again at the end
+    int m_previousLine = 0;
+    bool m_historyWritten = false;
+    bool m_removed = false;
+    int m_retryWait = 0;
+    bool m_queueUnreadable = false;
+    HistoryRecord m_history;
+};
