@@ -1,0 +1,105 @@
+#include "history/Form5.h"
+
+#include "config/StationSettings.h"
+#include "history/HistoryBrowser.h"
+
+#include <QFontDatabase>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+QString Form5::hintText() {
+    return QStringLiteral("輸入搜索編碼 ENTER 搜索當頁結果  輸入## + 日期 等於搜尋當天 例如 ##02 ##15");
+}
+
+QString Form5::totalsCaption() { return QStringLiteral("統計當前用量"); }
+
+Form5::Form5(HistoryBrowser& browser, StationSettings& settings, QWidget* parent)
+    : QWidget(parent), m_browser(browser), m_settings(settings) {
+    setObjectName(QStringLiteral("Form5"));
+    setWindowTitle(QStringLiteral("歷史資料"));
+    resize(1180, 700);
+
+    Label1 = new QLabel(hintText(), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(10, 10, 900, 28);
+
+    Text1 = new QLineEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(10, 44, 300, 32);
+    connect(Text1, &QLineEdit::returnPressed, this, &Form5::runSearch);
+
+    Command1 = new QPushButton(totalsCaption(), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(320, 42, 150, 36);
+    connect(Command1, &QPushButton::clicked, this, &Form5::showTotals);
+
+    Command2 = new QPushButton(QStringLiteral("EXIT"), this);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->setGeometry(480, 42, 110, 36);
+    connect(Command2, &QPushButton::clicked, this, &QWidget::hide);
+
+    List2 = new QListWidget(this);
+    List2->setObjectName(QStringLiteral("List2"));
+    List2->setGeometry(10, 86, 200, 574);
+    connect(List2, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { loadMonth(item->text()); });
+
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setGeometry(220, 86, 950, 574);
+    List1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Ten thousand lines of one height: without this the list measures every line.
+    List1->setUniformItemSizes(true);
+    List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    StatusLabel = new QLabel(this);
+    StatusLabel->setObjectName(QStringLiteral("StatusLine"));
+    StatusLabel->setGeometry(10, 666, 1160, 26);
+}
+
+void Form5::showEvent(QShowEvent* event) {
+    if (!m_loaded) {
+        m_loaded = true;
+        // With Language "1" the captions are assigned from the program's own texts, which
+        // hold the same wording as the window shows by design.
+        if (m_settings.isExactlyOne(Setting::Language)) {
+            Label1->setText(hintText());
+            Command1->setText(totalsCaption());
+        }
+    }
+    refreshMonths();
+    QWidget::showEvent(event);
+}
+
+void Form5::refreshMonths() {
+    const HistoryBrowser::Listing l = m_browser.months();
+    List2->clear();
+    List2->addItems(l.names);
+    if (!l.outcome)
+        StatusLabel->setText(l.outcome.reason());
+}
+
+void Form5::loadMonth(const QString& name) {
+    if (Outcome o = m_browser.load(name); !o) {
+        StatusLabel->setText(QStringLiteral("歷史檔讀取失敗 %1").arg(o.reason()));
+        return;
+    }
+    StatusLabel->setText(QStringLiteral("%1: %2 筆").arg(name).arg(m_browser.recordCount()));
+    Text1->clear();
+    showLines(m_browser.jobLines());
+}
+
+void Form5::runSearch() {
+    m_browser.search(Text1->text());
+    showLines(m_browser.jobLines());
+}
+
+void Form5::showTotals() { showLines(m_browser.totals()); }
+
+void Form5::showLines(const QStringList& lines) {
+    List1->setUpdatesEnabled(false);
+    List1->clear();
+    List1->addItems(lines);
+    List1->setUpdatesEnabled(true);
+}

@@ -1,0 +1,44 @@
+#pragma once
+#include <QWidget>
+
+class HistoryBrowser;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class StationSettings;
+
+// The history window: the month files in List2, the jobs or the usage totals in List1,
+// the search box Text1 (Enter searches), the totals button and EXIT. The list of months
+// is read again each time the window is shown.
+class Form5 : public QWidget {
+    Q_OBJECT
+public:
+    static QString hintText();
+    static QString totalsCaption();
+
+    Form5(HistoryBrowser& browser, StationSettings& settings, QWidget* parent = nullptr);
+
+    QListWidget* List1 = nullptr;
+    QListWidget* List2 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QPushButton* Command1 = nullptr; // 統計當前用量
+    QPushButton* Command2 = nullptr; // EXIT
+    QLabel* StatusLabel = nullptr;   // what went wrong with a month file
+
+    void refreshMonths();
+    void loadMonth(const QString& name);
+    void runSearch();
+    void showTotals();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void showLines(const QStringList& lines);
+
+    HistoryBrowser& m_browser;
+    StationSettings& m_settings;
+    bool m_loaded = false;
+};

@@ -1,0 +1,118 @@
+#include "config/StationSettings.h"
+#include "history/Form5.h"
+#include "history/HistoryBrowser.h"
+#include "tests/history/HistoryFiles.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+QStringList items(const QListWidget* l) {
+    QStringList out;
+    for (int i = 0; i < l->count(); ++i)
+        out << l->item(i)->text();
+    return out;
+}
+
+template <typename T> T* child(QWidget& w, const char* name) {
+    T* c = w.findChild<T*>(QLatin1String(name));
+    if (!c)
+        qFatal("no control %s", name);
+    return c;
+}
+
+void click(QListWidget* list, int row) {
+    const QRect r = list->visualItemRect(list->item(row));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+} // namespace
+
+class TestForm5 : public QObject {
+    Q_OBJECT
+private slots:
+    void browseSearchAndTotal() {
+        WorkDir w;
+        QDir(w.path()).mkpath(QStringLiteral("data"));
+        w.write(QStringLiteral("data/DATE_202403.txt"),
+                historyFile({{"A-1", "2024/03/02 09:05:07", {{"R-101", "1000"}}},
+                             {"B-2", "2024/03/15 10:00:00", {{"R-101", "234.5"}}}}));
+        StationSettings settings;
+        HistoryBrowser browser(w.path());
+        Form5 f(browser, settings);
+        f.show();
+        auto* list2 = child<QListWidget>(f, "List2");
+        auto* list1 = child<QListWidget>(f, "List1");
+        auto* text1 = child<QLineEdit>(f, "Text1");
+        QCOMPARE(items(list2), QStringList{"DATE_202403.txt"});
+        QCOMPARE(child<QPushButton>(f, "Command1")->text(), QStringLiteral("統計當前用量"));
+        QCOMPARE(child<QLabel>(f, "Label1")->text(), Form5::hintText());
+
+        text1->setText(QStringLiteral("left over"));
+        click(list2, 0);
+        QCOMPARE(list1->count(), 2);
+        QVERIFY(list1->item(0)->text().startsWith(QLatin1String("A-1 ")));
+        QVERIFY(text1->text().isEmpty());
+
+        QTest::keyClicks(text1, QStringLiteral("##15"));
+        QTest::keyClick(text1, Qt::Key_Return);
+        QCOMPARE(list1->count(), 1);
+        QVERIFY(list1->item(0)->text().startsWith(QLatin1String("B-2 ")));
+
+        QTest::mouseClick(child<QPushButton>(f, "Command1"), Qt::LeftButton);
+        QCOMPARE(items(list1), QStringList{"1   R-101   0.2345(KG)"});
+
+        QTest::keyClick(text1, Qt::Key_Return); // Enter shows the matches again
+        QCOMPARE(list1->count(), 1);
+
+        QTest::mouseClick(child<QPushButton>(f, "Command2"), Qt::LeftButton);
+        QVERIFY(f.isHidden());
+    }
+
+    void monthsAreReadAgainWhenShownAndAFolderSaysSo() {
+        WorkDir w;
+        StationSettings settings;
+        HistoryBrowser browser(w.path());
+        Form5 f(browser, settings);
+        f.show();
+        auto* list2 = child<QListWidget>(f, "List2");
+        QCOMPARE(list2->count(), 0);
+        w.write(QStringLiteral("data/DATE_202403.txt"), historyFile({{"A-1", "2024/03/02 09:05:07", {{"R", "1"}}}}));
+        QDir(w.path()).mkpath(QStringLiteral("data/DATE_202404.txt")); // a folder
+        f.hide();
+        f.show();
+        QCOMPARE(items(list2), (QStringList{"DATE_202403.txt", "DATE_202404.txt"}));
+
+        click(list2, 0);
+        auto* list1 = child<QListWidget>(f, "List1");
+        QCOMPARE(list1->count(), 1);
+        click(list2, 1);
+        QCOMPARE(list1->count(), 1); // the last loaded month stays
+        QVERIFY(child<QLabel>(f, "StatusLine")->text().contains(QLatin1String("DATE_202404.txt")));
+        QCOMPARE(browser.loadedName(), QStringLiteral("DATE_202403.txt"));
+    }
+
+    void languageOneAssignsTheSameWording() {
+        WorkDir w;
+        StationSettings settings;
+        settings.setText(Setting::Language, QStringLiteral("1"));
+        HistoryBrowser browser(w.path());
+        Form5 f(browser, settings);
+        child<QLabel>(f, "Label1")->setText(QString());
+        child<QPushButton>(f, "Command1")->setText(QString());
+        f.show();
+        QCOMPARE(child<QLabel>(f, "Label1")->text(),
+                 QStringLiteral("輸入搜索編碼 ENTER 搜索當頁結果  輸入## + 日期 等於搜尋當天 例如 ##02 ##15"));
+        QCOMPARE(child<QPushButton>(f, "Command1")->text(), QStringLiteral("統計當前用量"));
+        QCOMPARE(child<QPushButton>(f, "Command2")->text(), QStringLiteral("EXIT"));
+    }
+};
+
+QTEST_MAIN(TestForm5)
+#include "test_form5.moc"
