@@ -1,0 +1,139 @@
+#include "station/QueueCommands.h"
+
+#include "common/StatusLine.h"
+#include "config/StationSettings.h"
+#include "devices/LightBus.h"
+#include "devices/SerialPort.h"
+#include "station/JobFile.h"
+#include "station/Startup.h"
+#include "station/WeighingModel.h"
+
+QueueCommands::QueueCommands(Files files, WeighingModel& weighing, const StationSettings& settings,
+                             SerialPort& lightPort, LightBus& lightBus, StatusLine& status, QObject* parent)
+    : QObject(parent), m_files(std::move(files)), m_weighing(weighing), m_settings(settings),
+      m_lightPort(lightPort), m_lightBus(lightBus), m_status(status) {}
+
+Outcome QueueCommands::failed(const QString& what, const Outcome& o) {
+    const Outcome f = Outcome::failure(QStringLiteral("%1: %2").arg(what, o.reason()));
+    m_status.report(f.reason());
+    return f;
+}
+
+// The sweep writes to the light-bus port; after a failed start-up that port may not be
+// open, and then there is nothing to switch off.
+bool QueueCommands::lightBusInUse() const {
+    return !m_settings.trimmed(Setting::LightPort).isEmpty() && m_lightPort.isOpen();
+}
+
+Outcome QueueCommands::refresh() {
+    const RecipeListResult r = readRecipeList(m_files.quick);
+    if (!r.error.isEmpty())
+        return failed(QStringLiteral("配方檔讀取失敗"), Outcome::failure(r.error));
+    emit recipeListChanged(r.entries);
+    return Outcome::success();
+}
+
+Outcome QueueCommands::queue(int p, const QString& entry) {
+    if (p < 0)
+        return Outcome::success();
+    const JobCountResult n = JobCount(m_files.quick);
+    if (!n.outcome)
+        return failed(QStringLiteral("排入計量失敗"), n.outcome);
+    const qint64 k = n.count - p;
+    ReadJobResult r;
+    if (k >= 1) {
+        r = ReadJob(m_files.quick, k);
+        if (!r.outcome)
+            return failed(QStringLiteral("排入計量失敗"), r.outcome);
+    }
+    if (k < 1 || recipeListEntry(r.bytes) != entry) {
+        refresh();
+        const QString why = QStringLiteral("配方檔已變更, 清單已更新, 請重新選擇 (未排入)");
+        m_status.report(why);
+        return Outcome::failure(why);
+    }
+    if (Outcome o = AppendJobBytes(m_files.queue, r.bytes); !o)
+        return failed(QStringLiteral("排入計量失敗"), o);
+    return Outcome::success();
+}
+
+Outcome QueueCommands::reloadQueueList() {
+    const ReadAllJobsResult all = ReadAllJobs(m_files.queue);
+    if (!all.outcome)
+        return failed(QStringLiteral("計量佇列讀取失敗"), all.outcome);
+    QStringList entries;
+    for (const QByteArray& bytes : all.records)
+        entries << queueListEntry(JobRecord::decode(bytes));
+    m_weighing.queueEntries = entries;
+    m_weighing.notify();
+    return Outcome::success();
+}
+
+void QueueCommands::resetDisplay() {
+    m_weighing.prompt.clear();
+    for (int i = 0; i <= 10; ++i) {
+        m_weighing.boxText[size_t(i)].clear();
+        m_weighing.LineStatus[size_t(i)] = 0;
+    }
+    m_weighing.boxVisible.fill(false);
+    m_weighing.LineStatus[11] = 0;
+    m_weighing.Counter = 0;
+    m_weighing.State = 0;
+}
+
+Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
+    if (p < 0)
+        return Outcome::success();
+    const JobCountResult n = JobCount(m_files.queue);
+    if (!n.outcome)
+        return failed(QStringLiteral("刪除失敗"), n.outcome);
+    bool stale = p + 1 > n.count;
+    if (!stale) {
+        const ReadJobResult r = ReadJob(m_files.queue, p + 1);
+        if (!r.outcome)
+            return failed(QStringLiteral("刪除失敗"), r.outcome);
+        stale = queueListEntry(r.job) != entry;
+    }
+    if (stale) {
+        reloadQueueList();
+        const QString why = QStringLiteral("計量佇列已變更, 清單已更新, 請重新選擇 (未刪除)");
+        m_status.report(why);
+        return Outcome::failure(why);
+    }
+
+    // Record 1 is the job the sequencer holds while it is not idle. Left alone, it would
+    // finish that job and then remove record 1 again, which by then is the next job.
+    const bool deletesRunningJob = p == 0 && m_weighing.State != 0;
+    if (Outcome o = RemoveJob(m_files.queue, m_files.queueTwin, p + 1); !o)
+        return failed(QStringLiteral("刪除失敗"), o);
+    const Outcome listed = reloadQueueList();
+    const bool emptied = listed && m_weighing.queueEntries.isEmpty();
+    if (deletesRunningJob || emptied) {
+        if (deletesRunningJob && lightBusInUse())
+            m_lightBus.startSweep();
+        resetDisplay();
+        m_weighing.notify();
+        emit sequencerReset();
+    }
+    return Outcome::success();
+}
+
+Outcome QueueCommands::cancelAll() {
+    // The queue file goes first: when it cannot be deleted the jobs are still queued, so
+    // the weighing goes on as it was and the operator is told why.
+    if (Outcome o = DeleteJobFile(m_files.queue); !o)
+        return failed(QStringLiteral("取消全部失敗"), o);
+    m_weighing.State = 0;
+    if (lightBusInUse())
+        m_lightBus.startSweep();
+    for (QString& t : m_weighing.boxText)
+        t.clear();
+    m_weighing.prompt.clear();
+    m_weighing.Counter = 0;
+    m_weighing.LineStatus[11] = 0;
+    m_weighing.boxVisible.fill(false);
+    m_weighing.queueEntries.clear();
+    m_weighing.notify();
+    emit sequencerReset();
+    return Outcome::success();
+}

@@ -1,0 +1,66 @@
+#pragma once
+#include "common/Outcome.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class LightBus;
+class SerialPort;
+class StationSettings;
+class StatusLine;
+class WeighingModel;
+
+// The queue commands of the main window: reload the recipe list, queue a recipe, delete
+// one queued job, cancel the whole queue. They act on the job files and on the weighing
+// state shared with the sequencer, between sequencer ticks.
+//
+// A list entry addresses a record by its position, and the file may have changed since
+// the list was filled (an order import appends to the recipe store, the sequencer removes
+// finished jobs): every command first checks that the record at that position still
+// shows the entry, and otherwise refills the list and does nothing else.
+class QueueCommands : public QObject {
+    Q_OBJECT
+public:
+    struct Files {
+        QString quick;     // QUICK.txt, the recipe store
+        QString queue;     // START_DISPEN.txt, the weighing queue
+        QString queueTwin; // START_DISPEN2.txt
+    };
+
+    QueueCommands(Files files, WeighingModel& weighing, const StationSettings& settings,
+                  SerialPort& lightPort, LightBus& lightBus, StatusLine& status,
+                  QObject* parent = nullptr);
+
+    // Refresh: List1 from the recipe store, newest first (emits recipeListChanged).
+    Outcome refresh();
+    // Queue: appends an unchanged copy of the recipe at List1 position p (record
+    // JobCount - p), `entry` being the text that position showed. p < 0 does nothing.
+    Outcome queue(int p, const QString& entry);
+    // Delete: removes the queued job at List2 position p (record p + 1), `entry` being the
+    // text that position showed. p < 0 does nothing.
+    Outcome deleteQueued(int p, const QString& entry);
+    // Cancel all: stops the sequencer, clears the display, sweeps the lights off when a
+    // light bus is in use, and deletes the queue file.
+    Outcome cancelAll();
+    // Refills List2 from the queue file.
+    Outcome reloadQueueList();
+
+signals:
+    void recipeListChanged(const QStringList& entries);
+    // The sequencer was returned to idle by a command (its job was deleted or cancelled);
+    // anything it holds of that job is void.
+    void sequencerReset();
+
+private:
+    bool lightBusInUse() const;
+    void resetDisplay();
+    Outcome failed(const QString& what, const Outcome& o);
+
+    Files m_files;
+    WeighingModel& m_weighing;
+    const StationSettings& m_settings;
+    SerialPort& m_lightPort;
+    LightBus& m_lightBus;
+    StatusLine& m_status;
+};

@@ -1,0 +1,322 @@
+#include "common/StatusLine.h"
+#include "common/TickTimer.h"
+#include "config/StationSettings.h"
+#include "devices/LightBus.h"
+#include "devices/MemorySerialPort.h"
+#include "station/JobFile.h"
+#include "station/QueueCommands.h"
+#include "station/WeighingModel.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+JobRecord job(const QString& order, const QString& barrel = QStringLiteral("B7")) {
+    JobRecord j;
+    j.OrderNo = order;
+    j.OutputPos = barrel;
+    j.Code[1] = QStringLiteral("R-%1").arg(order);
+    j.Weight[1] = QStringLiteral("12.5");
+    j.B05 = QStringLiteral("kept");
+    return j;
+}
+
+QString rawEntry(const QString& order) { return order.leftJustified(50, QLatin1Char(' ')); }
+
+// One queue-command set-up over a temporary working folder and an in-memory light bus.
+struct Bench {
+    WorkDir dir;
+    WeighingModel weighing;
+    StationSettings settings;
+    MemorySerialPort lightPort;
+    TickTimer timer5{10};
+    StatusLine status;
+    LightBus lightBus{settings, lightPort, timer5, status};
+    QueueCommands commands{{dir.file(QStringLiteral("QUICK.txt")), dir.file(QStringLiteral("START_DISPEN.txt")),
+                            dir.file(QStringLiteral("START_DISPEN2.txt"))},
+                           weighing, settings, lightPort, lightBus, status};
+
+    QString quick() const { return dir.file(QStringLiteral("QUICK.txt")); }
+    QString queue() const { return dir.file(QStringLiteral("START_DISPEN.txt")); }
+
+    void withLightBus(bool open) {
+        settings.setText(Setting::LightPort, QStringLiteral("/dev/ttyLIGHT"));
+        if (open)
+            QVERIFY(lightPort.open(QStringLiteral("/dev/ttyLIGHT")).ok());
+    }
+    void addRecipes(const QStringList& orders) {
+        for (const QString& o : orders)
+            QVERIFY(AppendJob(quick(), job(o)).ok());
+    }
+    void addQueued(const QStringList& orders) {
+        for (const QString& o : orders)
+            QVERIFY(AppendJob(queue(), job(o)).ok());
+    }
+    QStringList queuedOrders() const {
+        QStringList out;
+        for (const QByteArray& r : ReadAllJobs(queue()).records)
+            out << JobRecord::decode(r).OrderNo;
+        return out;
+    }
+    // The display as the sequencer leaves it in the middle of weighing line 2 of a job.
+    void weighing2ndLine() {
+        weighing.State = 7;
+        weighing.Line = 2;
+        weighing.Counter = 5;
+        weighing.prompt = QStringLiteral("染料不足 請加入第 ( 2 ) 張染料卡指定染料");
+        for (int i = 0; i < 3; ++i) {
+            weighing.boxText[size_t(i)] = QStringLiteral("line %1").arg(i + 1);
+            weighing.boxVisible[size_t(i)] = true;
+        }
+        weighing.boxText[10] = QStringLiteral("A");
+        weighing.LineStatus = {3, 0, 1, 4};
+        weighing.LineStatus[11] = 3;
+    }
+    void expectDisplayCleared() {
+        QCOMPARE(weighing.State, 0);
+        QCOMPARE(weighing.Counter, 0);
+        QCOMPARE(weighing.prompt, QString());
+        for (int i = 0; i <= 10; ++i)
+            QCOMPARE(weighing.boxText[size_t(i)], QString());
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(!weighing.boxVisible[size_t(i)]);
+        QCOMPARE(weighing.LineStatus[11], qint16(0));
+    }
+    // Runs the all-lights-off sweep to its end and returns the frames it wrote.
+    QList<QByteArray> runSweep() {
+        lightPort.writes.clear();
+        for (int i = 0; i < 200 && timer5.enabled(); ++i)
+            lightBus.tick();
+        return lightPort.writes;
+    }
+};
+
+} // namespace
+
+class TestQueue : public QObject {
+    Q_OBJECT
+private slots:
+    void refreshListsNewestFirst() {
+        Bench b;
+        b.addRecipes({"A", "B", "C"});
+        QSignalSpy spy(&b.commands, &QueueCommands::recipeListChanged);
+        QVERIFY(b.commands.refresh().ok());
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toStringList(), (QStringList{rawEntry("C"), rawEntry("B"), rawEntry("A")}));
+    }
+
+    void queueTopRecipeCopiesLastRecord() {
+        Bench b;
+        b.addRecipes({"A", "B", "C"});
+        QVERIFY(b.commands.queue(0, rawEntry("C")).ok());
+        const ReadAllJobsResult q = ReadAllJobs(b.queue());
+        QCOMPARE(q.records.size(), 1);
+        QCOMPARE(q.records.at(0), ReadJob(b.quick(), 3).bytes);
+        // The queue command leaves List2 to the sequencer's refresh.
+        QVERIFY(b.weighing.queueEntries.isEmpty());
+    }
+
+    void queueTwiceGivesTwoIdenticalRecords() {
+        Bench b;
+        b.addRecipes({"A", "B", "C"});
+        QVERIFY(b.commands.queue(2, rawEntry("A")).ok());
+        QVERIFY(b.commands.queue(2, rawEntry("A")).ok());
+        const ReadAllJobsResult q = ReadAllJobs(b.queue());
+        QCOMPARE(q.records.size(), 2);
+        QCOMPARE(q.records.at(0), ReadJob(b.quick(), 1).bytes);
+        QCOMPARE(q.records.at(1), q.records.at(0));
+    }
+
+    void queueWithNothingChosenDoesNothing() {
+        Bench b;
+        b.addRecipes({"A"});
+        QVERIFY(b.commands.queue(-1, QString()).ok());
+        QVERIFY(!b.dir.exists(QStringLiteral("START_DISPEN.txt")));
+        QCOMPARE(b.status.text(), QString());
+    }
+
+    void queueRefusesAStaleListPosition_data() {
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("entry");
+        // The list was filled as C, B, A; then an import appended D, so position 0 is D.
+        QTest::newRow("record appended since") << 0 << rawEntry("C");
+        QTest::newRow("position past the end") << 4 << rawEntry("A");
+        QTest::newRow("entry text differs") << 1 << rawEntry("X");
+    }
+    void queueRefusesAStaleListPosition() {
+        QFETCH(int, position);
+        QFETCH(QString, entry);
+        Bench b;
+        b.addRecipes({"A", "B", "C", "D"});
+        QSignalSpy spy(&b.commands, &QueueCommands::recipeListChanged);
+        QVERIFY(!b.commands.queue(position, entry).ok());
+        QCOMPARE(JobCount(b.queue()).count, 0);
+        QCOMPARE(spy.count(), 1); // the list is refilled
+        QCOMPARE(spy.at(0).at(0).toStringList().first(), rawEntry("D"));
+        QVERIFY(b.status.text().contains(QStringLiteral("未排入")));
+    }
+
+    void queueIntoAnUnwritableQueueKeepsItAndSaysWhy() {
+        Bench b;
+        b.addRecipes({"A"});
+        QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("START_DISPEN.txt"))); // cannot be opened as a file
+        QVERIFY(!b.commands.queue(0, rawEntry("A")).ok());
+        QVERIFY(b.status.text().contains(QStringLiteral("排入計量失敗")));
+        QCOMPARE(JobCount(b.quick()).count, 1);
+    }
+
+    void deleteEntry2Of3KeepsTheOthersInOrder() {
+        Bench b;
+        b.addQueued({"X", "Y", "Z"});
+        b.weighing2ndLine(); // the sequencer weighs X; deleting Y must not disturb it
+        QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
+        QVERIFY(b.commands.deleteQueued(1, QStringLiteral("Y---B7")).ok());
+        QCOMPARE(b.queuedOrders(), (QStringList{"X", "Z"}));
+        QCOMPARE(b.weighing.queueEntries, (QStringList{"X---B7", "Z---B7"}));
+        QCOMPARE(b.weighing.State, 7);
+        QCOMPARE(b.weighing.Counter, 5);
+        QVERIFY(b.weighing.boxVisible[0]);
+        QCOMPARE(reset.count(), 0);
+        QVERIFY(!QFile::exists(b.dir.file(QStringLiteral("START_DISPEN2.txt"))));
+    }
+
+    void deleteTheOnlyJobWhileItIsWeighed() {
+        Bench b;
+        b.withLightBus(true);
+        b.addQueued({"A"});
+        b.weighing2ndLine();
+        QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
+        QVERIFY(b.commands.deleteQueued(0, QStringLiteral("A---B7")).ok());
+        QCOMPARE(QFileInfo(b.queue()).size(), 0);
+        b.expectDisplayCleared();
+        for (int i = 0; i <= 10; ++i)
+            QCOMPARE(b.weighing.LineStatus[size_t(i)], qint16(0));
+        QCOMPARE(reset.count(), 1);
+        QVERIFY(b.timer5.enabled()); // the line's light goes off with the sweep
+        QCOMPARE(b.runSweep().size(), 16);
+    }
+
+    void deleteTheRunningJobWithOthersWaitingResetsTheSequencer() {
+        Bench b;
+        b.withLightBus(true);
+        b.addQueued({"X", "Y", "Z"});
+        b.weighing2ndLine();
+        QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
+        QVERIFY(b.commands.deleteQueued(0, QStringLiteral("X---B7")).ok());
+        // Y and Z wait, untouched; the sequencer is idle and starts Y afresh.
+        QCOMPARE(b.queuedOrders(), (QStringList{"Y", "Z"}));
+        b.expectDisplayCleared();
+        QCOMPARE(reset.count(), 1);
+        QVERIFY(b.timer5.enabled());
+    }
+
+    void deleteOfAWaitingFirstJobWhileIdleLeavesTheSequencer() {
+        Bench b;
+        b.addQueued({"X", "Y"});
+        b.weighing.prompt = QStringLiteral("kept");
+        QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
+        QVERIFY(b.commands.deleteQueued(0, QStringLiteral("X---B7")).ok());
+        QCOMPARE(b.queuedOrders(), (QStringList{"Y"}));
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(b.weighing.prompt, QStringLiteral("kept"));
+        QVERIFY(!b.timer5.enabled());
+    }
+
+    void deleteRefusesAnEntryThatNoLongerNamesItsRecord_data() {
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("entry");
+        // List2 showed X, Y, Z; X was finished and removed since.
+        QTest::newRow("records moved up") << 1 << QStringLiteral("Y---B7");
+        QTest::newRow("position past the end") << 2 << QStringLiteral("Z---B7");
+        QTest::newRow("same order, other barrel") << 0 << QStringLiteral("Y---B8");
+    }
+    void deleteRefusesAnEntryThatNoLongerNamesItsRecord() {
+        QFETCH(int, position);
+        QFETCH(QString, entry);
+        Bench b;
+        b.addQueued({"Y", "Z"});
+        b.weighing.queueEntries = {"X---B7", "Y---B7", "Z---B7"};
+        QVERIFY(!b.commands.deleteQueued(position, entry).ok());
+        QCOMPARE(b.queuedOrders(), (QStringList{"Y", "Z"}));
+        QCOMPARE(b.weighing.queueEntries, (QStringList{"Y---B7", "Z---B7"}));
+        QVERIFY(b.status.text().contains(QStringLiteral("未刪除")));
+    }
+
+    void deleteWithNothingChosenDoesNothing() {
+        Bench b;
+        b.addQueued({"X"});
+        b.weighing2ndLine();
+        QVERIFY(b.commands.deleteQueued(-1, QString()).ok());
+        QCOMPARE(b.queuedOrders(), (QStringList{"X"}));
+        QCOMPARE(b.weighing.State, 7);
+    }
+
+    void failedDeleteKeepsQueueAndWeighing() {
+        Bench b;
+        b.addQueued({"X", "Y"});
+        b.weighing2ndLine();
+        const QByteArray before = b.dir.read(QStringLiteral("START_DISPEN.txt"));
+        QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("START_DISPEN2.txt"))); // the twin cannot be written
+        QVERIFY(!b.commands.deleteQueued(0, QStringLiteral("X---B7")).ok());
+        QCOMPARE(b.dir.read(QStringLiteral("START_DISPEN.txt")), before);
+        QCOMPARE(b.weighing.State, 7);
+        QVERIFY(b.status.text().contains(QStringLiteral("刪除失敗")));
+    }
+
+    void cancelAllDuringWeighing() {
+        Bench b;
+        b.withLightBus(true);
+        b.addQueued({"X", "Y"});
+        b.weighing2ndLine();
+        b.weighing.queueEntries = {"X---B7", "Y---B7"};
+        QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
+        QVERIFY(b.commands.cancelAll().ok());
+        QVERIFY(!b.dir.exists(QStringLiteral("START_DISPEN.txt")));
+        b.expectDisplayCleared();
+        QVERIFY(b.weighing.queueEntries.isEmpty());
+        QCOMPARE(reset.count(), 1);
+        const QList<QByteArray> frames = b.runSweep();
+        QCOMPARE(frames.size(), 16);
+        QCOMPARE(hex(frames.first()), hex(LightBus::frame(8, LightBus::ModuleOff)));
+    }
+
+    void cancelAllSweepsOnlyAnOpenLightBus_data() {
+        QTest::addColumn<bool>("configured");
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<bool>("sweep");
+        QTest::newRow("no light bus") << false << false << false;
+        QTest::newRow("configured, port not open (failed start-up)") << true << false << false;
+        QTest::newRow("configured and open") << true << true << true;
+    }
+    void cancelAllSweepsOnlyAnOpenLightBus() {
+        QFETCH(bool, configured);
+        QFETCH(bool, open);
+        QFETCH(bool, sweep);
+        Bench b;
+        if (configured)
+            b.withLightBus(open);
+        b.weighing2ndLine();
+        QVERIFY(b.commands.cancelAll().ok()); // no queue file is not an error
+        QCOMPARE(b.timer5.enabled(), sweep);
+        b.expectDisplayCleared();
+        QVERIFY(b.lightPort.writes.isEmpty());
+    }
+
+    void failedCancelAllKeepsQueueAndWeighing() {
+        Bench b;
+        b.weighing2ndLine();
+        // A queue that cannot be deleted (here a folder in its place, with content).
+        QVERIFY(QDir(b.dir.path()).mkpath(QStringLiteral("START_DISPEN.txt/x")));
+        QVERIFY(!b.commands.cancelAll().ok());
+        QVERIFY(b.dir.exists(QStringLiteral("START_DISPEN.txt")));
+        QCOMPARE(b.weighing.State, 7);
+        QVERIFY(b.weighing.boxVisible[0]);
+        QVERIFY(b.status.text().contains(QStringLiteral("取消全部失敗")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQueue)
+#include "test_queue.moc"
