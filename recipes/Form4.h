@@ -1,0 +1,47 @@
+#pragma once
+#include <QWidget>
+#include <array>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class RecipeEditor;
+class StatusLine;
+
+// The recipe editor window. Its boxes write through to the RecipeEditor as the operator
+// types; its buttons and list clicks call the editor; Enter walks through the boxes.
+class Form4 : public QWidget {
+    Q_OBJECT
+public:
+    Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent = nullptr);
+
+    QLabel* Label4 = nullptr; // 單號
+    QLineEdit* Text2 = nullptr;
+    QLabel* Label3 = nullptr; // 桶號
+    QComboBox* Combo1 = nullptr;
+    QLabel* Label2 = nullptr; // 加水量
+    QLineEdit* Text3 = nullptr;
+    std::array<QLabel*, 10> Label1{};
+    std::array<QLineEdit*, 20> Text1{};
+    QListWidget* List1 = nullptr;
+    QPushButton* Command1 = nullptr; // 存檔
+    QPushButton* Command2 = nullptr; // 修改
+    QPushButton* Command3 = nullptr; // 刪除
+    QPushButton* Command4 = nullptr; // 清除
+    QPushButton* Command5 = nullptr; // EXIT
+    std::array<QCheckBox*, 5> Check{}; // Check1 .. Check5 at 0 .. 4
+    QLabel* StatusLabel = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void showBoxes();
+    void showList();
+    QString selectedEntry() const;
+
+    RecipeEditor& m_editor;
+};

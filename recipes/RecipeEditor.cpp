@@ -1,0 +1,183 @@
+#include "recipes/RecipeEditor.h"
+
+#include "common/Numbers.h"
+#include "common/StatusLine.h"
+#include "common/TextField.h"
+#include "station/JobFile.h"
+#include "station/JobRecord.h"
+#include "station/Startup.h"
+
+namespace {
+
+// The parts of a job record that the editor does not show, by offset and width.
+constexpr int kCreated = 370, kCreatedWidth = 8;
+constexpr int kB01 = 378, kB01Width = 50;
+constexpr int kB02toB05 = 928, kB02toB05Width = 530;
+
+void copyField(QByteArray& to, const QByteArray& from, int offset, int width) {
+    to.replace(offset, width, from.constData() + offset, width);
+}
+
+} // namespace
+
+RecipeEditor::RecipeEditor(QString quickFile, QString twinFile, StatusLine& status, QObject* parent)
+    : QObject(parent), m_quick(std::move(quickFile)), m_twin(std::move(twinFile)), m_status(status) {}
+
+void RecipeEditor::load() {
+    clearBoxes();
+    refill();
+}
+
+Outcome RecipeEditor::refill() {
+    const RecipeListResult r = readRecipeList(m_quick);
+    if (!r.error.isEmpty())
+        return refuse(QStringLiteral("配方檔讀取失敗: %1").arg(r.error));
+    entries = r.entries;
+    emit listChanged();
+    return Outcome::success();
+}
+
+void RecipeEditor::clearBoxes() {
+    Text2.clear();
+    Combo1.clear();
+    Text3.clear();
+    for (QString& t : Text1)
+        t.clear();
+    emit boxesChanged();
+}
+
+Outcome RecipeEditor::refuse(const QString& why) {
+    m_status.report(why);
+    return Outcome::failure(why);
+}
+
+QString RecipeEditor::whyNotStorable() const {
+    if (TextField::trimSpaces(Text2).isEmpty())
+        return QStringLiteral("單號空白, 未存檔");
+    // A target read as 0 would be accepted by the sequencer with nothing weighed.
+    for (int k = 0; k < kLines; ++k)
+        if (!TextField::trimSpaces(Text1[size_t(k)]).isEmpty() && Decimal::parse(Text1[size_t(k + kLines)]) <= Decimal())
+            return QStringLiteral("第 %1 行重量不是正數, 未存檔").arg(k + 1);
+    return QString();
+}
+
+QByteArray RecipeEditor::recordFromBoxes() const {
+    JobRecord j;
+    j.OrderNo = TextField::trimSpaces(Text2);
+    j.OutputPos = Combo1;
+    j.WaterAdd = TextField::trimSpaces(Text3);
+    for (int i = 1; i <= kLines; ++i) {
+        j.Code[size_t(i)] = Text1[size_t(i - 1)];
+        j.Weight[size_t(i)] = Text1[size_t(i + kLines - 1)];
+    }
+    return j.encode();
+}
+
+Outcome RecipeEditor::written(const Outcome& o, const QString& action) {
+    if (!o)
+        return refuse(QStringLiteral("%1失敗: %2").arg(action, o.reason()));
+    emit storeChanged();
+    refill();
+    clearBoxes();
+    return Outcome::success();
+}
+
+qint64 RecipeEditor::checkedRecord(int p, const QString& entry, const QString& action) {
+    const JobCountResult n = JobCount(m_quick);
+    if (!n.outcome) {
+        refuse(QStringLiteral("%1失敗: %2").arg(action, n.outcome.reason()));
+        return 0;
+    }
+    const qint64 k = n.count - p;
+    if (k >= 1) {
+        const ReadJobResult r = ReadJob(m_quick, k);
+        if (!r.outcome) {
+            refuse(QStringLiteral("%1失敗: %2").arg(action, r.outcome.reason()));
+            return 0;
+        }
+        if (recipeListEntry(r.bytes) == entry)
+            return k;
+    }
+    refill();
+    refuse(QStringLiteral("配方檔已變更, 清單已更新, 請重新選擇 (未%1)").arg(action));
+    return 0;
+}
+
+Outcome RecipeEditor::save() {
+    if (const QString why = whyNotStorable(); !why.isEmpty())
+        return refuse(why);
+    return written(AppendJobBytes(m_quick, recordFromBoxes()), QStringLiteral("存檔"));
+}
+
+Outcome RecipeEditor::modify(int p, const QString& entry) {
+    if (const QString why = whyNotStorable(); !why.isEmpty())
+        return refuse(why);
+    if (p < 0) // nothing selected: the recipe is appended as by save
+        return written(AppendJobBytes(m_quick, recordFromBoxes()), QStringLiteral("修改"));
+    const qint64 k = checkedRecord(p, entry, QStringLiteral("修改"));
+    if (k == 0)
+        return Outcome::failure(m_status.text());
+    const ReadJobResult stored = ReadJob(m_quick, k);
+    if (!stored.outcome)
+        return refuse(QStringLiteral("修改失敗: %1").arg(stored.outcome.reason()));
+
+    QByteArray record = recordFromBoxes();
+    const JobRecord typed = JobRecord::decode(record);
+    copyField(record, stored.bytes, kCreated, kCreatedWidth);
+    copyField(record, stored.bytes, kB01, kB01Width); // element 0, unused
+    for (int i = 1; i <= kLines; ++i)
+        if (typed.Code[size_t(i)] == stored.job.Code[size_t(i)])
+            copyField(record, stored.bytes, kB01 + kB01Width * i, kB01Width);
+    copyField(record, stored.bytes, kB02toB05, kB02toB05Width);
+    return written(WriteJobBytes(m_quick, k, record), QStringLiteral("修改"));
+}
+
+Outcome RecipeEditor::remove(int p, const QString& entry) {
+    if (p < 0)
+        return Outcome::success();
+    const qint64 k = checkedRecord(p, entry, QStringLiteral("刪除"));
+    if (k == 0)
+        return Outcome::failure(m_status.text());
+    return written(RemoveJob(m_quick, m_twin, k), QStringLiteral("刪除"));
+}
+
+Outcome RecipeEditor::clear() {
+    const Outcome o = refill();
+    clearBoxes();
+    return o;
+}
+
+Outcome RecipeEditor::click(int p, const QString& entry) {
+    if (p < 0)
+        return Outcome::success();
+    if (Check5)
+        return remove(p, entry);
+    const qint64 k = checkedRecord(p, entry, QStringLiteral("顯示"));
+    if (k == 0)
+        return Outcome::failure(m_status.text());
+    const ReadJobResult r = ReadJob(m_quick, k);
+    if (!r.outcome)
+        return refuse(QStringLiteral("配方讀取失敗: %1").arg(r.outcome.reason()));
+    for (QString& t : Text1)
+        t.clear();
+    Text2 = r.job.OrderNo;
+    Combo1 = r.job.OutputPos;
+    Text3 = r.job.WaterAdd;
+    for (int i = 1; i <= kLines; ++i)
+        if (r.job.hasLine(i)) {
+            Text1[size_t(i - 1)] = r.job.Code[size_t(i)];
+            Text1[size_t(i + kLines - 1)] = r.job.Weight[size_t(i)];
+        }
+    emit boxesChanged();
+    return Outcome::success();
+}
+
+int RecipeEditor::enterMovesTo(int box) {
+    if (box == kText2)
+        return 0;
+    if (box >= 0 && box < kLines)
+        return box + kLines;
+    if (box >= kLines && box < 2 * kLines - 1)
+        return box - kLines + 1;
+    return -1;
+}

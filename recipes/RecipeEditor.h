@@ -1,0 +1,78 @@
+#pragma once
+#include "common/Outcome.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <array>
+
+class StatusLine;
+
+// The recipe editor: the boxes of one recipe and the list of the recipe store
+// "QUICK.txt" (newest first: list position p is record JobCount - p), with save, modify,
+// delete, clear and the list click. The window writes the operator's typing into the
+// boxes here and redraws on boxesChanged / listChanged.
+//
+// Typed input is never thrown away silently: a recipe without an order number, or with a
+// code whose weight is not a positive number, is refused with the boxes kept and the
+// reason on the status line. A list position is checked against the entry it showed
+// before anything is read, changed or removed through it.
+class RecipeEditor : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kLines = 10;
+    // Box ids for the Enter-key walk besides Text1(0..19).
+    static constexpr int kText2 = 100, kCombo1 = 101, kText3 = 102;
+
+    RecipeEditor(QString quickFile, QString twinFile, StatusLine& status, QObject* parent = nullptr);
+
+    // The boxes.
+    QString Text2;                      // order number
+    QString Combo1;                     // barrel number
+    QString Text3;                      // water to add
+    std::array<QString, 2 * kLines> Text1; // 0..9 codes, 10..19 weights of lines 1..10
+    bool Check5 = false;                // a list click deletes
+    QStringList entries;                // List1: raw 50-character order numbers
+
+    // The first showing: boxes emptied, list filled.
+    void load();
+    // List1 from the store; the boxes stay as they are.
+    Outcome refill();
+    void clearBoxes();
+
+    // 存檔: appends the recipe of the boxes.
+    Outcome save();
+    // 修改: rewrites the recipe at list position p, or appends it when p < 0. What the
+    // editor does not show (Created, B02..B05, the B01 text of a line whose code is
+    // unchanged) is kept from the stored record.
+    Outcome modify(int p, const QString& entry);
+    // 刪除: removes the recipe at list position p; p < 0 does nothing at all.
+    Outcome remove(int p, const QString& entry);
+    // 清除: refills the list and empties the boxes; writes nothing.
+    Outcome clear();
+    // A click on list entry p: deletes it when Check5 is ticked, otherwise shows it.
+    Outcome click(int p, const QString& entry);
+
+    // Where Enter moves the focus from a box: Text2 to the code of line 1, a code to the
+    // weight of its line, a weight to the code of the next line; -1 stays put.
+    static int enterMovesTo(int box);
+
+signals:
+    void boxesChanged();
+    void listChanged();
+    // QUICK.txt was written: the main window's recipe list is out of date.
+    void storeChanged();
+
+private:
+    Outcome refuse(const QString& why);
+    // The record number behind list position p when it still shows `entry`; otherwise
+    // refills the list, says so and returns 0.
+    qint64 checkedRecord(int p, const QString& entry, const QString& action);
+    // Empty when the boxes make a recipe that may be stored, else why not.
+    QString whyNotStorable() const;
+    QByteArray recordFromBoxes() const;
+    Outcome written(const Outcome& o, const QString& action);
+
+    QString m_quick, m_twin;
+    StatusLine& m_status;
+};
