@@ -1,0 +1,699 @@
+#include "common/Clock.h"
+#include "common/StatusLine.h"
+#include "config/StationSettings.h"
+#include "devices/BalanceReadings.h"
+#include "devices/LightBus.h"
+#include "devices/LightMap.h"
+#include "devices/MemorySerialPort.h"
+#include "station/History.h"
+#include "station/JobFile.h"
+#include "station/RunControl.h"
+#include "station/Sequencer.h"
+#include "station/StationTimers.h"
+#include "station/WeighingModel.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+struct Line {
+    QString code, weight, b01 = {};
+};
+
+JobRecord makeJob(const QString& orderNo, const QList<Line>& lines) {
+    JobRecord j;
+    j.OrderNo = orderNo;
+    j.OutputPos = QStringLiteral("7");
+    for (int i = 0; i < lines.size(); ++i) {
+        j.Code[size_t(i + 1)] = lines[i].code;
+        j.Weight[size_t(i + 1)] = lines[i].weight;
+        j.B01[size_t(i + 1)] = lines[i].b01;
+    }
+    return j;
+}
+
+// A sequencer with its parts: settings, both balances live and reading 0, a light bus on
+// an in-memory port, a clock standing at 2024-03-02 09:05:07.
+struct Rig {
+    WorkDir dir;
+    WeighingModel model;
+    BalanceReadings readings;
+    LightMap lightMap;
+    StationSettings settings;
+    StationTimers timers;
+    RunControl run{timers};
+    FixedClock clock{QDateTime(QDate(2024, 3, 2), QTime(9, 5, 7))};
+    StatusLine status;
+    MemorySerialPort comm3;
+    LightBus bus{settings, comm3, timers.Timer5, status};
+    QList<HistoryRecord> printed;
+    Outcome printResult = Outcome::success();
+    std::unique_ptr<Sequencer> seq;
+
+    Rig() {
+        settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
+        readings.setLive(0, true);
+        readings.setLive(1, true);
+        comm3.open(QStringLiteral("lights"));
+        seq = std::make_unique<Sequencer>(Sequencer::Parts{
+            model, readings, lightMap, bus, settings, run, clock, status, dir.path(),
+            [this](const HistoryRecord& h) {
+                printed << h;
+                return printResult;
+            }});
+    }
+
+    QString queue() const { return dir.file(QStringLiteral("START_DISPEN.txt")); }
+    qint64 queued() const { return JobCount(queue()).count; }
+    void add(const JobRecord& j) { QVERIFY(AppendJob(queue(), j).ok()); }
+    void setReading(int balance, const QString& caption) { readings.setCaption(balance, caption); }
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i)
+            seq->tick();
+    }
+    // Ticks until the state is `state`; false when it is not reached in `limit` ticks.
+    bool until(int state, int limit = 200) {
+        for (int i = 0; i < limit; ++i) {
+            if (model.State == state)
+                return true;
+            seq->tick();
+        }
+        return model.State == state;
+    }
+    // From idle to weighing line `line` with both balances at 0 (the 30-tick zero wait).
+    bool toWeighing() { return until(7, 400); }
+    // Weighs the current line by putting its target on its balance until it is accepted.
+    void weighCurrentLine() {
+        const int n = model.Line;
+        const int b = model.LineBalance[size_t(n - 1)] - 1;
+        setReading(b, model.LineTable[size_t(10 * n + 2)]);
+        ticks(Sequencer::kSettleTicks);
+        setReading(b, QStringLiteral("0"));
+    }
+    // Weighs every line of the running job on target and runs to idle.
+    void weighWholeJob() {
+        for (int guard = 0; guard < 20 && model.State != 9; ++guard) {
+            if (!until(7, 400))
+                return;
+            weighCurrentLine();
+            ticks(1); // state 8
+        }
+        until(0, 50);
+    }
+    QList<HistoryRecord> history(const QString& month = QStringLiteral("202403")) const {
+        QList<HistoryRecord> out;
+        const QByteArray all = dir.read(QStringLiteral("data/DATE_%1.txt").arg(month));
+        for (int off = 0; off + HistoryRecord::kLength <= all.size(); off += HistoryRecord::kLength)
+            out << HistoryRecord::decode(all.mid(off, HistoryRecord::kLength));
+        return out;
+    }
+};
+
+} // namespace
+
+class TestSequencer : public QObject {
+    Q_OBJECT
+private slots:
+    void balanceChoice_data();
+    void balanceChoice();
+    void tolerance_data();
+    void tolerance();
+    void settlingCountRestartsWhenTheReadingLeaves();
+    void zeroWaits_data();
+    void zeroWaits();
+    void startsOnARefreshTick();
+    void lineChangeAndLights();
+    void noLightsAfterAFailedStartup();
+    void tenLines();
+    void gapLineIsWeighedInItsOwnSlot();
+    void messagesInTheSecondLanguage();
+    void staleBalanceHoldsTheCount_data();
+    void staleBalanceHoldsTheCount();
+    void changeBarrelKeepsTheAmount_data();
+    void changeBarrelKeepsTheAmount();
+    void addAndDeductBox();
+    void endOfJobRemovesInTheHistoryStep();
+    void historyFailureKeepsTheJobAndRetries();
+    void emptyFirstLineIsRemovedAtOnce();
+    void unreadableQueueKeepsIdle();
+    void printing_data();
+    void printing();
+    void jobDeletedWhileWeighedIsNotRemovedTwice();
+};
+
+void TestSequencer::balanceChoice_data() {
+    QTest::addColumn<QString>("threshold");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("balance");
+    QTest::newRow("equal goes large") << "1000" << "1000" << 1;
+    QTest::newRow("just below goes small") << "1000" << "999.99" << 2;
+    QTest::newRow("above") << "1000" << "1000.01" << 1;
+    QTest::newRow("blank threshold is 0") << "" << "0.5" << 1;
+    QTest::newRow("text target reads 0") << "1000" << "abc" << 2;
+}
+
+void TestSequencer::balanceChoice() {
+    QFETCH(QString, threshold);
+    QFETCH(QString, target);
+    QFETCH(int, balance);
+    Rig r;
+    r.settings.setText(Setting::WeightDecision, threshold);
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("RED 01"), target}}));
+    QVERIFY(r.until(3));
+    QCOMPARE(r.model.LineBalance[0], balance);
+    QCOMPARE(r.model.LineTable[14], QString::number(balance));
+    QCOMPARE(r.model.LineStatus[1], qint16(4));
+    QCOMPARE(r.model.boxText[0], QStringLiteral("RED 01\r\n\r\n%1\r\n%2")
+                                     .arg(target, balance == 1 ? QStringLiteral("大天平") : QStringLiteral("小天平")));
+    r.ticks(1);
+    QCOMPARE(r.model.prompt, balance == 1 ? QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕")
+                                          : QStringLiteral("請在小天平(3000g)放上容器,按下歸零按鈕"));
+    QCOMPARE(r.model.LineStatus[11], qint16(4));
+}
+
+void TestSequencer::tolerance_data() {
+    QTest::addColumn<QString>("tolCount");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("reading");
+    QTest::addColumn<int>("status"); // line status: 3 within, 2 too much, 1 too little
+    // Small balance (targets below 1000 g): tolerance steps of 0.01 g.
+    QTest::newRow("small exact") << "2" << "10.00" << "10.00" << 3;
+    QTest::newRow("small inside") << "2" << "10.00" << "10.01" << 3;
+    QTest::newRow("small upper bound") << "2" << "10.00" << "10.02" << 3;
+    QTest::newRow("small lower bound") << "2" << "10.00" << "9.98" << 3;
+    QTest::newRow("small just over") << "2" << "10.00" << "10.03" << 2;
+    QTest::newRow("small just under") << "2" << "10.00" << "9.97" << 1;
+    QTest::newRow("small too much") << "2" << "10.00" << "10.05" << 2;
+    QTest::newRow("small too little") << "2" << "10.00" << "9.95" << 1;
+    QTest::newRow("binary bound case") << "2" << "0.12" << "0.14" << 3;
+    QTest::newRow("binary lower bound") << "2" << "0.12" << "0.10" << 3;
+    QTest::newRow("blank count is 2") << "" << "10.00" << "10.02" << 3;
+    QTest::newRow("blank count is 2, over") << "" << "10.00" << "10.03" << 2;
+    QTest::newRow("count 5") << "5" << "10.00" << "10.05" << 3;
+    QTest::newRow("count 0 exact only") << "0" << "10.00" << "10.01" << 2;
+    // Large balance: tolerance steps of 0.1 g.
+    QTest::newRow("large upper bound") << "2" << "2000" << "2000.2" << 3;
+    QTest::newRow("large lower bound") << "2" << "2000" << "1999.8" << 3;
+    QTest::newRow("large just over") << "2" << "2000" << "2000.3" << 2;
+    QTest::newRow("large just under") << "2" << "2000" << "1999.7" << 1;
+    QTest::newRow("large bound 0.3") << "3" << "1000.1" << "1000.4" << 3;
+    QTest::newRow("balance digits") << "2" << "12.34" << "0012.35" << 3;
+    QTest::newRow("negative reading") << "2" << "12.34" << "-12.34" << 1;
+}
+
+void TestSequencer::tolerance() {
+    QFETCH(QString, tolCount);
+    QFETCH(QString, target);
+    QFETCH(QString, reading);
+    QFETCH(int, status);
+    Rig r;
+    r.settings.setText(Setting::ToleranceCount, tolCount);
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("5")},
+                                         {QStringLiteral("C2"), QStringLiteral("5")},
+                                         {QStringLiteral("RED"), target}}));
+    for (int line = 1; line < 3; ++line) {
+        QVERIFY(r.toWeighing());
+        r.weighCurrentLine();
+        r.ticks(1);
+    }
+    QVERIFY(r.toWeighing());
+    QCOMPARE(r.model.Line, 3);
+    const int b = r.model.LineBalance[2] - 1;
+    r.setReading(b, reading);
+    r.ticks(1);
+    QCOMPARE(r.model.LineStatus[3], qint16(status));
+    const QString shown = Decimal::parse(reading).toString();
+    QCOMPARE(r.model.LineTable[33], shown);
+    QCOMPARE(r.model.boxText[2], QStringLiteral("RED\r\n\r\n%1 => %2\r\n%3")
+                                     .arg(target, shown, b == 0 ? QStringLiteral("大天平") : QStringLiteral("小天平")));
+    switch (status) {
+    case 3:
+        QCOMPARE(r.model.LineStatus[11], qint16(1));
+        QCOMPARE(r.model.prompt, QStringLiteral("染料剛好 請等待天平穩定"));
+        QCOMPARE(r.model.Counter, 1);
+        break;
+    case 2:
+        QCOMPARE(r.model.LineStatus[11], qint16(2));
+        QCOMPARE(r.model.prompt, QStringLiteral("染料超過 請取出第 ( 3 ) 張染料卡指定染料"));
+        QCOMPARE(r.model.Counter, 0);
+        break;
+    default:
+        QCOMPARE(r.model.LineStatus[11], qint16(3));
+        QCOMPARE(r.model.prompt, QStringLiteral("染料不足 請加入第 ( 3 ) 張染料卡指定染料"));
+        QCOMPARE(r.model.Counter, 0);
+    }
+}
+
+void TestSequencer::settlingCountRestartsWhenTheReadingLeaves() {
+    Rig r;
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")},
+                                         {QStringLiteral("C2"), QStringLiteral("20")}}));
+    QVERIFY(r.toWeighing());
+    r.setReading(1, QStringLiteral("10"));
+    r.ticks(14);
+    r.setReading(1, QStringLiteral("10.5")); // the 15th tick is out of tolerance
+    r.ticks(1);
+    QCOMPARE(r.model.Counter, 0);
+    r.setReading(1, QStringLiteral("10"));
+    r.ticks(15);
+    QCOMPARE(r.model.State, 7);
+    QCOMPARE(r.model.Counter, 15);
+    r.ticks(1); // the 16th tick in a row accepts
+    QCOMPARE(r.model.State, 8);
+    QCOMPARE(r.model.Counter, 0);
+    QCOMPARE(r.model.LineStatus[1], qint16(0));
+    QCOMPARE(r.model.LineTable[13], QStringLiteral("10"));
+    r.ticks(1);
+    QCOMPARE(r.model.State, 2);
+    QCOMPARE(r.model.Line, 2);
+}
+
+void TestSequencer::zeroWaits_data() {
+    QTest::addColumn<QString>("atPrompt");  // reading when the container is asked for
+    QTest::addColumn<int>("zeroAfter");     // ticks of state 4/5 before the reading is 0
+    QTest::addColumn<int>("expectedTicks"); // ticks in state 4/5 until the light comes on
+    QTest::newRow("already 0 waits 30") << "0" << 0 << 30;
+    QTest::newRow("zeroed at once waits 3") << "5.00" << 0 << 3;
+    QTest::newRow("zeroed on tick 2 waits 3") << "5.00" << 1 << 3;
+    QTest::newRow("zeroed on tick 10") << "5.00" << 9 << 10;
+}
+
+void TestSequencer::zeroWaits() {
+    QFETCH(QString, atPrompt);
+    QFETCH(int, zeroAfter);
+    QFETCH(int, expectedTicks);
+    Rig r;
+    r.setReading(1, atPrompt);
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
+    QVERIFY(r.until(3));
+    r.ticks(1);
+    QCOMPARE(r.model.State, atPrompt == QStringLiteral("0") ? 4 : 5);
+    int n = 0;
+    while (r.model.State != 6 && n < 100) {
+        if (n == zeroAfter)
+            r.setReading(1, QStringLiteral("0"));
+        r.ticks(1);
+        ++n;
+    }
+    QCOMPARE(n, expectedTicks);
+    QCOMPARE(r.model.LineStatus[1], qint16(4));
+    r.ticks(1);
+    QCOMPARE(r.model.State, 7);
+    QCOMPARE(r.model.LineStatus[1], qint16(1));
+}
+
+void TestSequencer::startsOnARefreshTick() {
+    Rig r;
+    r.ticks(2);
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
+    r.ticks(1);
+    QCOMPARE(r.model.State, 0);
+    r.ticks(1); // the fourth tick refreshes the queue and starts the job
+    QCOMPARE(r.model.State, 2);
+    QCOMPARE(r.model.queueEntries, QStringList{QStringLiteral("A1---7")});
+    QCOMPARE(r.model.boxText[10], QStringLiteral("A1"));
+    QVERIFY(r.model.boxVisible[0]);
+}
+
+void TestSequencer::lineChangeAndLights() {
+    Rig r;
+    r.settings.setText(Setting::LightPort, QStringLiteral("3"));
+    r.lightMap.setCode(1, QStringLiteral("RED"));
+    r.lightMap.setCode(120, QStringLiteral("BLUE"));
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("RED 01"), QStringLiteral("10")},
+                                         {QStringLiteral("BLUE"), QStringLiteral("20")},
+                                         {QStringLiteral("NOWHERE"), QStringLiteral("30")}}));
+    QVERIFY(r.until(2));
+    QVERIFY(r.timers.Timer5.enabled()); // all lights off at the start
+    QCOMPARE(r.model.LineLight[1], 1);
+    QCOMPARE(r.model.LineLight[2], 120);
+    QCOMPARE(r.model.LineLight[3], 0);
+    r.timers.Timer5.setEnabled(false);
+    QVERIFY(r.until(7));
+    QCOMPARE(hex(r.comm3.allWritten()), QStringLiteral("01 05 00 00 FF 00 8C 3A"));
+    r.comm3.writes.clear();
+    r.weighCurrentLine();
+    r.ticks(2); // state 8, then line 2 is prepared and line 1's light goes off
+    QCOMPARE(r.model.Line, 2);
+    QCOMPARE(hex(r.comm3.allWritten()), QStringLiteral("01 05 00 00 00 00 CD CA"));
+    r.comm3.writes.clear();
+    QVERIFY(r.until(7));
+    QCOMPARE(hex(r.comm3.allWritten()), QStringLiteral("0F 05 00 07 FF 00 ") +
+                                            hex(r.comm3.allWritten().right(2)));
+    QCOMPARE(r.comm3.allWritten(), LightBus::frame(120, LightBus::On));
+    r.comm3.writes.clear();
+    r.weighCurrentLine();
+    QVERIFY(r.until(7));
+    // Line 3's dye has no shelf position: light 120 goes off, nothing comes on.
+    QCOMPARE(r.comm3.writes, QList<QByteArray>{LightBus::frame(120, LightBus::Off)});
+    r.weighCurrentLine();
+    QVERIFY(r.until(9));
+    r.ticks(1);
+    QVERIFY(r.timers.Timer5.enabled()); // and all lights off at the end
+}
+
+void TestSequencer::noLightsAfterAFailedStartup() {
+    Rig r;
+    r.settings.setText(Setting::LightPort, QStringLiteral("3"));
+    r.lightMap.setCode(1, QStringLiteral("RED"));
+    r.run.failStartup();
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("RED"), QStringLiteral("10")}}));
+    r.weighWholeJob();
+    QCOMPARE(r.model.State, 0);
+    QVERIFY(r.comm3.writes.isEmpty());
+    QVERIFY(!r.timers.Timer5.enabled());
+    QCOMPARE(r.history().size(), 1);
+}
+
+void TestSequencer::tenLines() {
+    Rig r;
+    QList<Line> lines;
+    for (int i = 1; i <= 10; ++i)
+        lines << Line{QStringLiteral("D%1").arg(i), QStringLiteral("%1.5").arg(i * 150), QStringLiteral("b%1").arg(i)};
+    r.add(makeJob(QStringLiteral("TEN"), lines));
+    r.add(makeJob(QStringLiteral("NEXT"), {{QStringLiteral("X"), QStringLiteral("1")}}));
+    QList<int> weighed;
+    for (int guard = 0; guard < 12 && r.model.State != 9; ++guard) {
+        QVERIFY(r.toWeighing());
+        weighed << r.model.Line;
+        r.weighCurrentLine();
+        r.ticks(1);
+    }
+    QCOMPARE(weighed, (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    QVERIFY(r.until(0, 20));
+    QCOMPARE(r.queued(), 1);
+    const QList<HistoryRecord> h = r.history();
+    QCOMPARE(h.size(), 1);
+    QCOMPARE(h[0].OrderNo, QStringLiteral("TEN"));
+    for (int i = 1; i <= 10; ++i) {
+        QCOMPARE(h[0].Code[size_t(i)], QStringLiteral("D%1").arg(i));
+        QCOMPARE(h[0].Target[size_t(i)], QStringLiteral("%1.5").arg(i * 150));
+        QCOMPARE(h[0].Actual[size_t(i)], QStringLiteral("%1.5").arg(i * 150));
+        QCOMPARE(h[0].B01[size_t(i)], QStringLiteral("b%1").arg(i));
+    }
+}
+
+void TestSequencer::gapLineIsWeighedInItsOwnSlot() {
+    Rig r;
+    r.settings.setText(Setting::LightPort, QStringLiteral("3"));
+    r.lightMap.setCode(2, QStringLiteral("B"));
+    r.lightMap.setCode(4, QStringLiteral("D"));
+    r.add(makeJob(QStringLiteral("GAP"), {{QStringLiteral("A"), QStringLiteral("1")},
+                                          {QStringLiteral("B"), QStringLiteral("2")},
+                                          {QString(), QString()},
+                                          {QStringLiteral("D"), QStringLiteral("4")}}));
+    QVERIFY(r.until(2));
+    QVERIFY(r.model.boxVisible[3]);
+    QVERIFY(r.model.boxText[2].isEmpty());
+    QCOMPARE(r.model.LineStatus[4], qint16(4));
+    QList<int> weighed;
+    for (int guard = 0; guard < 5 && r.model.State != 9; ++guard) {
+        QVERIFY(r.toWeighing());
+        weighed << r.model.Line;
+        r.comm3.writes.clear();
+        r.setReading(1, QStringLiteral("0.5"));
+        r.ticks(1);
+        if (r.model.Line == 4)
+            QCOMPARE(r.model.prompt, QStringLiteral("染料不足 請加入第 ( 4 ) 張染料卡指定染料"));
+        r.weighCurrentLine();
+        r.ticks(1);
+    }
+    QCOMPARE(weighed, (QList<int>{1, 2, 4}));
+    QVERIFY(r.until(0, 20));
+    const QList<HistoryRecord> h = r.history();
+    QCOMPARE(h.size(), 1);
+    QCOMPARE(h[0].Code[2], QStringLiteral("B"));
+    QVERIFY(h[0].Code[3].isEmpty());
+    QVERIFY(h[0].Actual[3].isEmpty());
+    QCOMPARE(h[0].Code[4], QStringLiteral("D"));
+    QCOMPARE(h[0].Actual[4], QStringLiteral("4"));
+    QCOMPARE(r.queued(), 0);
+}
+
+void TestSequencer::messagesInTheSecondLanguage() {
+    Rig r;
+    r.settings.setText(Setting::Language, QStringLiteral("1"));
+    for (int i = 0; i < 9; ++i)
+        r.model.Label3[size_t(i)] = QStringLiteral("<L%1>").arg(i);
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("2000")},
+                                         {QStringLiteral("C2"), QStringLiteral("5")},
+                                         {QStringLiteral("C3"), QStringLiteral("5")}}));
+    QVERIFY(r.until(4));
+    QCOMPARE(r.model.prompt, QStringLiteral("<L3>"));
+    QVERIFY(r.model.boxText[0].endsWith(QStringLiteral("\r\n<L0>")));
+    QVERIFY(r.model.boxText[1].endsWith(QStringLiteral("\r\n<L1>")));
+    QVERIFY(r.toWeighing());
+    r.setReading(0, QStringLiteral("2000"));
+    r.ticks(1);
+    QCOMPARE(r.model.prompt, QStringLiteral("<L4>"));
+    QVERIFY(r.model.boxText[0].endsWith(QStringLiteral(" => 2000\r\n<L0>")));
+    r.ticks(15);
+    r.setReading(0, QStringLiteral("0"));
+    QVERIFY(r.until(4));
+    QCOMPARE(r.model.prompt, QStringLiteral("<L2>"));
+    QVERIFY(r.toWeighing());
+    r.weighCurrentLine();
+    QVERIFY(r.toWeighing());
+    QCOMPARE(r.model.Line, 3);
+    r.setReading(1, QStringLiteral("6"));
+    r.ticks(1);
+    QCOMPARE(r.model.prompt, QStringLiteral("<L7>3<L8>"));
+    r.setReading(1, QStringLiteral("4"));
+    r.ticks(1);
+    QCOMPARE(r.model.prompt, QStringLiteral("<L5>3<L6>"));
+
+    // The built-in names are used when Language is anything but exactly "1".
+    Rig plain;
+    plain.settings.setText(Setting::Language, QStringLiteral(" 1"));
+    plain.model.Label3[3] = QStringLiteral("<L3>");
+    plain.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("2000")}}));
+    QVERIFY(plain.until(4));
+    QCOMPARE(plain.model.prompt, QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕"));
+}
+
+void TestSequencer::staleBalanceHoldsTheCount_data() {
+    QTest::addColumn<int>("state");
+    QTest::newRow("asking for the container") << 3;
+    QTest::newRow("already at 0") << 4;
+    QTest::newRow("waiting for the zero") << 5;
+    QTest::newRow("weighing") << 7;
+}
+
+void TestSequencer::staleBalanceHoldsTheCount() {
+    QFETCH(int, state);
+    Rig r;
+    if (state == 5)
+        r.setReading(1, QStringLiteral("3"));
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
+    QVERIFY(r.until(state, 400));
+    if (state == 5)
+        r.setReading(1, QStringLiteral("0"));
+    if (state == 7)
+        r.setReading(1, QStringLiteral("10"));
+    r.ticks(state == 4 ? 10 : state == 7 ? 5 : 0);
+    const int counter = r.model.Counter;
+    r.readings.setLive(1, false);
+    r.ticks(100);
+    QCOMPARE(r.model.State, state);
+    QCOMPARE(r.model.Counter, counter);
+    QCOMPARE(r.model.prompt, QStringLiteral("小天平沒有回應,請檢查天平連線"));
+    r.readings.setLive(1, true);
+    r.ticks(1);
+    QVERIFY(r.model.prompt != QStringLiteral("小天平沒有回應,請檢查天平連線"));
+    if (state == 7) {
+        r.ticks(9); // 5 + 1 + 9 = 15
+        QCOMPARE(r.model.State, 7);
+        r.ticks(1);
+        QCOMPARE(r.model.State, 8);
+    }
+}
+
+void TestSequencer::changeBarrelKeepsTheAmount_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("before");   // on the balance when the barrel is changed
+    QTest::addColumn<QString>("adjust");   // kept as the amount already weighed
+    QTest::addColumn<QString>("rest");     // put on the new barrel to finish the line
+    QTest::newRow("large 700 of 1000") << "1000" << "700" << "700" << "300";
+    QTest::newRow("large keeps 0.1 g") << "1000" << "700.4" << "700.4" << "299.6";
+    QTest::newRow("small keeps 0.01 g") << "20" << "12.34" << "12.34" << "7.66";
+}
+
+void TestSequencer::changeBarrelKeepsTheAmount() {
+    QFETCH(QString, target);
+    QFETCH(QString, before);
+    QFETCH(QString, adjust);
+    QFETCH(QString, rest);
+    Rig r;
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), target}}));
+    QVERIFY(r.toWeighing());
+    const int b = r.model.LineBalance[0] - 1;
+    r.setReading(b, before);
+    r.ticks(3);
+    r.model.BoxChoice = 1;
+    r.ticks(1);
+    QCOMPARE(r.model.State, 3);
+    QCOMPARE(r.model.BoxChoice, 0);
+    QCOMPARE(r.model.Adjust.toString(), adjust);
+    r.ticks(1);
+    QCOMPARE(r.model.State, 5); // the full barrel is still on the balance
+    QCOMPARE(r.model.prompt.left(2), QStringLiteral("請在"));
+    r.setReading(b, QStringLiteral("0"));
+    QVERIFY(r.until(7));
+    r.ticks(1);
+    QCOMPARE(r.model.LineTable[13], adjust);
+    QCOMPARE(r.model.LineStatus[1], qint16(1));
+    r.setReading(b, rest);
+    r.ticks(16);
+    QCOMPARE(r.model.State, 8);
+    QCOMPARE(r.model.LineTable[13], Decimal::parse(target).toString());
+}
+
+void TestSequencer::addAndDeductBox() {
+    Rig r;
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("30000")}}));
+    QVERIFY(r.toWeighing());
+    r.setReading(0, QStringLiteral("4000"));
+    r.ticks(1);
+    r.model.BoxChoice = 2;
+    r.ticks(1);
+    QCOMPARE(r.model.LineTable[13], QStringLiteral("29000"));
+    QCOMPARE(r.model.BoxChoice, 0);
+    QVERIFY(r.model.boxText[0].contains(QStringLiteral("30000 => 29000")));
+    r.setReading(0, QStringLiteral("1234.56"));
+    r.model.BoxChoice = 3;
+    r.ticks(1);
+    // The reading plus a box, in whole grams, becomes the adjustment.
+    QCOMPARE(r.model.Adjust.toString(), QStringLiteral("26235"));
+    QCOMPARE(r.model.LineTable[13], QStringLiteral("27469.56"));
+}
+
+void TestSequencer::endOfJobRemovesInTheHistoryStep() {
+    Rig r;
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
+    QVERIFY(r.toWeighing());
+    r.weighCurrentLine();
+    r.ticks(1);
+    QCOMPARE(r.model.State, 9);
+    r.ticks(5);
+    QCOMPARE(r.model.prompt, QStringLiteral("<<<END>>>"));
+    QCOMPARE(r.model.State, 9);
+    QVERIFY(!r.dir.exists(QStringLiteral("data/DATE_202403.txt")));
+    QCOMPARE(r.queued(), 1);
+    r.ticks(1); // the sixth: history written and the job removed together
+    QCOMPARE(r.model.State, 10);
+    QCOMPARE(r.history().size(), 1);
+    QCOMPARE(r.queued(), 0);
+    QVERIFY(!r.dir.exists(QStringLiteral("START_DISPEN2.txt")));
+    QVERIFY(!r.model.boxVisible[0]);
+    QCOMPARE(r.model.boxText[10], QStringLiteral("A1")); // cleared on the next tick
+    r.ticks(1);
+    QCOMPARE(r.model.State, 0);
+    QVERIFY(r.model.prompt.isEmpty());
+    QVERIFY(r.model.boxText[10].isEmpty());
+    QVERIFY(r.model.queueEntries.isEmpty());
+    r.ticks(20);
+    QCOMPARE(r.history().size(), 1);
+}
+
+void TestSequencer::historyFailureKeepsTheJobAndRetries() {
+    Rig r;
+    r.dir.write(QStringLiteral("data"), "a file where the folder should be");
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
+    r.add(makeJob(QStringLiteral("A2"), {{QStringLiteral("C2"), QStringLiteral("10")}}));
+    QVERIFY(r.toWeighing());
+    r.weighCurrentLine();
+    r.ticks(1 + Sequencer::kEndTicks);
+    QCOMPARE(r.model.State, 9);
+    QCOMPARE(r.queued(), 2);
+    QVERIFY(r.status.text().contains(QStringLiteral("歷史資料寫入失敗")));
+    QVERIFY(r.status.text().contains(QStringLiteral("A1")));
+    QCOMPARE(r.model.prompt, r.status.text());
+    r.ticks(100); // tried again every few seconds, never moving on
+    QCOMPARE(r.model.State, 9);
+    QCOMPARE(r.queued(), 2);
+    QVERIFY(QFile::remove(r.dir.file(QStringLiteral("data"))));
+    QVERIFY(r.until(10, Sequencer::kHistoryRetryTicks + 1));
+    QCOMPARE(r.history().size(), 1);
+    QCOMPARE(r.history()[0].OrderNo, QStringLiteral("A1"));
+    QCOMPARE(r.queued(), 1);
+    QCOMPARE(ReadJob(r.queue(), 1).job.OrderNo, QStringLiteral("A2"));
+}
+
+void TestSequencer::emptyFirstLineIsRemovedAtOnce() {
+    Rig r;
+    r.add(makeJob(QStringLiteral("EMPTY"), {{QString(), QString()}, {QStringLiteral("C2"), QStringLiteral("5")}}));
+    r.add(makeJob(QStringLiteral("A2"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
+    r.ticks(4);
+    QCOMPARE(r.model.State, 0);
+    QCOMPARE(r.queued(), 1);
+    QVERIFY(r.status.text().contains(QStringLiteral("EMPTY")));
+    QCOMPARE(r.model.queueEntries, QStringList{QStringLiteral("A2---7")});
+    QVERIFY(!QDir(r.dir.file(QStringLiteral("data"))).exists());
+    r.ticks(4);
+    QCOMPARE(r.model.boxText[10], QStringLiteral("A2"));
+}
+
+void TestSequencer::unreadableQueueKeepsIdle() {
+    Rig r;
+    QVERIFY(QDir(r.dir.path()).mkdir(QStringLiteral("START_DISPEN.txt")));
+    r.ticks(8);
+    QCOMPARE(r.model.State, 0);
+    QVERIFY(r.status.text().contains(QStringLiteral("排程檔讀取失敗")));
+    QCOMPARE(r.model.prompt, r.status.text());
+    QVERIFY(QDir(r.dir.path()).rmdir(QStringLiteral("START_DISPEN.txt")));
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
+    r.ticks(4);
+    QCOMPARE(r.model.boxText[10], QStringLiteral("A1"));
+}
+
+void TestSequencer::printing_data() {
+    QTest::addColumn<QString>("flag");
+    QTest::addColumn<bool>("printerOk");
+    QTest::addColumn<int>("prints");
+    QTest::newRow("1 prints") << "1" << true << 1;
+    QTest::newRow("blank") << "" << true << 0;
+    QTest::newRow("0") << "0" << true << 0;
+    QTest::newRow("leading blank") << " 1" << true << 0;
+    QTest::newRow("printer fails") << "1" << false << 1;
+}
+
+void TestSequencer::printing() {
+    QFETCH(QString, flag);
+    QFETCH(bool, printerOk);
+    QFETCH(int, prints);
+    Rig r;
+    r.settings.setText(Setting::PrintFlag, flag);
+    if (!printerOk)
+        r.printResult = Outcome::failure(QStringLiteral("no default printer"));
+    r.add(makeJob(QStringLiteral("P1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
+    r.weighWholeJob();
+    QCOMPARE(r.model.State, 0);
+    QCOMPARE(r.printed.size(), prints);
+    if (prints) {
+        QCOMPARE(r.printed[0].OrderNo, QStringLiteral("P1"));
+        QCOMPARE(r.printed[0].Actual[1], QStringLiteral("10"));
+    }
+    QCOMPARE(r.status.text().contains(QStringLiteral("no default printer")), !printerOk);
+    QCOMPARE(r.history().size(), 1);
+    QCOMPARE(r.queued(), 0);
+}
+
+void TestSequencer::jobDeletedWhileWeighedIsNotRemovedTwice() {
+    Rig r;
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
+    r.add(makeJob(QStringLiteral("A2"), {{QStringLiteral("C2"), QStringLiteral("10")}}));
+    QVERIFY(r.toWeighing());
+    QVERIFY(RemoveJob(r.queue(), r.dir.file(QStringLiteral("START_DISPEN2.txt")), 1).ok());
+    r.weighCurrentLine();
+    QVERIFY(r.until(0, 20));
+    QCOMPARE(r.history().size(), 1);
+    QCOMPARE(r.queued(), 1);
+    QCOMPARE(ReadJob(r.queue(), 1).job.OrderNo, QStringLiteral("A2"));
+}
+
+QTEST_GUILESS_MAIN(TestSequencer)
+#include "test_sequencer.moc"
