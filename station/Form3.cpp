@@ -2,6 +2,8 @@
 
 #include "common/StatusLine.h"
 #include "devices/BalanceReadings.h"
+#include "devices/LightBus.h"
+#include "devices/ModbusFrames.h"
 #include "station/WeighingModel.h"
 
 #include <QCheckBox>
@@ -225,6 +227,14 @@ void Form3::setBoxColour(int index, const QColor& c) {
     }
 }
 
+Outcome Form3::CALL_LIGHT(int xx01, int xx02) {
+    if (!m_lightBus)
+        return Outcome::failure(QStringLiteral("沒有燈號連接埠"));
+    return m_lightBus->CALL_LIGHT(xx01, xx02);
+}
+
+QByteArray Form3::CRC16(const QByteArray& data) { return ModbusFrames::CRC16(data); }
+
 void Form3::keepBarcodeFocus() {
     if (Check[0]->isChecked() && isActiveWindow() && !Text2->hasFocus())
         Text2->setFocus(Qt::OtherFocusReason);
@@ -235,6 +245,7 @@ bool Form3::eventFilter(QObject* watched, QEvent* event) {
         const int k = static_cast<QKeyEvent*>(event)->key();
         if (k == Qt::Key_Return || k == Qt::Key_Enter) {
             emit orderEntered(Text2->text());
+            Text2->clear(); // the entry box is emptied at the end of every Enter
             return true;
         }
     }

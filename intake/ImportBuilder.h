@@ -1,0 +1,45 @@
+#pragma once
+#include "common/Outcome.h"
+#include "intake/DyeOrderRecord.h"
+#include "station/JobRecord.h"
+
+class FieldMapping;
+class StagingGrid;
+struct DbRows;
+
+// Turning the rows of an order into the staging grid and into one record.
+namespace ImportBuilder {
+
+// Shows rows in the grid: a header row with the column numbers 1..lastField + 1, the
+// rows numbered from 1 in column 0, field i of a row in column i + 1 (only when its
+// trimmed text is not blank), and one numbered blank row after the last. The grid is
+// widened to the fields read, never written past its columns.
+void showRows(StagingGrid& grid, const DbRows& rows);
+
+struct JobBuild {
+    JobRecord job;
+    int rowsUsed = 0;    // rows that passed the row filter and were built from
+    int linesLeftOut = 0; // rows that passed it beyond the last line element
+    Outcome outcome = Outcome::success(); // failure: a column beyond the fields read
+};
+
+struct DyeOrderBuild {
+    DyeOrderRecord record;
+    int rowsUsed = 0;
+    int linesLeftOut = 0;
+    Outcome outcome = Outcome::success();
+};
+
+// Grid rows 1..rowCount hold the order's rows. The fixed layout takes the order number
+// from column 2, the output position from 4, the code from 9, the weight from 12 and,
+// when `b01FromColumn15`, B01 from 15 (blank when the grid has no such column); the
+// mapped layout takes them from the columns of mapping entries 0..10.
+JobBuild buildJob(const StagingGrid& grid, int rowCount, int lastField, bool fixedLayout, bool b01FromColumn15,
+                  const FieldMapping& mapping, double created);
+
+// The fixed layout: order number 2, note 1 4, goods weight 5, liquor ratio "10", dye code
+// 9, recipe 11, weight 12; the mapped layout: mapping entries 40..52.
+DyeOrderBuild buildDyeOrder(const StagingGrid& grid, int rowCount, int lastField, bool fixedLayout,
+                            const FieldMapping& mapping);
+
+} // namespace ImportBuilder

@@ -1,0 +1,170 @@
+#include "intake/OrderSearch.h"
+
+#include "common/OleDate.h"
+#include "common/RecordFile.h"
+#include "intake/ImportBuilder.h"
+#include "intake/Queries.h"
+#include "station/JobFile.h"
+
+#include <QDir>
+
+OrderSearch::OrderSearch(IntakeContext& context, Entry entry, QObject* parent)
+    : QObject(parent), m_ctx(context), m_entry(entry) {}
+
+void OrderSearch::enter(const QString& text) {
+    const StationSettings& s = m_ctx.settings;
+    const QString key = TextField::trimSpaces(text);
+    if (const auto q = Queries::mapped(m_ctx.mapping, key))
+        m_ctx.queryBox.setText(*q);
+    if (!s.isSet(Option::OldPowderBarcode) && !s.isSet(Option::DyeBarcode) && !s.isSet(Option::BarcodeScanIn)) {
+        emit finished(false);
+        return;
+    }
+    m_ctx.grid.reset();
+    m_ctx.grid.notify();
+
+    QString sql;
+    if (m_entry == Entry::SettingsWindow) {
+        if (s.isSet(Option::DyeBarcode))
+            sql = Queries::direct(key, 2);
+        else if (s.isSet(Option::OldPowderBarcode))
+            sql = Queries::direct(key, 1);
+    } else if (s.isSet(Option::DyeBarcode)) {
+        sql = Queries::direct(key, 1);
+    }
+    if (!sql.isEmpty())
+        m_ctx.queryBox.setText(sql);
+    else
+        sql = TextField::trimSpaces(m_ctx.queryBox.text());
+    if (sql.isEmpty()) {
+        fail(QStringLiteral("沒有查詢 (欄位對應未設定條件)"));
+        return;
+    }
+    if (m_ctx.mapping.fieldCountBeyondBound())
+        m_ctx.status.report(QStringLiteral("欄位總數超過 %1, 只讀入欄位 0..%1").arg(FieldMapping::kMaxField));
+
+    const int lastField = m_ctx.mapping.fieldCount();
+    const DbLogin login = m_ctx.login();
+    std::function<Result()> work = [login, sql, lastField] {
+        Result r;
+        DbSession session(login);
+        r.outcome = session.connect();
+        if (r.outcome)
+            r.outcome = session.query(sql, lastField, r.rows);
+        session.disconnect();
+        return r;
+    };
+    m_ctx.db.submit<Result>(std::move(work), [this, key](const Result& r) {
+        m_key = key;
+        apply(r);
+    });
+}
+
+void OrderSearch::fail(const QString& reason) {
+    m_ctx.faults.fault(reason, m_ctx.clock.now());
+    emit finished(false);
+}
+
+void OrderSearch::apply(const Result& r) {
+    if (!r.outcome) {
+        fail(r.outcome.reason());
+        return;
+    }
+    if (m_entry == Entry::SettingsWindow)
+        emit rowsRead(m_key);
+    if (r.rows.truncated)
+        m_ctx.status.report(QStringLiteral("查詢結果超過 %1 行, 只讀入前 %1 行").arg(DbRows::kMaxRows));
+
+    const QString mode = m_ctx.mapping.importMode();
+    if (mode != QLatin1String("1") && mode != QLatin1String("2")) {
+        m_ctx.faults.success();
+        emit finished(false);
+        return;
+    }
+    ImportBuilder::showRows(m_ctx.grid, r.rows);
+    m_ctx.grid.notify();
+    const bool wrote = mode == QLatin1String("1") ? writeJob(r.rows) : writeDyeOrder(r.rows);
+    emit finished(wrote);
+}
+
+void OrderSearch::reportLeftOut(int lines, int capacity) {
+    if (lines > 0)
+        m_ctx.status.report(QStringLiteral("單號 %1 超過 %2 行, %3 行未匯入").arg(m_key, QString::number(capacity), QString::number(lines)));
+}
+
+bool OrderSearch::writeJob(const DbRows& rows) {
+    const StationSettings& s = m_ctx.settings;
+    const bool settingsWindow = m_entry == Entry::SettingsWindow;
+    const ImportBuilder::JobBuild b =
+        ImportBuilder::buildJob(m_ctx.grid, int(rows.rows.size()), rows.lastField, s.isSet(Option::DyeBarcode),
+                                !settingsWindow, m_ctx.mapping, OleDate::fromDateTime(m_ctx.clock.now()));
+    if (!b.outcome) {
+        fail(b.outcome.reason());
+        return false;
+    }
+    if (b.rowsUsed == 0) {
+        m_ctx.faults.success();
+        return false;
+    }
+    const bool queue = s.isSet(Option::DirectRun);
+    QString file;
+    if (settingsWindow) {
+        const QString receive = m_ctx.receivePath();
+        if (receive.isEmpty()) {
+            fail(QStringLiteral("未設定接收路徑, 單號 %1 未寫入").arg(m_key));
+            return false;
+        }
+        file = QDir(receive).filePath(queue ? QStringLiteral("START_DISPEN.txt") : QStringLiteral("QUICK_A.txt"));
+    } else {
+        file = QDir(m_ctx.workDir).filePath(queue ? QStringLiteral("START_DISPEN.txt") : QStringLiteral("QUICK.txt"));
+    }
+    if (Outcome o = AppendJob(file, b.job); !o) {
+        fail(QStringLiteral("寫入失敗 %1").arg(o.reason()));
+        return false;
+    }
+    m_ctx.faults.success();
+    reportLeftOut(b.linesLeftOut, JobRecord::kLines);
+    return true;
+}
+
+bool OrderSearch::writeDyeOrder(const DbRows& rows) {
+    const StationSettings& s = m_ctx.settings;
+    const ImportBuilder::DyeOrderBuild b = ImportBuilder::buildDyeOrder(
+        m_ctx.grid, int(rows.rows.size()), rows.lastField, s.isSet(Option::OldPowderBarcode), m_ctx.mapping);
+    if (!b.outcome) {
+        fail(b.outcome.reason());
+        return false;
+    }
+    if (b.rowsUsed == 0) {
+        m_ctx.faults.success();
+        return false;
+    }
+    const QString receive = m_ctx.receivePath();
+    if (receive.isEmpty()) {
+        fail(QStringLiteral("未設定接收路徑, 單號 %1 未寫入").arg(m_key));
+        return false;
+    }
+    const QDateTime now = m_ctx.clock.now();
+    const bool monthly = s.isSet(Option::OldPowderBarcode) || s.isSet(Option::BarcodeScanIn);
+    // The folder is checked before anything is written, so a missing one writes nothing.
+    if (monthly && !QDir(m_ctx.monthlyFolder).exists()) {
+        fail(QStringLiteral("資料夾 %1 不存在, 單號 %2 未寫入").arg(m_ctx.monthlyFolder, m_key));
+        return false;
+    }
+    JobRecord blankJob;
+    blankJob.Created = OleDate::fromDateTime(now);
+    if (Outcome o = AppendJob(QDir(receive).filePath(QStringLiteral("QUICK_A.txt")), blankJob); !o) {
+        fail(QStringLiteral("寫入失敗 %1").arg(o.reason()));
+        return false;
+    }
+    if (monthly) {
+        const QString file = QDir(m_ctx.monthlyFolder).filePath(monthlyDyeOrderFileName(now.date()));
+        if (Outcome o = RecordFile::append(file, DyeOrderRecord::kLength, b.record.encode()); !o) {
+            fail(QStringLiteral("寫入失敗 %1").arg(o.reason()));
+            return false;
+        }
+    }
+    m_ctx.faults.success();
+    reportLeftOut(b.linesLeftOut, DyeOrderRecord::kSlots);
+    return true;
+}
