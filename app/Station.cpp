@@ -5,9 +5,15 @@
 #include "config/SettingsFile.h"
 #include "devices/LightBus.h"
 #include "devices/QtSerialPort.h"
+#include "recipes/Form4.h"
+#include "recipes/RecipeEditor.h"
 #include "station/Form3.h"
+#include "station/Form7.h"
+#include "station/QueueCommands.h"
+#include "station/StatusColours.h"
 #include "station/Startup.h"
 
+#include <QListWidget>
 #include <QPushButton>
 
 
@@ -79,9 +85,47 @@ void Station::tickTimer2() {}
 
 // ---- queue commands, box/barrel dialog (Form7), status colours (Timer3), recipe editor (Form4)
 
-void Station::wireQueue() {}
+void Station::wireQueue() {
+    Form3& f3 = *m_form3;
+    m_queue = std::make_unique<QueueCommands>(
+        QueueCommands::Files{path(QStringLiteral("QUICK.txt")), path(QStringLiteral("START_DISPEN.txt")),
+                             path(QStringLiteral("START_DISPEN2.txt"))},
+        m_weighing, m_settings, *m_comm3, *m_lightBus, m_status);
+    connect(m_queue.get(), &QueueCommands::recipeListChanged, &f3, &Form3::setRecipeEntries);
+    connect(&f3, &Form3::queueRecipe, this, [this](int p) {
+        const QListWidgetItem* item = m_form3->List1->item(p);
+        m_queue->queue(p, item ? item->text() : QString());
+    });
+    connect(&f3, &Form3::deleteQueued, this, [this](int p, const QString& entry) { m_queue->deleteQueued(p, entry); });
+    connect(&f3, &Form3::cancelAll, this, [this] { m_queue->cancelAll(); });
 
-void Station::tickTimer3() {}
+    m_colours = std::make_unique<StatusColours>(m_weighing);
+
+    // The box/barrel dialog is modeless: the weighing goes on behind it.
+    m_form7 = std::make_unique<Form7>(m_weighing);
+    connect(&f3, &Form3::boxBarrelRequested, this, [this] {
+        m_form7->show();
+        m_form7->raise();
+        m_form7->activateWindow();
+    });
+
+    m_recipes = std::make_unique<RecipeEditor>(path(QStringLiteral("QUICK.txt")), path(QStringLiteral("QUICK2.txt")),
+                                               m_status);
+    m_form4 = std::make_unique<Form4>(*m_recipes, m_status);
+    connect(m_recipes.get(), &RecipeEditor::storeChanged, this, &Station::refreshRecipeList);
+    connect(&f3, &Form3::openRecipes, this, [this] { showWindow(m_form4.get()); });
+    f3.Command2->setEnabled(true);
+}
+
+void Station::tickTimer3() {
+    m_colours->tick();
+    auto colour = [](const Rgb& c) { return QColor(c.r, c.g, c.b); };
+    if (const std::optional<Rgb>& c = m_colours->prompt())
+        m_form3->setPromptColour(colour(*c));
+    for (int i = 0; i < StatusColours::kBoxes; ++i)
+        if (const std::optional<Rgb>& c = m_colours->box(i))
+            m_form3->setBoxColour(i, colour(*c));
+}
 
 // ---- order intake: database, field mapping (Form2), search, polling
 

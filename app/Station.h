@@ -18,6 +18,11 @@ class BoundTimer;
 class Form1;
 class Form3;
 class LightBus;
+class QueueCommands;
+class StatusColours;
+class Form7;
+class RecipeEditor;
+class Form4;
 
 struct StationOptions {
     QString workDir = QDir::currentPath();
@@ -53,6 +58,11 @@ public:
     LightBus& lightBus() { return *m_lightBus; }
     Form1& form1() { return *m_form1; }
     Form3& form3() { return *m_form3; }
+    QueueCommands& queueCommands() { return *m_queue; }
+    StatusColours& statusColours() { return *m_colours; }
+    Form7& form7() { return *m_form7; }
+    RecipeEditor& recipeEditor() { return *m_recipes; }
+    Form4& form4() { return *m_form4; }
 
     // Runs every logic timer `factor` times faster than its interval (tests, soak).
     void setSpeedUp(int factor);
@@ -90,5 +100,10 @@ private:
     std::unique_ptr<LightBus> m_lightBus;
     std::unique_ptr<Form1> m_form1;
     std::unique_ptr<Form3> m_form3;
+    std::unique_ptr<QueueCommands> m_queue;
+    std::unique_ptr<StatusColours> m_colours;
+    std::unique_ptr<Form7> m_form7;
+    std::unique_ptr<RecipeEditor> m_recipes;
+    std::unique_ptr<Form4> m_form4;
     std::vector<BoundTimer*> m_boundTimers;
 };
