@@ -112,9 +112,17 @@ Form4::Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent) : QWidge
 
     connect(&m_editor, &RecipeEditor::boxesChanged, this, &Form4::showBoxes);
     connect(&m_editor, &RecipeEditor::listChanged, this, &Form4::showList);
-    m_editor.load();
     showBoxes();
     showList();
+}
+
+// The first showing is the window's load: boxes emptied, list filled from the store.
+void Form4::showEvent(QShowEvent* event) {
+    if (!m_loaded) {
+        m_loaded = true;
+        m_editor.load();
+    }
+    QWidget::showEvent(event);
 }
 
 QString Form4::selectedEntry() const {

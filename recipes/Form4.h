@@ -37,6 +37,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void showBoxes();
@@ -44,4 +45,5 @@ private:
     QString selectedEntry() const;
 
     RecipeEditor& m_editor;
+    bool m_loaded = false;
 };
