@@ -3,8 +3,11 @@
 #include "common/BoundTimer.h"
 #include "config/Form1.h"
 #include "config/SettingsFile.h"
+#include "devices/BalanceLink.h"
+#include "devices/Form6.h"
 #include "devices/LightBus.h"
 #include "devices/QtSerialPort.h"
+#include "devices/Zeroing.h"
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
 #include "station/Form3.h"
@@ -71,11 +74,24 @@ Station::Station(StationOptions options)
 
 // ---- devices: balance link (Timer1), zeroing (Timer6), light map window (Form6)
 
-void Station::wireDevices() {}
+void Station::wireDevices() {
+    m_balanceLink = std::make_unique<BalanceLink>(m_settings, *m_comm1, *m_comm2, m_readings, m_status);
+    m_zeroing = std::make_unique<Zeroing>(*m_comm1, m_timers.Timer1, m_timers.Timer6, m_status);
+    // The light map is held for the whole run: the sequencer looks codes up in it, the
+    // light map window edits it.
+    const QString mapFile = path(QStringLiteral("DYE_LIGHT.txt"));
+    if (Outcome o = m_lightMap.load(mapFile); !o)
+        m_status.report(QStringLiteral("燈號檔讀取失敗 %1").arg(o.reason()));
+    m_form6 = std::make_unique<Form6>(m_lightMap, m_lightBus.get(), m_status, mapFile);
+    m_form3->setLightBus(m_lightBus.get());
+    m_form3->Command6->setEnabled(true);
+    connect(m_form3.get(), &Form3::openLightMap, this, [this] { showWindow(m_form6.get()); });
+    connect(m_form3.get(), &Form3::zeroRequested, m_zeroing.get(), &Zeroing::request);
+}
 
-void Station::tickTimer1() {}
+void Station::tickTimer1() { m_balanceLink->tick(); }
 
-void Station::tickTimer6() {}
+void Station::tickTimer6() { m_zeroing->tick(); }
 
 // ---- weighing: sequencer (Timer2), history, ticket
 

@@ -17,6 +17,9 @@
 class BoundTimer;
 class Form1;
 class Form3;
+class Form6;
+class BalanceLink;
+class Zeroing;
 class LightBus;
 class QueueCommands;
 class StatusColours;
@@ -58,6 +61,9 @@ public:
     LightBus& lightBus() { return *m_lightBus; }
     Form1& form1() { return *m_form1; }
     Form3& form3() { return *m_form3; }
+    Form6& form6() { return *m_form6; }
+    BalanceLink& balanceLink() { return *m_balanceLink; }
+    Zeroing& zeroing() { return *m_zeroing; }
     QueueCommands& queueCommands() { return *m_queue; }
     StatusColours& statusColours() { return *m_colours; }
     Form7& form7() { return *m_form7; }
@@ -100,6 +106,9 @@ private:
     std::unique_ptr<LightBus> m_lightBus;
     std::unique_ptr<Form1> m_form1;
     std::unique_ptr<Form3> m_form3;
+    std::unique_ptr<BalanceLink> m_balanceLink;
+    std::unique_ptr<Zeroing> m_zeroing;
+    std::unique_ptr<Form6> m_form6;
     std::unique_ptr<QueueCommands> m_queue;
     std::unique_ptr<StatusColours> m_colours;
     std::unique_ptr<Form7> m_form7;

@@ -41,7 +41,7 @@ Outcome LightBus::CALL_LIGHT(int xx01, int xx02) {
     if (f.isEmpty())
         return Outcome::success();
     if (!m_port.isOpen())
-        return Outcome::failure(QStringLiteral("light bus not open"));
+        return Outcome::failure(QStringLiteral("燈號連接埠未開啟"));
     return m_port.write(f);
 }
 

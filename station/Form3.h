@@ -1,4 +1,5 @@
 #pragma once
+#include "common/Outcome.h"
 #include "station/RunControl.h"
 
 #include <QColor>
@@ -6,6 +7,7 @@
 #include <array>
 
 class BalanceReadings;
+class LightBus;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -35,6 +37,11 @@ public:
     // Barcode focus (Timer4): puts the focus on Text2 when Check1 is ticked and this is
     // the active window, so typing in another station window is never interrupted.
     void keepBarcodeFocus();
+
+    // The light-bus methods of the main window; the station sets the bus they drive.
+    void setLightBus(LightBus* bus) { m_lightBus = bus; }
+    Outcome CALL_LIGHT(int xx01, int xx02);
+    static QByteArray CRC16(const QByteArray& data);
 
     QPushButton* Command1 = nullptr; // 設置
     QPushButton* Command2 = nullptr; // 配方輸入
@@ -83,4 +90,5 @@ private:
     WeighingModel& m_weighing;
     BalanceReadings& m_readings;
     Background m_background = Background::Running;
+    LightBus* m_lightBus = nullptr;
 };

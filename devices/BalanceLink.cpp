@@ -1,0 +1,122 @@
+#include "devices/BalanceLink.h"
+
+#include "common/StatusLine.h"
+#include "config/StationSettings.h"
+#include "devices/BalanceLinkTiming.h"
+#include "devices/BalanceReadings.h"
+#include "devices/SerialPort.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcBalanceFrames, "dyestation.devices.balance.frames", QtWarningMsg)
+
+using namespace BalanceFrames;
+
+BalanceLink::BalanceLink(const StationSettings& settings, SerialPort& comm1, SerialPort& comm2,
+                         BalanceReadings& readings, StatusLine& status, QObject* parent)
+    : QObject(parent), m_settings(settings), m_comm1(comm1), m_comm2(comm2), m_readings(readings),
+      m_status(status) {}
+
+void BalanceLink::tick() {
+    const QString mode = m_settings.text(Setting::SetType);
+    if (mode == QStringLiteral("1"))
+        tickText(BalanceLinkTiming::kTextModeTickMs);
+    else if (mode == QStringLiteral("2"))
+        tickModbus(BalanceLinkTiming::kModbusTickMs);
+}
+
+void BalanceLink::tickText(int tickMs) {
+    countSilence(tickMs);
+    if (keepOpen(m_comm1, 0, tickMs))
+        if (auto c = m_smallFrames.feed(m_comm1.read(-1)))
+            accept(BalanceReadings::kSmall, *c);
+    if (keepOpen(m_comm2, 1, tickMs))
+        if (auto c = m_largeFrames.feed(m_comm2.read(-1)))
+            accept(BalanceReadings::kLarge, *c);
+}
+
+void BalanceLink::tickModbus(int tickMs) {
+    countSilence(tickMs);
+    if (!keepOpen(m_comm1, 0, tickMs)) {
+        m_pollTick = 0;
+        return;
+    }
+    if (++m_pollTick >= kCycleTicks + 1)
+        m_pollTick = 1;
+    if (m_pollTick == 1) {
+        // Whatever is still waiting (a late reply, the answer to a zero command) must not
+        // be taken for the reply to this request.
+        m_comm1.read(-1);
+        const QByteArray request = readRequest(m_pollBalance + kSmallSlave);
+        qCDebug(lcBalanceFrames) << "request" << request.toHex(' ');
+        if (!m_comm1.write(request))
+            m_pollTick = 0;
+    } else if (m_pollTick == kReadTick) {
+        readModbusReply();
+    }
+}
+
+void BalanceLink::readModbusReply() {
+    const QByteArray bytes = m_comm1.read(-1);
+    qCDebug(lcBalanceFrames) << "reply" << bytes.toHex(' ');
+    const Reply r = parseReply(bytes, m_pollBalance + kSmallSlave);
+    switch (r.status) {
+    case ReplyStatus::Reading:
+        accept(m_pollBalance == 0 ? BalanceReadings::kSmall : BalanceReadings::kLarge, r.caption);
+        m_pollBalance = (m_pollBalance + 1) % 2;
+        break;
+    case ReplyStatus::BadChecksum:
+        // Read the port once more on the next tick, without a new request.
+        m_pollTick = kReadTick - 1;
+        break;
+    case ReplyStatus::Short:
+    case ReplyStatus::Invalid:
+    case ReplyStatus::BadSign:
+        // A new request to the same balance on the next tick.
+        m_pollTick = 0;
+        break;
+    }
+}
+
+void BalanceLink::accept(int index, const QString& caption) {
+    m_readings.setCaption(index, caption);
+    m_readings.setLive(index, true);
+    m_silentMs[size_t(index)] = 0;
+    ++m_count[size_t(index)];
+}
+
+void BalanceLink::countSilence(int tickMs) {
+    for (int i = 0; i < 2; ++i) {
+        int& ms = m_silentMs[size_t(i)];
+        if (ms < kStaleMs) {
+            ms += tickMs;
+            if (ms >= kStaleMs)
+                m_readings.setLive(i, false);
+        }
+    }
+}
+
+bool BalanceLink::keepOpen(SerialPort& port, int which, int tickMs) {
+    PortWatch& w = m_watch[size_t(which)];
+    const QString name = which == 0 ? QStringLiteral("MSComm1") : QStringLiteral("MSComm2");
+    if (port.isOpen())
+        return true;
+    if (!w.reportedDown) {
+        w.reportedDown = true;
+        w.ticksToRetry = 0;
+        m_status.report(QStringLiteral("天平連接埠 %1 (%2) 中斷, 等待重新連線").arg(name, port.device()));
+    }
+    if (--w.ticksToRetry > 0)
+        return false;
+    w.ticksToRetry = kReopenMs / tickMs;
+    const Setting s = which == 0 ? Setting::BalancePort1 : Setting::BalancePort2;
+    if (!port.open(m_settings.text(s)))
+        return false;
+    w.reportedDown = false;
+    m_status.report(QStringLiteral("天平連接埠 %1 (%2) 已重新連線").arg(name, port.device()));
+    if (which == 0)
+        m_smallFrames.clear();
+    else
+        m_largeFrames.clear();
+    return true;
+}

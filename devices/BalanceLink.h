@@ -1,0 +1,66 @@
+#pragma once
+#include "devices/BalanceFrames.h"
+
+#include <QObject>
+#include <array>
+
+class BalanceReadings;
+class SerialPort;
+class StationSettings;
+class StatusLine;
+
+// The balance link, one tick per Timer1 event. The mode is the SetType setting, read at
+// every tick:
+// - "1": MSComm1 = small balance, MSComm2 = large balance, each sending text frames
+//   continuously; every tick takes all that has arrived and shows the newest good frame.
+// - "2": both balances as Modbus RTU slaves 3 (small) and 4 (large) on MSComm1, polled
+//   in a 17-tick cycle: the request at tick 1, the reply read at tick 14.
+// - anything else: nothing.
+// A balance with no valid reading for kStaleMs is marked stale; a port that has gone away
+// is reopened every kReopenMs until it is back. The silence and reopen periods are
+// counted in ticks of the mode's interval.
+class BalanceLink : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kStaleMs = 2000;
+    static constexpr int kReopenMs = 1000;
+    static constexpr int kCycleTicks = 17;
+    static constexpr int kReadTick = 14;
+
+    BalanceLink(const StationSettings& settings, SerialPort& comm1, SerialPort& comm2,
+                BalanceReadings& readings, StatusLine& status, QObject* parent = nullptr);
+
+    void tick();
+
+    int PollTick() const { return m_pollTick; }
+    int PollBalance() const { return m_pollBalance; }
+    // Valid readings taken so far, by reading index (0 large, 1 small).
+    qint64 readingCount(int index) const { return m_count[size_t(index)]; }
+
+private:
+    struct PortWatch {
+        bool reportedDown = false;
+        int ticksToRetry = 0;
+    };
+
+    void tickText(int tickMs);
+    void tickModbus(int tickMs);
+    void readModbusReply();
+    void accept(int index, const QString& caption);
+    void countSilence(int tickMs);
+    // True when the port is open; otherwise tries to reopen it now and then.
+    bool keepOpen(SerialPort& port, int which, int tickMs);
+
+    const StationSettings& m_settings;
+    SerialPort& m_comm1;
+    SerialPort& m_comm2;
+    BalanceReadings& m_readings;
+    StatusLine& m_status;
+    TextFrameParser m_smallFrames{BalanceFrames::kSmallGPosition};
+    TextFrameParser m_largeFrames{BalanceFrames::kLargeGPosition};
+    int m_pollTick = 0;
+    int m_pollBalance = 0; // 0 small (slave 3), 1 large (slave 4)
+    std::array<int, 2> m_silentMs{};
+    std::array<qint64, 2> m_count{};
+    std::array<PortWatch, 2> m_watch{};
+};

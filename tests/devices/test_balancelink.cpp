@@ -1,0 +1,482 @@
+#include "common/StatusLine.h"
+#include "common/TickTimer.h"
+#include "config/StationSettings.h"
+#include "devices/BalanceFrames.h"
+#include "devices/BalanceLink.h"
+#include "devices/BalanceReadings.h"
+#include "devices/MemorySerialPort.h"
+#include "devices/ModbusFrames.h"
+#include "devices/Zeroing.h"
+#include "tests/support/TestSupport.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace BalanceFrames;
+
+namespace {
+
+// A reply of a balance slave with its three registers, checksum appended.
+QByteArray reply(int slave, quint16 r1, quint16 r2, quint16 r3) {
+    QByteArray d;
+    d.append(char(slave));
+    d.append(char(3));
+    d.append(char(6));
+    for (quint16 r : {r1, r2, r3}) {
+        d.append(char(r >> 8));
+        d.append(char(r & 0xFF));
+    }
+    return ModbusFrames::withCrc(d);
+}
+
+struct Link {
+    StationSettings settings;
+    MemorySerialPort comm1, comm2;
+    BalanceReadings readings;
+    StatusLine status;
+    BalanceLink link{settings, comm1, comm2, readings, status};
+    explicit Link(const char* mode) {
+        settings.setText(Setting::SetType, QString::fromLatin1(mode));
+        settings.setText(Setting::BalancePort1, QStringLiteral("/dev/small"));
+        settings.setText(Setting::BalancePort2, QStringLiteral("/dev/large"));
+        comm1.open(settings.text(Setting::BalancePort1));
+        comm2.open(settings.text(Setting::BalancePort2));
+    }
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i)
+            link.tick();
+    }
+};
+
+} // namespace
+
+class TestBalanceLink : public QObject {
+    Q_OBJECT
+
+private slots:
+    // ---- text frames, one frame at a time
+
+    void textFrame_data() {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<int>("gPosition");
+        QTest::addColumn<QString>("caption"); // null: no reading
+        QTest::newRow("small positive") << QByteArray("S+  123.45g\r\n") << 11 << "123.45";
+        QTest::newRow("small negative") << QByteArray("S-  123.45g\r\n") << 11 << "-123.45";
+        QTest::newRow("own digits kept") << QByteArray("S+ 0012.34g   \r\n") << 11 << "0012.34";
+        QTest::newRow("negative shortest") << QByteArray("S- 0012.30g   \r\n") << 11 << "-12.3";
+        QTest::newRow("negative zero") << QByteArray("S-    0.00g") << 11 << "0";
+        QTest::newRow("large positive") << QByteArray("L+ 1234.5g\r\n") << 10 << "1234.5";
+        QTest::newRow("large negative") << QByteArray("L-   12.0g\r\n") << 10 << "-12";
+        QTest::newRow("sign misplaced") << QByteArray("+S  123.45g\r\n") << 11 << QString();
+        QTest::newRow("no sign") << QByteArray("S   123.45g\r\n") << 11 << QString();
+        QTest::newRow("g misplaced") << QByteArray("S+  123.45 g\r\n") << 11 << QString();
+        QTest::newRow("large frame on small rule") << QByteArray("L+ 1234.5g\r\n") << 11 << QString();
+        QTest::newRow("blank number") << QByteArray("S+        g\r\n") << 11 << QString();
+        QTest::newRow("blank negative") << QByteArray("S-        g\r\n") << 11 << QString();
+        QTest::newRow("overload text") << QByteArray("S+ OVERLD g\r\n") << 11 << QString();
+        QTest::newRow("error negative") << QByteArray("S- Err 03 g\r\n") << 11 << QString();
+        QTest::newRow("blank inside") << QByteArray("S+  12 .45g\r\n") << 11 << QString();
+        QTest::newRow("two points") << QByteArray("S+  12.4.5g\r\n") << 11 << QString();
+        QTest::newRow("sign in field") << QByteArray("S+ -123.45g\r\n") << 11 << QString();
+        QTest::newRow("only a point") << QByteArray("S+       .g\r\n") << 11 << QString();
+        QTest::newRow("too short") << QByteArray("S+  123.45") << 11 << QString();
+        QTest::newRow("tab in field") << QByteArray("S+\t 123.45g") << 11 << QString();
+        QTest::newRow("nul in field") << QByteArray("S+ \0 123.4g", 11) << 11 << QString();
+    }
+    void textFrame() {
+        QFETCH(QByteArray, frame);
+        QFETCH(int, gPosition);
+        QFETCH(QString, caption);
+        const std::optional<QString> c = textCaption(frame, gPosition);
+        QCOMPARE(c.has_value(), !caption.isNull());
+        if (c)
+            QCOMPARE(*c, caption);
+    }
+
+    // ---- the stream parser
+
+    void stream_data() {
+        QTest::addColumn<QList<QByteArray>>("feeds");
+        QTest::addColumn<QStringList>("captions"); // after each feed; "-" for none
+        const QByteArray f1 = "S+  100.01g   \r\n";
+        const QByteArray f2 = "S+  100.02g   \r\n";
+        QTest::newRow("one frame") << QList<QByteArray>{f1} << QStringList{"100.01"};
+        QTest::newRow("newest of several") << QList<QByteArray>{f1 + f2 + f1 + f2} << QStringList{"100.02"};
+        QTest::newRow("starts mid frame") << QList<QByteArray>{f1.mid(5) + f2} << QStringList{"100.02"};
+        QTest::newRow("mid frame only") << QList<QByteArray>{f1.mid(5)} << QStringList{"-"};
+        QTest::newRow("16 chars at a time, misaligned")
+            << QList<QByteArray>{(f1 + f2).mid(3, 16), (f1 + f2).mid(19)} << QStringList{"-", "100.02"};
+        QTest::newRow("bad frame keeps the good one")
+            << QList<QByteArray>{f1 + "S+  OVERLDg   \r\n"} << QStringList{"100.01"};
+        QTest::newRow("garbage between frames")
+            << QList<QByteArray>{f1 + QByteArray("\xff\x00+g--gg+", 9) + f2} << QStringList{"100.02"};
+        QTest::newRow("no terminators") << QList<QByteArray>{"S+  100.01gS+  100.02g"} << QStringList{"100.02"};
+        QTest::newRow("garbage only") << QList<QByteArray>{QByteArray(500, 'x')} << QStringList{"-"};
+    }
+    void stream() {
+        QFETCH(QList<QByteArray>, feeds);
+        QFETCH(QStringList, captions);
+        TextFrameParser p(kSmallGPosition);
+        for (int i = 0; i < feeds.size(); ++i) {
+            const std::optional<QString> c = p.feed(feeds.at(i));
+            QCOMPARE(c.value_or(QStringLiteral("-")), captions.at(i));
+            QVERIFY(p.pending() < kSmallGPosition);
+        }
+    }
+
+    void streamSplitAtEveryByte() {
+        const QByteArray frames = QByteArray("L+ 1234.5g\r\n") + "L- 0001.2g\r\n";
+        for (int cut = 0; cut <= frames.size(); ++cut) {
+            TextFrameParser p(kLargeGPosition);
+            std::optional<QString> last = p.feed(frames.left(cut));
+            if (auto c = p.feed(frames.mid(cut)))
+                last = c;
+            QCOMPARE(last.value_or(QString()), QString("-1.2"));
+        }
+        // One byte at a time.
+        TextFrameParser p(kLargeGPosition);
+        QStringList seen;
+        for (char c : frames)
+            if (auto r = p.feed(QByteArray(1, c)))
+                seen << *r;
+        QCOMPARE(seen, (QStringList{"1234.5", "-1.2"}));
+    }
+
+    // ---- Modbus replies
+
+    void modbusFrames() {
+        QCOMPARE(hex(readRequest(3)), QString("03 03 00 01 00 03 55 E9"));
+        QCOMPARE(hex(readRequest(4)), QString("04 03 00 01 00 03 54 5E"));
+        QCOMPARE(hex(zeroCommand(4)), QString("04 05 00 F0 FF 00 8C 5C"));
+        QCOMPARE(hex(zeroCommand(3)), QString("03 05 00 F0 FF 00 8D EB"));
+    }
+
+    void modbusReply_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("slave");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("caption");
+        const int reading = int(ReplyStatus::Reading);
+        const QByteArray good = reply(3, 0x0001, 0x0000, 0x3039);
+        QTest::newRow("small 123.45") << good << 3 << reading << "123.45";
+        QTest::newRow("platform example") << fromHex("03 03 06 00 01 00 00 30 39 D1 C7") << 3 << reading << "123.45";
+        QTest::newRow("small negative") << reply(3, 0x0000, 0x0000, 0x3039) << 3 << reading << "-123.45";
+        QTest::newRow("digit 7 negative") << reply(3, 0x0017, 0x0000, 0x0005) << 3 << reading << "-0.05";
+        QTest::newRow("high digits ignored") << reply(3, 0xAB91, 0x0000, 0x0064) << 3 << reading << "1";
+        QTest::newRow("large 6553.6") << reply(4, 0x0001, 0x0001, 0x0000) << 4 << reading << "6553.6";
+        QTest::newRow("large zero") << reply(4, 0x0001, 0x0000, 0x0000) << 4 << reading << "0";
+        QTest::newRow("signed magnitude") << reply(4, 0x0001, 0xFFFF, 0xFFFF) << 4 << reading << "-0.1";
+        QTest::newRow("long, valid first 11") << good + QByteArray("\x00", 1) << 3 << reading << "123.45";
+        QTest::newRow("empty") << QByteArray() << 3 << int(ReplyStatus::Short) << "";
+        QTest::newRow("short") << good.left(10) << 3 << int(ReplyStatus::Short) << "";
+        QTest::newRow("exception reply") << ModbusFrames::withCrc(fromHex("03 83 02")) << 3 << int(ReplyStatus::Short) << "";
+        QByteArray lowWrong = good, highWrong = good, bothWrong = good, dataWrong = good;
+        lowWrong[9] = char(lowWrong[9] ^ 0x01);
+        highWrong[10] = char(highWrong[10] ^ 0x80);
+        bothWrong[9] = char(bothWrong[9] ^ 0x01);
+        bothWrong[10] = char(bothWrong[10] ^ 0x01);
+        dataWrong[8] = char(0x3A);
+        QTest::newRow("low checksum byte wrong") << lowWrong << 3 << int(ReplyStatus::BadChecksum) << "";
+        QTest::newRow("high checksum byte wrong") << highWrong << 3 << int(ReplyStatus::BadChecksum) << "";
+        QTest::newRow("both checksum bytes wrong") << bothWrong << 3 << int(ReplyStatus::BadChecksum) << "";
+        QTest::newRow("data byte changed") << dataWrong << 3 << int(ReplyStatus::BadChecksum) << "";
+        QTest::newRow("long, bad first 11") << QByteArray("\x03", 1) + good << 3 << int(ReplyStatus::BadChecksum) << "";
+        QTest::newRow("other slave") << reply(4, 0x0001, 0, 1) << 3 << int(ReplyStatus::Invalid) << "";
+        QTest::newRow("wrong function")
+            << ModbusFrames::withCrc(fromHex("03 04 06 00 01 00 00 30 39")) << 3 << int(ReplyStatus::Invalid) << "";
+        QTest::newRow("wrong byte count")
+            << ModbusFrames::withCrc(fromHex("03 03 05 00 01 00 00 30 39")) << 3 << int(ReplyStatus::Invalid) << "";
+        QTest::newRow("letter digit A") << reply(3, 0x000A, 0, 0x3039) << 3 << int(ReplyStatus::BadSign) << "";
+        QTest::newRow("letter digit F") << reply(4, 0x001F, 0, 0x3039) << 4 << int(ReplyStatus::BadSign) << "";
+    }
+    void modbusReply() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, slave);
+        QFETCH(int, status);
+        QFETCH(QString, caption);
+        const Reply r = parseReply(bytes, slave);
+        QCOMPARE(int(r.status), status);
+        QCOMPARE(r.caption, caption);
+    }
+
+    // ---- the link, mode "1"
+
+    void textModeShowsNewestOfEachPort() {
+        Link l("1");
+        l.comm1.feed("S+  100.01g   \r\nS+  100.02g   \r\nS+  1");
+        l.comm2.feed("L- 0020.5g\r\n");
+        l.link.tick();
+        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("100.02"));
+        QCOMPARE(l.readings.caption(BalanceReadings::kLarge), QString("-20.5"));
+        QVERIFY(l.readings.isLive(0) && l.readings.isLive(1));
+        l.comm1.feed("00.03g   \r\n");
+        l.link.tick();
+        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("100.03"));
+        QVERIFY(l.comm1.writes.isEmpty() && l.comm2.writes.isEmpty());
+    }
+
+    void textModeBadFramesChangeNothing() {
+        Link l("1");
+        l.comm1.feed("S+  012.50g   \r\n");
+        l.link.tick();
+        for (const char* bad : {"S+        g   \r\n", "S-        g   \r\n", "S- OVERLD g   \r\n", "  12.50g   \r\n"}) {
+            l.comm1.feed(bad);
+            l.link.tick();
+            QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("012.50"));
+        }
+    }
+
+    void otherModesDoNothing_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("empty") << "";
+        QTest::newRow("3") << "3";
+        QTest::newRow("leading blank") << " 1";
+    }
+    void otherModesDoNothing() {
+        QFETCH(QString, mode);
+        Link l("1");
+        l.settings.setText(Setting::SetType, mode);
+        l.comm1.feed("S+  100.01g   \r\n");
+        l.ticks(200);
+        QCOMPARE(l.readings.caption(1), QString("0"));
+        QVERIFY(l.comm1.writes.isEmpty());
+    }
+
+    void silentBalanceGoesStaleAndRecovers() {
+        Link l("1");
+        l.comm1.feed("S+  100.01g   \r\n");
+        l.comm2.feed("L+ 0001.0g\r\n");
+        l.link.tick();
+        QVERIFY(l.readings.isLive(BalanceReadings::kSmall));
+        // The large balance keeps sending, the small one falls silent: 2 s of 20 ms ticks.
+        for (int t = 1; t < 100; ++t) {
+            l.comm2.feed("L+ 0001.0g\r\n");
+            l.link.tick();
+        }
+        QVERIFY(l.readings.isLive(BalanceReadings::kSmall));
+        l.comm2.feed("L+ 0001.0g\r\n");
+        l.link.tick();
+        QVERIFY(!l.readings.isLive(BalanceReadings::kSmall));
+        QVERIFY(l.readings.isLive(BalanceReadings::kLarge));
+        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("100.01"));
+        // Frames that are not readings do not bring it back; a good one does.
+        l.comm1.feed("S+ OVERLD g   \r\n");
+        l.link.tick();
+        QVERIFY(!l.readings.isLive(BalanceReadings::kSmall));
+        l.comm1.feed("S+  100.05g   \r\n");
+        l.link.tick();
+        QVERIFY(l.readings.isLive(BalanceReadings::kSmall));
+        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("100.05"));
+    }
+
+    void lostPortIsReopened() {
+        Link l("1");
+        QSignalSpy reports(&l.status, &StatusLine::reported);
+        l.comm1.feed("S+  100.01g   \r\nS+  10");
+        l.link.tick();
+        l.comm1.lost = true; // adapter pulled out
+        l.comm1.failOpen = true; // and not back yet
+        l.link.tick();
+        QCOMPARE(reports.count(), 1);
+        QVERIFY(reports.last().at(0).toString().contains("MSComm1"));
+        // Retries about once a second, reporting the loss only once.
+        l.ticks(200);
+        QCOMPARE(reports.count(), 1);
+        l.comm1.failOpen = false;
+        l.comm1.incoming.clear();
+        l.ticks(60);
+        QVERIFY(l.comm1.isOpen());
+        QCOMPARE(reports.count(), 2);
+        QVERIFY(reports.last().at(0).toString().contains("/dev/small"));
+        // The half frame from before the loss is not joined to the new bytes.
+        l.comm1.feed("0.02g   \r\nS+  100.03g   \r\n");
+        l.link.tick();
+        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("100.03"));
+    }
+
+    // ---- the link, mode "2"
+
+    void modbusCycle() {
+        Link l("2");
+        l.link.tick(); // tick 1: request to the small balance
+        QCOMPARE(l.link.PollTick(), 1);
+        QCOMPARE(hex(l.comm1.allWritten()), QString("03 03 00 01 00 03 55 E9"));
+        l.comm1.feed(reply(3, 1, 0, 0x3039));
+        l.ticks(12);
+        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("0")); // not read before tick 14
+        l.link.tick();
+        QCOMPARE(l.link.PollTick(), 14);
+        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("123.45"));
+        QCOMPARE(l.link.PollBalance(), 1);
+        l.ticks(3); // 15..17
+        QCOMPARE(l.comm1.writes.size(), 1);
+        l.link.tick(); // tick 1 again: the large balance
+        QCOMPARE(l.link.PollTick(), 1);
+        QCOMPARE(hex(l.comm1.writes.last()), QString("04 03 00 01 00 03 54 5E"));
+        l.comm1.feed(reply(4, 1, 1, 0));
+        l.ticks(13);
+        QCOMPARE(l.readings.caption(BalanceReadings::kLarge), QString("6553.6"));
+        QCOMPARE(l.link.PollBalance(), 0);
+        QCOMPARE(l.link.readingCount(0), 1);
+        QCOMPARE(l.link.readingCount(1), 1);
+        QVERIFY(l.comm2.writes.isEmpty());
+    }
+
+    void modbusNoReplyAsksAgain() {
+        Link l("2");
+        l.ticks(14);
+        QCOMPARE(l.link.PollTick(), 0);
+        QCOMPARE(l.link.PollBalance(), 0);
+        l.link.tick();
+        QCOMPARE(l.comm1.writes.size(), 2);
+        QCOMPARE(hex(l.comm1.writes.last()), QString("03 03 00 01 00 03 55 E9"));
+        QCOMPARE(l.readings.caption(1), QString("0"));
+    }
+
+    void modbusBadReplies_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("pollTickAfter");
+        QByteArray bothWrong = reply(3, 1, 0, 0x3039), oneWrong = bothWrong;
+        bothWrong[9] = char(bothWrong[9] ^ 0xFF);
+        bothWrong[10] = char(bothWrong[10] ^ 0xFF);
+        oneWrong[10] = char(oneWrong[10] ^ 0xFF);
+        QTest::newRow("both checksum bytes") << bothWrong << 13;
+        QTest::newRow("one checksum byte") << oneWrong << 13;
+        QTest::newRow("short") << reply(3, 1, 0, 0x3039).left(7) << 0;
+        QTest::newRow("letter digit") << reply(3, 0x000C, 0, 0x3039) << 0;
+        QTest::newRow("other slave") << reply(4, 1, 0, 0x3039) << 0;
+    }
+    void modbusBadReplies() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, pollTickAfter);
+        Link l("2");
+        l.readings.setCaption(BalanceReadings::kSmall, QStringLiteral("5.5"));
+        l.link.tick();
+        l.comm1.feed(bytes);
+        l.ticks(13);
+        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("5.5"));
+        QCOMPARE(l.link.PollTick(), pollTickAfter);
+        QCOMPARE(l.link.PollBalance(), 0);
+        QCOMPARE(l.link.readingCount(1), 0);
+        if (pollTickAfter == 13) {
+            // The port is read once more without a new request; a good reply arriving
+            // late still counts.
+            l.comm1.feed(reply(3, 1, 0, 0x0101));
+            l.link.tick();
+            QCOMPARE(l.comm1.writes.size(), 1);
+            QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("2.57"));
+            QCOMPARE(l.link.PollBalance(), 1);
+        }
+    }
+
+    void modbusStaleBytesAreDropped() {
+        // A late reply or the answer to a zero command waiting in the port is dropped
+        // when the next request goes out.
+        Link l("2");
+        l.comm1.feed(zeroCommand(3));
+        l.link.tick();
+        l.comm1.feed(reply(3, 1, 0, 0x3039));
+        l.ticks(13);
+        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("123.45"));
+    }
+
+    void modbusSilenceMarksBothStale() {
+        Link l("2");
+        // 3 ms ticks: 2 s is 667 ticks.
+        l.link.tick();
+        l.comm1.feed(reply(3, 1, 0, 1));
+        l.ticks(13);
+        QVERIFY(l.readings.isLive(BalanceReadings::kSmall));
+        l.ticks(600);
+        QVERIFY(l.readings.isLive(BalanceReadings::kSmall));
+        l.ticks(67);
+        QVERIFY(!l.readings.isLive(BalanceReadings::kSmall));
+        QVERIFY(!l.readings.isLive(BalanceReadings::kLarge));
+    }
+
+    void modbusLostPortStopsCycle() {
+        Link l("2");
+        l.ticks(5);
+        l.comm1.lost = true;
+        l.comm1.failOpen = true;
+        l.ticks(100);
+        QCOMPARE(l.link.PollTick(), 0);
+        QCOMPARE(l.comm1.writes.size(), 1);
+        l.comm1.failOpen = false;
+        l.ticks(400); // the next retry, 1 s of 3 ms ticks after the first
+        QVERIFY(l.comm1.isOpen());
+        QCOMPARE(hex(l.comm1.writes.at(1)), QString("03 03 00 01 00 03 55 E9"));
+    }
+
+    // ---- zeroing
+
+    void zeroing_data() {
+        QTest::addColumn<int>("label");
+        QTest::addColumn<QString>("command");
+        QTest::newRow("large") << 0 << "04 05 00 F0 FF 00 8C 5C";
+        QTest::newRow("small") << 1 << "03 05 00 F0 FF 00 8D EB";
+    }
+    void zeroing() {
+        QFETCH(int, label);
+        QFETCH(QString, command);
+        MemorySerialPort comm1;
+        comm1.open(QStringLiteral("/dev/bus"));
+        TickTimer timer1(20), timer6(20);
+        StatusLine status;
+        timer1.setEnabled(true);
+        Zeroing z(comm1, timer1, timer6, status);
+        z.request(label);
+        QVERIFY(timer6.enabled());
+        z.tick();
+        QVERIFY(timer1.enabled());
+        z.tick();
+        QVERIFY(!timer1.enabled());
+        for (int t = 3; t < 20; ++t)
+            z.tick();
+        QVERIFY(comm1.writes.isEmpty());
+        z.tick();
+        QCOMPARE(hex(comm1.allWritten()), command);
+        for (int t = 21; t < 40; ++t)
+            z.tick();
+        QVERIFY(!timer1.enabled() && timer6.enabled());
+        z.tick();
+        QVERIFY(timer1.enabled());
+        QVERIFY(!timer6.enabled());
+        QCOMPARE(z.ZeroTick(), 0);
+        QCOMPARE(comm1.writes.size(), 1);
+    }
+
+    void zeroingSecondRequestOnlyChangesTarget() {
+        MemorySerialPort comm1;
+        comm1.open(QStringLiteral("/dev/bus"));
+        TickTimer timer1(20), timer6(20);
+        StatusLine status;
+        Zeroing z(comm1, timer1, timer6, status);
+        z.request(0);
+        for (int t = 0; t < 10; ++t)
+            z.tick();
+        z.request(1);
+        QCOMPARE(z.ZeroTick(), 10);
+        for (int t = 10; t < 20; ++t)
+            z.tick();
+        QCOMPARE(hex(comm1.allWritten()), QString("03 05 00 F0 FF 00 8D EB"));
+    }
+
+    void zeroingWithClosedPortFinishes() {
+        MemorySerialPort comm1;
+        TickTimer timer1(20), timer6(20);
+        StatusLine status;
+        QSignalSpy reports(&status, &StatusLine::reported);
+        Zeroing z(comm1, timer1, timer6, status);
+        z.request(0);
+        for (int t = 0; t < 40; ++t)
+            z.tick();
+        QVERIFY(comm1.writes.isEmpty());
+        QCOMPARE(reports.count(), 1);
+        QVERIFY(timer1.enabled()); // reading resumes at the end, as always
+        QVERIFY(!timer6.enabled());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBalanceLink)
+#include "test_balancelink.moc"

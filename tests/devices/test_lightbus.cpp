@@ -1,0 +1,180 @@
+#include "common/StatusLine.h"
+#include "common/TickTimer.h"
+#include "config/StationSettings.h"
+#include "devices/LightBus.h"
+#include "devices/MemorySerialPort.h"
+#include "devices/ModbusFrames.h"
+#include "tests/support/TestSupport.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+class TestLightBus : public QObject {
+    Q_OBJECT
+
+    struct Bus {
+        StationSettings settings;
+        MemorySerialPort port;
+        TickTimer timer5{10};
+        StatusLine status;
+        LightBus bus{settings, port, timer5, status};
+        Bus() {
+            settings.setText(Setting::LightPort, QStringLiteral("/dev/lights"));
+            port.open(QStringLiteral("/dev/lights"));
+        }
+        // Runs the sweep while Timer5 is enabled, at most `limit` ticks; returns the count.
+        int runSweep(int limit = 1000) {
+            int n = 0;
+            while (timer5.enabled() && n < limit) {
+                bus.tick();
+                ++n;
+            }
+            return n;
+        }
+    };
+
+private slots:
+    void crc_data() {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("crc");
+        QTest::newRow("123456789") << QByteArray("123456789") << 0x4B37;
+        QTest::newRow("empty") << QByteArray() << 0xFFFF;
+        QTest::newRow("read request slave 3") << fromHex("03 03 00 01 00 03") << 0xE955;
+        QTest::newRow("light 1 on") << fromHex("01 05 00 00 FF 00") << 0x3A8C;
+    }
+    void crc() {
+        QFETCH(QByteArray, data);
+        QFETCH(int, crc);
+        QCOMPARE(int(ModbusFrames::crc16(data)), crc);
+        // The window form: high byte first.
+        const char bytes[2] = {char(crc >> 8), char(crc & 0xFF)};
+        QCOMPARE(hex(ModbusFrames::CRC16(data)), hex(QByteArray(bytes, 2)));
+    }
+
+    void frames_data() {
+        QTest::addColumn<int>("light");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("bytes");
+        QTest::newRow("1 on") << 1 << 1 << "01 05 00 00 FF 00 8C 3A";
+        QTest::newRow("1 off") << 1 << 2 << "01 05 00 00 00 00 CD CA";
+        QTest::newRow("16 module off") << 16 << 3 << "02 0F 00 00 00 10 02 00 00 F6 D0";
+        QTest::newRow("9 module off ignores output") << 9 << 3 << "02 0F 00 00 00 10 02 00 00 F6 D0";
+        QTest::newRow("command 4") << 5 << 4 << "";
+        QTest::newRow("command 0") << 5 << 0 << "";
+        QTest::newRow("light 0 on") << 0 << 1 << "";
+        QTest::newRow("light 0 module off") << 0 << 3 << "";
+        QTest::newRow("negative light") << -3 << 1 << "";
+    }
+    void frames() {
+        QFETCH(int, light);
+        QFETCH(int, command);
+        QFETCH(QString, bytes);
+        Bus b;
+        QVERIFY(b.bus.CALL_LIGHT(light, command).ok());
+        QCOMPARE(hex(b.port.allWritten()), bytes);
+        QCOMPARE(b.port.writes.size(), bytes.isEmpty() ? 0 : 1); // one output call per frame
+    }
+
+    void moduleAndOutput_data() {
+        QTest::addColumn<int>("light");
+        QTest::addColumn<int>("module");
+        QTest::addColumn<int>("output");
+        QTest::newRow("1") << 1 << 1 << 0;
+        QTest::newRow("8") << 8 << 1 << 7;
+        QTest::newRow("9") << 9 << 2 << 0;
+        QTest::newRow("73") << 73 << 10 << 0;
+        QTest::newRow("120") << 120 << 15 << 7;
+    }
+    void moduleAndOutput() {
+        QFETCH(int, light);
+        QFETCH(int, module);
+        QFETCH(int, output);
+        for (int command : {1, 2}) {
+            const QByteArray f = LightBus::frame(light, command);
+            QCOMPARE(f.size(), 8);
+            QCOMPARE(int(quint8(f[0])), module);
+            QCOMPARE(int(quint8(f[3])), output);
+            QCOMPARE(hex(f.mid(4, 2)), QString(command == 1 ? "FF 00" : "00 00"));
+            QVERIFY(ModbusFrames::crcMatches(f));
+        }
+    }
+
+    void closedPortWritesNothing() {
+        Bus b;
+        b.port.close();
+        const Outcome o = b.bus.CALL_LIGHT(1, 1);
+        QVERIFY(!o.ok());
+        QVERIFY(b.port.writes.isEmpty());
+    }
+
+    void sweepClearsModules1To16() {
+        Bus b;
+        b.bus.startSweep();
+        QVERIFY(b.timer5.enabled());
+        QCOMPARE(b.runSweep(), 131);
+        QCOMPARE(b.port.writes.size(), 16);
+        for (int k = 1; k <= 16; ++k) {
+            QByteArray data = fromHex("00 0F 00 00 00 10 02 00 00");
+            data[0] = char(k);
+            QCOMPARE(hex(b.port.writes.at(k - 1)), hex(ModbusFrames::withCrc(data)));
+        }
+        QCOMPARE(b.bus.sweepTick(), 0);
+        QVERIFY(!b.timer5.enabled());
+    }
+
+    void sweepSpacing() {
+        // One module every 8 ticks, the first at tick 8.
+        Bus b;
+        b.bus.startSweep();
+        for (int t = 1; t <= 131; ++t) {
+            const qsizetype before = b.port.writes.size();
+            b.bus.tick();
+            QCOMPARE(b.port.writes.size() - before, qsizetype(t % 8 == 0 && t <= 128 ? 1 : 0));
+        }
+    }
+
+    void sweepWithoutBusWritesNothing_data() {
+        QTest::addColumn<QString>("lightPort");
+        QTest::addColumn<bool>("portOpen");
+        QTest::newRow("blank setting") << "   " << true;
+        QTest::newRow("empty setting") << "" << true;
+        QTest::newRow("port not open") << "/dev/lights" << false;
+    }
+    void sweepWithoutBusWritesNothing() {
+        QFETCH(QString, lightPort);
+        QFETCH(bool, portOpen);
+        Bus b;
+        b.settings.setText(Setting::LightPort, lightPort);
+        if (!portOpen)
+            b.port.close();
+        QSignalSpy reports(&b.status, &StatusLine::reported);
+        b.bus.startSweep();
+        QCOMPARE(b.runSweep(), 131);
+        QVERIFY(b.port.writes.isEmpty());
+        QCOMPARE(reports.count(), 0);
+        QVERIFY(!b.timer5.enabled());
+    }
+
+    void restartDuringSweepGoesOn() {
+        Bus b;
+        b.bus.startSweep();
+        for (int t = 0; t < 50; ++t)
+            b.bus.tick();
+        b.bus.startSweep(); // the sequencer enables it on every tick of its end state
+        QCOMPARE(b.bus.sweepTick(), 50);
+        QCOMPARE(b.runSweep(), 81);
+        QCOMPARE(b.port.writes.size(), 16);
+    }
+
+    void secondSweepAfterTheFirst() {
+        Bus b;
+        b.bus.startSweep();
+        b.runSweep();
+        b.bus.startSweep();
+        QCOMPARE(b.runSweep(), 131);
+        QCOMPARE(b.port.writes.size(), 32);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLightBus)
+#include "test_lightbus.moc"
