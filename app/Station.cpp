@@ -7,6 +7,8 @@
 #include "devices/Form6.h"
 #include "devices/LightBus.h"
 #include "devices/QtSerialPort.h"
+#include "devices/Ticket.h"
+#include "devices/TicketPrinter.h"
 #include "devices/Zeroing.h"
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
@@ -14,6 +16,7 @@
 #include "station/Form7.h"
 #include "station/QueueCommands.h"
 #include "station/StatusColours.h"
+#include "station/Sequencer.h"
 #include "station/Startup.h"
 
 #include <QListWidget>
@@ -95,9 +98,20 @@ void Station::tickTimer6() { m_zeroing->tick(); }
 
 // ---- weighing: sequencer (Timer2), history, ticket
 
-void Station::wireWeighing() {}
+void Station::wireWeighing() {
+    // Printer01: the ticket of the record just appended, on the default printer.
+    auto printer01 = [this](const HistoryRecord& h) {
+        std::array<TicketLine, Ticket::kLines> lines;
+        for (int i = 1; i <= Ticket::kLines; ++i)
+            lines[size_t(i - 1)] = {h.Code[size_t(i)], h.Target[size_t(i)], h.Actual[size_t(i)]};
+        return TicketPrinter::printOnDefaultPrinter(Ticket::items(h.OrderNo, lines, m_clock->now()));
+    };
+    m_sequencer = std::make_unique<Sequencer>(Sequencer::Parts{m_weighing, m_readings, m_lightMap, *m_lightBus,
+                                                               m_settings, m_run, *m_clock, m_status,
+                                                               m_dir.path(), printer01});
+}
 
-void Station::tickTimer2() {}
+void Station::tickTimer2() { m_sequencer->tick(); }
 
 // ---- queue commands, box/barrel dialog (Form7), status colours (Timer3), recipe editor (Form4)
 

@@ -21,6 +21,7 @@ class Form6;
 class BalanceLink;
 class Zeroing;
 class LightBus;
+class Sequencer;
 class QueueCommands;
 class StatusColours;
 class Form7;
@@ -59,6 +60,7 @@ public:
     SerialPort& MSComm2() { return *m_comm2; }
     SerialPort& MSComm3() { return *m_comm3; }
     LightBus& lightBus() { return *m_lightBus; }
+    Sequencer& sequencer() { return *m_sequencer; }
     Form1& form1() { return *m_form1; }
     Form3& form3() { return *m_form3; }
     Form6& form6() { return *m_form6; }
@@ -114,5 +116,6 @@ private:
     std::unique_ptr<Form7> m_form7;
     std::unique_ptr<RecipeEditor> m_recipes;
     std::unique_ptr<Form4> m_form4;
+    std::unique_ptr<Sequencer> m_sequencer;
     std::vector<BoundTimer*> m_boundTimers;
 };
