@@ -2,6 +2,7 @@
 
 #include "common/BoundTimer.h"
 #include "config/Form1.h"
+#include "config/Language.h"
 #include "config/SettingsFile.h"
 #include "devices/BalanceLink.h"
 #include "devices/Form6.h"
@@ -10,6 +11,8 @@
 #include "devices/Ticket.h"
 #include "devices/TicketPrinter.h"
 #include "devices/Zeroing.h"
+#include "history/Form5.h"
+#include "history/HistoryBrowser.h"
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
 #include "station/Form3.h"
@@ -163,11 +166,37 @@ void Station::wireIntake() {}
 
 // ---- history browser (Form5)
 
-void Station::wireHistory() {}
+void Station::wireHistory() {
+    m_history = std::make_unique<HistoryBrowser>(m_dir.path());
+    m_form5 = std::make_unique<Form5>(*m_history, m_settings);
+    connect(m_form3.get(), &Form3::openHistory, this, [this] { showWindow(m_form5.get()); });
+    m_form3->Command3->setEnabled(true);
+}
 
 // ---- language conversion
 
 void Station::wireLanguage() {}
+
+// With Language exactly "1" every window's listed texts are converted once, as each window
+// loads (all windows load at start-up); the history window keeps its wording.
+void Station::applyLanguage() {
+    if (!m_settings.isExactlyOne(Setting::Language))
+        return;
+    const ChineseConverter& converter = stationConverter();
+    const std::vector<WindowTexts> windows = {
+        {m_form1.get(), SimplifiedTexts::form1()},
+        {m_form3.get(), SimplifiedTexts::form3()},
+        {m_form4.get(), SimplifiedTexts::form4()},
+        {m_form7.get(), SimplifiedTexts::form7()},
+    };
+    if (Outcome o = simplifyWindows(windows, converter); !o) {
+        m_status.report(o.reason());
+        if (!converter.ok())
+            return;
+    }
+    for (QString& caption : m_weighing.Label3)
+        caption = converter.convert(caption);
+}
 
 Station::~Station() = default;
 
@@ -175,6 +204,7 @@ void Station::start() {
     // The settings window's load: the settings file.
     if (Outcome o = SettingsFile::load(path(QStringLiteral("set.txt")), m_settings); !o)
         m_status.report(QStringLiteral("設定檔讀取失敗 %1").arg(o.reason()));
+    applyLanguage();
 
     // The main window's start-up.
     m_form3->move(kTwips100, kTwips100);

@@ -17,6 +17,8 @@
 class BoundTimer;
 class Form1;
 class Form3;
+class Form5;
+class HistoryBrowser;
 class Form6;
 class BalanceLink;
 class Zeroing;
@@ -63,6 +65,7 @@ public:
     Sequencer& sequencer() { return *m_sequencer; }
     Form1& form1() { return *m_form1; }
     Form3& form3() { return *m_form3; }
+    Form5& form5() { return *m_form5; }
     Form6& form6() { return *m_form6; }
     BalanceLink& balanceLink() { return *m_balanceLink; }
     Zeroing& zeroing() { return *m_zeroing; }
@@ -85,6 +88,7 @@ private:
     void wireIntake();
     void wireHistory();
     void wireLanguage();
+    void applyLanguage();
 
     void tickTimer1();
     void tickTimer2();
@@ -108,6 +112,8 @@ private:
     std::unique_ptr<LightBus> m_lightBus;
     std::unique_ptr<Form1> m_form1;
     std::unique_ptr<Form3> m_form3;
+    std::unique_ptr<HistoryBrowser> m_history;
+    std::unique_ptr<Form5> m_form5;
     std::unique_ptr<BalanceLink> m_balanceLink;
     std::unique_ptr<Zeroing> m_zeroing;
     std::unique_ptr<Form6> m_form6;

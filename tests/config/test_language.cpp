@@ -1,0 +1,176 @@
+#include "app/Station.h"
+#include "config/Form1.h"
+#include "config/Language.h"
+#include "config/SettingsFile.h"
+#include "devices/MemorySerialPort.h"
+#include "history/Form5.h"
+#include "recipes/Form4.h"
+#include "station/Form7.h"
+#include "station/Form3.h"
+#include "tests/support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+template <typename T> T* child(QWidget& w, const QString& name) {
+    T* c = w.findChild<T*>(name);
+    if (!c)
+        qFatal("no control %s", qPrintable(name));
+    return c;
+}
+
+StationOptions options(const WorkDir& dir) {
+    StationOptions o;
+    o.workDir = dir.path();
+    o.portFactory = [] { return std::make_unique<MemorySerialPort>(); };
+    return o;
+}
+
+void writeLanguage(const WorkDir& dir, const QString& language) {
+    StationSettings s;
+    s.setText(Setting::Language, language);
+    QVERIFY(SettingsFile::save(dir.file(QStringLiteral("set.txt")), s).ok());
+}
+
+} // namespace
+
+class TestLanguage : public QObject {
+    Q_OBJECT
+private slots:
+    void toSimplified_data() {
+        QTest::addColumn<QString>("traditional");
+        QTest::addColumn<QString>("simplified");
+        QTest::newRow("search button") << "單號搜尋導入" << "单号搜寻导入";
+        QTest::newRow("history button") << "歷史資料" << "历史资料";
+        QTest::newRow("small balance prompt") << "請在小天平(3000g)放上容器,按下歸零按鈕"
+                                              << "请在小天平(3000g)放上容器,按下归零按钮";
+        QTest::newRow("large balance prompt") << "請在大天平(28KG)放上容器,按下歸零按鈕"
+                                              << "请在大天平(28KG)放上容器,按下归零按钮";
+        QTest::newRow("within") << "染料剛好請等待天平穩定" << "染料刚好请等待天平稳定";
+        QTest::newRow("too little") << "染料不足請加入第 " << "染料不足请加入第 ";
+        QTest::newRow("too much") << "染料超過請取出第 " << "染料超过请取出第 ";
+        QTest::newRow("card") << "張染料卡指定染料" << "张染料卡指定染料";
+        QTest::newRow("same in both scripts") << "大天平" << "大天平";
+        QTest::newRow("ascii SET TYPE") << "SET TYPE" << "SET TYPE";
+        QTest::newRow("ascii ID") << "ID" << "ID";
+        QTest::newRow("ascii Password") << "Password" << "Password";
+        QTest::newRow("ascii EXIT") << "EXIT" << "EXIT";
+        QTest::newRow("ascii symbols") << "a=1 (x) 0.5%; \\ ~" << "a=1 (x) 0.5%; \\ ~";
+        QTest::newRow("empty") << "" << "";
+    }
+    void toSimplified() {
+        QFETCH(QString, traditional);
+        QFETCH(QString, simplified);
+        QVERIFY2(stationConverter().ok(), qPrintable(stationConverter().error()));
+        QCOMPARE(ToSimplified(traditional), simplified);
+    }
+
+    void missingDataLeavesTextsTraditional() {
+        ChineseConverter none(QStringLiteral("/nonexistent/t2s.json"));
+        QVERIFY(!none.ok());
+        QVERIFY(!none.error().isEmpty());
+        QCOMPARE(none.convert(QStringLiteral("單號搜尋導入")), QStringLiteral("單號搜尋導入"));
+
+        StationSettings settings;
+        Form1 f(settings);
+        const Outcome o = simplifyWindows({{&f, SimplifiedTexts::form1()}}, none);
+        QVERIFY(!o.ok());
+        QVERIFY(o.reason().contains(QStringLiteral("繁體")));
+        QCOMPARE(f.Command2->text(), QStringLiteral("單號搜尋導入"));
+        // A converter that arrives later still converts the window: nothing was marked.
+        QVERIFY(simplifyWindows({{&f, SimplifiedTexts::form1()}}, stationConverter()).ok());
+        QCOMPARE(f.Command2->text(), QStringLiteral("单号搜寻导入"));
+    }
+
+    void form1IsConvertedOnceAndOnlyItsListedTexts() {
+        StationSettings settings;
+        Form1 f(settings);
+        const QString label16 = f.Label1[16]->text();
+        const QString frame1 = f.Frame1->title();
+        QVERIFY(simplifyWindows({{&f, SimplifiedTexts::form1()}}, stationConverter()).ok());
+        QCOMPARE(f.Command2->text(), QStringLiteral("单号搜寻导入"));
+        QCOMPARE(f.Frame1->title(), ToSimplified(frame1));
+        QVERIFY(f.Frame1->title() != frame1);
+        QCOMPARE(f.Label1[16]->text(), label16); // "Language 0=T 1=C": ASCII
+        QCOMPARE(f.Command4->text(), QStringLiteral("EXIT"));
+        for (QCheckBox* box : f.Check4)
+            QCOMPARE(box->text(), ToSimplified(box->text()));
+
+        // Hidden and shown again, or asked again: no second conversion.
+        f.Command2->setText(QStringLiteral("單號"));
+        f.hide();
+        f.show();
+        QVERIFY(simplifyWindows({{&f, SimplifiedTexts::form1()}}, stationConverter()).ok());
+        QCOMPARE(f.Command2->text(), QStringLiteral("單號"));
+    }
+
+    void aMissingControlIsReported() {
+        StationSettings settings;
+        Form1 f(settings);
+        const Outcome o = simplifyWindows({{&f, {QStringLiteral("Command2"), QStringLiteral("Label9(99)")}}},
+                                          stationConverter());
+        QVERIFY(!o.ok());
+        QVERIFY(o.reason().contains(QLatin1String("Form1.Label9(99)")));
+        QCOMPARE(f.Command2->text(), QStringLiteral("单号搜寻导入"));
+    }
+
+    void stationInSimplified() {
+        WorkDir dir;
+        writeLanguage(dir, QStringLiteral("1"));
+        Station st(options(dir));
+        st.start();
+        Form3& f3 = st.form3();
+        QCOMPARE(f3.Command3->text(), QStringLiteral("历史资料"));
+        QCOMPARE(f3.Command7->text(), QStringLiteral("取消全部"));
+        QCOMPARE(child<QLabel>(f3, QStringLiteral("Label3(2)"))->text(),
+                 QStringLiteral("请在小天平(3000g)放上容器,按下归零按钮"));
+        QCOMPARE(st.form1().Command2->text(), QStringLiteral("单号搜寻导入"));
+        QCOMPARE(child<QLabel>(st.form4(), QStringLiteral("Label4"))->text(), QStringLiteral("单号"));
+        for (int k = 0; k < 4; ++k) {
+            const QString text = child<QPushButton>(st.form7(), QStringLiteral("Command1(%1)").arg(k))->text();
+            QCOMPARE(text, ToSimplified(text));
+        }
+        QVERIFY(st.status().text().isEmpty() || !st.status().text().contains(QStringLiteral("簡體")));
+        // The caption store the sequencer builds its prompts from.
+        const auto& l3 = st.weighing().Label3;
+        QCOMPARE(l3[7] + QStringLiteral("3") + l3[8], QStringLiteral("染料超过请取出第 3张染料卡指定染料"));
+        QCOMPARE(l3[0], QStringLiteral("大天平"));
+        QVERIFY(l3[9].isEmpty());
+
+        // The history window keeps its authored wording, shown once or twice.
+        Form5& f5 = st.form5();
+        f5.show();
+        f5.hide();
+        f5.show();
+        QCOMPARE(child<QLabel>(f5, QStringLiteral("Label1"))->text(), Form5::hintText());
+        QCOMPARE(child<QPushButton>(f5, QStringLiteral("Command1"))->text(), QStringLiteral("統計當前用量"));
+    }
+
+    void otherLanguageValuesChangeNothing_data() {
+        QTest::addColumn<QString>("language");
+        QTest::newRow("0") << "0";
+        QTest::newRow("empty") << "";
+        QTest::newRow("2") << "2";
+        QTest::newRow("11") << "11";
+        QTest::newRow("C") << "C";
+    }
+    void otherLanguageValuesChangeNothing() {
+        QFETCH(QString, language);
+        WorkDir dir;
+        writeLanguage(dir, language);
+        Station st(options(dir));
+        st.start();
+        QCOMPARE(st.form3().Command3->text(), QStringLiteral("歷史資料"));
+        QCOMPARE(st.form1().Command2->text(), QStringLiteral("單號搜尋導入"));
+        QCOMPARE(st.weighing().Label3[7], QStringLiteral("染料超過請取出第 "));
+    }
+};
+
+QTEST_MAIN(TestLanguage)
+#include "test_language.moc"
