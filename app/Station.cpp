@@ -1,5 +1,6 @@
 #include "app/Station.h"
 
+#include "app/IntakeParts.h"
 #include "common/BoundTimer.h"
 #include "config/Form1.h"
 #include "config/Language.h"
@@ -23,6 +24,11 @@
 #include "station/Startup.h"
 
 #include <QListWidget>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTableWidget>
+#include "intake/Queries.h"
 #include <QPushButton>
 
 
@@ -32,7 +38,8 @@ constexpr int kTwips100 = 100 * 96 / 1440;
 } // namespace
 
 Station::Station(StationOptions options)
-    : m_dir(options.workDir), m_clock(options.clock ? options.clock : &m_systemClock) {
+    : m_dir(options.workDir), m_clock(options.clock ? options.clock : &m_systemClock),
+      m_monthlyFolder(options.monthlyFolder), m_dbLoginTimeout(options.dbLoginTimeoutSecs) {
     SerialPortFactory make = options.portFactory;
     if (!make)
         make = [] { return std::make_unique<QtSerialPort>(); };
@@ -162,7 +169,91 @@ void Station::tickTimer3() {
 
 // ---- order intake: database, field mapping (Form2), search, polling
 
-void Station::wireIntake() {}
+namespace {
+// Shows a grid model in a table control: header row 0 is an ordinary row, as the grids
+// of the station show their column numbers in it.
+void showGrid(QTableWidget& table, const StagingGrid& grid) {
+    table.setRowCount(grid.rows());
+    table.setColumnCount(grid.cols());
+    for (int r = 0; r < grid.rows(); ++r)
+        for (int c = 0; c < grid.cols(); ++c) {
+            QTableWidgetItem* item = table.item(r, c);
+            if (!item) {
+                item = new QTableWidgetItem;
+                item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+                table.setItem(r, c, item);
+            }
+            item->setText(grid.text(r, c));
+        }
+}
+} // namespace
+
+void Station::wireIntake() {
+    m_intake = std::make_unique<IntakeParts>(m_status, m_settings, *m_clock, m_dir.path(), m_monthlyFolder,
+                                             m_dbLoginTimeout);
+    IntakeParts& in = *m_intake;
+    Form1& f1 = *m_form1;
+    in.form2 = std::make_unique<Form2>(in.mapping);
+    Form2& f2 = *in.form2;
+
+    // Form1.Text1 shows every query sent; the search runs its text when no direct query applies.
+    connect(f1.Text1, &QPlainTextEdit::textChanged, this, [&in, &f1] { in.queryBox.setText(f1.Text1->toPlainText()); });
+    connect(&in.queryBox, &QueryBox::changed, this, [&in, &f1] {
+        if (f1.Text1->toPlainText() != in.queryBox.text())
+            f1.Text1->setPlainText(in.queryBox.text());
+    });
+    connect(&in.grid, &StagingGrid::changed, this, [&in, &f1] { showGrid(*f1.MSFlexGrid1, in.grid); });
+    connect(&in.form2Grid, &StagingGrid::changed, this, [&in, &f2] { showGrid(*f2.MSFlexGrid1, in.form2Grid); });
+    connect(&in.faults, &FaultMonitor::changed, this, [&in, &f1] { f1.StatusLabel->setText(in.faults.text()); });
+    connect(&f1, &Form1::gridClicked, this, [&in](int column, int row) {
+        in.queryBox.setText(QStringLiteral(" <Y> ") + QString::number(column) + QStringLiteral("  <X> ") +
+                            QString::number(row));
+    });
+
+    // The two entry points of the order search.
+    connect(&f1, &Form1::searchEntered, &in.form1Search, &OrderSearch::enter);
+    connect(&in.form1Search, &OrderSearch::rowsRead, this, [&f1](const QString& key) {
+        if (TextField::trimSpaces(f1.Text3->text()) == key)
+            f1.Text3->clear();
+    });
+    connect(m_form3.get(), &Form3::orderEntered, &in.form3Search, &OrderSearch::enter);
+    connect(&in.form3Search, &OrderSearch::finished, this, [this](bool wrote) {
+        if (wrote)
+            refreshRecipeList();
+    });
+
+    // Form2, the field mapping.
+    connect(&f1, &Form1::mappingClicked, this, [this] { showWindow(m_intake->form2.get()); });
+    f1.Command2->setEnabled(true);
+    connect(&f2, &Form2::runSqlClicked, &in.workbench, &SqlWorkbench::run);
+    connect(&f2, &Form2::generateClicked, this, [&in, &f1] {
+        if (const auto q = Queries::generated(in.mapping, f1.Text3->text()))
+            in.mapping.setQuery(*q);
+    });
+    connect(&f2, &Form2::saveClicked, this, [this] {
+        if (Outcome o = m_intake->mapping.save(m_dir.path()); !o)
+            m_status.report(QStringLiteral("欄位對應存檔失敗 %1").arg(o.reason()));
+    });
+
+    f1.bindTimer2(in.Timer2, [&in] { in.polling.tick(); });
+}
+
+// The intake's part of Form1's load: Form2 reads its mapping files, both grids take the
+// field count, and a PollSeconds above 0 switches the polling on (always once a second).
+void Station::startIntake() {
+    IntakeParts& in = *m_intake;
+    if (Outcome o = in.mapping.load(m_dir.path()); !o)
+        m_status.report(QStringLiteral("欄位對應讀取失敗 %1").arg(o.reason()));
+    const int cols = in.mapping.fieldCount() + 2;
+    in.grid.setSize(1, cols);
+    in.grid.notify();
+    in.form2Grid.setSize(1, cols);
+    in.form2Grid.notify();
+    if (m_settings.number(Setting::PollSeconds) > 0) {
+        in.Timer2.setInterval(1000);
+        in.Timer2.setEnabled(true);
+    }
+}
 
 // ---- history browser (Form5)
 
@@ -204,6 +295,7 @@ void Station::start() {
     // The settings window's load: the settings file.
     if (Outcome o = SettingsFile::load(path(QStringLiteral("set.txt")), m_settings); !o)
         m_status.report(QStringLiteral("設定檔讀取失敗 %1").arg(o.reason()));
+    startIntake();
     applyLanguage();
 
     // The main window's start-up.

@@ -15,13 +15,14 @@
 #include <vector>
 
 class BoundTimer;
+struct IntakeParts;
 class Form1;
 class Form3;
-class Form5;
-class HistoryBrowser;
 class Form6;
 class BalanceLink;
 class Zeroing;
+class Form5;
+class HistoryBrowser;
 class LightBus;
 class Sequencer;
 class QueueCommands;
@@ -34,6 +35,8 @@ struct StationOptions {
     QString workDir = QDir::currentPath();
     SerialPortFactory portFactory; // default: QSerialPort
     Clock* clock = nullptr;        // default: the system clock
+    QString monthlyFolder = QStringLiteral("/oruk/dat3"); // the monthly dye order file's folder
+    int dbLoginTimeoutSecs = 10;   // order database login time-out
 };
 
 // Owns everything the station is made of, and builds it in the order of the start-up:
@@ -65,15 +68,16 @@ public:
     Sequencer& sequencer() { return *m_sequencer; }
     Form1& form1() { return *m_form1; }
     Form3& form3() { return *m_form3; }
-    Form5& form5() { return *m_form5; }
-    Form6& form6() { return *m_form6; }
-    BalanceLink& balanceLink() { return *m_balanceLink; }
-    Zeroing& zeroing() { return *m_zeroing; }
+    IntakeParts& intake() { return *m_intake; }
     QueueCommands& queueCommands() { return *m_queue; }
     StatusColours& statusColours() { return *m_colours; }
     Form7& form7() { return *m_form7; }
     RecipeEditor& recipeEditor() { return *m_recipes; }
     Form4& form4() { return *m_form4; }
+    Form6& form6() { return *m_form6; }
+    BalanceLink& balanceLink() { return *m_balanceLink; }
+    Zeroing& zeroing() { return *m_zeroing; }
+    Form5& form5() { return *m_form5; }
 
     // Runs every logic timer `factor` times faster than its interval (tests, soak).
     void setSpeedUp(int factor);
@@ -86,6 +90,7 @@ private:
     void wireWeighing();
     void wireQueue();
     void wireIntake();
+    void startIntake();
     void wireHistory();
     void wireLanguage();
     void applyLanguage();
@@ -101,6 +106,8 @@ private:
     QDir m_dir;
     Clock m_systemClock;
     Clock* m_clock;
+    QString m_monthlyFolder;
+    int m_dbLoginTimeout;
     StatusLine m_status;
     StationSettings m_settings;
     WeighingModel m_weighing;
@@ -112,16 +119,17 @@ private:
     std::unique_ptr<LightBus> m_lightBus;
     std::unique_ptr<Form1> m_form1;
     std::unique_ptr<Form3> m_form3;
-    std::unique_ptr<HistoryBrowser> m_history;
-    std::unique_ptr<Form5> m_form5;
-    std::unique_ptr<BalanceLink> m_balanceLink;
-    std::unique_ptr<Zeroing> m_zeroing;
-    std::unique_ptr<Form6> m_form6;
     std::unique_ptr<QueueCommands> m_queue;
     std::unique_ptr<StatusColours> m_colours;
     std::unique_ptr<Form7> m_form7;
     std::unique_ptr<RecipeEditor> m_recipes;
     std::unique_ptr<Form4> m_form4;
+    std::unique_ptr<BalanceLink> m_balanceLink;
+    std::unique_ptr<Zeroing> m_zeroing;
+    std::unique_ptr<Form6> m_form6;
+    std::unique_ptr<HistoryBrowser> m_history;
+    std::unique_ptr<Form5> m_form5;
     std::unique_ptr<Sequencer> m_sequencer;
     std::vector<BoundTimer*> m_boundTimers;
+    std::unique_ptr<IntakeParts> m_intake;
 };

@@ -1,5 +1,6 @@
 #include "config/Form1.h"
 
+#include "common/BoundTimer.h"
 #include "config/StationSettings.h"
 
 #include <QCheckBox>
@@ -9,6 +10,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QHeaderView>
 #include <QTableWidget>
 
 namespace {
@@ -123,6 +125,9 @@ Form1::Form1(StationSettings& settings, QWidget* parent) : QWidget(parent), m_se
     MSFlexGrid1 = new QTableWidget(1, 2, this);
     MSFlexGrid1->setObjectName(QStringLiteral("MSFlexGrid1"));
     MSFlexGrid1->setGeometry(fx, by + 135, 520, 250);
+    MSFlexGrid1->horizontalHeader()->hide();
+    MSFlexGrid1->verticalHeader()->hide();
+    connect(MSFlexGrid1, &QTableWidget::cellClicked, this, [this](int row, int column) { emit gridClicked(column, row); });
 
     StatusLabel = new QLabel(this);
     StatusLabel->setObjectName(QStringLiteral("StatusLine"));
@@ -149,4 +154,9 @@ void Form1::bindOption(QCheckBox* box, const QString& array, int index) {
         if (changed == o)
             show();
     });
+}
+
+void Form1::bindTimer2(TickTimer& model, std::function<void()> onTick) {
+    Timer2 = new BoundTimer(model, std::move(onTick), this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
 }

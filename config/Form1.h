@@ -1,8 +1,11 @@
 #pragma once
 #include <QWidget>
 #include <array>
+#include <functional>
 
+class BoundTimer;
 class QCheckBox;
+class TickTimer;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -36,12 +39,18 @@ public:
     QPlainTextEdit* Text1 = nullptr; // query box
     QTableWidget* MSFlexGrid1 = nullptr;
     QLabel* StatusLabel = nullptr;   // database faults
+    BoundTimer* Timer2 = nullptr;    // order polling, bound by bindTimer2
+
+    // Binds Timer2 to its logic timer; `onTick` runs the polling step.
+    void bindTimer2(TickTimer& model, std::function<void()> onTick);
 
 signals:
     void saveClicked();
     void mappingClicked();
     void mainWindowClicked();
     void searchEntered(const QString& text);
+    // A click on the staging grid: the selected column and row.
+    void gridClicked(int column, int row);
 
 private:
     void bindOption(QCheckBox* box, const QString& array, int index);
