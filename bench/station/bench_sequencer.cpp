@@ -1,0 +1,180 @@
+// Cost of one sequencer tick with 100 jobs queued (a plain tick and a queue-refresh tick),
+// and how late Timer2 ticks run while jobs end (history append with its flush to disk,
+// removal from the queue, the ticket printed to a PDF file).
+#include "common/Clock.h"
+#include "common/StatusLine.h"
+#include "config/StationSettings.h"
+#include "devices/BalanceReadings.h"
+#include "devices/LightBus.h"
+#include "devices/LightMap.h"
+#include "devices/MemorySerialPort.h"
+#include "devices/Ticket.h"
+#include "devices/TicketPrinter.h"
+#include "station/JobFile.h"
+#include "station/RunControl.h"
+#include "station/Sequencer.h"
+#include "station/StationTimers.h"
+#include "station/WeighingModel.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QPrinter>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct Figures {
+    std::vector<double> ms;
+    void print(const char* what, double goal) {
+        std::sort(ms.begin(), ms.end());
+        if (ms.empty())
+            return;
+        std::printf("%-34s n %5zu  median %8.3f ms  worst %8.3f ms  goal %5.0f ms  %s\n", what, ms.size(),
+                    ms[ms.size() / 2], ms.back(), goal, ms.back() <= goal ? "met" : "MISSED");
+    }
+};
+
+JobRecord job(int k) {
+    JobRecord j;
+    j.OrderNo = QStringLiteral("ORD%1").arg(k, 6, 10, QLatin1Char('0'));
+    j.OutputPos = QString::number(k % 20);
+    for (int i = 1; i <= 3; ++i) {
+        j.Code[size_t(i)] = QStringLiteral("DYE-%1").arg((k + i) % 120);
+        j.Weight[size_t(i)] = i == 2 ? QStringLiteral("1500.5") : QStringLiteral("%1.25").arg(i * 3);
+    }
+    return j;
+}
+
+struct Rig {
+    QTemporaryDir dir;
+    WeighingModel model;
+    BalanceReadings readings;
+    LightMap lightMap;
+    StationSettings settings;
+    StationTimers timers;
+    RunControl run{timers};
+    Clock clock;
+    StatusLine status;
+    MemorySerialPort comm3;
+    LightBus bus{settings, comm3, timers.Timer5, status};
+    std::unique_ptr<Sequencer> seq;
+    int prints = 0;
+
+    explicit Rig(Sequencer::TicketPrinter print) {
+        settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
+        settings.setText(Setting::LightPort, QStringLiteral("3"));
+        settings.setText(Setting::PrintFlag, QStringLiteral("1"));
+        for (int j = 1; j <= 120; ++j)
+            lightMap.setCode(j, QStringLiteral("DYE-%1").arg(j - 1));
+        comm3.open(QStringLiteral("lights"));
+        readings.setLive(0, true);
+        readings.setLive(1, true);
+        seq = std::make_unique<Sequencer>(Sequencer::Parts{model, readings, lightMap, bus, settings, run, clock,
+                                                           status, dir.path(), std::move(print)});
+        for (int k = 0; k < 100; ++k)
+            AppendJob(dir.filePath(QStringLiteral("START_DISPEN.txt")), job(k));
+    }
+    // The operator: the target goes on the balance as soon as the line is weighed, and
+    // comes off when it is accepted.
+    void operate() {
+        comm3.writes.clear();
+        const int n = model.Line;
+        const bool weighing = model.State == 7 && n >= 1;
+        const int b = n >= 1 ? model.LineBalance[size_t(n - 1)] - 1 : 0;
+        readings.setCaption(0, QStringLiteral("0"));
+        readings.setCaption(1, QStringLiteral("0"));
+        if (weighing)
+            readings.setCaption(b, model.LineTable[size_t(10 * n + 2)]);
+    }
+};
+
+Outcome printToPdf(const QString& file, const HistoryRecord& h) {
+    std::array<TicketLine, Ticket::kLines> lines;
+    for (int i = 1; i <= Ticket::kLines; ++i)
+        lines[size_t(i - 1)] = {h.Code[size_t(i)], h.Target[size_t(i)], h.Actual[size_t(i)]};
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(file);
+    return TicketPrinter::print(Ticket::items(h.OrderNo, lines, QDateTime::currentDateTime()), printer);
+}
+
+void tickCost() {
+    Rig r(nullptr);
+    r.settings.setText(Setting::PrintFlag, QString());
+    while (r.model.State != 7)
+        r.seq->tick();
+    r.readings.setCaption(1, QStringLiteral("1")); // too little: the line stays in weighing
+    Figures plain, refresh;
+    QElapsedTimer t;
+    for (int i = 0; i < 4000; ++i) {
+        r.comm3.writes.clear();
+        t.start();
+        r.seq->tick();
+        const double ms = t.nsecsElapsed() / 1e6;
+        (r.model.RefreshTick == 0 ? refresh : plain).ms.push_back(ms);
+    }
+    plain.print("tick, weighing (no file work)", 1);
+    refresh.print("tick, refresh of 100 queued jobs", 20);
+}
+
+void endOfJobLateness(int jobs, int intervalMs) {
+    Rig* rig = nullptr;
+    int pdfs = 0;
+    Rig r([&](const HistoryRecord& h) {
+        return printToPdf(rig->dir.filePath(QStringLiteral("ticket%1.pdf").arg(pdfs++)), h);
+    });
+    rig = &r;
+    Figures all, endTicks, endStep;
+    QElapsedTimer clock;
+    qint64 last = -1;
+    int finished = 0;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(intervalMs);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (last >= 0) {
+            const double late = (now - last) / 1e6 - intervalMs;
+            all.ms.push_back(late);
+            if (r.model.State == 10 || r.model.State == 0)
+                endTicks.ms.push_back(late);
+        }
+        last = now;
+        r.operate();
+        const int before = r.model.State;
+        QElapsedTimer step;
+        step.start();
+        r.seq->tick();
+        if (before == 9 && r.model.State == 10) {
+            endStep.ms.push_back(step.nsecsElapsed() / 1e6);
+            if (++finished == jobs)
+                QCoreApplication::quit();
+        }
+    });
+    clock.start();
+    timer.start();
+    QCoreApplication::exec();
+    std::printf("%d jobs of 3 lines weighed, %d tickets printed to PDF, %s\n", finished, pdfs,
+                qPrintable(r.status.text().isEmpty() ? QStringLiteral("no reports") : r.status.text()));
+    endStep.print("end-of-job step (append+remove+PDF)", 50);
+    endTicks.print("lateness of the tick after it", 50);
+    all.print("lateness of every Timer2 tick", 50);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    tickCost();
+    // A faster timer than the station's 200 ms lets several jobs end in a short run; the
+    // lateness in milliseconds does not depend on the interval.
+    endOfJobLateness(5, 20);
+    return 0;
+}
