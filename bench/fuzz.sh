@@ -44,5 +44,5 @@ for t in "${TARGETS[@]}"; do
   fi
   printf '%-12s %12s %10s %8s  %s\n' "$t" "${execs:-?}" "${rate:-?}" "$n" "$result"
 done
-rm -f /dev/shm/ds-fuzz-*
+rm -rf /dev/shm/ds-fuzz-*
 exit $failed

@@ -88,7 +88,9 @@ Outcome write(const QString& path, int length, qint64 record, const QByteArray& 
     if (record < 1 || bytes.size() != length)
         return Outcome::failure(QStringLiteral("bad record number or length"));
     QFile f(path);
-    if (!f.open(QIODevice::ReadWrite))
+    // Unbuffered, so that a short write (a full disk) shows at once and the partial
+    // record can be cut off again below.
+    if (!f.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return Outcome::failure(describe(f));
     const qint64 offset = (record - 1) * length;
     if (!f.seek(offset))

@@ -56,7 +56,9 @@ Outcome save(const QString& path, const StationSettings& settings) {
     if (!out.open(QIODevice::WriteOnly))
         return Outcome::failure(QStringLiteral("set.txt: %1").arg(out.errorString()));
     out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (out.write(bytes) != bytes.size() || !out.commit())
+    // QSaveFile::commit() does not see a failure of the final flush (a full disk) and
+    // would put an empty file in place of the old one: flush first.
+    if (out.write(bytes) != bytes.size() || !out.flush() || !out.commit())
         return Outcome::failure(QStringLiteral("set.txt: %1").arg(out.errorString()));
     return Outcome::success();
 }

@@ -43,9 +43,11 @@ Outcome LightMap::save(const QString& path) const {
     bytes.reserve(kPositions * kRecordLength);
     for (int j = 1; j <= kPositions; ++j)
         bytes += TextField::encode(TextField::trimSpaces(m_codes[size_t(j - 1)]), kRecordLength);
-    // Written whole and then put in place, so a failed save leaves the old map.
+    // Written whole and then put in place, so a failed save leaves the old map. The
+    // explicit flush matters: QSaveFile::commit() misses a failure of the final flush (a
+    // full disk) and would put an empty file in place of the old one.
     QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush() || !f.commit())
         return Outcome::failure(QStringLiteral("DYE_LIGHT.txt: %1").arg(f.errorString()));
     return Outcome::success();
 }
