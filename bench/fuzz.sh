@@ -13,11 +13,15 @@ BUILD=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DDS_FUZZ=ON >/dev/null
 fi
-cmake --build "$BUILD" --target fuzz_all -j2 >/dev/null
 
 TARGETS=("$@")
 if [ ${#TARGETS[@]} -eq 0 ]; then
   for d in bench/fuzz/corpus/*/; do TARGETS+=("$(basename "$d")"); done
+fi
+if ! cmake --build "$BUILD" -j2 --target "${TARGETS[@]/#/fuzz_}" >"$BUILD/fuzz-build.log" 2>&1; then
+  grep -E 'error|FAILED' "$BUILD/fuzz-build.log" | head -20
+  echo "fuzz build failed (see $BUILD/fuzz-build.log)"
+  exit 1
 fi
 
 mkdir -p "$BUILD/fuzz-findings"
