@@ -40,6 +40,9 @@ Outcome LightBus::CALL_LIGHT(int xx01, int xx02) {
     const QByteArray f = frame(xx01, xx02);
     if (f.isEmpty())
         return Outcome::success();
+    // An adapter that went away and came back is opened again for this frame.
+    if (m_port.isLost() && m_port.open(m_settings.text(Setting::LightPort)))
+        m_status.report(QStringLiteral("燈號連接埠 %1 已重新連線").arg(m_port.device()));
     if (!m_port.isOpen())
         return Outcome::failure(QStringLiteral("燈號連接埠未開啟"));
     return m_port.write(f);

@@ -27,7 +27,7 @@ public:
     static QByteArray frame(int light, int command);
 
     // Builds the frame and writes it; nothing is written when the frame is empty or the
-    // port is not open.
+    // port is not open. A port that was lost is reopened first when it is back.
     Outcome CALL_LIGHT(int xx01, int xx02);
 
     // Enables Timer5; a sweep already running goes on from its count.

@@ -21,7 +21,11 @@ QString deviceForSetting(const QString& setting) {
 
 QtSerialPort::QtSerialPort() {
     QObject::connect(&m_port, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError)
+        // A pulled adapter fails with a resource error; a line that hung up (a
+        // pseudo-terminal whose other side went away) reads end-of-file, which
+        // QSerialPort reports as a read error. Either way the port must be reopened.
+        if (e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError ||
+            e == QSerialPort::ReadError || e == QSerialPort::WriteError)
             m_lost = true;
     });
 }

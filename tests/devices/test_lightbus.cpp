@@ -107,6 +107,20 @@ private slots:
         QVERIFY(b.port.writes.isEmpty());
     }
 
+    void lostPortIsReopenedWhenBack() {
+        Bus b;
+        QSignalSpy reports(&b.status, &StatusLine::reported);
+        b.port.lost = true;
+        b.port.failOpen = true;
+        QVERIFY(!b.bus.CALL_LIGHT(1, 1).ok());
+        QVERIFY(b.port.writes.isEmpty());
+        QCOMPARE(reports.count(), 0);
+        b.port.failOpen = false;
+        QVERIFY(b.bus.CALL_LIGHT(1, 1).ok());
+        QCOMPARE(hex(b.port.allWritten()), QString("01 05 00 00 FF 00 8C 3A"));
+        QCOMPARE(reports.count(), 1);
+    }
+
     void sweepClearsModules1To16() {
         Bus b;
         b.bus.startSweep();

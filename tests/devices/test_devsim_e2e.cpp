@@ -1,0 +1,165 @@
+// The device links against the device simulator over real pseudo-terminals, in real time.
+#include "common/BoundTimer.h"
+#include "common/StatusLine.h"
+#include "common/TickTimer.h"
+#include "config/StationSettings.h"
+#include "devices/BalanceLink.h"
+#include "devices/BalanceLinkTiming.h"
+#include "devices/BalanceReadings.h"
+#include "devices/LightBus.h"
+#include "devices/QtSerialPort.h"
+#include "devices/Zeroing.h"
+#include "tests/devices/Devsim.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+// The device side of a station: the three ports, the link, the zeroing and the light
+// bus, each on a real timer.
+struct Bench {
+    StationSettings settings;
+    QtSerialPort comm1, comm2, comm3;
+    BalanceReadings readings;
+    StatusLine status;
+    TickTimer timer1, timer5{10}, timer6{20};
+    BalanceLink link{settings, comm1, comm2, readings, status};
+    Zeroing zeroing{comm1, timer1, timer6, status};
+    LightBus bus{settings, comm3, timer5, status};
+    BoundTimer t1{timer1, [this] { link.tick(); }};
+    BoundTimer t5{timer5, [this] { bus.tick(); }};
+    BoundTimer t6{timer6, [this] { zeroing.tick(); }};
+    QStringList reports;
+
+    Bench(const Devsim& sim, const char* mode) {
+        QObject::connect(&status, &StatusLine::reported, [this](const QString& t) { reports << t; });
+        const bool text = QByteArray(mode) == "1";
+        settings.setText(Setting::SetType, QString::fromLatin1(mode));
+        settings.setText(Setting::BalancePort1, sim.link(text ? "small" : "bus"));
+        settings.setText(Setting::BalancePort2, sim.link("large"));
+        settings.setText(Setting::LightPort, sim.link("lights"));
+        ok = comm1.open(settings.text(Setting::BalancePort1)).ok() &&
+             (!text || comm2.open(settings.text(Setting::BalancePort2)).ok()) &&
+             comm3.open(settings.text(Setting::LightPort)).ok();
+        timer1.setInterval(text ? BalanceLinkTiming::kTextModeTickMs : BalanceLinkTiming::kModbusTickMs);
+        timer1.setEnabled(true);
+    }
+    bool ok = false;
+    QString small() const { return readings.caption(BalanceReadings::kSmall); }
+    QString large() const { return readings.caption(BalanceReadings::kLarge); }
+};
+
+} // namespace
+
+class TestDevsimE2E : public QObject {
+    Q_OBJECT
+
+private slots:
+    void textMode() {
+        Devsim sim({"--small", "123.45", "--large", "1234.5", "--rate", "10"});
+        QVERIFY(sim.ready());
+        Bench b(sim, "1");
+        QVERIFY(b.ok);
+        WAIT_COMPARE(b.small(), QString("123.45"), 5000);
+        WAIT_COMPARE(b.large(), QString("1234.5"), 5000);
+        QVERIFY(b.readings.isLive(0) && b.readings.isLive(1));
+        sim.command("set small -12.3");
+        sim.command("set large 27999.9");
+        WAIT_COMPARE(b.small(), QString("-12.3"), 5000);
+        WAIT_COMPARE(b.large(), QString("27999.9"), 5000);
+    }
+
+    void modbusModeAndZeroing() {
+        Devsim sim({"--small", "123.45", "--large", "6553.6"});
+        QVERIFY(sim.ready());
+        Bench b(sim, "2");
+        QVERIFY(b.ok);
+        WAIT_COMPARE(b.small(), QString("123.45"), 5000);
+        WAIT_COMPARE(b.large(), QString("6553.6"), 5000);
+        sim.command("pour small 0.05");
+        WAIT_COMPARE(b.small(), QString("123.5"), 5000);
+
+        // At 9600 baud every read must still find a whole reply: the readings keep coming.
+        const qint64 before = b.link.readingCount(0) + b.link.readingCount(1);
+        runFor(1000);
+        QVERIFY2(b.link.readingCount(0) + b.link.readingCount(1) - before >= 10,
+                 qPrintable(QString::number(b.link.readingCount(0) + b.link.readingCount(1) - before)));
+
+        // A double-click on the small reading: the command goes out and the balance reads 0.
+        b.zeroing.request(1);
+        WAIT_VERIFY(sim.hasEvent("zero small"), 5000);
+        WAIT_COMPARE(b.small(), QString("0"), 5000);
+        WAIT_VERIFY(!b.timer6.enabled(), 5000);
+        QVERIFY(b.timer1.enabled());
+        QCOMPARE(b.large(), QString("6553.6"));
+        b.zeroing.request(0);
+        WAIT_VERIFY(sim.hasEvent("zero large"), 5000);
+        WAIT_COMPARE(b.large(), QString("0"), 5000);
+        // Nothing the station sent was refused.
+        for (const QString& e : sim.events())
+            QVERIFY2(!e.startsWith("bad-frame"), qPrintable(e));
+    }
+
+    void silentBalanceGoesStaleAndRecovers_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("text") << "1";
+        QTest::newRow("modbus") << "2";
+    }
+    void silentBalanceGoesStaleAndRecovers() {
+        QFETCH(QString, mode);
+        Devsim sim({"--small", "1.5", "--large", "2.5"});
+        QVERIFY(sim.ready());
+        Bench b(sim, mode.toLatin1().constData());
+        QVERIFY(b.ok);
+        WAIT_VERIFY(b.readings.isLive(BalanceReadings::kSmall), 5000);
+        sim.command("silent small");
+        WAIT_VERIFY(!b.readings.isLive(BalanceReadings::kSmall), 5000);
+        QCOMPARE(b.small(), QString(mode == "1" ? "1.50" : "1.5"));
+        QVERIFY(b.readings.isLive(BalanceReadings::kLarge));
+        sim.command("set small 2");
+        sim.command("resume small");
+        WAIT_VERIFY(b.readings.isLive(BalanceReadings::kSmall), 5000);
+        WAIT_COMPARE(b.small(), QString(mode == "1" ? "2.00" : "2"), 5000);
+    }
+
+    void removedPortReconnects() {
+        Devsim sim({"--small", "1.25"});
+        QVERIFY(sim.ready());
+        Bench b(sim, "1");
+        QVERIFY(b.ok);
+        WAIT_COMPARE(b.small(), QString("1.25"), 5000);
+        sim.command("unplug small");
+        WAIT_VERIFY(!b.reports.isEmpty(), 5000);
+        QVERIFY(b.reports.last().contains("MSComm1"));
+        QVERIFY(!b.comm1.isOpen());
+        sim.command("set small 7.5");
+        sim.command("plug small");
+        WAIT_COMPARE(b.small(), QString("7.50"), 8000);
+        QVERIFY(b.comm1.isOpen());
+        QCOMPARE(b.reports.size(), 2);
+    }
+
+    void lights() {
+        Devsim sim;
+        QVERIFY(sim.ready());
+        Bench b(sim, "1");
+        QVERIFY(b.ok);
+        for (int light : {1, 8, 9, 73, 120})
+            QVERIFY(b.bus.CALL_LIGHT(light, LightBus::On).ok());
+        WAIT_VERIFY(sim.hasEvent("lit 1 8 9 73 120"), 5000);
+        QVERIFY(b.bus.CALL_LIGHT(8, LightBus::Off).ok());
+        WAIT_VERIFY(sim.hasEvent("light off 8"), 5000);
+        b.bus.startSweep();
+        WAIT_VERIFY(!b.timer5.enabled(), 10000);
+        WAIT_VERIFY(sim.hasEvent("module-off 16"), 5000);
+        for (int k = 1; k <= 16; ++k)
+            QCOMPARE(sim.count(QString("module-off %1").arg(k)), 1);
+        QCOMPARE(sim.events().filter("lit ").last(), QString("lit none"));
+        for (const QString& e : sim.events())
+            QVERIFY2(!e.startsWith("bad-frame"), qPrintable(e));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevsimE2E)
+#include "test_devsim_e2e.moc"
