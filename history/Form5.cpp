@@ -4,10 +4,13 @@
 #include "history/HistoryBrowser.h"
 
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStringListModel>
 
 QString Form5::hintText() {
     return QStringLiteral("輸入搜索編碼 ENTER 搜索當頁結果  輸入## + 日期 等於搜尋當天 例如 ##02 ##15");
@@ -45,8 +48,11 @@ Form5::Form5(HistoryBrowser& browser, StationSettings& settings, QWidget* parent
     List2->setGeometry(10, 86, 200, 574);
     connect(List2, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { loadMonth(item->text()); });
 
-    List1 = new QListWidget(this);
+    List1 = new QListView(this);
     List1->setObjectName(QStringLiteral("List1"));
+    m_lines = new QStringListModel(this);
+    List1->setModel(m_lines);
+    List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     List1->setGeometry(220, 86, 950, 574);
     List1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     // Ten thousand lines of one height: without this the list measures every line.
@@ -81,7 +87,11 @@ void Form5::refreshMonths() {
 }
 
 void Form5::loadMonth(const QString& name) {
-    if (Outcome o = m_browser.load(name); !o) {
+    // A month loads in a few tens of milliseconds; the busy cursor covers a slow disk.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const Outcome o = m_browser.load(name);
+    QGuiApplication::restoreOverrideCursor();
+    if (!o) {
         StatusLabel->setText(QStringLiteral("歷史檔讀取失敗 %1").arg(o.reason()));
         return;
     }
@@ -97,9 +107,4 @@ void Form5::runSearch() {
 
 void Form5::showTotals() { showLines(m_browser.totals()); }
 
-void Form5::showLines(const QStringList& lines) {
-    List1->setUpdatesEnabled(false);
-    List1->clear();
-    List1->addItems(lines);
-    List1->setUpdatesEnabled(true);
-}
+void Form5::showLines(const QStringList& lines) { m_lines->setStringList(lines); }

@@ -4,7 +4,9 @@
 class HistoryBrowser;
 class QLabel;
 class QLineEdit;
+class QListView;
 class QListWidget;
+class QStringListModel;
 class QPushButton;
 class StationSettings;
 
@@ -19,7 +21,7 @@ public:
 
     Form5(HistoryBrowser& browser, StationSettings& settings, QWidget* parent = nullptr);
 
-    QListWidget* List1 = nullptr;
+    QListView* List1 = nullptr; // its model holds the lines
     QListWidget* List2 = nullptr;
     QLineEdit* Text1 = nullptr;
     QLabel* Label1 = nullptr;
@@ -40,5 +42,6 @@ private:
 
     HistoryBrowser& m_browser;
     StationSettings& m_settings;
+    QStringListModel* m_lines = nullptr;
     bool m_loaded = false;
 };

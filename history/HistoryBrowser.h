@@ -8,18 +8,30 @@
 #include <array>
 #include <vector>
 
-// One history record as the browser uses it, decoded once when its month is loaded.
+// One history record as the browser uses it, decoded once when its month is loaded:
+// the fixed-width line the list shows, and views into it for the fields the search and
+// the totals compare.
 struct HistoryEntry {
     static constexpr int kLength = 1600;
     static constexpr int kLines = 10;
 
-    QString OrderNo;   // blanks removed at both ends
-    QString StampText; // as stored, padding kept
-    std::array<QString, kLines + 1> Code{}; // lines 1..10, blanks removed
-    std::array<Decimal, kLines + 1> Actual{}; // leading number of the Actual text, in grams
-    QString jobLine; // the fixed-width line of the list
+    QString jobLine;
+    std::array<Decimal, kLines + 1> Actual{}; // lines 1..10: leading number, in grams
+    std::array<qint32, kLines + 1> codeId{};  // lines 1..10: the month's code number, -1 blank
+
+    QStringView OrderNo() const { return view(m_order); }    // blanks removed
+    QStringView StampText() const { return view(m_stamp); }  // as stored, padding kept
+    QStringView Code(int k) const { return view(m_code[size_t(k)]); } // blanks removed
 
     static HistoryEntry decode(const QByteArray& record);
+
+private:
+    struct Span {
+        qint16 start = 0, length = 0;
+    };
+    QStringView view(Span s) const { return QStringView(jobLine).mid(s.start, s.length); }
+    Span m_order, m_stamp;
+    std::array<Span, kLines + 1> m_code{};
 };
 
 // The history browser: the month files of the "data" folder, the loaded month, the
@@ -67,7 +79,8 @@ public:
 private:
     QString m_workDir;
     QString m_loadedName;
-    std::vector<HistoryEntry> m_records;
+    std::vector<HistoryEntry> m_records; // record k at index k
+    std::vector<QString> m_codes;        // the distinct codes of the month, by code number
     std::vector<qsizetype> m_matches; // indices into m_records, in file order
     bool m_searchActive = false;
 };

@@ -60,7 +60,7 @@ private slots:
                                         QStringLiteral("12.34").leftJustified(10));
         QCOMPARE(line.mid(110 + 9 * 40, 20), QStringLiteral("LAST").leftJustified(20));
         QCOMPARE(line.mid(110 + 9 * 40 + 30, 10), QStringLiteral("9.5").leftJustified(10));
-        QCOMPARE(b.record(1).OrderNo, QStringLiteral("單號-7"));
+        QCOMPARE(b.record(1).OrderNo().toString(), QStringLiteral("單號-7"));
     }
 
     void loadIgnoresAPartialTailAndLeavesTheFileAlone() {
