@@ -1,0 +1,511 @@
+// Order search and polling against the real order databases: SQLite through its ODBC driver
+// and the PostgreSQL server of scripts/test.sh through the PostgreSQL ODBC driver.
+#include "intake/DyeOrderRecord.h"
+#include "intake/Queries.h"
+#include "tests/intake/IntakeRig.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+OrderLine line(const QString& id, const QString& code, const QString& weight, int prodType = 2,
+               const QString& note3 = QStringLiteral("1")) {
+    OrderLine l;
+    l.idNo = id;
+    l.code = code;
+    l.weight = weight;
+    l.prodType = prodType;
+    l.note3 = note3;
+    return l;
+}
+
+QList<OrderLine> searchOrders() {
+    QList<OrderLine> l;
+    for (int i = 1; i <= 5; ++i)
+        l << line(QStringLiteral("ORD-5"), QStringLiteral("A%1").arg(i), QString::number(i));
+    for (int i = 1; i <= 3; ++i)
+        l << line(QStringLiteral("ORD-3"), QStringLiteral("B%1").arg(i), QString::number(10 + i));
+    for (int i = 1; i <= 2; ++i) {
+        OrderLine m = line(QStringLiteral("MAIN-1"), QStringLiteral("M%1").arg(i), QStringLiteral("2.5"), 1);
+        m.remark = QStringLiteral("'b-%1'").arg(i);
+        l << m;
+    }
+    l << line(QStringLiteral("O'REILLY-7"), QStringLiteral("Q1"), QStringLiteral("3"));
+    OrderLine n = line(QStringLiteral("NUL-1"), QStringLiteral("N1"), QStringLiteral("4"));
+    n.outPos = QStringLiteral("NULL");
+    l << n;
+    l << line(QStringLiteral("FLOAT-1"), QStringLiteral("F1"), QStringLiteral("12.3"));
+    return l;
+}
+
+int stepNo(const OrderDb& db, const QString& where) {
+    const auto rows = DbFixture::select(db, QStringLiteral("select step_no from vantrell where ") + where, 0);
+    return rows.isEmpty() ? -1 : rows.first().first().toInt();
+}
+
+int countAt(const OrderDb& db, int step) {
+    const auto rows =
+        DbFixture::select(db, QStringLiteral("select count(*) from vantrell where step_no = %1").arg(step), 0);
+    return rows.isEmpty() ? -1 : rows.first().first().toInt();
+}
+
+} // namespace
+
+class TestIntakeDb : public QObject {
+    Q_OBJECT
+
+    OrderDb m_db;
+
+    void addDatabases() {
+        QTest::addColumn<QString>("db");
+        QTest::newRow("sqlite") << "sqlite";
+        QTest::newRow("pg") << "pg";
+    }
+    // The database of the current data row, with sample orders; skips when it is absent.
+    bool useDatabase(const QList<OrderLine>& lines) {
+        QFETCH(QString, db);
+        m_db = DbFixture::byLabel(db);
+        if (!m_db.available)
+            return false;
+        const Outcome o = DbFixture::createOrders(m_db, lines);
+        if (!o)
+            qWarning("%s", qPrintable(o.reason()));
+        return o.ok();
+    }
+
+private slots:
+    void initTestCase() { DbFixture::setUp(QStringLiteral("ds_test_intake_db")); }
+
+    void searchFixedLayout_data() { addDatabases(); }
+    void searchFixedLayout() {
+        if (!useDatabase(searchOrders()))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
+        OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
+        QSignalSpy rowsRead(&form1, &OrderSearch::rowsRead);
+
+        // Settings window: prod_type 2, receive folder, pick list unless DirectRun.
+        QVERIFY(rig.search(form1, QStringLiteral(" ORD-5 ")));
+        QCOMPARE(rig.queryBox.text(), Queries::direct(QStringLiteral("ORD-5"), 2));
+        QCOMPARE(rowsRead.count(), 1);
+        QCOMPARE(rowsRead.first().first().toString(), QStringLiteral("ORD-5"));
+        QCOMPARE(rig.grid.rows(), 7);
+        QCOMPARE(rig.grid.cols(), 17);
+        QCOMPARE(rig.grid.text(6, 0), QStringLiteral("6"));
+        auto jobs = rig.jobs(QStringLiteral("recv/QUICK_A.txt"));
+        QCOMPARE(jobs.size(), 1);
+        QCOMPARE(jobs[0].OrderNo, QStringLiteral("ORD-5"));
+        QCOMPARE(jobs[0].OutputPos, QStringLiteral("P1"));
+        QCOMPARE(jobs[0].Code[5], QStringLiteral("A5"));
+        QCOMPARE(jobs[0].Weight[5], QStringLiteral("5"));
+        QCOMPARE(jobs[0].Code[6], QString());
+        QCOMPARE(jobs[0].B01[1], QString());
+        rig.settings.setOption(Option::DirectRun, 1);
+        QVERIFY(rig.search(form1, QStringLiteral("ORD-3")));
+        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).size(), 1);
+
+        // Main window: prod_type 1, the station's own files, B01 from column 15.
+        QVERIFY(rig.search(form3, QStringLiteral("MAIN-1")));
+        QCOMPARE(rig.queryBox.text(), Queries::direct(QStringLiteral("MAIN-1"), 1));
+        jobs = rig.jobs(QStringLiteral("START_DISPEN.txt"));
+        QCOMPARE(jobs.size(), 1);
+        QCOMPARE(jobs[0].Code[2], QStringLiteral("M2"));
+        QCOMPARE(jobs[0].Weight[2], QStringLiteral("2.5"));
+        QCOMPARE(jobs[0].B01[1], QStringLiteral("b-1"));
+        QCOMPARE(jobs[0].B01[2], QStringLiteral("b-2"));
+        rig.settings.setOption(Option::DirectRun, 0);
+        QVERIFY(rig.search(form3, QStringLiteral("MAIN-1")));
+        QCOMPARE(rig.jobs(QStringLiteral("QUICK.txt")).size(), 1); // no duplicate check: a second search appends
+        QCOMPARE(rowsRead.count(), 2); // only the settings window's box is emptied by the rows
+
+        // ORD-5 has no prod_type 1 lines: the main window finds nothing and writes nothing.
+        QVERIFY(!rig.search(form3, QStringLiteral("ORD-5")));
+        QCOMPARE(rig.grid.rows(), 2);
+        QCOMPARE(rig.jobs(QStringLiteral("QUICK.txt")).size(), 1);
+        QVERIFY(!rig.faults.active());
+    }
+
+    void searchFiveRowsThenThree_data() { addDatabases(); }
+    void searchFiveRowsThenThree() {
+        if (!useDatabase(searchOrders()))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
+        QVERIFY(rig.search(form1, QStringLiteral("ORD-5")));
+        QVERIFY(rig.search(form1, QStringLiteral("ORD-3")));
+        QCOMPARE(rig.grid.rows(), 5);
+        QCOMPARE(rig.grid.text(4, 9), QString());
+        QCOMPARE(rig.grid.text(5, 9), QString());
+        const auto jobs = rig.jobs(QStringLiteral("recv/QUICK_A.txt"));
+        QCOMPARE(jobs.size(), 2);
+        QCOMPARE(jobs[1].Code[3], QStringLiteral("B3"));
+        QCOMPARE(jobs[1].Code[4], QString());
+        QCOMPARE(jobs[1].Weight[5], QString());
+    }
+
+    void searchMappedLayout_data() { addDatabases(); }
+    void searchMappedLayout() {
+        if (!useDatabase(searchOrders()))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::BarcodeScanIn, 1);
+        FieldMapping& m = rig.mapping;
+        m.setEntry(FieldMapping::TableName, QStringLiteral("vantrell"));
+        m.setEntry(FieldMapping::Condition1Field, QStringLiteral("id_no"));
+        m.setEntry(FieldMapping::Condition2Field, QStringLiteral("prod_type"));
+        m.setEntry(FieldMapping::Condition2Value, QStringLiteral("1"));
+        m.setEntry(0, QStringLiteral("2"));
+        m.setEntry(1, QStringLiteral("8"));  // machine
+        m.setEntry(3, QStringLiteral("9"));
+        m.setEntry(4, QStringLiteral("12"));
+        m.setEntry(6, QStringLiteral("15"));
+        m.setEntry(7, QStringLiteral("14"));
+        OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
+        OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
+        QVERIFY(rig.search(form1, QStringLiteral("MAIN-1")));
+        QCOMPARE(rig.queryBox.text(), QStringLiteral("select * from vantrell where id_no = 'MAIN-1' and prod_type = 1"));
+        auto jobs = rig.jobs(QStringLiteral("recv/QUICK_A.txt"));
+        QCOMPARE(jobs.size(), 1);
+        QCOMPARE(jobs[0].OrderNo, QStringLiteral("MAIN-1"));
+        QCOMPARE(jobs[0].OutputPos, QStringLiteral("M1"));
+        QCOMPARE(jobs[0].Code[2], QStringLiteral("M2"));
+        QCOMPARE(jobs[0].B01[2], QStringLiteral("b-2"));
+        QCOMPARE(jobs[0].B02, QStringLiteral("lot"));
+        QVERIFY(rig.search(form3, QStringLiteral("MAIN-1")));
+        QCOMPARE(rig.jobs(QStringLiteral("QUICK.txt")).size(), 1);
+
+        // A query typed by hand runs when the mapping leaves the box unchanged.
+        m.setEntry(FieldMapping::Condition1Field, QString());
+        rig.queryBox.setText(QStringLiteral("select * from vantrell where id_no = 'ORD-3'"));
+        QVERIFY(rig.search(form1, QStringLiteral("ignored")));
+        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).last().Code[3], QStringLiteral("B3"));
+    }
+
+    void searchQuotingNullAndNumbers_data() { addDatabases(); }
+    void searchQuotingNullAndNumbers() {
+        if (!useDatabase(searchOrders()))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
+        QVERIFY(rig.search(form1, QStringLiteral("O'REILLY-7")));
+        QCOMPARE(rig.queryBox.text(), QStringLiteral("select * from vantrell where id_no = 'O''REILLY-7' and prod_type = 2"));
+        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).last().OrderNo, QStringLiteral("O'REILLY-7"));
+
+        QVERIFY(!rig.search(form1, QStringLiteral("x' or '1'='1")));
+        QCOMPARE(rig.grid.rows(), 2); // one numbered blank row
+        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).size(), 1);
+        QVERIFY(!rig.faults.active());
+
+        QVERIFY(rig.search(form1, QStringLiteral("NUL-1")));
+        QCOMPARE(rig.grid.text(1, 4), QString()); // Null: an empty cell
+        QCOMPARE(rig.grid.text(1, 16), QString());
+        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).last().OutputPos, QString());
+
+        QVERIFY(rig.search(form1, QStringLiteral("FLOAT-1")));
+        QCOMPARE(rig.grid.text(1, 12), QStringLiteral("12.3")); // REAL, at most 15 digits
+        QCOMPARE(rig.grid.text(1, 5), QStringLiteral("250.5"));
+        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).last().Weight[1], QStringLiteral("12.3"));
+    }
+
+    void searchDyeOrderMode_data() { addDatabases(); }
+    void searchDyeOrderMode() {
+        if (!useDatabase(searchOrders()))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.mapping.setText(1, QStringLiteral("2"));
+        rig.settings.setOption(Option::OldPowderBarcode, 1);
+        OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
+        OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
+        QVERIFY(rig.search(form1, QStringLiteral("MAIN-1")));
+        QCOMPARE(rig.queryBox.text(), Queries::direct(QStringLiteral("MAIN-1"), 1));
+        QFile monthly(rig.file(QStringLiteral("dat3/G202703.666")));
+        QVERIFY(monthly.open(QIODevice::ReadOnly));
+        const QByteArray month = monthly.readAll();
+        monthly.close();
+        QCOMPARE(month.size(), 932);
+        QCOMPARE(month.mid(0, 30), QByteArray("MAIN-1").leftJustified(30, ' '));
+        QCOMPARE(month.mid(30, 6), QByteArray("P1").leftJustified(6, ' '));
+        QCOMPARE(month.mid(78, 10), QByteArray("250.5").leftJustified(10, ' '));
+        QCOMPARE(month.mid(88, 6), QByteArray("10").leftJustified(6, ' '));
+        QCOMPARE(month.mid(124, 20), QByteArray("M1").leftJustified(20, ' '));
+        QCOMPARE(month.mid(144, 20), QByteArray("M2").leftJustified(20, ' '));
+        QCOMPARE(month.mid(424, 8), QByteArray("1.25").leftJustified(8, ' '));
+        QCOMPARE(month.mid(553, 9), QByteArray("2.5").leftJustified(9, ' '));
+        QCOMPARE(month.mid(930), QByteArray("\r\n"));
+        auto quickA = rig.jobs(QStringLiteral("recv/QUICK_A.txt"));
+        QCOMPARE(quickA.size(), 1); // the blank job record of this mode
+        QCOMPARE(quickA[0].OrderNo, QString());
+        QVERIFY(quickA[0].Created > 0);
+
+        // Only DyeBarcode (main window): the record is built, no monthly file is written.
+        rig.settings.setOption(Option::OldPowderBarcode, 0);
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        QVERIFY(rig.search(form3, QStringLiteral("MAIN-1")));
+        QCOMPARE(QFileInfo(rig.file(QStringLiteral("dat3/G202703.666"))).size(), 932);
+        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).size(), 2);
+
+        // A missing monthly folder is reported and nothing at all is written.
+        rig.settings.setOption(Option::BarcodeScanIn, 1);
+        rig.ctx.monthlyFolder = rig.file(QStringLiteral("no-such-folder"));
+        QVERIFY(!rig.search(form3, QStringLiteral("MAIN-1")));
+        QVERIFY(rig.faults.active());
+        QVERIFY(rig.status.text().contains(QStringLiteral("no-such-folder")));
+        QVERIFY(!QFileInfo::exists(rig.ctx.monthlyFolder));
+        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).size(), 2);
+
+        // Import mode other than 1 or 2: the grid keeps its header row, nothing is written.
+        rig.mapping.setText(1, QStringLiteral("3"));
+        QVERIFY(!rig.search(form3, QStringLiteral("MAIN-1")));
+        QCOMPARE(rig.grid.rows(), 1);
+        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).size(), 2);
+    }
+
+    void searchSwitchesAndConfigurationFaults_data() { addDatabases(); }
+    void searchSwitchesAndConfigurationFaults() {
+        if (!useDatabase(searchOrders()))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
+        // No switch set: only the query box changes (here: no mapping, so nothing).
+        rig.queryBox.setText(QStringLiteral("before"));
+        QVERIFY(!rig.search(form1, QStringLiteral("ORD-5")));
+        QCOMPARE(rig.queryBox.text(), QStringLiteral("before"));
+        QCOMPARE(rig.db.inFlight(), 0);
+
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        // A field count too small for the fixed layout: reported, nothing written.
+        rig.mapping.setText(0, QStringLiteral("10"));
+        QVERIFY(!rig.search(form1, QStringLiteral("ORD-5")));
+        QVERIFY(rig.faults.active());
+        // More fields than the result has: the read fails, nothing written.
+        rig.mapping.setText(0, QStringLiteral("40"));
+        QVERIFY(!rig.search(form1, QStringLiteral("ORD-5")));
+        // A blank receive folder: nothing goes to the root folder.
+        rig.mapping.setText(0, QStringLiteral("15"));
+        rig.settings.setText(Setting::ReceivePath, QStringLiteral("  "));
+        QVERIFY(!rig.search(form1, QStringLiteral("ORD-5")));
+        QVERIFY(rig.status.text().contains(QStringLiteral("接收路徑")));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/QUICK_A.txt")));
+        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).size(), 0);
+        // A good search clears the fault.
+        rig.settings.setText(Setting::ReceivePath, rig.file(QStringLiteral("recv")));
+        QVERIFY(rig.search(form1, QStringLiteral("ORD-5")));
+        QVERIFY(!rig.faults.active());
+    }
+
+    void polling_data() { addDatabases(); }
+    void polling() {
+        // P-2 has only a prod_type 1 line for station 4 and comes first in row order: it must
+        // not stall the station. P-3 has lines for stations 4 and 2.
+        QList<OrderLine> lines{line("P-2", "X1", "1", 1, "4")};
+        for (int i = 1; i <= 4; ++i)
+            lines << line("P-1", QStringLiteral("C%1").arg(i), QString::number(i), 2, "4");
+        lines << line("P-1", "AUX", "9", 1, "4") << line("P-3", "D1", "5", 2, "4") << line("P-3", "D2", "6", 2, "4")
+              << line("P-3", "OTHER", "7", 2, "2") << line("Q'1", "E1", "8", 2, "4");
+        if (!useDatabase(lines))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        OrderPolling poll(rig.ctx);
+
+        // No station box: a tick does nothing at all.
+        rig.step(poll);
+        QCOMPARE(rig.queryBox.text(), QString());
+        rig.settings.setOption(Option::PollPowder, 1);
+        rig.settings.setOption(Option::PollAux4, 1);
+        QCOMPARE(OrderPolling::stationNumber(rig.settings), 4);
+
+        for (int i = 0; i < 3; ++i)
+            rig.step(poll);
+        const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
+        QCOMPARE(jobs.size(), 3);
+        QMap<QString, JobRecord> byOrder;
+        for (const JobRecord& j : jobs)
+            byOrder[j.OrderNo] = j;
+        QCOMPARE(byOrder.keys(), (QStringList{"P-1", "P-3", "Q'1"}));
+        QCOMPARE(byOrder["P-1"].Code[4], QStringLiteral("C4"));
+        QCOMPARE(byOrder["P-1"].Weight[4], QStringLiteral("4"));
+        QCOMPARE(byOrder["P-1"].Code[5], QString());
+        QCOMPARE(byOrder["P-3"].Code[2], QStringLiteral("D2"));
+        QCOMPARE(byOrder["P-3"].Code[3], QString());
+        QCOMPARE(stepNo(m_db, "code = 'C3'"), 45);
+        QCOMPARE(stepNo(m_db, "code = 'E1'"), 45);
+        QCOMPARE(stepNo(m_db, "code = 'AUX'"), 44);   // prod_type 1 stays waiting
+        QCOMPARE(stepNo(m_db, "code = 'X1'"), 44);
+        QCOMPARE(stepNo(m_db, "code = 'OTHER'"), 44); // station 2's line is left to station 2
+        QVERIFY(rig.queryBox.text().startsWith(QStringLiteral("UPDATE vantrell SET STEP_NO = 45")));
+        QVERIFY(!QFileInfo::exists(poll.pendingFile()));
+
+        // Nothing left for station 4: the step ends after the first query.
+        rig.step(poll);
+        QCOMPARE(rig.queryBox.text(), Queries::pollWaiting(QStringLiteral("vantrell"), 4));
+        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).size(), 3);
+
+        // Station 2 takes its own line.
+        rig.settings.setOption(Option::PollAux4, 0);
+        rig.settings.setOption(Option::PollPowder, 0);
+        rig.settings.setOption(Option::PollAux2, 1);
+        rig.step(poll);
+        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).last().Code[1], QStringLiteral("OTHER"));
+        QCOMPARE(stepNo(m_db, "code = 'OTHER'"), 45);
+        QVERIFY(!rig.faults.active());
+    }
+
+    void pollingFailedUpdateNeverQueuesTwice_data() { addDatabases(); }
+    void pollingFailedUpdateNeverQueuesTwice() {
+        if (!useDatabase({line("U-1", "C1", "1"), line("U-1", "C2", "2"), line("U-2", "C3", "3")}))
+            QSKIP(qPrintable(m_db.why));
+        QVERIFY(DbFixture::blockUpdates(m_db, true).ok());
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::PollPowder, 1);
+        QSignalSpy reports(&rig.status, &StatusLine::reported);
+        {
+            OrderPolling poll(rig.ctx);
+            for (int i = 0; i < 12; ++i)
+                rig.step(poll);
+            QVERIFY(poll.backoffTicks() > 0);
+        }
+        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).size(), 1);
+        QCOMPARE(countAt(m_db, 45), 0);
+        QCOMPARE(reports.count(), 1); // one lasting fault, reported once
+        QVERIFY(rig.faults.count() > 1);
+
+        // A restart keeps the pending order: still no second copy.
+        OrderPolling poll(rig.ctx);
+        QCOMPARE(poll.pending().size(), 1);
+        rig.step(poll);
+        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).size(), 1);
+
+        QVERIFY(DbFixture::blockUpdates(m_db, false).ok());
+        for (int i = 0; i < 40 && countAt(m_db, 45) < 3; ++i)
+            rig.step(poll);
+        const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
+        QCOMPARE(jobs.size(), 2);
+        QCOMPARE(jobs[0].OrderNo, jobs[0].OrderNo == QLatin1String("U-1") ? QStringLiteral("U-1") : QStringLiteral("U-2"));
+        QVERIFY(jobs[0].OrderNo != jobs[1].OrderNo);
+        QCOMPARE(countAt(m_db, 45), 3);
+        QVERIFY(poll.pending().isEmpty());
+        QVERIFY(!rig.faults.active());
+        QCOMPARE(rig.status.text(), QString());
+    }
+
+    void pollingConfigurationFaults_data() { addDatabases(); }
+    void pollingConfigurationFaults() {
+        QList<OrderLine> lines;
+        for (int i = 1; i <= 12; ++i)
+            lines << line("LONG", QStringLiteral("L%1").arg(i), QString::number(i));
+        if (!useDatabase(lines))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::PollPowder, 1);
+        OrderPolling poll(rig.ctx);
+        // A blank receive folder: nothing written, no update sent.
+        rig.settings.setText(Setting::ReceivePath, QString());
+        rig.step(poll);
+        QVERIFY(rig.faults.active());
+        QCOMPARE(countAt(m_db, 44), 12);
+        QCOMPARE(rig.db.inFlight(), 0);
+        // A missing receive folder: the append fails, no update.
+        rig.settings.setText(Setting::ReceivePath, rig.file(QStringLiteral("missing")));
+        while (poll.backoffTicks() > 0)
+            poll.tick();
+        rig.step(poll);
+        QCOMPARE(countAt(m_db, 44), 12);
+        QVERIFY(!QFileInfo::exists(rig.file(QStringLiteral("missing"))));
+        // A long order stops at line 10 and says how many lines were left out.
+        rig.settings.setText(Setting::ReceivePath, rig.file(QStringLiteral("recv")));
+        while (poll.backoffTicks() > 0)
+            poll.tick();
+        rig.step(poll);
+        const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
+        QCOMPARE(jobs.size(), 1);
+        QCOMPARE(jobs[0].Code[10], QStringLiteral("L10"));
+        QVERIFY(rig.status.text().contains(QStringLiteral("2 行未匯入")));
+    }
+
+    void databaseDown() {
+        IntakeRig rig(OrderDb{QStringLiteral("down"), {QStringLiteral("ds_no_such_source"), {}, {}, 5}, true, {}});
+        rig.settings.setOption(Option::PollPowder, 1);
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        QSignalSpy reports(&rig.status, &StatusLine::reported);
+        OrderPolling poll(rig.ctx);
+        int attempts = 0;
+        for (int i = 0; i < 20; ++i) {
+            const bool attempt = poll.backoffTicks() == 0;
+            rig.step(poll);
+            attempts += attempt;
+        }
+        QVERIFY(attempts < 10); // backed off
+        QCOMPARE(rig.faults.count(), attempts);
+        OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
+        QVERIFY(!rig.search(form3, QStringLiteral("ORD-5")));
+        QCOMPARE(reports.count(), 1);
+        QVERIFY(rig.faults.text().contains(QString::number(attempts + 1)));
+        QCOMPARE(QDir(rig.work).entryList(QDir::Files), QStringList());
+        QCOMPARE(QDir(rig.file(QStringLiteral("recv"))).entryList(QDir::Files), QStringList());
+    }
+
+    // A server that accepts the connection and never answers: the user-interface thread
+    // keeps its ticks, the attempt ends at the login time-out and is reported once.
+    void serverThatNeverAnswers() {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0);
+        QVERIFY(::listen(fd, 16) == 0);
+        socklen_t len = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        const int port = ntohs(a.sin_port);
+
+        const QString dsn = QStringLiteral("DRIVER=%1;SERVER=127.0.0.1;PORT=%2;DATABASE=x;SSLmode=disable")
+                                .arg(DbFixture::pgDriverPath())
+                                .arg(port);
+        IntakeRig rig(OrderDb{QStringLiteral("hang"), {dsn, QStringLiteral("u"), QStringLiteral("p"), 2}, true, {}});
+        rig.ctx.loginTimeoutSecs = 2;
+        rig.settings.setOption(Option::PollPowder, 1);
+        OrderPolling poll(rig.ctx);
+        QSignalSpy reports(&rig.status, &StatusLine::reported);
+
+        // Timer2 once a second (sped up to every 100 ms) and a 20 ms tick like the balance's.
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0, worstGap = 0;
+        int ticks = 0;
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        tick.setInterval(20);
+        connect(&tick, &QTimer::timeout, this, [&] {
+            const qint64 now = clock.elapsed();
+            if (last > 0)
+                worstGap = std::max(worstGap, now - last);
+            last = now;
+            if (++ticks % 5 == 0)
+                poll.tick();
+        });
+        tick.start();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.faults.active(), 20000);
+        const qint64 firstFault = clock.elapsed();
+        QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > firstFault + 1000, 5000);
+        tick.stop();
+        ::close(fd);
+        qInfo("login gave up after %lld ms; worst tick gap %lld ms over %d ticks", firstFault, worstGap, ticks);
+        QVERIFY(firstFault >= 1500); // it waited for the server, on the database thread
+        QVERIFY2(worstGap < 50, qPrintable(QStringLiteral("a tick was delayed %1 ms").arg(worstGap)));
+        QCOMPARE(reports.count(), 1);
+        QVERIFY(!QFileInfo::exists(rig.file(QStringLiteral("recv/START_DISPEN.txt"))));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.db.inFlight() == 0, 20000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestIntakeDb)
+#include "test_intake_db.moc"
