@@ -13,6 +13,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -93,6 +94,8 @@ class TestE2eWeighing : public QObject {
 private slots:
     void threeLineJob_data();
     void threeLineJob();
+    void threeLineJobWithDevsim_data() { threeLineJob_data(); }
+    void threeLineJobWithDevsim();
 };
 
 void TestE2eWeighing::threeLineJob_data() {
@@ -189,6 +192,71 @@ void TestE2eWeighing::threeLineJob() {
     for (int module = 1; module <= 16; ++module)
         QVERIFY2(count(ModbusFrames::withCrc(char(module) + fromHex("0F 00 00 00 10 02 00 00"))) >= 2,
                  qPrintable(QString::number(module)));
+}
+
+// The same job against the device simulator and its automatic operator, which reads the
+// queue and the light map from the working folder as a person reads the screen.
+void TestE2eWeighing::threeLineJobWithDevsim() {
+    QFETCH(QString, mode);
+    const QString devsim = builtProgram(QStringLiteral("devsim"));
+    if (!QFileInfo::exists(devsim))
+        QSKIP("devsim is not built");
+    WorkDir dir;
+    const QString dev = dir.file(QStringLiteral("dev"));
+    QVERIFY(QDir().mkpath(dev));
+    StationSettings s;
+    s.setText(Setting::SetType, mode);
+    s.setText(Setting::BalancePort1, dev + (mode == QStringLiteral("1") ? QStringLiteral("/small") : QStringLiteral("/bus")));
+    s.setText(Setting::BalancePort2, mode == QStringLiteral("1") ? dev + QStringLiteral("/large") : QString());
+    s.setText(Setting::LightPort, dev + QStringLiteral("/lights"));
+    s.setText(Setting::WeightDecision, QStringLiteral("1000"));
+    QVERIFY(SettingsFile::save(dir.file(QStringLiteral("set.txt")), s).ok());
+    LightMap map;
+    for (const Dye& d : kDyes)
+        map.setCode(d.light, QString::fromLatin1(d.code).section(QLatin1Char(' '), 0, 0));
+    QVERIFY(map.save(dir.file(QStringLiteral("DYE_LIGHT.txt"))).ok());
+    JobRecord job;
+    job.OrderNo = QStringLiteral("SIM-%1").arg(mode);
+    for (int i = 0; i < 3; ++i) {
+        job.Code[size_t(i + 1)] = QString::fromLatin1(kDyes[i].code);
+        job.Weight[size_t(i + 1)] = QString::fromLatin1(kDyes[i].target);
+    }
+    QVERIFY(AppendJob(dir.file(QStringLiteral("START_DISPEN.txt")), job).ok());
+
+    const QString log = dir.file(QStringLiteral("devsim.log"));
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(devsim, {QStringLiteral("--dir"), dev, QStringLiteral("--auto"), dir.path(), QStringLiteral("--log"), log});
+    QVERIFY(sim.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dev + QStringLiteral("/lights")) &&
+                                 QFileInfo::exists(dev + QStringLiteral("/small")),
+                             10000);
+    {
+        Station station(StationOptions{dir.path(), {}, nullptr});
+        station.start();
+        QVERIFY2(!station.runControl().StartupFailed(), qPrintable(station.status().text()));
+        station.setSpeedUp(5);
+        const QString historyFile = dir.file(historyFileName(QDateTime::currentDateTime()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(historyFile).size() == 1600, 120000);
+        QTRY_COMPARE_WITH_TIMEOUT(JobCount(dir.file(QStringLiteral("START_DISPEN.txt"))).count, qint64(0), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!station.timers().Timer5.enabled() && station.weighing().State == 0, 5000);
+        const HistoryRecord h = HistoryRecord::decode(dir.read(historyFileName(QDateTime::currentDateTime())));
+        QCOMPARE(h.OrderNo, job.OrderNo);
+        for (int i = 1; i <= 3; ++i) {
+            QCOMPARE(h.Code[size_t(i)], QString::fromLatin1(kDyes[i - 1].code));
+            QVERIFY2(!h.Actual[size_t(i)].isEmpty() && h.Actual[size_t(i)] != QStringLiteral("0"),
+                     qPrintable(h.Actual[size_t(i)]));
+        }
+    }
+    sim.terminate();
+    sim.waitForFinished(5000);
+    const QString events = QString::fromUtf8(dir.read(QStringLiteral("devsim.log")));
+    for (const Dye& d : kDyes)
+        QVERIFY2(events.contains(QStringLiteral("light on %1\n").arg(d.light)), qPrintable(QString::number(d.light)));
+    QVERIFY(events.contains(QStringLiteral("light off 3\n")));
+    QVERIFY(events.contains(QStringLiteral("light off 12\n")));
+    QVERIFY(events.contains(QStringLiteral("module-off 16")));
+    QVERIFY2(!events.contains(QStringLiteral("bad-frame")), qPrintable(events.right(2000)));
 }
 
 QTEST_MAIN(TestE2eWeighing)
