@@ -276,6 +276,7 @@ void Station::applyLanguage() {
     const ChineseConverter& converter = stationConverter();
     const std::vector<WindowTexts> windows = {
         {m_form1.get(), SimplifiedTexts::form1()},
+        {m_intake ? m_intake->form2.get() : nullptr, SimplifiedTexts::form2()},
         {m_form3.get(), SimplifiedTexts::form3()},
         {m_form4.get(), SimplifiedTexts::form4()},
         {m_form7.get(), SimplifiedTexts::form7()},

@@ -1,5 +1,7 @@
 #include "app/Station.h"
+#include "app/IntakeParts.h"
 #include "config/Form1.h"
+#include "config/Form2.h"
 #include "config/Language.h"
 #include "config/SettingsFile.h"
 #include "devices/MemorySerialPort.h"
@@ -13,6 +15,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -132,6 +135,11 @@ private slots:
                  QStringLiteral("请在小天平(3000g)放上容器,按下归零按钮"));
         QCOMPARE(st.form1().Command2->text(), QStringLiteral("单号搜寻导入"));
         QCOMPARE(child<QLabel>(st.form4(), QStringLiteral("Label4"))->text(), QStringLiteral("单号"));
+        Form2& f2 = *st.intake().form2;
+        QCOMPARE(child<QPushButton>(f2, QStringLiteral("Command1"))->text(), QStringLiteral("执行SQL"));
+        QCOMPARE(child<QLabel>(f2, QStringLiteral("Label1(0)"))->text(), QStringLiteral("栏位总数"));
+        QVERIFY(child<QPlainTextEdit>(f2, QStringLiteral("Text3"))->toPlainText().startsWith(QStringLiteral("条件栏位1=单号")));
+        QCOMPARE(child<QPushButton>(f2, QStringLiteral("Command4"))->text(), QStringLiteral("EXIT"));
         for (int k = 0; k < 4; ++k) {
             const QString text = child<QPushButton>(st.form7(), QStringLiteral("Command1(%1)").arg(k))->text();
             QCOMPARE(text, ToSimplified(text));

@@ -1,0 +1,74 @@
+// Shows every window of the station in turn, in a temporary working folder, and saves a
+// PNG of each: ds_screenshots <folder> <language>. Run by scripts/screenshots.sh under Xvfb.
+#include "app/Station.h"
+#include "config/SettingsFile.h"
+#include "devices/MemorySerialPort.h"
+#include "history/Form5.h"
+#include "tests/history/HistoryFiles.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: ds_screenshots <folder> <language>\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    const QString language = QString::fromLocal8Bit(argv[2]);
+    QDir().mkpath(out);
+    QTemporaryDir work;
+
+    StationSettings s;
+    s.setText(Setting::Language, language);
+    s.setText(Setting::BalancePort1, QStringLiteral("1"));
+    s.setText(Setting::BalancePort2, QStringLiteral("2"));
+    s.setText(Setting::LightPort, QStringLiteral("3"));
+    s.setText(Setting::SetType, QStringLiteral("1"));
+    if (!SettingsFile::save(work.filePath(QStringLiteral("set.txt")), s).ok())
+        return 1;
+    QDir(work.path()).mkpath(QStringLiteral("data"));
+    QFile month(work.filePath(QStringLiteral("data/DATE_202403.txt")));
+    if (!month.open(QIODevice::WriteOnly) ||
+        month.write(historyFile({{"DEMO-001", "2024/03/02 09:05:07", {{"R-101", "12.34"}, {"Y-7", "5.67"}}},
+                                 {"DEMO-002", "2024/03/15 14:20:00", {{"R-101", "1000"}, {"B-9", "234.5"}}}})) < 0)
+        return 1;
+    month.close();
+
+    StationOptions o;
+    o.workDir = work.path();
+    o.portFactory = [] { return std::make_unique<MemorySerialPort>(); };
+    Station station(o);
+    station.start();
+    station.timers().Timer2.setEnabled(false); // the picture, not the weighing
+
+    QList<QWidget*> windows;
+    const QRegularExpression form(QStringLiteral("^Form\\d$"));
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (form.match(w->objectName()).hasMatch())
+            windows << w;
+    std::sort(windows.begin(), windows.end(),
+              [](QWidget* a, QWidget* b) { return a->objectName() < b->objectName(); });
+    int saved = 0;
+    for (QWidget* w : windows) {
+        w->move(20, 20);
+        w->show();
+        if (auto* f5 = qobject_cast<Form5*>(w))
+            f5->loadMonth(QStringLiteral("DATE_202403.txt"));
+        for (int i = 0; i < 10; ++i)
+            QApplication::processEvents();
+        const QString file = QDir(out).filePath(QStringLiteral("%1_lang%2.png").arg(w->objectName(), language));
+        if (w->grab().save(file)) {
+            std::printf("%s\n", qPrintable(file));
+            ++saved;
+        }
+        w->hide();
+    }
+    return saved == windows.size() && saved > 0 ? 0 : 1;
+}
