@@ -4,10 +4,13 @@
 #include "config/Form2.h"
 #include "config/Language.h"
 #include "config/SettingsFile.h"
+#include "devices/BalanceReadings.h"
 #include "devices/MemorySerialPort.h"
 #include "history/Form5.h"
 #include "recipes/Form4.h"
 #include "station/Form7.h"
+#include "station/JobFile.h"
+#include "station/Sequencer.h"
 #include "station/Form3.h"
 #include "tests/support/TestSupport.h"
 
@@ -158,6 +161,55 @@ private slots:
         f5.show();
         QCOMPARE(child<QLabel>(f5, QStringLiteral("Label1"))->text(), Form5::hintText());
         QCOMPARE(child<QPushButton>(f5, QStringLiteral("Command1"))->text(), QStringLiteral("統計當前用量"));
+    }
+
+    void sequencerPromptsInSimplified() {
+        WorkDir dir;
+        StationSettings s;
+        s.setText(Setting::Language, QStringLiteral("1"));
+        s.setText(Setting::WeightDecision, QStringLiteral("1000"));
+        s.setText(Setting::BalancePort1, QStringLiteral("1"));
+        s.setText(Setting::BalancePort2, QStringLiteral("2"));
+        QVERIFY(SettingsFile::save(dir.file(QStringLiteral("set.txt")), s).ok());
+        JobRecord job;
+        job.OrderNo = QStringLiteral("L3");
+        for (int i = 1; i <= 3; ++i) {
+            job.Code[size_t(i)] = QStringLiteral("C%1").arg(i);
+            job.Weight[size_t(i)] = QStringLiteral("5");
+        }
+        QVERIFY(AppendJob(dir.file(QStringLiteral("START_DISPEN.txt")), job).ok());
+
+        Station st(options(dir));
+        st.start();
+        WeighingModel& m = st.weighing();
+        BalanceReadings& r = st.readings();
+        r.setLive(0, true);
+        r.setLive(1, true);
+        // The small balance weighs every line (targets below 1000 g): on target for the
+        // first two lines, then too much on line 3.
+        auto until = [&](int state) {
+            for (int i = 0; i < 400 && m.State != state; ++i)
+                st.sequencer().tick();
+            return m.State == state;
+        };
+        QVERIFY(until(4));
+        QCOMPARE(m.prompt, QStringLiteral("请在小天平(3000g)放上容器,按下归零按钮"));
+        for (int line = 1; line <= 2; ++line) {
+            QVERIFY(until(7));
+            QCOMPARE(m.Line, line);
+            r.setCaption(1, QStringLiteral("5"));
+            for (int i = 0; i < Sequencer::kSettleTicks; ++i)
+                st.sequencer().tick();
+            r.setCaption(1, QStringLiteral("0"));
+        }
+        QVERIFY(until(7));
+        QCOMPARE(m.Line, 3);
+        r.setCaption(1, QStringLiteral("6"));
+        st.sequencer().tick();
+        QCOMPARE(m.prompt, QStringLiteral("染料超过请取出第 3张染料卡指定染料"));
+        r.setCaption(1, QStringLiteral("5"));
+        st.sequencer().tick();
+        QCOMPARE(m.prompt, QStringLiteral("染料刚好请等待天平稳定"));
     }
 
     void otherLanguageValuesChangeNothing_data() {
