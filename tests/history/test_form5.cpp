@@ -1,4 +1,11 @@
+#include "app/Station.h"
+#include "config/SettingsFile.h"
 #include "config/StationSettings.h"
+#include "devices/BalanceReadings.h"
+#include "devices/MemorySerialPort.h"
+#include "station/Form3.h"
+#include "station/JobFile.h"
+#include "station/Sequencer.h"
 #include "history/Form5.h"
 #include "history/HistoryBrowser.h"
 #include "tests/history/HistoryFiles.h"
@@ -104,6 +111,66 @@ private slots:
         QCOMPARE(lines(list1).size(), 1); // the last loaded month stays
         QVERIFY(child<QLabel>(f, "StatusLine")->text().contains(QLatin1String("DATE_202404.txt")));
         QCOMPARE(browser.loadedName(), QStringLiteral("DATE_202403.txt"));
+    }
+
+    // A job weighed by the station is found in the history window opened from the main
+    // window: the month's file, the order, its totals.
+    void aWeighedJobIsFoundAndTotalled() {
+        WorkDir w;
+        StationSettings s;
+        s.setText(Setting::WeightDecision, QStringLiteral("1000"));
+        s.setText(Setting::BalancePort1, QStringLiteral("1"));
+        s.setText(Setting::BalancePort2, QStringLiteral("2"));
+        QVERIFY(SettingsFile::save(w.file(QStringLiteral("set.txt")), s).ok());
+        JobRecord job;
+        job.OrderNo = QStringLiteral("DEMO-1");
+        job.Code[1] = QStringLiteral("R-101");
+        job.Weight[1] = QStringLiteral("12.34");
+        job.Code[2] = QStringLiteral("Y-7");
+        job.Weight[2] = QStringLiteral("5.67");
+        QVERIFY(AppendJob(w.file(QStringLiteral("START_DISPEN.txt")), job).ok());
+
+        FixedClock clock(QDateTime(QDate(2024, 3, 2), QTime(9, 5, 7)));
+        StationOptions o;
+        o.workDir = w.path();
+        o.portFactory = [] { return std::make_unique<MemorySerialPort>(); };
+        o.clock = &clock;
+        Station st(o);
+        st.start();
+        WeighingModel& m = st.weighing();
+        st.readings().setLive(0, true);
+        st.readings().setLive(1, true);
+        auto until = [&](int state) {
+            for (int i = 0; i < 400 && m.State != state; ++i)
+                st.sequencer().tick();
+            return m.State == state;
+        };
+        for (int line = 1; line <= 2; ++line) {
+            QVERIFY(until(7));
+            st.readings().setCaption(1, m.LineTable[size_t(10 * line + 2)]);
+            for (int i = 0; i < Sequencer::kSettleTicks; ++i)
+                st.sequencer().tick();
+            st.readings().setCaption(1, QStringLiteral("0"));
+        }
+        QVERIFY(until(9));
+        QVERIFY(until(0));
+
+        QTest::mouseClick(st.form3().Command3, Qt::LeftButton);
+        Form5& f = st.form5();
+        QVERIFY(f.isVisible());
+        QCOMPARE(f.pos(), QPoint(100 * 96 / 1440, 100 * 96 / 1440)); // 100 twips from the top left
+        auto* list2 = child<QListWidget>(f, "List2");
+        QCOMPARE(items(list2), QStringList{"DATE_202403.txt"});
+        click(list2, 0);
+        auto* list1 = child<QListView>(f, "List1");
+        QCOMPARE(lines(list1).size(), 1);
+        QTest::keyClicks(child<QLineEdit>(f, "Text1"), QStringLiteral(" DEMO-1"));
+        QTest::keyClick(child<QLineEdit>(f, "Text1"), Qt::Key_Return);
+        QCOMPARE(lines(list1).size(), 1);
+        QVERIFY(lines(list1).value(0).startsWith(QLatin1String("DEMO-1 ")));
+        QCOMPARE(lines(list1).value(0).mid(60, 19), QStringLiteral("2024/03/02 09:05:07"));
+        QTest::mouseClick(child<QPushButton>(f, "Command1"), Qt::LeftButton);
+        QCOMPARE(lines(list1), (QStringList{"1   R-101   0.01234(KG)", "2   Y-7   0.00567(KG)"}));
     }
 
     void languageOneAssignsTheSameWording() {
