@@ -2,7 +2,6 @@
 #include "common/Numbers.h"
 #include "common/Outcome.h"
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <array>

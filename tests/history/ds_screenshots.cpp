@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -19,6 +20,12 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: ds_screenshots <folder> <language>\n");
         return 2;
+    }
+    // Without a CJK font every Chinese text shows as boxes: no picture is worth taking.
+    if (QFontDatabase::families(QFontDatabase::TraditionalChinese).isEmpty() ||
+        QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty()) {
+        std::fprintf(stderr, "no Chinese font installed (fonts-wqy-microhei)\n");
+        return 1;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
     const QString language = QString::fromLocal8Bit(argv[2]);
