@@ -343,6 +343,7 @@ struct Bench {
     long long lastCount = 0;
     std::set<int> doneLines;
     std::map<int, int> pouring; // lit position -> line index (0-based)
+    Balance* firstZero = nullptr; // line 1's balance, zeroed when the job's sweep begins
 
     std::vector<Line*> all() { return {&small, &large, &bus, &lights}; }
     Line* lineNamed(const std::string& n) {
@@ -451,8 +452,15 @@ struct Bench {
 
     void lightChanges(int module, const std::vector<unsigned char>& frame, const std::vector<bool>& before,
                       const uint8_t* after) {
-        if (frame[1] == 15)
+        if (frame[1] == 15) {
             logEvent("module-off %d", module);
+            // The sweep at the start of a job: the station asks for line 1's container
+            // a few ticks later.
+            if (firstZero) {
+                zeroLater(firstZero, 1200);
+                firstZero = nullptr;
+            }
+        }
         for (int o = 0; o < 8; ++o) {
             const int position = (module - 1) * 8 + o + 1;
             if (frame[1] == 5 && int(frame[3]) == o && frame[2] == 0)
@@ -587,16 +595,22 @@ struct Bench {
         actions.erase(std::remove_if(actions.begin(), actions.end(), [b](const Action& a) { return a.balance == b; }),
                       actions.end());
     }
-    void prepareContainer(const Job& j, int line, double delay) {
+    // A container on the next line's balance; it is zeroed once the station has asked
+    // for it (about a second later), so the station sees the container first and then 0.
+    void prepareContainer(const Job& j, int line, double delay, bool zeroToo = true) {
         if (line >= 10 || j.codes[size_t(line)].empty())
             return;
         Balance* b = balanceFor(j.targets[size_t(line)]);
         const double container = b == &g_small ? 25.0 : 350.0;
-        later(delay, b, [this, b, container, line] {
+        later(delay, b, [b, container, line] {
             b->gross = b->tare + b->counts(container);
             logEvent("auto container %s line %d", b->name, line + 1);
         });
-        later(delay + 1100, b, [b] {
+        if (zeroToo)
+            zeroLater(b, delay + 1100);
+    }
+    void zeroLater(Balance* b, double delay) {
+        later(delay, b, [b] {
             b->tare = b->gross;
             logEvent("auto zero %s", b->name);
         });
@@ -633,11 +647,17 @@ struct Bench {
         if (!j)
             return;
         Balance* b = balanceFor(j->targets[size_t(line)]);
-        later(50, b, [b, line] {
+        const int next = line + 1;
+        const bool sameBalance = next < 10 && !j->codes[size_t(next)].empty() && balanceFor(j->targets[size_t(next)]) == b;
+        // The station looks at the next line's balance one tick (200 ms) after this light
+        // went out and must see something on it then: on the same balance the poured dye
+        // stays until that look; another balance gets its container at once.
+        const double takeAt = sameBalance ? 400 : 50;
+        later(takeAt, b, [b, line] {
             b->gross = b->tare = 0;
             logEvent("auto take %s line %d", b->name, line + 1);
         });
-        prepareContainer(*j, line + 1, 100);
+        prepareContainer(*j, next, sameBalance ? takeAt + 50 : 0);
     }
     void pollQueue(double now) {
         if (autoDir.empty() || now < nextQueuePoll)
@@ -649,10 +669,13 @@ struct Bench {
         if (count && (first != lastRecord || count < lastCount)) {
             doneLines.clear();
             pouring.clear();
+            firstZero = nullptr;
             std::optional<Job> j = currentJob();
             logEvent("auto job %s", j ? j->order.c_str() : "?");
-            if (j)
-                prepareContainer(*j, 0, 100);
+            if (j && !j->codes[0].empty()) {
+                prepareContainer(*j, 0, 100, false);
+                firstZero = balanceFor(j->targets[0]);
+            }
         }
         lastRecord = first;
         lastCount = count;
