@@ -479,7 +479,7 @@ private slots:
         // Timer2 once a second (sped up to every 100 ms) and a 20 ms tick like the balance's.
         QElapsedTimer clock;
         clock.start();
-        qint64 last = 0, worstGap = 0;
+        qint64 last = 0, worstGap = 0, worstTick = 0;
         int ticks = 0;
         QTimer tick;
         tick.setTimerType(Qt::PreciseTimer);
@@ -489,8 +489,12 @@ private slots:
             if (last > 0)
                 worstGap = std::max(worstGap, now - last);
             last = now;
-            if (++ticks % 5 == 0)
+            if (++ticks % 5 == 0) {
+                QElapsedTimer t;
+                t.start();
                 poll.tick();
+                worstTick = std::max(worstTick, t.elapsed());
+            }
         });
         tick.start();
         QTRY_VERIFY_WITH_TIMEOUT(rig.faults.active(), 20000);
@@ -498,9 +502,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > firstFault + 1000, 5000);
         tick.stop();
         ::close(fd);
-        qInfo("login gave up after %lld ms; worst tick gap %lld ms over %d ticks", firstFault, worstGap, ticks);
+        qInfo("login gave up after %lld ms; polling step on this thread took at most %lld ms; worst gap "
+              "between 20 ms ticks %lld ms over %d ticks",
+              firstFault, worstTick, worstGap, ticks);
         QVERIFY(firstFault >= 1500); // it waited for the server, on the database thread
-        QVERIFY2(worstGap < 50, qPrintable(QStringLiteral("a tick was delayed %1 ms").arg(worstGap)));
+        QVERIFY2(worstTick < 50, qPrintable(QStringLiteral("a polling step took %1 ms").arg(worstTick)));
+        // A blocked thread would show the whole login wait; a loaded machine shows far less.
+        QVERIFY2(worstGap < 500, qPrintable(QStringLiteral("a tick was delayed %1 ms").arg(worstGap)));
         QCOMPARE(reports.count(), 1);
         QVERIFY(!QFileInfo::exists(rig.file(QStringLiteral("recv/START_DISPEN.txt"))));
         QTRY_VERIFY_WITH_TIMEOUT(rig.db.inFlight() == 0, 20000);
