@@ -98,7 +98,10 @@ double percentile(std::vector<double> v, double p) {
 }
 
 // Mode "1": the small balance ramps by 0.01 g a frame, so every frame names itself.
+QStringList summary; // one line a figure, with its goal, for bench/run-all.sh
+
 void textDelay(const char* label, const char* rate, int frames) {
+    const double rateValue = QByteArray(rate) == "max" ? 0 : QByteArray(rate).toDouble();
     Sim sim;
     if (!sim.start({QStringLiteral("--rate"), QLatin1String(rate), QStringLiteral("--ramp"), QStringLiteral("--frame-log")})) {
         std::printf("%-28s devsim did not start\n", label);
@@ -134,9 +137,14 @@ void textDelay(const char* label, const char* rate, int frames) {
         if (it != shownAt.end())
             delays.push_back(double(it->second - f[4].toLongLong()) / 1e6);
     }
+    const double worst = delays.empty() ? NAN : *std::max_element(delays.begin(), delays.end());
     std::printf("%-28s %6lld %6zu %8.1f %8.1f %8.1f\n", label, static_cast<long long>(sent), delays.size(),
-                percentile(delays, 0.5), percentile(delays, 0.95),
-                delays.empty() ? NAN : *std::max_element(delays.begin(), delays.end()));
+                percentile(delays, 0.5), percentile(delays, 0.95), worst);
+    // The goal: never more than one frame period and one tick behind the balance.
+    const double period = rateValue > 0 ? 1000.0 / rateValue : 16.0 * 10.0 * 1000.0 / 9600.0;
+    summary.push_back(QString::asprintf("mode 1 delay, %s  n %zu  median %.1f ms  worst %.1f ms  goal %.0f ms", label,
+                                        delays.size(), percentile(delays, 0.5), worst,
+                                        std::ceil(period + BalanceLinkTiming::kTextModeTickMs)));
 }
 
 void modbusRate(int seconds) {
@@ -160,6 +168,12 @@ void modbusRate(int seconds) {
                 double(l.link.readingCount(BalanceReadings::kSmall) - s0) / elapsed,
                 double(l.link.readingCount(BalanceReadings::kLarge) - g0) / elapsed,
                 static_cast<long long>(log.count(" read ")), static_cast<long long>(log.count("bad-frame")));
+    for (int index : {BalanceReadings::kSmall, BalanceReadings::kLarge}) {
+        const qint64 start = index == BalanceReadings::kSmall ? s0 : g0;
+        summary.push_back(QString::asprintf("mode 2 readings, %s balance  %.1f /s  goal >= 8 /s",
+                                            index == BalanceReadings::kSmall ? "small" : "large",
+                                            double(l.link.readingCount(index) - start) / elapsed));
+    }
 }
 
 } // namespace
@@ -173,5 +187,8 @@ int main(int argc, char** argv) {
     textDelay("back to back (60 frames/s)", "max", frames);
     std::printf("\nMode 2: readings per second\n%-28s %8s %8s\n", "", "small", "large");
     modbusRate(10);
+    std::printf("\n");
+    for (const QString& line : summary)
+        std::printf("%s\n", qPrintable(line));
     return 0;
 }
