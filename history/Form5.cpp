@@ -4,13 +4,14 @@
 #include "history/HistoryBrowser.h"
 
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStringListModel>
+#include <QTimer>
 
 QString Form5::hintText() {
     return QStringLiteral("輸入搜索編碼 ENTER 搜索當頁結果  輸入## + 日期 等於搜尋當天 例如 ##02 ##15");
@@ -57,11 +58,21 @@ Form5::Form5(HistoryBrowser& browser, StationSettings& settings, QWidget* parent
     List1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     // Ten thousand lines of one height: without this the list measures every line.
     List1->setUniformItemSizes(true);
+    List1->setTextElideMode(Qt::ElideNone);
     List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     StatusLabel = new QLabel(this);
     StatusLabel->setObjectName(QStringLiteral("StatusLine"));
-    StatusLabel->setGeometry(10, 666, 1160, 26);
+    StatusLabel->setGeometry(10, 666, 900, 26);
+
+    Progress = new QProgressBar(this);
+    Progress->setObjectName(QStringLiteral("Progress"));
+    Progress->setGeometry(920, 668, 250, 22);
+    Progress->hide();
+    m_loadStep = new QTimer(this);
+    m_loadStep->setSingleShot(true);
+    m_loadStep->setInterval(0);
+    connect(m_loadStep, &QTimer::timeout, this, &Form5::continueLoading);
 }
 
 void Form5::showEvent(QShowEvent* event) {
@@ -87,15 +98,25 @@ void Form5::refreshMonths() {
 }
 
 void Form5::loadMonth(const QString& name) {
-    // A month loads in a few tens of milliseconds; the busy cursor covers a slow disk.
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const Outcome o = m_browser.load(name);
-    QGuiApplication::restoreOverrideCursor();
-    if (!o) {
+    if (Outcome o = m_browser.beginLoad(name); !o) {
         StatusLabel->setText(QStringLiteral("歷史檔讀取失敗 %1").arg(o.reason()));
         return;
     }
-    StatusLabel->setText(QStringLiteral("%1: %2 筆").arg(name).arg(m_browser.recordCount()));
+    continueLoading();
+}
+
+// A month is decoded a thousand records at a time, returning to the event loop between
+// steps so that the weighing timers keep their pace; a month of one step shows at once.
+void Form5::continueLoading() {
+    if (!m_browser.loadStep(kRecordsPerStep)) {
+        Progress->setRange(0, int(m_browser.loadTotal()));
+        Progress->setValue(int(m_browser.loadDone()));
+        Progress->show();
+        m_loadStep->start();
+        return;
+    }
+    Progress->hide();
+    StatusLabel->setText(QStringLiteral("%1: %2 筆").arg(m_browser.loadedName()).arg(m_browser.recordCount()));
     Text1->clear();
     showLines(m_browser.jobLines());
 }

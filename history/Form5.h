@@ -5,6 +5,8 @@ class HistoryBrowser;
 class QLabel;
 class QLineEdit;
 class QListView;
+class QProgressBar;
+class QTimer;
 class QListWidget;
 class QStringListModel;
 class QPushButton;
@@ -28,6 +30,10 @@ public:
     QPushButton* Command1 = nullptr; // 統計當前用量
     QPushButton* Command2 = nullptr; // EXIT
     QLabel* StatusLabel = nullptr;   // what went wrong with a month file
+    QProgressBar* Progress = nullptr; // shown while a large month loads
+
+    // Records decoded between two returns to the event loop while a month loads.
+    static constexpr int kRecordsPerStep = 1000;
 
     void refreshMonths();
     void loadMonth(const QString& name);
@@ -39,9 +45,11 @@ protected:
 
 private:
     void showLines(const QStringList& lines);
+    void continueLoading();
 
     HistoryBrowser& m_browser;
     StationSettings& m_settings;
     QStringListModel* m_lines = nullptr;
+    QTimer* m_loadStep = nullptr;
     bool m_loaded = false;
 };

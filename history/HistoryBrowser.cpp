@@ -5,8 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <string_view>
-#include <unordered_map>
+#include <algorithm>
 
 namespace {
 
@@ -86,6 +85,14 @@ HistoryBrowser::Listing HistoryBrowser::months() const {
 }
 
 Outcome HistoryBrowser::load(const QString& name) {
+    if (Outcome o = beginLoad(name); !o)
+        return o;
+    while (!loadStep(m_pending->total))
+        ;
+    return Outcome::success();
+}
+
+Outcome HistoryBrowser::beginLoad(const QString& name) {
     const QString path = QDir(m_workDir).filePath(folderName() + QLatin1Char('/') + name);
     const QFileInfo info(path);
     // Checked first: the record-file helper would create a missing file, and the browser
@@ -94,41 +101,55 @@ Outcome HistoryBrowser::load(const QString& name) {
         return Outcome::failure(QStringLiteral("%1 是資料夾,不是歷史檔").arg(name));
     if (!info.exists())
         return Outcome::failure(QStringLiteral("%1 不存在").arg(name));
-    const RecordFile::Read all = RecordFile::readAll(path, HistoryEntry::kLength);
+    RecordFile::Read all = RecordFile::readAll(path, HistoryEntry::kLength);
     if (!all.outcome)
         return all.outcome;
 
-    const qsizetype n = all.bytes.size() / HistoryEntry::kLength;
-    std::vector<HistoryEntry> records;
-    records.reserve(size_t(n) + 1);
-    records.emplace_back(); // record k at index k
-    // Each distinct code gets a number, so that the totals add by number.
-    std::vector<QString> codes;
-    std::unordered_map<std::u16string_view, qint32> codeIds; // views into the lines held by `records`
-    codeIds.reserve(1024);
-    for (qsizetype k = 0; k < n; ++k) {
-        records.push_back(HistoryEntry::decode(
-            QByteArray::fromRawData(all.bytes.constData() + k * HistoryEntry::kLength, HistoryEntry::kLength)));
-        HistoryEntry& e = records.back();
+    auto p = std::make_unique<PendingLoad>();
+    p->name = name;
+    p->bytes = std::move(all.bytes);
+    p->total = p->bytes.size() / HistoryEntry::kLength;
+    p->records.reserve(size_t(p->total) + 1);
+    p->records.emplace_back(); // record k at index k
+    p->codeIds.reserve(1024);
+    m_pending = std::move(p);
+    return Outcome::success();
+}
+
+bool HistoryBrowser::loadStep(qsizetype maxRecords) {
+    if (!m_pending)
+        return true;
+    PendingLoad& p = *m_pending;
+    const qsizetype end = std::min(p.total, p.done + std::max<qsizetype>(maxRecords, 1));
+    for (; p.done < end; ++p.done) {
+        p.records.push_back(HistoryEntry::decode(QByteArray::fromRawData(
+            p.bytes.constData() + p.done * HistoryEntry::kLength, HistoryEntry::kLength)));
+        HistoryEntry& e = p.records.back();
+        // Each distinct code gets a number, so that the totals add by number.
         for (int j = 1; j <= HistoryEntry::kLines; ++j) {
             const QStringView code = e.Code(j);
             if (code.isEmpty())
                 continue;
-            const auto [it, added] = codeIds.try_emplace(
+            const auto [it, added] = p.codeIds.try_emplace(
                 std::u16string_view(reinterpret_cast<const char16_t*>(code.utf16()), size_t(code.size())),
-                qint32(codes.size()));
+                qint32(p.codes.size()));
             if (added)
-                codes.emplace_back(code.toString());
+                p.codes.emplace_back(code.toString());
             e.codeId[size_t(j)] = it->second;
         }
     }
-    m_records = std::move(records);
-    m_codes = std::move(codes);
-    m_loadedName = name;
+    if (p.done < p.total)
+        return false;
+    m_records = std::move(p.records);
+    m_codes = std::move(p.codes);
+    m_loadedName = p.name;
     m_matches.clear();
     m_searchActive = false;
-    return Outcome::success();
+    m_pending.reset();
+    return true;
 }
+
+void HistoryBrowser::cancelLoad() { m_pending.reset(); }
 
 void HistoryBrowser::search(const QString& text) {
     m_matches.clear();

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // One history record as the browser uses it, decoded once when its month is loaded:
@@ -54,6 +57,17 @@ public:
     // unreadable file) nothing changes and the outcome says why.
     Outcome load(const QString& name);
 
+    // The same in steps, so that a large month never holds up the timers: beginLoad reads
+    // the file (failing as load does), each loadStep decodes up to `maxRecords` records and
+    // returns true once the month is complete and has replaced the loaded one. Until then
+    // the last loaded month, its search and its totals stay as they were.
+    Outcome beginLoad(const QString& name);
+    bool loadStep(qsizetype maxRecords);
+    void cancelLoad();
+    bool loading() const { return m_pending != nullptr; }
+    qsizetype loadDone() const { return m_pending ? m_pending->done : 0; }
+    qsizetype loadTotal() const { return m_pending ? m_pending->total : 0; }
+
     // The search: an empty text (or blanks only) shows the whole month again; "##" and a
     // day finds the jobs finished on that day; any other text finds the order number.
     void search(const QString& text);
@@ -76,7 +90,17 @@ public:
     static QString kilograms(Decimal grams);
 
 private:
+    struct PendingLoad {
+        QString name;
+        QByteArray bytes;
+        qsizetype total = 0, done = 0;
+        std::vector<HistoryEntry> records;
+        std::vector<QString> codes;
+        std::unordered_map<std::u16string_view, qint32> codeIds; // views into the lines of `records`
+    };
+
     QString m_workDir;
+    std::unique_ptr<PendingLoad> m_pending;
     QString m_loadedName;
     std::vector<HistoryEntry> m_records; // record k at index k
     std::vector<QString> m_codes;        // the distinct codes of the month, by code number

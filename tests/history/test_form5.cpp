@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 
@@ -110,6 +111,37 @@ private slots:
         click(list2, 1);
         QCOMPARE(lines(list1).size(), 1); // the last loaded month stays
         QVERIFY(child<QLabel>(f, "StatusLine")->text().contains(QLatin1String("DATE_202404.txt")));
+        QCOMPARE(browser.loadedName(), QStringLiteral("DATE_202403.txt"));
+    }
+
+    void aLargeMonthLoadsInStepsWithProgress() {
+        WorkDir w;
+        QDir(w.path()).mkpath(QStringLiteral("data"));
+        w.write(QStringLiteral("data/DATE_202402.txt"), historyFile({{"OLD", "2024/02/01 08:00:00", {{"R", "1"}}}}));
+        QByteArray big;
+        const int n = 2 * Form5::kRecordsPerStep + 5;
+        for (int k = 0; k < n; ++k)
+            big += historyRecord({"N" + QByteArray::number(k), "2024/03/09 12:00:00", {{"K", "2"}}});
+        w.write(QStringLiteral("data/DATE_202403.txt"), big);
+        StationSettings settings;
+        HistoryBrowser browser(w.path());
+        Form5 f(browser, settings);
+        f.show();
+        auto* list2 = child<QListWidget>(f, "List2");
+        auto* list1 = child<QListView>(f, "List1");
+        auto* progress = child<QProgressBar>(f, "Progress");
+        click(list2, 0);
+        QCOMPARE(lines(list1).size(), 1); // one step: shown at once
+        QVERIFY(progress->isHidden());
+        click(list2, 1);
+        QVERIFY(progress->isVisible());
+        QCOMPARE(progress->maximum(), n);
+        QCOMPARE(progress->value(), Form5::kRecordsPerStep);
+        QCOMPARE(lines(list1).size(), 1); // February until March is complete
+        for (int i = 0; i < 50 && progress->isVisible(); ++i)
+            QCoreApplication::processEvents();
+        QVERIFY(progress->isHidden());
+        QCOMPARE(lines(list1).size(), n);
         QCOMPARE(browser.loadedName(), QStringLiteral("DATE_202403.txt"));
     }
 

@@ -269,6 +269,56 @@ private slots:
         QCOMPARE(b.totals().size(), 4);
     }
 
+    void aMonthLoadsInStepsAndTheLastStaysUntilItIsComplete() {
+        WorkDir w;
+        writeMonth(w, kMonth, marchFile());
+        QByteArray april;
+        for (int k = 0; k < 5; ++k)
+            april += historyRecord({"P" + QByteArray::number(k), "2024/04/01 08:00:00", {{"Z", "1"}}});
+        writeMonth(w, QStringLiteral("DATE_202404.txt"), april);
+        HistoryBrowser b(w.path());
+        QVERIFY(b.load(kMonth).ok());
+        b.search(QStringLiteral("B-2"));
+
+        QVERIFY(b.beginLoad(QStringLiteral("DATE_202404.txt")).ok());
+        QVERIFY(b.loading());
+        QCOMPARE(b.loadTotal(), 5);
+        QVERIFY(!b.loadStep(2));
+        QVERIFY(!b.loadStep(2));
+        QCOMPARE(b.loadDone(), 4);
+        // A bad name meanwhile changes nothing, not even the load under way.
+        QVERIFY(!b.beginLoad(QStringLiteral("nothing.txt")).ok());
+        QVERIFY(b.loading());
+        // Until the last step the March month answers, its search in force.
+        QCOMPARE(b.loadedName(), kMonth);
+        QCOMPARE(orders(b), QStringList{"B-2@15"});
+        QCOMPARE(b.totals(), (QStringList{"1   R-101   0.2345(KG)", "2   B-9   0.01234(KG)"}));
+        QVERIFY(b.loadStep(2));
+        QVERIFY(!b.loading());
+        QCOMPARE(b.loadedName(), QStringLiteral("DATE_202404.txt"));
+        QCOMPARE(b.recordCount(), 5);
+        QVERIFY(!b.searchActive());
+        QCOMPARE(b.totals(), QStringList{"1   Z   0.005(KG)"});
+
+        // A cancelled load leaves the loaded month.
+        QVERIFY(b.beginLoad(kMonth).ok());
+        b.cancelLoad();
+        QVERIFY(!b.loading());
+        QCOMPARE(b.loadedName(), QStringLiteral("DATE_202404.txt"));
+    }
+
+    void anEmptyMonthLoadsEmpty() {
+        WorkDir w;
+        writeMonth(w, kMonth, marchFile());
+        writeMonth(w, QStringLiteral("DATE_202405.txt"), QByteArray(1599, ' '));
+        HistoryBrowser b(w.path());
+        QVERIFY(b.load(kMonth).ok());
+        QVERIFY(b.load(QStringLiteral("DATE_202405.txt")).ok());
+        QCOMPARE(b.recordCount(), 0);
+        QVERIFY(b.jobLines().isEmpty());
+        QVERIFY(b.totals().isEmpty());
+    }
+
     void nothingLoadedFindsNothing() {
         WorkDir w;
         HistoryBrowser b(w.path());
