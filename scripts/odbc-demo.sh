@@ -2,7 +2,8 @@
 # Gives the demo working folder DIR an order database: a SQLite file DIR/orders.db with a
 # vantrell table of sample orders (made once), the ODBC ini files in DIR/odbc naming it
 # "ds_sqlite", and, in a set.txt that names no data source yet, the settings that use it
-# (data source, table, receive folder = DIR, dye barcode search, polling timer on).
+# (data source, table, receive folder = DIR, dye barcode search straight into the queue,
+# polling timer on).
 # Prints the lines that point ODBC at the ini files:
 #
 #   eval "$(scripts/odbc-demo.sh demo)"
@@ -51,6 +52,7 @@ if [ -z "$(dd if="$SET" bs=100 count=1 status=none 2>/dev/null | tr -d ' \0')" ]
   put_record "$SET" 7 "$DIR"      # ReceivePath: polled orders go to this station's queue
   put_record "$SET" 18 vantrell   # TableName
   put_record "$SET" 104 1         # Check1(1) DyeBarcode: the direct query of the order table
+  put_record "$SET" 109 1         # Check3(2) DirectRun: a scanned order goes to the queue
 fi
 if [ ! -s "$DIR/set2_1.txt" ]; then
   put_record "$DIR/set2_1.txt" 1 15 # field count: fields 0..15

@@ -75,13 +75,19 @@ private slots:
         f3.Text2->setText(QStringLiteral(" DEMO-1001 "));
         QTest::keyClick(f3.Text2, Qt::Key_Return);
         QCOMPARE(f3.Text2->text(), QString()); // cleared at the end of the Enter
-        QTRY_COMPARE_WITH_TIMEOUT(orders(QStringLiteral("QUICK.txt")), QStringList{"DEMO-1001"}, 20000);
+        // The demo ticks DirectRun: the scanned order goes straight to the queue.
+        QTRY_COMPARE_WITH_TIMEOUT(orders(QStringLiteral("START_DISPEN.txt")), QStringList{"DEMO-1001"}, 20000);
         QCOMPARE(f1.Text1->toPlainText(),
                  QStringLiteral("select * from vantrell where id_no = 'DEMO-1001' and prod_type = 1"));
-        const JobRecord j = JobRecord::decode(ReadJob(m_dir.file(QStringLiteral("QUICK.txt")), 1).bytes);
+        const JobRecord j = JobRecord::decode(ReadJob(m_dir.file(QStringLiteral("START_DISPEN.txt")), 1).bytes);
         QCOMPARE(j.Code[3], QStringLiteral("AUX-1"));
         QCOMPARE(j.Weight[2], QStringLiteral("3.25"));
         QCOMPARE(j.B01[1], QStringLiteral("first"));
+        // Without DirectRun it is kept in the recipe list.
+        st->settings().setOption(Option::DirectRun, 0);
+        f3.Text2->setText(QStringLiteral("DEMO-1001"));
+        QTest::keyClick(f3.Text2, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(orders(QStringLiteral("QUICK.txt")), QStringList{"DEMO-1001"}, 20000);
         QTRY_VERIFY(!f3.List1->findItems(QStringLiteral("DEMO-1001"), Qt::MatchStartsWith).isEmpty());
 
         // The staging grid: header, three rows, a numbered blank row; a click names the cell.
@@ -148,9 +154,13 @@ private slots:
         find<QCheckBox>(&f1, QStringLiteral("Check4(0)"))->click();
         QVERIFY(st->settings().isSet(Option::PollPowder));
         // Timer2 runs once a second: three released orders for station 1 come in by themselves.
-        QTRY_COMPARE_WITH_TIMEOUT(orders(QStringLiteral("START_DISPEN.txt")).size(), 3, 20000);
-        QStringList polled = orders(QStringLiteral("START_DISPEN.txt"));
-        polled.sort();
+        const auto polledOrders = [this] {
+            QStringList out = orders(QStringLiteral("START_DISPEN.txt")).filter(QStringLiteral("POLL-"));
+            out.sort();
+            return out;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(polledOrders().size(), 3, 20000);
+        const QStringList polled = polledOrders();
         QCOMPARE(polled, (QStringList{"POLL-2001", "POLL-2002", "POLL-2003"}));
         QTRY_VERIFY_WITH_TIMEOUT(f1.Text1->toPlainText().startsWith(QStringLiteral("select")), 5000);
         QCOMPARE(f1.StatusLabel->text(), QString());
