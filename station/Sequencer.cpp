@@ -264,6 +264,9 @@ void Sequencer::weigh() {
         m.Adjust = actual.roundedTo(resolution(n).units());
         m.BoxChoice = 0;
         m.State = 3;
+        // The new barrel gets the full zero wait; ticks counted in tolerance on the old
+        // one must not shorten it.
+        m.Counter = 0;
         updateBox(n);
         return;
     case 2:

@@ -135,6 +135,7 @@ private slots:
     void staleBalanceHoldsTheCount();
     void changeBarrelKeepsTheAmount_data();
     void changeBarrelKeepsTheAmount();
+    void changeBarrelGivesTheNewBarrelTheFullZeroWait();
     void addAndDeductBox();
     void endOfJobRemovesInTheHistoryStep();
     void historyFailureKeepsTheJobAndRetries();
@@ -550,6 +551,26 @@ void TestSequencer::changeBarrelKeepsTheAmount() {
     r.ticks(16);
     QCOMPARE(r.model.State, 8);
     QCOMPARE(r.model.LineTable[13], Decimal::parse(target).toString());
+}
+
+void TestSequencer::changeBarrelGivesTheNewBarrelTheFullZeroWait() {
+    Rig r;
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("1000")}}));
+    QVERIFY(r.toWeighing());
+    r.setReading(0, QStringLiteral("1000"));
+    r.ticks(10); // ten ticks within tolerance on the old barrel
+    QVERIFY(r.model.Counter >= 9);
+    r.model.BoxChoice = 1;
+    r.ticks(1);
+    QCOMPARE(r.model.State, 3);
+    QCOMPARE(r.model.Counter, 0);
+    r.ticks(1); // still the full barrel on the balance: wait for zero
+    QCOMPARE(r.model.State, 5);
+    r.setReading(0, QStringLiteral("0"));
+    r.ticks(2);
+    QCOMPARE(r.model.State, 5); // not before the third tick
+    r.ticks(1);
+    QCOMPARE(r.model.State, 6);
 }
 
 void TestSequencer::addAndDeductBox() {
