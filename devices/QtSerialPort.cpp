@@ -3,6 +3,7 @@
 #include "common/TextField.h"
 
 #include <QFileInfo>
+#include <QTimer>
 
 QString deviceForSetting(const QString& setting) {
     const QString s = TextField::trimSpaces(setting);
@@ -25,8 +26,15 @@ QtSerialPort::QtSerialPort() {
         // pseudo-terminal whose other side went away) reads end-of-file, which
         // QSerialPort reports as a read error. Either way the port must be reopened.
         if (e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError ||
-            e == QSerialPort::ReadError || e == QSerialPort::WriteError)
+            e == QSerialPort::ReadError || e == QSerialPort::WriteError) {
             m_lost = true;
+            // Closed from the event loop, not inside QSerialPort's own notification: a
+            // hung-up line stays readable and would otherwise be polled without end.
+            QTimer::singleShot(0, &m_port, [this] {
+                if (m_lost)
+                    m_port.close();
+            });
+        }
     });
 }
 

@@ -11,6 +11,7 @@
 #include "devices/Zeroing.h"
 #include "tests/devices/Devsim.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -158,6 +159,23 @@ private slots:
         QCOMPARE(sim.events().filter("lit ").last(), QString("lit none"));
         for (const QString& e : sim.events())
             QVERIFY2(!e.startsWith("bad-frame"), qPrintable(e));
+    }
+
+    void lightBusReconnects() {
+        Devsim sim;
+        QVERIFY(sim.ready());
+        Bench b(sim, "1");
+        QVERIFY(b.ok);
+        QVERIFY(b.bus.CALL_LIGHT(1, LightBus::On).ok());
+        WAIT_VERIFY(sim.hasEvent("light on 1"), 5000);
+        sim.command("unplug lights");
+        WAIT_VERIFY(sim.hasEvent("unplugged lights"), 5000);
+        runFor(300);
+        sim.command("plug lights");
+        WAIT_VERIFY(sim.events().filter(QRegularExpression("^plugged lights")).size() == 2, 5000);
+        // The sequencer lights the next line: the bus opens the new line for it.
+        WAIT_VERIFY((b.bus.CALL_LIGHT(9, LightBus::On), sim.hasEvent("light on 9")), 5000);
+        QVERIFY(b.comm3.isOpen());
     }
 };
 
