@@ -6,9 +6,8 @@
 Q_DECLARE_METATYPE(Rgb)
 
 namespace {
-char* describe(const std::optional<Rgb>& c) {
-    return c ? QTest::toString(QStringLiteral("(%1, %2, %3)").arg(c->r).arg(c->g).arg(c->b))
-             : QTest::toString(QStringLiteral("unchanged"));
+QString describe(const std::optional<Rgb>& c) {
+    return c ? QStringLiteral("(%1, %2, %3)").arg(c->r).arg(c->g).arg(c->b) : QStringLiteral("unchanged");
 }
 } // namespace
 
@@ -62,7 +61,7 @@ private slots:
         const std::optional<Rgb> got = StatusColours::promptColour(status, phase);
         QCOMPARE(got.has_value(), changes);
         if (changes)
-            QVERIFY2(*got == colour, describe(got));
+            QVERIFY2(*got == colour, qPrintable(describe(got)));
     }
 
     void boxColour_data() {
@@ -90,7 +89,7 @@ private slots:
         const std::optional<Rgb> got = StatusColours::boxColour(status, phase);
         QCOMPARE(got.has_value(), changes);
         if (changes)
-            QVERIFY2(*got == colour, describe(got));
+            QVERIFY2(*got == colour, qPrintable(describe(got)));
     }
 
     // The tick reads the statuses of the model: element i + 1 colours box i, element 11

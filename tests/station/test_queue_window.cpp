@@ -1,0 +1,267 @@
+// The queue commands driven through the main window, offscreen, with the real sequencer
+// weighing on in-memory balances and an in-memory light bus.
+#include "app/Station.h"
+#include "devices/LightBus.h"
+#include "devices/MemorySerialPort.h"
+#include "recipes/Form4.h"
+#include "station/Form3.h"
+#include "station/History.h"
+#include "station/JobFile.h"
+#include "station/Sequencer.h"
+#include "tests/support/TestSupport.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+JobRecord recipe(const QString& order) {
+    JobRecord j;
+    j.OrderNo = order;
+    j.OutputPos = QStringLiteral("7");
+    j.Code[1] = QStringLiteral("R-%1").arg(order);
+    j.Weight[1] = QStringLiteral("12.5");
+    j.Code[2] = QStringLiteral("Y-%1").arg(order);
+    j.Weight[2] = QStringLiteral("3.25");
+    return j;
+}
+
+struct Rig {
+    WorkDir dir;
+    FixedClock clock{QDateTime(QDate(2024, 3, 2), QTime(9, 5, 7))};
+    std::vector<MemorySerialPort*> ports; // MSComm1, MSComm2, MSComm3
+    std::unique_ptr<Station> station;
+    std::unique_ptr<Sequencer> seq;
+
+    Rig() {
+        StationOptions o;
+        o.workDir = dir.path();
+        o.clock = &clock;
+        o.portFactory = [this] {
+            auto p = std::make_unique<MemorySerialPort>();
+            ports.push_back(p.get());
+            return p;
+        };
+        station = std::make_unique<Station>(o);
+        station->settings().setText(Setting::WeightDecision, QStringLiteral("1000"));
+        station->settings().setText(Setting::LightPort, QStringLiteral("/dev/ttyLIGHT"));
+        lights().open(QStringLiteral("/dev/ttyLIGHT"));
+        station->readings().setLive(0, true);
+        station->readings().setLive(1, true);
+        Station& s = *station;
+        seq = std::make_unique<Sequencer>(Sequencer::Parts{
+            s.weighing(), s.readings(), s.lightMap(), s.lightBus(), s.settings(), s.runControl(), s.clock(),
+            s.status(), dir.path(), [](const HistoryRecord&) { return Outcome::success(); }});
+    }
+
+    MemorySerialPort& lights() { return *ports.at(2); }
+    Form3& f3() { return station->form3(); }
+    WeighingModel& model() { return station->weighing(); }
+    template <class T> T* find(const char* name) {
+        T* w = f3().findChild<T*>(QLatin1String(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
+    QString queue() const { return dir.file(QStringLiteral("START_DISPEN.txt")); }
+    QStringList queued() const {
+        QStringList out;
+        for (const QByteArray& r : ReadAllJobs(queue()).records)
+            out << JobRecord::decode(r).OrderNo;
+        return out;
+    }
+    void addRecipes(const QStringList& orders) {
+        for (const QString& o : orders)
+            QVERIFY(AppendJob(dir.file(QStringLiteral("QUICK.txt")), recipe(o)).ok());
+        QTest::mouseClick(find<QPushButton>("Command4"), Qt::LeftButton);
+    }
+    void addQueued(const QStringList& orders) {
+        for (const QString& o : orders)
+            QVERIFY(AppendJob(queue(), recipe(o)).ok());
+    }
+    bool until(const std::function<bool()>& done, int limit = 400) {
+        for (int i = 0; i < limit && !done(); ++i)
+            seq->tick();
+        return done();
+    }
+    bool untilWeighing() { return until([this] { return model().State == 7; }); }
+    // Weighs the next job line by line on target, up to its end (the sequencer idle again).
+    void weighOneJob() {
+        QVERIFY(untilWeighing());
+        for (int guard = 0; guard < 12; ++guard) {
+            const int n = model().Line;
+            const int b = model().LineBalance[size_t(n - 1)] - 1;
+            station->readings().setCaption(b, model().LineTable[size_t(10 * n + 2)]);
+            QVERIFY(until([this] { return model().State != 7; }, 40));
+            station->readings().setCaption(b, QStringLiteral("0"));
+            QVERIFY(until([this] { return model().State == 7 || model().State == 0; }));
+            if (model().State == 0)
+                return;
+        }
+        QFAIL("the job did not end");
+    }
+    QStringList history() const {
+        QStringList out;
+        const QByteArray all = dir.read(QStringLiteral("data/DATE_202403.txt"));
+        for (int off = 0; off + HistoryRecord::kLength <= all.size(); off += HistoryRecord::kLength)
+            out << HistoryRecord::decode(all.mid(off, HistoryRecord::kLength)).OrderNo;
+        return out;
+    }
+    void selectQueued(int row) {
+        auto* list2 = find<QListWidget>("List2");
+        QVERIFY(row < list2->count());
+        list2->setCurrentRow(row);
+    }
+    void expectDisplayCleared() {
+        QCOMPARE(model().State, 0);
+        QCOMPARE(find<QLabel>("Label2")->text(), QString());
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(find<QPlainTextEdit>(qPrintable(QStringLiteral("Text1(%1)").arg(i)))->isHidden());
+        QCOMPARE(find<QPlainTextEdit>("Text1(10)")->toPlainText(), QString());
+    }
+};
+
+} // namespace
+
+class TestQueueWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void queueTheTopRecipeOfThree() {
+        Rig r;
+        r.addRecipes({"A", "B", "C"});
+        auto* list1 = r.find<QListWidget>("List1");
+        QCOMPARE(list1->count(), 3);
+        QCOMPARE(list1->item(0)->text().trimmed(), QStringLiteral("C"));
+        list1->setCurrentRow(0);
+        QTest::mouseClick(r.find<QPushButton>("Command5"), Qt::LeftButton);
+        const ReadAllJobsResult q = ReadAllJobs(r.queue());
+        QCOMPARE(q.records.size(), 1);
+        QCOMPARE(q.records.at(0), ReadJob(r.dir.file(QStringLiteral("QUICK.txt")), 3).bytes);
+        // The sequencer's refresh shows it in List2 and starts it.
+        QVERIFY(r.until([&] { return r.model().State >= 2; }, 4));
+        QCOMPARE(r.find<QListWidget>("List2")->item(0)->text(), QStringLiteral("C---7"));
+    }
+
+    void queueTwiceAndNothingChosen() {
+        Rig r;
+        r.addRecipes({"A", "B"});
+        auto* command5 = r.find<QPushButton>("Command5");
+        QTest::mouseClick(command5, Qt::LeftButton); // nothing chosen: nothing queued
+        QCOMPARE(JobCount(r.queue()).count, 0);
+        r.find<QListWidget>("List1")->setCurrentRow(1);
+        QTest::mouseClick(command5, Qt::LeftButton);
+        QTest::mouseClick(command5, Qt::LeftButton);
+        QCOMPARE(r.queued(), (QStringList{"A", "A"}));
+    }
+
+    void queueFromAListThatAnImportOutdated() {
+        Rig r;
+        r.addRecipes({"A", "B"});
+        QVERIFY(AppendJob(r.dir.file(QStringLiteral("QUICK.txt")), recipe(QStringLiteral("IMPORTED"))).ok());
+        r.find<QListWidget>("List1")->setCurrentRow(0); // shows B, the file's last record is IMPORTED
+        QTest::mouseClick(r.find<QPushButton>("Command5"), Qt::LeftButton);
+        QCOMPARE(JobCount(r.queue()).count, 0);
+        QCOMPARE(r.find<QListWidget>("List1")->item(0)->text().trimmed(), QStringLiteral("IMPORTED"));
+        QVERIFY(r.find<QLabel>("StatusLine")->text().contains(QStringLiteral("配方檔已變更")));
+    }
+
+    void deleteEntry2Of3() {
+        Rig r;
+        r.addQueued({"X", "Y", "Z"});
+        QVERIFY(r.untilWeighing());
+        r.selectQueued(1);
+        r.find<QAction>("DEL")->trigger();
+        QCOMPARE(r.queued(), (QStringList{"X", "Z"}));
+        QCOMPARE(r.model().State, 7); // X is weighed on
+        r.weighOneJob();
+        r.weighOneJob();
+        QCOMPARE(r.history(), (QStringList{"X", "Z"}));
+        QCOMPARE(r.queued(), QStringList());
+    }
+
+    void deleteTheOnlyJobWhileItIsWeighed() {
+        Rig r;
+        r.addQueued({"X"});
+        QVERIFY(r.untilWeighing());
+        QVERIFY(!r.find<QPlainTextEdit>("Text1(0)")->isHidden());
+        r.lights().writes.clear();
+        r.selectQueued(0);
+        r.find<QAction>("DEL")->trigger();
+        QCOMPARE(QFileInfo(r.queue()).size(), 0);
+        r.expectDisplayCleared();
+        QVERIFY(r.station->timers().Timer5.enabled());
+        r.until([] { return false; }, 20);
+        QCOMPARE(r.model().State, 0); // nothing left to start
+        QVERIFY(r.history().isEmpty());
+    }
+
+    // Identical records (the same recipe queued twice) are the case the sequencer cannot
+    // tell apart by itself: the deleted running job must not take the next one with it.
+    void deleteTheRunningJobWithOthersWaiting_data() {
+        QTest::addColumn<QStringList>("queue");
+        QTest::addColumn<QStringList>("weighed");
+        QTest::newRow("different jobs") << QStringList{"X", "Y", "Z"} << QStringList{"Y", "Z"};
+        QTest::newRow("the same recipe twice") << QStringList{"A", "A"} << QStringList{"A"};
+    }
+    void deleteTheRunningJobWithOthersWaiting() {
+        QFETCH(QStringList, queue);
+        QFETCH(QStringList, weighed);
+        Rig r;
+        r.addQueued(queue);
+        QVERIFY(r.untilWeighing());
+        QCOMPARE(r.model().Line, 1);
+        r.station->readings().setCaption(1, QStringLiteral("5")); // half of line 1 weighed
+        r.until([] { return false; }, 2);
+        r.selectQueued(0);
+        r.find<QAction>("DEL")->trigger();
+        r.expectDisplayCleared();
+        QCOMPARE(r.queued(), queue.mid(1));
+        QVERIFY(r.station->timers().Timer5.enabled());
+        r.station->readings().setCaption(1, QStringLiteral("0"));
+        // The next job starts afresh at line 1 and every waiting job is weighed once.
+        QVERIFY(r.untilWeighing());
+        QCOMPARE(r.model().Line, 1);
+        QCOMPARE(r.model().boxText[10], queue.at(1));
+        for (int i = 0; i < weighed.size(); ++i)
+            r.weighOneJob();
+        QCOMPARE(r.history(), weighed);
+        QCOMPARE(r.queued(), QStringList());
+    }
+
+    void cancelAllDuringWeighing() {
+        Rig r;
+        r.addQueued({"X", "Y"});
+        QVERIFY(r.untilWeighing());
+        r.lights().writes.clear();
+        QTest::mouseClick(r.find<QPushButton>("Command7"), Qt::LeftButton);
+        QVERIFY(!r.dir.exists(QStringLiteral("START_DISPEN.txt")));
+        r.expectDisplayCleared();
+        QCOMPARE(r.model().Counter, 0);
+        QCOMPARE(r.model().LineStatus[11], qint16(0));
+        QCOMPARE(r.find<QListWidget>("List2")->count(), 0);
+        // The sweep switches every module off.
+        QVERIFY(r.station->timers().Timer5.enabled());
+        for (int i = 0; i < 200 && r.station->timers().Timer5.enabled(); ++i)
+            r.station->lightBus().tick();
+        QCOMPARE(r.lights().writes.size(), 16);
+        QCOMPARE(hex(r.lights().writes.at(0)), hex(LightBus::frame(1, LightBus::ModuleOff)));
+    }
+
+    void recipeEditorOpensFromTheMainWindow() {
+        Rig r;
+        auto* command2 = r.find<QPushButton>("Command2");
+        QVERIFY(command2->isEnabled());
+        QTest::mouseClick(command2, Qt::LeftButton);
+        Form4& form4 = r.station->form4();
+        QVERIFY(form4.isVisible());
+        QCOMPARE(form4.pos(), QPoint(100 * 96 / 1440, 100 * 96 / 1440));
+        form4.hide();
+    }
+};
+
+QTEST_MAIN(TestQueueWindow)
+#include "test_queue_window.moc"
