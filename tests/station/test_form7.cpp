@@ -1,0 +1,207 @@
+// The box/barrel dialog, clicked offscreen, with the real sequencer acting on the choice.
+#include "app/Station.h"
+#include "common/Clock.h"
+#include "common/StatusLine.h"
+#include "config/StationSettings.h"
+#include "devices/BalanceReadings.h"
+#include "devices/LightBus.h"
+#include "devices/LightMap.h"
+#include "devices/MemorySerialPort.h"
+#include "station/Form3.h"
+#include "station/Form7.h"
+#include "station/JobFile.h"
+#include "station/RunControl.h"
+#include "station/Sequencer.h"
+#include "station/StationTimers.h"
+#include "station/WeighingModel.h"
+#include "tests/support/TestSupport.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+struct Rig {
+    WorkDir dir;
+    WeighingModel model;
+    BalanceReadings readings;
+    LightMap lightMap;
+    StationSettings settings;
+    StationTimers timers;
+    RunControl run{timers};
+    FixedClock clock{QDateTime(QDate(2024, 3, 2), QTime(9, 5, 7))};
+    StatusLine status;
+    MemorySerialPort comm3;
+    LightBus bus{settings, comm3, timers.Timer5, status};
+    Sequencer seq{{model, readings, lightMap, bus, settings, run, clock, status, dir.path(),
+                   [](const HistoryRecord&) { return Outcome::success(); }}};
+    Form7 form7{model};
+
+    Rig() {
+        settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
+        readings.setLive(0, true);
+        readings.setLive(1, true);
+    }
+    void queue(const QString& target) {
+        JobRecord j;
+        j.OrderNo = QStringLiteral("A1");
+        j.Code[1] = QStringLiteral("C1");
+        j.Weight[1] = target;
+        j.Code[2] = QStringLiteral("C2");
+        j.Weight[2] = QStringLiteral("10");
+        QVERIFY(AppendJob(dir.file(QStringLiteral("START_DISPEN.txt")), j).ok());
+    }
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i)
+            seq.tick();
+    }
+    bool until(int state, int limit = 400) {
+        for (int i = 0; i < limit && model.State != state; ++i)
+            seq.tick();
+        return model.State == state;
+    }
+    void large(const QString& caption) { readings.setCaption(BalanceReadings::kLarge, caption); }
+    QString actual() const { return model.LineTable[size_t(10 * model.Line + 3)]; }
+    void choose(int k) {
+        form7.show();
+        QTest::mouseClick(form7.Command1[size_t(k)], Qt::LeftButton);
+    }
+};
+
+} // namespace
+
+class TestForm7 : public QObject {
+    Q_OBJECT
+private slots:
+    void buttonsSetTheChoiceAndHide_data() {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<int>("choice");
+        QTest::newRow("change barrel") << 0 << "換桶" << 1;
+        QTest::newRow("add one box") << 1 << "增加一箱" << 2;
+        QTest::newRow("deduct whole box") << 2 << "整箱扣除" << 3;
+        QTest::newRow("cancel") << 3 << "取消" << 0;
+    }
+    void buttonsSetTheChoiceAndHide() {
+        QFETCH(int, button);
+        QFETCH(QString, caption);
+        QFETCH(int, choice);
+        WeighingModel model;
+        model.BoxChoice = 9;
+        Form7 f(model);
+        f.show();
+        auto* b = f.findChild<QPushButton*>(QStringLiteral("Command1(%1)").arg(button));
+        QVERIFY(b);
+        QCOMPARE(b->text(), caption);
+        QTest::mouseClick(b, Qt::LeftButton);
+        QCOMPARE(model.BoxChoice, choice);
+        QVERIFY(f.isHidden());
+    }
+
+    void changeBarrelAfter700Of1000() {
+        Rig r;
+        r.queue(QStringLiteral("1000")); // 1000 >= threshold: the large balance
+        QVERIFY(r.until(7));
+        r.large(QStringLiteral("700"));
+        r.ticks(2);
+        QCOMPARE(r.actual(), QStringLiteral("700"));
+        r.choose(0);
+        r.ticks(1);
+        QCOMPARE(r.model.State, 3); // a new container is asked for
+        QCOMPARE(r.model.BoxChoice, 0);
+        r.ticks(1);
+        QCOMPARE(r.model.prompt, QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕"));
+        QCOMPARE(r.model.LineStatus[11], qint16(4));
+        r.large(QStringLiteral("1500")); // the new barrel, then zeroed
+        r.ticks(2);
+        r.large(QStringLiteral("0"));
+        QVERIFY(r.until(7, 10));
+        r.ticks(1);
+        QCOMPARE(r.actual(), QStringLiteral("700"));
+        QCOMPARE(r.model.LineStatus[1], qint16(1)); // too little still
+        r.large(QStringLiteral("300"));
+        r.ticks(1);
+        QCOMPARE(r.actual(), QStringLiteral("1000"));
+        QCOMPARE(r.model.LineStatus[1], qint16(3));
+        r.ticks(Sequencer::kSettleTicks);
+        QCOMPARE(r.model.Line, 2); // accepted
+        QCOMPARE(r.model.LineTable[13], QStringLiteral("1000"));
+    }
+
+    void addOneBoxOnA30000Line() {
+        Rig r;
+        r.queue(QStringLiteral("30000"));
+        QVERIFY(r.until(7));
+        r.large(QStringLiteral("4000"));
+        r.ticks(1);
+        r.choose(1);
+        r.ticks(1);
+        QCOMPARE(r.actual(), QStringLiteral("29000"));
+        QCOMPARE(r.model.State, 7);
+        QVERIFY(r.model.boxText[0].contains(QStringLiteral("30000 => 29000")));
+        r.large(QStringLiteral("5000"));
+        r.ticks(1);
+        QCOMPARE(r.actual(), QStringLiteral("30000"));
+        QCOMPARE(r.model.LineStatus[1], qint16(3));
+    }
+
+    void deductWholeBox() {
+        Rig r;
+        r.queue(QStringLiteral("30000"));
+        QVERIFY(r.until(7));
+        r.large(QStringLiteral("4000"));
+        r.ticks(1);
+        r.choose(2);
+        r.ticks(1);
+        // The adjustment becomes the reading plus one box.
+        QCOMPARE(r.model.Adjust.toString(), QStringLiteral("29000"));
+        QCOMPARE(r.actual(), QStringLiteral("33000"));
+        QCOMPARE(r.model.BoxChoice, 0);
+    }
+
+    void cancelWithdrawsAPendingChoice() {
+        Rig r;
+        r.queue(QStringLiteral("1000"));
+        QVERIFY(r.until(7));
+        r.large(QStringLiteral("700"));
+        r.ticks(1);
+        r.choose(0);
+        r.choose(3); // before the sequencer's next tick
+        r.ticks(3);
+        QCOMPARE(r.model.State, 7);
+        QCOMPARE(r.actual(), QStringLiteral("700"));
+        QVERIFY(r.model.Adjust.isZero());
+    }
+
+    void choiceWhileIdleIsDiscardedAtTheNextLine() {
+        Rig r;
+        r.choose(1); // nothing is weighed: accepted and held
+        QCOMPARE(r.model.BoxChoice, 2);
+        r.queue(QStringLiteral("1000"));
+        QVERIFY(r.until(7));
+        r.large(QStringLiteral("400"));
+        r.ticks(2);
+        QCOMPARE(r.actual(), QStringLiteral("400"));
+        QVERIFY(r.model.Adjust.isZero());
+    }
+
+    void doubleClickOnALineBoxShowsTheDialog() {
+        StationOptions o;
+        WorkDir dir;
+        o.workDir = dir.path();
+        o.portFactory = [] { return std::make_unique<MemorySerialPort>(); };
+        Station s(o);
+        QPlainTextEdit* box = s.form3().findChild<QPlainTextEdit*>(QStringLiteral("Text1(3)"));
+        QVERIFY(box);
+        QVERIFY(!s.form7().isVisible());
+        QTest::mouseDClick(box->viewport(), Qt::LeftButton);
+        QVERIFY(s.form7().isVisible());
+        QTest::mouseClick(s.form7().Command1[1], Qt::LeftButton);
+        QCOMPARE(s.weighing().BoxChoice, 2);
+        QVERIFY(!s.form7().isVisible());
+    }
+};
+
+QTEST_MAIN(TestForm7)
+#include "test_form7.moc"
