@@ -4,6 +4,7 @@
 #include "devices/LightBus.h"
 #include "devices/MemorySerialPort.h"
 #include "recipes/Form4.h"
+#include "recipes/RecipeEditor.h"
 #include "station/Form3.h"
 #include "station/History.h"
 #include "station/JobFile.h"
@@ -259,6 +260,17 @@ private slots:
         Form4& form4 = r.station->form4();
         QVERIFY(form4.isVisible());
         QCOMPARE(form4.pos(), QPoint(100 * 96 / 1440, 100 * 96 / 1440));
+        // A recipe saved in the editor is offered for queueing at once.
+        RecipeEditor& editor = r.station->recipeEditor();
+        editor.Text2 = QStringLiteral("NEW");
+        editor.Text1[0] = QStringLiteral("RED");
+        editor.Text1[10] = QStringLiteral("4");
+        QVERIFY(editor.save().ok());
+        auto* list1 = r.find<QListWidget>("List1");
+        QCOMPARE(list1->count(), 1);
+        list1->setCurrentRow(0);
+        QTest::mouseClick(r.find<QPushButton>("Command5"), Qt::LeftButton);
+        QCOMPARE(r.queued(), QStringList{"NEW"});
         form4.hide();
     }
 };
