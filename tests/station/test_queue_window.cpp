@@ -252,6 +252,26 @@ private slots:
         QCOMPARE(hex(r.lights().writes.at(0)), hex(LightBus::frame(1, LightBus::ModuleOff)));
     }
 
+    // Timer3 paints the status colours onto the main window: a steady green box for a line
+    // within tolerance, pale yellow for a line waiting its turn, the prompt pulsing red.
+    void statusColoursReachTheWindow() {
+        Rig r;
+        r.model().LineStatus[1] = 3;
+        r.model().LineStatus[2] = 4;
+        r.model().LineStatus[11] = 2;
+        r.station->setSpeedUp(10);
+        r.station->timers().Timer3.setEnabled(true);
+        auto base = [&](int i) {
+            return r.find<QPlainTextEdit>(qPrintable(QStringLiteral("Text1(%1)").arg(i)))->palette().color(QPalette::Base);
+        };
+        QTRY_COMPARE(base(0), QColor(50, 255, 50));
+        QCOMPARE(base(1), QColor(255, 255, 100));
+        QCOMPARE(base(2), QColor(255, 255, 255));
+        auto prompt = [&] { return r.find<QLabel>("Label2")->palette().color(QPalette::Window); };
+        QTRY_VERIFY(prompt().red() == 255 && prompt().green() == prompt().blue() && prompt().green() < 255);
+        r.station->timers().Timer3.setEnabled(false);
+    }
+
     void recipeEditorOpensFromTheMainWindow() {
         Rig r;
         auto* command2 = r.find<QPushButton>("Command2");
