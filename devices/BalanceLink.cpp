@@ -8,6 +8,7 @@
 
 #include <QLoggingCategory>
 
+// Every request and reply as hex: QT_LOGGING_RULES="dyestation.devices.*=true".
 Q_LOGGING_CATEGORY(lcBalanceFrames, "dyestation.devices.balance.frames", QtWarningMsg)
 
 using namespace BalanceFrames;

@@ -6,6 +6,11 @@
 #include "devices/ModbusFrames.h"
 #include "devices/SerialPort.h"
 
+#include <QLoggingCategory>
+
+// Every frame as hex, for a technician at the bench: QT_LOGGING_RULES="dyestation.devices.*=true".
+Q_LOGGING_CATEGORY(lcLightFrames, "dyestation.devices.lights.frames", QtWarningMsg)
+
 LightBus::LightBus(const StationSettings& settings, SerialPort& port, TickTimer& timer5,
                    StatusLine& status, QObject* parent)
     : QObject(parent), m_settings(settings), m_port(port), m_timer5(timer5), m_status(status) {}
@@ -45,6 +50,7 @@ Outcome LightBus::CALL_LIGHT(int xx01, int xx02) {
         m_status.report(QStringLiteral("燈號連接埠 %1 已重新連線").arg(m_port.device()));
     if (!m_port.isOpen())
         return Outcome::failure(QStringLiteral("燈號連接埠未開啟"));
+    qCDebug(lcLightFrames) << f.toHex(' ');
     return m_port.write(f);
 }
 
