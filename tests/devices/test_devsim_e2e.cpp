@@ -10,7 +10,9 @@
 #include "devices/QtSerialPort.h"
 #include "devices/Zeroing.h"
 #include "tests/devices/Devsim.h"
+#include "tests/support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -100,6 +102,30 @@ private slots:
         // Nothing the station sent was refused.
         for (const QString& e : sim.events())
             QVERIFY2(!e.startsWith("bad-frame"), qPrintable(e));
+    }
+
+    void modbusReplyTakesTheLineTime() {
+        // The reply to a read request crosses the line no sooner than a 9600-baud line
+        // allows (8 + 11 bytes, about 20 ms, plus turnaround), and well before the link
+        // reads it 13 ticks of 3 ms after the request.
+        Devsim sim({"--small", "123.45"});
+        QVERIFY(sim.ready());
+        QtSerialPort port;
+        QVERIFY(port.open(sim.link("bus")).ok());
+        QList<qint64> times;
+        for (int round = 0; round < 5; ++round) {
+            QElapsedTimer t;
+            t.start();
+            QVERIFY(port.write(BalanceFrames::readRequest(3)).ok());
+            QByteArray reply;
+            waitFor([&] { return (reply += port.read(-1)).size() >= 11; }, 1000);
+            times << t.elapsed();
+            QCOMPARE(hex(reply), QString("03 03 06 00 01 00 00 30 39 D1 C7"));
+        }
+        std::sort(times.begin(), times.end());
+        const QString shown = QString("%1 ms").arg(times.at(2));
+        QVERIFY2(times.first() >= 19, qPrintable(shown));
+        QVERIFY2(times.at(2) < (BalanceLink::kReadTick - 1) * BalanceLinkTiming::kModbusTickMs, qPrintable(shown));
     }
 
     void silentBalanceGoesStaleAndRecovers_data() {
