@@ -7,4 +7,5 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
 scripts/build.sh >/dev/null
 cd "$BUILD_DIR"
-QT_QPA_PLATFORM=offscreen DS_BUILD_DIR=$(pwd) DS_SOURCE_DIR=$(cd .. && pwd) DS_SOAK_JOBS=${1:-300} ./soak
+QTEST_FUNCTION_TIMEOUT=7200000 QT_QPA_PLATFORM=offscreen DS_BUILD_DIR=$(pwd) DS_SOURCE_DIR=$(cd .. && pwd) \
+  DS_SOAK_JOBS=${1:-300} ./soak
