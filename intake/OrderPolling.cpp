@@ -51,9 +51,12 @@ Outcome OrderPolling::writePending(const QList<Pending>& list) const {
     QSaveFile f(pendingFile());
     if (!f.open(QIODevice::WriteOnly))
         return Outcome::failure(QStringLiteral("POLL_PENDING.txt: %1").arg(f.errorString()));
+    QByteArray bytes;
     for (const Pending& p : list)
-        f.write(QByteArray::number(p.station) + '\t' + p.orderId.toUtf8() + '\n');
-    if (!f.commit())
+        bytes += QByteArray::number(p.station) + '\t' + p.orderId.toUtf8() + '\n';
+    // QSaveFile::commit() misses a failure of the final flush (a full disk) and would put
+    // an empty list in place of the old one: flush first.
+    if (f.write(bytes) != bytes.size() || !f.flush() || !f.commit())
         return Outcome::failure(QStringLiteral("POLL_PENDING.txt: %1").arg(f.errorString()));
     return Outcome::success();
 }

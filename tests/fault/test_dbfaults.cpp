@@ -7,6 +7,7 @@
 #include "intake/OrderSearch.h"
 #include "intake/Queries.h"
 #include "tests/intake/DbFixture.h"
+#include "tests/fault/SmallDisk.h"
 #include "tests/intake/IntakeRig.h"
 
 #include <QDirIterator>
@@ -102,6 +103,7 @@ private slots:
     void serverStopsDuringPolling_data();
     void serverStopsDuringPolling();
     void serverStopsDuringSearch();
+    void pendingListOnFullDisk();
 };
 
 void TestDbFaults::initTestCase() {
@@ -226,6 +228,33 @@ void TestDbFaults::serverStopsDuringSearch() {
     QCOMPARE(found.size(), 1);
     QCOMPARE(found[0].OrderNo, QStringLiteral("S-1"));
     QCOMPARE(found[0].Code[2], QStringLiteral("C2"));
+}
+
+// The list of orders queued but not yet marked taken cannot be written (a full disk under
+// the working folder) while the update fails too: the operator is told, and no empty list
+// is put in place of the file.
+void TestDbFaults::pendingListOnFullDisk() {
+    SmallDisk disk(64);
+    if (!disk.mounted())
+        QSKIP("mounting a tmpfs is not permitted here");
+    QVERIFY(DbFixture::createOrders(m_db, {orderLine("P-1", "C1", "1.5")}).ok());
+    QVERIFY(DbFixture::blockUpdates(m_db, true).ok());
+    IntakeRig rig(m_db, disk.path());
+    QTemporaryDir receive;
+    rig.settings.setText(Setting::ReceivePath, receive.path()); // the receive folder has room
+    rig.settings.setOption(Option::PollPowder, 1);
+    OrderPolling poll(rig.ctx);
+    QSignalSpy reports(&rig.status, &StatusLine::reported);
+    disk.fill();
+    rig.step(poll);
+    QVERIFY(DbFixture::blockUpdates(m_db, false).ok());
+    QCOMPARE(ReadAllJobs(receive.filePath(QStringLiteral("START_DISPEN.txt"))).records.size(), 1);
+    bool told = false;
+    for (const QList<QVariant>& r : reports)
+        told = told || r.first().toString().contains(QLatin1String("POLL_PENDING.txt"));
+    QVERIFY2(told, "the failed write of the pending list was not reported");
+    QVERIFY2(!QFileInfo::exists(poll.pendingFile()) || QFileInfo(poll.pendingFile()).size() > 0,
+             "an empty pending list replaced the file");
 }
 
 QTEST_MAIN(TestDbFaults)
