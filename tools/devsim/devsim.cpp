@@ -618,6 +618,9 @@ struct Bench {
     void operatorSeesOn(int position) {
         if (autoDir.empty())
             return;
+        // A light may come on for a job that the queue poll has not noticed yet: notice it
+        // first, or the lines done in the previous job would count as done in this one.
+        pollQueue(nowMs(), true);
         std::optional<Job> j = currentJob();
         if (!j)
             return;
@@ -659,8 +662,8 @@ struct Bench {
         });
         prepareContainer(*j, next, sameBalance ? takeAt + 50 : 0);
     }
-    void pollQueue(double now) {
-        if (autoDir.empty() || now < nextQueuePoll)
+    void pollQueue(double now, bool force = false) {
+        if (autoDir.empty() || (!force && now < nextQueuePoll))
             return;
         nextQueuePoll = now + 250;
         const std::string q = readFile(autoDir + "/START_DISPEN.txt");
