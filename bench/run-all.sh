@@ -26,6 +26,11 @@ verdict() { # value goal [>=]: met or MISSED
 }
 
 num='([0-9]+(\.[0-9]+)?)'
+# "<what> [n N] median M ms worst W ms goal G ms", "<what> V unit goal <=|>= G unit",
+# "<what>: ... latest V ms (goal G ms)"
+re_timing="^(.+[^ ]) +(n +[0-9]+ +)?median +$num ms +worst +$num ms +goal +$num ms"
+re_value="^(.+[^ ]) +$num ([A-Za-z/%]+) +goal ([<>]=) +$num ([A-Za-z/%]+)"
+re_latest="^(.+)[,:] *latest $num ms \\(goal $num ms\\)"
 for b in "${BENCHES[@]}"; do
   exe="$BUILD_DIR/$b"
   if [ ! -x "$exe" ]; then
@@ -37,18 +42,18 @@ for b in "${BENCHES[@]}"; do
   rc=$?
   found=0
   while IFS= read -r line; do
-    if [[ $line =~ ^(.+[^ ])\ +(n\ +[0-9]+\ +)?median\ +$num\ ms\ +worst\ +$num\ ms\ +goal\ +$num\ ms ]]; then
+    if [[ $line =~ $re_timing ]]; then
       # A timing with its median and its worst case: the goal holds for the worst.
       what=${BASH_REMATCH[1]}; med=${BASH_REMATCH[3]}; worst=${BASH_REMATCH[5]}; goal=${BASH_REMATCH[7]}
       what=$(sed -E 's/ +n +[0-9]+$//' <<<"$what")
       row "$b" "$what (median)" "$med ms" "" ""
       row "$b" "$what (worst)" "$worst ms" "<= $goal ms" "$(verdict "$worst" "$goal")"
       found=1
-    elif [[ $line =~ ^(.+[^ ])\ +$num\ ([A-Za-z/%]+)\ +goal\ (\<=|\>=)\ +$num\ ([A-Za-z/%]+) ]]; then
+    elif [[ $line =~ $re_value ]]; then
       what=${BASH_REMATCH[1]}; v=${BASH_REMATCH[2]}; unit=${BASH_REMATCH[4]}; dir=${BASH_REMATCH[5]}; goal=${BASH_REMATCH[6]}
       row "$b" "$what" "$v $unit" "$dir $goal $unit" "$(verdict "$v" "$goal" "$dir")"
       found=1
-    elif [[ $line =~ ^(.+)[,:]\ *latest\ $num\ ms\ \(goal\ $num\ ms\) ]]; then
+    elif [[ $line =~ $re_latest ]]; then
       what=${BASH_REMATCH[1]}; v=${BASH_REMATCH[2]}; goal=${BASH_REMATCH[4]}
       row "$b" "$what, latest" "$v ms" "<= $goal ms" "$(verdict "$v" "$goal")"
       found=1
