@@ -23,14 +23,14 @@
 #include "station/Sequencer.h"
 #include "station/Startup.h"
 
-#include <QListWidget>
+#include "intake/Queries.h"
+
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
-#include <QTableWidget>
-#include "intake/Queries.h"
 #include <QPushButton>
-
+#include <QTableWidget>
 
 namespace {
 // Secondary windows stand at 100 twips from the top and the left of the screen.
@@ -59,11 +59,6 @@ Station::Station(StationOptions options)
     connect(&m_run, &RunControl::backgroundChanged, &f3, &Form3::setBackground);
     connect(m_form1.get(), &Form1::saveClicked, this, &Station::saveSettings);
     connect(m_form1.get(), &Form1::mainWindowClicked, this, [this] { showWindow(m_form3.get()); });
-    // Windows that later work provides stay disabled until they exist.
-    f3.Command2->setEnabled(false);
-    f3.Command3->setEnabled(false);
-    f3.Command6->setEnabled(false);
-    m_form1->Command2->setEnabled(false);
 
     auto bind = [this](TickTimer& t, const char* name, std::function<void()> tick) {
         auto* b = new BoundTimer(t, std::move(tick), m_form3.get());
@@ -82,7 +77,6 @@ Station::Station(StationOptions options)
     wireQueue();
     wireIntake();
     wireHistory();
-    wireLanguage();
 }
 
 // ---- devices: balance link (Timer1), zeroing (Timer6), light map window (Form6)
@@ -97,7 +91,6 @@ void Station::wireDevices() {
         m_status.report(QStringLiteral("燈號檔讀取失敗 %1").arg(o.reason()));
     m_form6 = std::make_unique<Form6>(m_lightMap, m_lightBus.get(), m_status, mapFile);
     m_form3->setLightBus(m_lightBus.get());
-    m_form3->Command6->setEnabled(true);
     connect(m_form3.get(), &Form3::openLightMap, this, [this] { showWindow(m_form6.get()); });
     connect(m_form3.get(), &Form3::zeroRequested, m_zeroing.get(), &Zeroing::request);
 }
@@ -154,7 +147,6 @@ void Station::wireQueue() {
     m_form4 = std::make_unique<Form4>(*m_recipes, m_status);
     connect(m_recipes.get(), &RecipeEditor::storeChanged, this, &Station::refreshRecipeList);
     connect(&f3, &Form3::openRecipes, this, [this] { showWindow(m_form4.get()); });
-    f3.Command2->setEnabled(true);
 }
 
 void Station::tickTimer3() {
@@ -224,7 +216,6 @@ void Station::wireIntake() {
 
     // Form2, the field mapping.
     connect(&f1, &Form1::mappingClicked, this, [this] { showWindow(m_intake->form2.get()); });
-    f1.Command2->setEnabled(true);
     connect(&f2, &Form2::runSqlClicked, &in.workbench, &SqlWorkbench::run);
     connect(&f2, &Form2::generateClicked, this, [&in, &f1] {
         if (const auto q = Queries::generated(in.mapping, f1.Text3->text()))
@@ -261,12 +252,9 @@ void Station::wireHistory() {
     m_history = std::make_unique<HistoryBrowser>(m_dir.path());
     m_form5 = std::make_unique<Form5>(*m_history, m_settings);
     connect(m_form3.get(), &Form3::openHistory, this, [this] { showWindow(m_form5.get()); });
-    m_form3->Command3->setEnabled(true);
 }
 
 // ---- language conversion
-
-void Station::wireLanguage() {}
 
 // With Language exactly "1" every window's listed texts are converted once, as each window
 // loads (all windows load at start-up); the history window keeps its wording.

@@ -92,7 +92,6 @@ private:
     void wireIntake();
     void startIntake();
     void wireHistory();
-    void wireLanguage();
     void applyLanguage();
 
     void tickTimer1();
