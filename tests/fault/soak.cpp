@@ -31,7 +31,7 @@ qint64 residentKb() {
 
 QString code(int position) { return QStringLiteral("D%1").arg(position, 3, 10, QLatin1Char('0')); }
 
-// Job n (1-based): every tenth has ten lines, the others one to three; codes at distinct
+// Job n (1-based): every tenth has ten lines, the others one; codes at distinct
 // lights, small and large targets mixed (the threshold is 1000 g). The first line's dye
 // stands in light module 1: the sweep that starts a job clears the modules one after the
 // other over 1.3 s, and a light switched on in a module it has not reached yet is switched
@@ -41,7 +41,7 @@ JobRecord soakJob(int n) {
     JobRecord j;
     j.OrderNo = QStringLiteral("SOAK-%1").arg(n, 4, 10, QLatin1Char('0'));
     j.OutputPos = QString::number(n % 7);
-    const int lines = n % 10 == 0 ? JobRecord::kLines : 1 + n % 3;
+    const int lines = n % 10 == 0 ? JobRecord::kLines : 1;
     for (int i = 1; i <= lines; ++i) {
         const int position = i == 1 ? 1 + n % 8 : 9 + (n * 13 + i * 11) % (LightMap::kPositions - 8);
         j.Code[size_t(i)] = code(position);

@@ -630,6 +630,8 @@ struct Bench {
             const double target = j->targets[size_t(i)];
             Balance* b = balanceFor(target);
             cancelFor(b);
+            if (firstZero == b)
+                firstZero = nullptr; // the pan is zeroed now; a later zero would undo the pour
             b->tare = b->gross; // a person zeroes before pouring
             pouring[position] = i;
             logEvent("auto pour %s line %d target %.2f", b->name, i + 1, target);
