@@ -157,3 +157,13 @@ OrderDatabase::~OrderDatabase() {
     m_thread.wait();
     delete m_worker;
 }
+
+QueryResult readRows(const DbLogin& login, const QString& sql, int lastField) {
+    QueryResult r;
+    DbSession session(login);
+    r.outcome = session.connect();
+    if (r.outcome)
+        r.outcome = session.query(sql, lastField, r.rows);
+    session.disconnect();
+    return r;
+}

@@ -55,6 +55,14 @@ private:
     bool m_open = false;
 };
 
+// The rows of one query on a connection of its own (connect, query, disconnect): the work
+// of a search and of "執行SQL", run on the database thread.
+struct QueryResult {
+    Outcome outcome = Outcome::success();
+    DbRows rows;
+};
+QueryResult readRows(const DbLogin& login, const QString& sql, int lastField);
+
 // A user name or password as ODBC wants it inside a connection string: as it stands, or
 // in braces with every '}' doubled when it holds ';', '{' or '}'.
 QString odbcValue(const QString& value);

@@ -45,16 +45,8 @@ void OrderSearch::enter(const QString& text) {
 
     const int lastField = m_ctx.mapping.fieldCount();
     const DbLogin login = m_ctx.login();
-    std::function<Result()> work = [login, sql, lastField] {
-        Result r;
-        DbSession session(login);
-        r.outcome = session.connect();
-        if (r.outcome)
-            r.outcome = session.query(sql, lastField, r.rows);
-        session.disconnect();
-        return r;
-    };
-    m_ctx.db.submit<Result>(std::move(work), [this, key](const Result& r) {
+    std::function<QueryResult()> work = [login, sql, lastField] { return readRows(login, sql, lastField); };
+    m_ctx.db.submit<QueryResult>(std::move(work), [this, key](const QueryResult& r) {
         m_key = key;
         apply(r);
     });
@@ -65,7 +57,7 @@ void OrderSearch::fail(const QString& reason) {
     emit finished(false);
 }
 
-void OrderSearch::apply(const Result& r) {
+void OrderSearch::apply(const QueryResult& r) {
     if (!r.outcome) {
         fail(r.outcome.reason());
         return;

@@ -24,11 +24,7 @@ signals:
     void finished(bool wrote);
 
 private:
-    struct Result {
-        Outcome outcome = Outcome::success();
-        DbRows rows;
-    };
-    void apply(const Result& r);
+    void apply(const QueryResult& r);
     bool writeJob(const DbRows& rows);
     bool writeDyeOrder(const DbRows& rows);
     void fail(const QString& reason);

@@ -16,16 +16,8 @@ void SqlWorkbench::run() {
         m_ctx.status.report(QStringLiteral("欄位總數超過 %1, 只讀入欄位 0..%1").arg(FieldMapping::kMaxField));
     const int lastField = m_ctx.mapping.fieldCount();
     const DbLogin login = m_ctx.login();
-    std::function<Result()> work = [login, sql, lastField] {
-        Result r;
-        DbSession session(login);
-        r.outcome = session.connect();
-        if (r.outcome)
-            r.outcome = session.query(sql, lastField, r.rows);
-        session.disconnect();
-        return r;
-    };
-    m_ctx.db.submit<Result>(std::move(work), [this](const Result& r) {
+    std::function<QueryResult()> work = [login, sql, lastField] { return readRows(login, sql, lastField); };
+    m_ctx.db.submit<QueryResult>(std::move(work), [this](const QueryResult& r) {
         if (!r.outcome) {
             m_ctx.faults.fault(QStringLiteral("執行SQL: %1").arg(r.outcome.reason()), m_ctx.clock.now());
             emit finished(false);

@@ -17,10 +17,6 @@ signals:
     void finished(bool ok);
 
 private:
-    struct Result {
-        Outcome outcome = Outcome::success();
-        DbRows rows;
-    };
     IntakeContext& m_ctx;
     StagingGrid& m_grid;
 };
