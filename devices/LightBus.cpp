@@ -50,6 +50,9 @@ Outcome LightBus::CALL_LIGHT(int xx01, int xx02) {
         m_status.report(QStringLiteral("燈號連接埠 %1 已重新連線").arg(m_port.device()));
     if (!m_port.isOpen())
         return Outcome::failure(QStringLiteral("燈號連接埠未開啟"));
+    // The modules' answers are never examined, but they are taken off the line: left
+    // unread they would pile up in the port's input buffer for as long as the station runs.
+    m_port.read(-1);
     qCDebug(lcLightFrames) << f.toHex(' ');
     return m_port.write(f);
 }
