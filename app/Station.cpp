@@ -16,6 +16,7 @@
 #include "history/HistoryBrowser.h"
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
+#include "station/Completion.h"
 #include "station/Form3.h"
 #include "station/Form7.h"
 #include "station/QueueCommands.h"
@@ -286,6 +287,15 @@ void Station::start() {
         m_status.report(QStringLiteral("設定檔讀取失敗 %1").arg(o.reason()));
     startIntake();
     applyLanguage();
+
+    // A finish cut off by a crash after the job was logged: take it off the queue now, so
+    // that it is not weighed and logged a second time.
+    const Completion::Recovery rec = Completion::recover(m_dir.path(), path(QStringLiteral("START_DISPEN.txt")),
+                                                         path(QStringLiteral("START_DISPEN2.txt")));
+    if (!rec.outcome)
+        m_status.report(QStringLiteral("完成紀錄無法處理 %1").arg(rec.outcome.reason()));
+    else if (rec.removed)
+        m_status.report(QStringLiteral("單號 %1 已記錄完成, 已從排程移除").arg(rec.orderNo));
 
     // The main window's start-up.
     m_form3->move(kTwips100, kTwips100);

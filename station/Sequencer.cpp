@@ -1,5 +1,7 @@
 #include "station/Sequencer.h"
 
+#include "station/Completion.h"
+
 #include "common/Clock.h"
 #include "common/StatusLine.h"
 #include "common/TextField.h"
@@ -335,7 +337,10 @@ void Sequencer::finishJob() {
 
     if (!m_historyWritten) {
         m_history = historyFromLineTable(m_job.OrderNo, m.LineTable, p.clock.now());
-        if (Outcome o = AppendHistory(p.workDir, m_history); !o) {
+        Outcome o = Completion::begin(p.workDir, m_jobBytes, m_history.encode());
+        if (o)
+            o = AppendHistory(p.workDir, m_history);
+        if (!o) {
             const QString why = QStringLiteral("歷史資料寫入失敗,單號 %1 留在排程中,稍後重試: %2")
                                     .arg(m_job.OrderNo, o.reason());
             m.prompt = why;
@@ -363,6 +368,7 @@ void Sequencer::finishJob() {
             return;
         }
         m_removed = true;
+        Completion::end(p.workDir);
     }
 
     if (p.settings.isExactlyOne(Setting::PrintFlag)) {

@@ -8,6 +8,7 @@
 #include "station/History.h"
 #include "station/JobFile.h"
 #include "station/RunControl.h"
+#include "station/Completion.h"
 #include "station/Sequencer.h"
 #include "station/StationTimers.h"
 #include "station/WeighingModel.h"
@@ -609,6 +610,7 @@ void TestSequencer::endOfJobRemovesInTheHistoryStep() {
     QCOMPARE(r.history().size(), 1);
     QCOMPARE(r.queued(), 0);
     QVERIFY(!r.dir.exists(QStringLiteral("START_DISPEN2.txt")));
+    QVERIFY(!r.dir.exists(QStringLiteral("FINISHING.txt"))); // the finish is complete
     QVERIFY(!r.model.boxVisible[0]);
     QCOMPARE(r.model.boxText[10], QStringLiteral("A1")); // cleared on the next tick
     r.ticks(1);
@@ -633,6 +635,9 @@ void TestSequencer::historyFailureKeepsTheJobAndRetries() {
     QVERIFY(r.status.text().contains(QStringLiteral("歷史資料寫入失敗")));
     QVERIFY(r.status.text().contains(QStringLiteral("A1")));
     QCOMPARE(r.model.prompt, r.status.text());
+    // A restart now finds the job not logged and leaves it queued to be weighed.
+    QVERIFY(!Completion::recover(r.dir.path(), r.queue(), r.dir.file(QStringLiteral("START_DISPEN2.txt"))).removed);
+    QCOMPARE(r.queued(), 2);
     r.ticks(100); // tried again every few seconds, never moving on
     QCOMPARE(r.model.State, 9);
     QCOMPARE(r.queued(), 2);
