@@ -50,6 +50,10 @@ Outcome LightBus::CALL_LIGHT(int xx01, int xx02) {
         m_status.report(QStringLiteral("燈號連接埠 %1 已重新連線").arg(m_port.device()));
     if (!m_port.isOpen())
         return Outcome::failure(QStringLiteral("燈號連接埠未開啟"));
+    if (m_timer5.enabled() && xx02 == On)
+        m_litDuringSweep.insert(xx01);
+    else if (xx02 == Off)
+        m_litDuringSweep.remove(xx01);
     // The modules' answers are never examined, but they are taken off the line: left
     // unread they would pile up in the port's input buffer for as long as the station runs.
     m_port.read(-1);
@@ -65,9 +69,14 @@ void LightBus::tick() {
         m_port.isOpen()) {
         if (Outcome o = CALL_LIGHT(m_sweepTick, ModuleOff); !o)
             m_status.report(o.reason());
+        const int module = m_sweepTick / 8;
+        for (int light : std::as_const(m_litDuringSweep))
+            if ((light - 1) / 8 + 1 == module)
+                CALL_LIGHT(light, On);
     }
     if (m_sweepTick > 130) {
         m_sweepTick = 0;
+        m_litDuringSweep.clear();
         m_timer5.setEnabled(false);
     }
 }

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSet>
 
 class SerialPort;
 class StationSettings;
@@ -43,4 +44,7 @@ private:
     TickTimer& m_timer5;
     StatusLine& m_status;
     int m_sweepTick = 0;
+    // Lights switched on while a sweep runs: switched on again once the sweep has cleared
+    // their module, so the sweep never puts out a light that was meant to stay on.
+    QSet<int> m_litDuringSweep;
 };

@@ -107,6 +107,31 @@ private slots:
         QVERIFY(b.port.writes.isEmpty());
     }
 
+    void lightSwitchedOnDuringTheSweepStaysOn() {
+        // The job-start sweep is still running when the first line's light comes on: the
+        // sweep clears that module later and must switch the light on again after it.
+        Bus b;
+        b.bus.startSweep();
+        for (int i = 0; i < 20; ++i)
+            b.bus.tick();
+        QVERIFY(b.bus.CALL_LIGHT(73, 1).ok()); // module 10, output 0
+        QVERIFY(b.bus.CALL_LIGHT(100, 1).ok()); // module 13, switched off again before
+        QVERIFY(b.bus.CALL_LIGHT(100, 2).ok());
+        b.port.writes.clear();
+        b.runSweep();
+        const QList<QByteArray>& w = b.port.writes;
+        const qsizetype off10 = w.indexOf(LightBus::frame(80, LightBus::ModuleOff));
+        QVERIFY(off10 >= 0);
+        QCOMPARE(w.value(off10 + 1), LightBus::frame(73, LightBus::On));
+        QCOMPARE(w.count(LightBus::frame(100, LightBus::On)), 0);
+        QCOMPARE(w.count(LightBus::frame(73, LightBus::On)), 1);
+        // A later sweep with nothing switched on meanwhile clears everything.
+        b.port.writes.clear();
+        b.bus.startSweep();
+        b.runSweep();
+        QCOMPARE(b.port.writes.count(LightBus::frame(73, LightBus::On)), 0);
+    }
+
     void answersDoNotPileUp() {
         // Each module answers every frame; the answers are discarded as they come, so a
         // station that runs for months does not hold them all in its input buffer.
