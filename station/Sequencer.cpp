@@ -322,6 +322,14 @@ void Sequencer::nextLine() {
     m.State = 9;
 }
 
+// A step of the finish that failed: the prompt and the status line say why, and the step
+// is tried again after a few seconds.
+void Sequencer::waitToRetry(const QString& why) {
+    m.prompt = why;
+    p.status.report(why);
+    m_retryWait = kHistoryRetryTicks;
+}
+
 void Sequencer::finishJob() {
     if (lightBusInUse())
         p.lightBus.startSweep();
@@ -341,11 +349,7 @@ void Sequencer::finishJob() {
         if (o)
             o = AppendHistory(p.workDir, m_history);
         if (!o) {
-            const QString why = QStringLiteral("歷史資料寫入失敗,單號 %1 留在排程中,稍後重試: %2")
-                                    .arg(m_job.OrderNo, o.reason());
-            m.prompt = why;
-            p.status.report(why);
-            m_retryWait = kHistoryRetryTicks;
+            waitToRetry(QStringLiteral("歷史資料寫入失敗,單號 %1 留在排程中,稍後重試: %2").arg(m_job.OrderNo, o.reason()));
             return;
         }
         m_historyWritten = true;
@@ -360,11 +364,7 @@ void Sequencer::finishJob() {
         if (o && c.count > 0 && first.bytes == m_jobBytes)
             o = RemoveJob(queueFile(), twinFile(), 1);
         if (!o) {
-            const QString why = QStringLiteral("單號 %1 已完成,但無法從排程移除,稍後重試: %2")
-                                    .arg(m_job.OrderNo, o.reason());
-            m.prompt = why;
-            p.status.report(why);
-            m_retryWait = kHistoryRetryTicks;
+            waitToRetry(QStringLiteral("單號 %1 已完成,但無法從排程移除,稍後重試: %2").arg(m_job.OrderNo, o.reason()));
             return;
         }
         m_removed = true;

@@ -75,6 +75,7 @@ private:
     void weigh();
     void nextLine();
     void finishJob();
+    void waitToRetry(const QString& why);
     void clearUp();
     void holdForStaleBalance();
 
