@@ -16,7 +16,6 @@
 #include "history/HistoryBrowser.h"
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
-#include "station/Completion.h"
 #include "station/Form3.h"
 #include "station/Form7.h"
 #include "station/QueueCommands.h"
@@ -288,14 +287,9 @@ void Station::start() {
     startIntake();
     applyLanguage();
 
-    // A finish cut off by a crash after the job was logged: take it off the queue now, so
-    // that it is not weighed and logged a second time.
-    const Completion::Recovery rec = Completion::recover(m_dir.path(), path(QStringLiteral("START_DISPEN.txt")),
-                                                         path(QStringLiteral("START_DISPEN2.txt")));
-    if (!rec.outcome)
-        m_status.report(QStringLiteral("完成紀錄無法處理 %1").arg(rec.outcome.reason()));
-    else if (rec.removed)
-        m_status.report(QStringLiteral("單號 %1 已記錄完成, 已從排程移除").arg(rec.orderNo));
+    // A finish cut off by a crash: completed now, before anything touches the queue (the
+    // sequencer tries again while it cannot be completed).
+    m_sequencer->recoverFinish();
 
     // The main window's start-up.
     m_form3->move(kTwips100, kTwips100);

@@ -21,9 +21,15 @@ QDateTime toDateTime(double oleDate) {
         return QDateTime();
     const double whole = std::trunc(oleDate);
     const double fraction = std::fabs(oleDate - whole);
-    const qint64 ms = qint64(std::llround(fraction * 86400000.0));
-    const QDate date = kEpoch.addDays(qint64(whole));
-    return QDateTime(date, QTime(0, 0)).addMSecs(ms);
+    qint64 ms = qint64(std::llround(fraction * 86400000.0));
+    QDate date = kEpoch.addDays(qint64(whole));
+    if (ms >= 86400000) { // rounded up to the next midnight
+        date = date.addDays(1);
+        ms = 0;
+    }
+    // The clock time of the day, not the time elapsed since midnight: on a day when
+    // daylight saving time begins or ends the two differ by an hour.
+    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(ms)));
 }
 
 } // namespace OleDate

@@ -1,7 +1,16 @@
 #include "common/RecordFile.h"
 
+#include "common/FileOps.h"
+
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace RecordFile {
 
@@ -18,6 +27,100 @@ Outcome openForUpdate(QFile& f) {
     if (f.exists() && f.open(QIODevice::ReadOnly))
         return Outcome::success();
     return Outcome::failure(describe(f));
+}
+
+// A file descriptor closed when it goes out of scope.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+qint64 sizeOf(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 ? qint64(st.st_size) : -1;
+}
+
+// Reads bytes [from, to) of the file.
+Outcome readRange(int fd, const QString& path, qint64 from, qint64 to, QByteArray& out) {
+    out.resize(to - from);
+    qint64 done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::pread(fd, out.data() + done, size_t(out.size() - done), off_t(from + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return FileOps::failure(path, n < 0 ? errno : EIO);
+        done += n;
+    }
+    return Outcome::success();
+}
+
+// The whole records that another program appended to the file (open as `fd`) beyond byte
+// `copied`; `copied` moves past them.
+Outcome takeAppended(int fd, const QString& path, int length, qint64& copied, QByteArray& out) {
+    out.clear();
+    const qint64 whole = sizeOf(fd) / length * length;
+    if (whole <= copied)
+        return Outcome::success();
+    const Outcome o = readRange(fd, path, copied, whole, out);
+    if (o)
+        copied = whole;
+    return o;
+}
+
+// Appends whole records to `path` at its record boundary and syncs it.
+Outcome appendSynced(const QString& path, int length, const QByteArray& bytes, bool syncFolder) {
+    const Fd f(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (f.fd < 0)
+        return FileOps::failure(path, errno);
+    const qint64 size = sizeOf(f.fd);
+    if (size < 0)
+        return FileOps::failure(path, errno);
+    const qint64 at = size / length * length;
+    Outcome o = FileOps::writeAt(f.fd, path, bytes, at);
+    if (o)
+        o = FileOps::sync(f.fd, path);
+    if (!o) {
+        // Cut the failed record off again, so that trying again cannot leave it twice.
+        (void)FileOps::truncate(f.fd, path, at);
+        return o;
+    }
+    return syncFolder ? FileOps::syncFolder(QFileInfo(path).absolutePath()) : Outcome::success();
+}
+
+// After the twin was renamed over the file, a program that opened the old file before the
+// rename may still write to it. Its records are carried over until nobody holds the old
+// file open for writing: a read lease is granted only then. Where leases are not permitted
+// (another owner, a file system without them), a short grace period stands in for it.
+Outcome carryOverLateAppends(int oldFd, const QString& path, int length, qint64& copied) {
+    QElapsedTimer t;
+    t.start();
+    bool lastLook = false;
+    for (;;) {
+        QByteArray late;
+        if (Outcome o = takeAppended(oldFd, path, length, copied, late); !o)
+            return o;
+        if (!late.isEmpty())
+            if (Outcome o = appendSynced(path, length, late, false); !o)
+                return o;
+        if (lastLook)
+            return Outcome::success();
+        if (::fcntl(oldFd, F_SETLEASE, F_RDLCK) == 0) {
+            ::fcntl(oldFd, F_SETLEASE, F_UNLCK);
+            lastLook = true; // nobody writes any more: one more look takes what they wrote
+            continue;
+        }
+        const bool busy = errno == EAGAIN;
+        if (!busy || t.elapsed() > 200)
+            lastLook = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(busy ? 1 : 2));
+    }
 }
 
 } // namespace
@@ -83,34 +186,74 @@ Read readAll(const QString& path, int length) {
     return r;
 }
 
-Outcome write(const QString& path, int length, qint64 record, const QByteArray& bytes) {
-    Q_ASSERT(bytes.size() == length);
-    if (record < 1 || bytes.size() != length)
-        return Outcome::failure(QStringLiteral("bad record number or length"));
-    QFile f(path);
-    // Unbuffered, so that a short write (a full disk) shows at once and the partial
-    // record can be cut off again below.
-    if (!f.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        return Outcome::failure(describe(f));
-    const qint64 offset = (record - 1) * length;
-    if (!f.seek(offset))
-        return Outcome::failure(describe(f));
-    // One write call: a record is either written whole or, after a failure, the tail
-    // beyond the last whole record is ignored by every reader.
-    if (f.write(bytes) != length || !f.flush()) {
-        const QString why = describe(f);
-        if (offset >= 0 && f.size() > offset && f.size() < offset + length)
-            f.resize(offset);
-        return Outcome::failure(why);
-    }
-    return Outcome::success();
+Outcome append(const QString& path, int length, const QByteArray& bytes) {
+    if (bytes.size() != length)
+        return Outcome::failure(QStringLiteral("bad record length"));
+    const bool isNew = !QFileInfo::exists(path);
+    return appendSynced(path, length, bytes, isNew);
 }
 
-Outcome append(const QString& path, int length, const QByteArray& bytes) {
-    const Count c = count(path, length);
-    if (!c.outcome)
-        return c.outcome;
-    return write(path, length, c.records + 1, bytes);
+Outcome rewrite(const QString& path, const QString& twin, int length, const Edit& edit) {
+    if (Outcome o = ensureExists(path); !o)
+        return o;
+    const Fd old(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (old.fd < 0 || ::fstat(old.fd, &st) != 0)
+        return FileOps::failure(path, errno);
+    qint64 copied = qint64(st.st_size) / length * length;
+    QByteArray records;
+    if (Outcome o = readRange(old.fd, path, 0, copied, records); !o)
+        return o;
+    if (Outcome o = edit(records); !o)
+        return o;
+
+    const mode_t mode = st.st_mode & 07777;
+    Outcome o = Outcome::success();
+    {
+        const Fd out(::open(QFile::encodeName(twin).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+                            mode));
+        if (out.fd < 0)
+            return errno == ELOOP ? Outcome::failure(QStringLiteral("%1: a symbolic link, refused")
+                                                         .arg(QFileInfo(twin).fileName()))
+                                  : FileOps::failure(twin, errno);
+        // The replaced file keeps the original's permission bits, and its owner where the
+        // station may set it (another program's user may have to append to it).
+        if (::fchmod(out.fd, mode) != 0)
+            o = FileOps::failure(twin, errno);
+        if (::fchown(out.fd, st.st_uid, st.st_gid) != 0) {
+            // Not permitted for a file of another user: the twin stays the station's own.
+        }
+        if (o)
+            o = FileOps::writeAt(out.fd, twin, records, 0);
+        QByteArray appended;
+        if (o)
+            o = takeAppended(old.fd, path, length, copied, appended);
+        if (o)
+            o = FileOps::writeAt(out.fd, twin, appended, records.size());
+        if (o)
+            o = FileOps::sync(out.fd, twin);
+    }
+    if (o)
+        o = FileOps::rename(twin, path);
+    if (!o) {
+        ::unlink(QFile::encodeName(twin).constData());
+        return o;
+    }
+    if (Outcome late = carryOverLateAppends(old.fd, path, length, copied); !late)
+        return late;
+    return FileOps::syncFolder(QFileInfo(path).absolutePath());
+}
+
+Outcome write(const QString& path, const QString& twin, int length, qint64 record, const QByteArray& bytes) {
+    if (record < 1 || bytes.size() != length)
+        return Outcome::failure(QStringLiteral("bad record number or length"));
+    return rewrite(path, twin, length, [&](QByteArray& records) {
+        const qint64 at = (record - 1) * length;
+        if (records.size() < at + length)
+            records.append(at + length - records.size(), '\0');
+        records.replace(at, length, bytes);
+        return Outcome::success();
+    });
 }
 
 } // namespace RecordFile

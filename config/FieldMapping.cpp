@@ -1,10 +1,13 @@
 #include "config/FieldMapping.h"
 
+#include "common/FileOps.h"
 #include "common/Numbers.h"
 #include "common/RecordFile.h"
 #include "common/TextField.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <cmath>
 #include <functional>
 
@@ -46,10 +49,51 @@ Outcome readRecords(const QString& path, int n, const std::function<void(int, co
     return Outcome::success();
 }
 
-Outcome writeRecords(const QString& path, int n, const std::function<QString(int)>& get) {
+// The file's bytes with records 1..n replaced (the rest of the file kept as it is).
+Outcome withRecords(const QString& path, int n, const std::function<QString(int)>& get, QByteArray& out) {
+    if (Outcome o = RecordFile::ensureExists(path); !o)
+        return o;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return Outcome::failure(QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), f.errorString()));
+    out = f.readAll();
+    if (out.size() < qsizetype(n) * L)
+        out.append(qsizetype(n) * L - out.size(), ' ');
     for (int i = 0; i < n; ++i)
-        if (Outcome o = RecordFile::write(path, L, i + 1, TextField::encode(TextField::trimSpaces(get(i)), L)); !o)
-            return o;
+        out.replace(qsizetype(i) * L, L, TextField::encode(TextField::trimSpaces(get(i)), L));
+    return Outcome::success();
+}
+
+// The three files are saved as one: each new file is written whole beside the old one
+// ("set2_1.txt.new" ...) and synced; then the marker "set2.saving" says that all three are
+// complete; then they are renamed over the old files and the marker is removed. A save cut
+// before the marker leaves the old mapping (the next load deletes the new files); one cut
+// after it is completed by the next load.
+const char* const kFiles[] = {"set2_1.txt", "set2_2.txt", "set2.txt"};
+constexpr const char* kMarker = "set2.saving";
+
+QString newFile(const QDir& dir, const char* name) { return dir.filePath(QLatin1String(name) + QStringLiteral(".new")); }
+
+Outcome commitSave(const QDir& dir) {
+    for (const char* name : kFiles)
+        if (QFileInfo::exists(newFile(dir, name)))
+            if (Outcome o = FileOps::rename(newFile(dir, name), dir.filePath(QLatin1String(name))); !o)
+                return o;
+    if (Outcome o = FileOps::syncFolder(dir.path()); !o)
+        return o;
+    if (Outcome o = FileOps::unlink(dir.filePath(QLatin1String(kMarker))); !o)
+        return o;
+    return FileOps::syncFolder(dir.path());
+}
+
+// A save that a crash cut off: completed when its marker was written, undone otherwise.
+Outcome finishInterruptedSave(const QDir& dir) {
+    if (QFileInfo::exists(dir.filePath(QLatin1String(kMarker))))
+        return commitSave(dir);
+    for (const char* name : kFiles)
+        if (QFileInfo::exists(newFile(dir, name)))
+            if (Outcome o = FileOps::unlink(newFile(dir, name)); !o)
+                return o;
     return Outcome::success();
 }
 
@@ -104,6 +148,8 @@ int FieldMapping::column(int index) const {
 
 Outcome FieldMapping::load(const QString& folder) {
     const QDir dir(folder);
+    if (Outcome o = finishInterruptedSave(dir); !o)
+        return o;
     if (Outcome o = readRecords(dir.filePath(QStringLiteral("set2_1.txt")), kTextCount,
                                 [this](int i, const QString& v) { setText(i, v); });
         !o)
@@ -117,13 +163,29 @@ Outcome FieldMapping::load(const QString& folder) {
 
 Outcome FieldMapping::save(const QString& folder) const {
     const QDir dir(folder);
-    if (Outcome o = writeRecords(dir.filePath(QStringLiteral("set2_1.txt")), kTextCount,
-                                 [this](int i) { return text(i); });
-        !o)
+    if (Outcome o = finishInterruptedSave(dir); !o)
         return o;
-    if (Outcome o = writeRecords(dir.filePath(QStringLiteral("set2_2.txt")), kEntryCount,
-                                 [this](int i) { return entry(i); });
-        !o)
+    const std::function<QString(int)> getters[] = {[this](int i) { return text(i); },
+                                                   [this](int i) { return entry(i); },
+                                                   [this](int) { return query(); }};
+    const int counts[] = {kTextCount, kEntryCount, 1};
+    for (int f = 0; f < 3; ++f) {
+        QByteArray bytes;
+        Outcome o = withRecords(dir.filePath(QLatin1String(kFiles[f])), counts[f], getters[f], bytes);
+        if (o)
+            o = FileOps::writeWhole(newFile(dir, kFiles[f]), bytes);
+        if (!o) {
+            (void)finishInterruptedSave(dir); // no marker yet: takes the new files away again
+            return o;
+        }
+    }
+    if (Outcome o = FileOps::writeWhole(dir.filePath(QLatin1String(kMarker)), QByteArray("set2_1 set2_2 set2\n"));
+        !o) {
+        (void)FileOps::unlink(dir.filePath(QLatin1String(kMarker)));
+        (void)finishInterruptedSave(dir);
         return o;
-    return writeRecords(dir.filePath(QStringLiteral("set2.txt")), 1, [this](int) { return query(); });
+    }
+    if (Outcome o = FileOps::syncFolder(dir.path()); !o)
+        return o; // the marker may or may not be on the disk: the next load settles it
+    return commitSave(dir);
 }

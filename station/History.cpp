@@ -1,5 +1,6 @@
 #include "station/History.h"
 
+#include "common/FileOps.h"
 #include "common/OleDate.h"
 #include "common/RecordFile.h"
 #include "common/TextField.h"
@@ -9,23 +10,11 @@
 #include <QFileInfo>
 #include <QtEndian>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 constexpr int kOrderNo = 0, kSpare1 = 50, kCode = 80, kTarget = 280, kActual = 380,
               kStampText = 480, kStamp = 510, kB01 = 518, kSpare4 = 1068, kEol = 1598;
 
-// Pushes a file's (or a folder's) data to the disk. fsync works on the file, not on the
-// descriptor, so a fresh descriptor carries what an earlier one wrote.
-bool syncToDisk(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
 } // namespace
 
 QString HistoryRecord::stampText(const QDateTime& t) {
@@ -88,31 +77,46 @@ QString historyFileName(const QDateTime& t) {
     return QStringLiteral("data/DATE_%1.txt").arg(t.toString(QStringLiteral("yyyyMM")));
 }
 
-Outcome AppendHistory(const QString& workDir, const HistoryRecord& record) {
-    if (!record.Completed.isValid())
+Outcome AppendHistoryBytes(const QString& workDir, const QByteArray& bytes) {
+    const QDateTime completed = HistoryRecord::decode(bytes).Completed;
+    if (bytes.size() != HistoryRecord::kLength || !completed.isValid())
         return Outcome::failure(QStringLiteral("no completion time"));
     const QDir dir(workDir);
-    const QString folder = dir.filePath(QStringLiteral("data"));
-    const QFileInfo fi(folder);
+    const QFileInfo fi(dir.filePath(QStringLiteral("data")));
     if (fi.exists() && !fi.isDir())
         return Outcome::failure(QStringLiteral("data: not a folder"));
     if (!fi.exists()) {
         if (!dir.mkpath(QStringLiteral("data")))
             return Outcome::failure(QStringLiteral("data: cannot create the folder"));
-        syncToDisk(workDir);
+        if (Outcome o = FileOps::syncFolder(workDir); !o)
+            return o;
     }
-    const QString file = dir.filePath(historyFileName(record.Completed));
-    const bool isNew = !QFileInfo::exists(file);
-    const RecordFile::Count before = RecordFile::count(file, HistoryRecord::kLength);
-    if (!before.outcome)
-        return before.outcome;
-    if (Outcome o = RecordFile::append(file, HistoryRecord::kLength, record.encode()); !o)
-        return o;
-    if (!syncToDisk(file) || (isNew && !syncToDisk(folder))) {
-        // Not known to be on the disk: take the record back out, so that trying again
-        // cannot leave it in the file twice.
-        QFile::resize(file, before.records * HistoryRecord::kLength);
-        return Outcome::failure(QStringLiteral("%1: cannot flush to disk").arg(QFileInfo(file).fileName()));
+    // Synced before it returns; a failed append is cut off again, so that trying again
+    // cannot leave the record in the file twice.
+    return RecordFile::append(dir.filePath(historyFileName(completed)), HistoryRecord::kLength, bytes);
+}
+
+Outcome AppendHistory(const QString& workDir, const HistoryRecord& record) {
+    if (!record.Completed.isValid())
+        return Outcome::failure(QStringLiteral("no completion time"));
+    return AppendHistoryBytes(workDir, record.encode());
+}
+
+HistoryLookup FindHistoryBytes(const QString& workDir, const QByteArray& bytes) {
+    HistoryLookup r;
+    const QDateTime completed = HistoryRecord::decode(bytes).Completed;
+    if (!completed.isValid()) {
+        r.outcome = Outcome::failure(QStringLiteral("no completion time"));
+        return r;
     }
-    return Outcome::success();
+    const QString file = QDir(workDir).filePath(historyFileName(completed));
+    if (!QFileInfo::exists(file))
+        return r;
+    const RecordFile::Read all = RecordFile::readAll(file, HistoryRecord::kLength);
+    r.outcome = all.outcome;
+    // From the end: the record looked for is the latest, or close to it.
+    for (qsizetype off = all.bytes.size() - HistoryRecord::kLength; off >= 0 && !r.found;
+         off -= HistoryRecord::kLength)
+        r.found = QByteArrayView(all.bytes).sliced(off, HistoryRecord::kLength) == QByteArrayView(bytes);
+    return r;
 }

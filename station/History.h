@@ -36,6 +36,15 @@ HistoryRecord historyFromLineTable(const QString& orderNo, const std::array<QStr
 QString historyFileName(const QDateTime& t);
 
 // Appends the record to the history file of the month it was completed in, under
-// `workDir`: the folder "data" is made when missing, the record goes in with one write
-// and is flushed to the disk before this returns, so a crash never leaves half of it.
+// `workDir`: the folder "data" is made when missing, and the record is synced to the disk
+// before this returns (a crash can leave a partial tail, which readers ignore and the
+// next append overwrites).
 Outcome AppendHistory(const QString& workDir, const HistoryRecord& record);
+// The same for a record already encoded (the finishing journal keeps the exact bytes).
+Outcome AppendHistoryBytes(const QString& workDir, const QByteArray& bytes);
+// True when the month's history file holds exactly these bytes as one of its records.
+struct HistoryLookup {
+    bool found = false;
+    Outcome outcome = Outcome::success();
+};
+HistoryLookup FindHistoryBytes(const QString& workDir, const QByteArray& bytes);

@@ -9,9 +9,13 @@
 // A missing file is created empty by the operations that open it.
 //
 // Job files are shared with other programs (another station appends to this station's
-// queue), so AppendJob and RemoveJob hold an advisory lock on the file's folder while
-// they work. RemoveJob never leaves a moment in which a record exists in neither file:
-// the shortened copy goes to the twin, is flushed, and is renamed over the original.
+// queue), so every writing procedure holds an advisory lock on the file's folder while it
+// works; when another program holds it for more than about 100 ms the procedure fails
+// ("locked by another program") and the caller tries again later. Whatever moment the
+// station dies, every record is whole and either old or new: an append is synced before it
+// returns (a cut append leaves a partial tail that readers ignore), and WriteJob and
+// RemoveJob never change a record in place: the changed copy goes to the twin, is synced,
+// and is renamed over the original (records appended meanwhile are carried over).
 
 struct JobCountResult {
     qint64 count = 0;
@@ -38,3 +42,6 @@ Outcome AppendJob(const QString& file, const JobRecord& job);
 Outcome AppendJobBytes(const QString& file, const QByteArray& bytes);
 Outcome RemoveJob(const QString& file, const QString& twin, qint64 s);
 Outcome DeleteJobFile(const QString& file);
+
+// The twin a job file is rewritten through: "QUICK.txt" -> "QUICK2.txt".
+QString twinOf(const QString& file);

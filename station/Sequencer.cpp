@@ -93,7 +93,7 @@ void Sequencer::tick() {
         m.RefreshTick = 0;
         refresh(counted, count);
     }
-    if (m.State == 0 && counted && count > 0)
+    if (m.State == 0 && counted && recoverFinish() && count > 0)
         m.State = 1;
 
     switch (m.State) {
@@ -129,6 +129,29 @@ void Sequencer::tick() {
     default: break;
     }
     m.notify();
+}
+
+bool Sequencer::recoverFinish() {
+    if (!Completion::pending(p.workDir))
+        return true;
+    if (m_recoveryWait > 0) {
+        --m_recoveryWait;
+        return false;
+    }
+    const Completion::Recovery rec = Completion::recover(p.workDir, queueFile(), twinFile());
+    if (!rec.outcome) {
+        // No job is started while the journal waits: its job may be logged and still queued.
+        p.status.report(QStringLiteral("完成紀錄無法處理,稍後重試: %1").arg(rec.outcome.reason()));
+        m_recoveryWait = kRecoveryRetryRefreshes;
+        return !Completion::pending(p.workDir);
+    }
+    if (rec.logged && rec.removed)
+        p.status.report(QStringLiteral("單號 %1 已完成,補寫歷史紀錄並從排程移除").arg(rec.orderNo));
+    else if (rec.removed)
+        p.status.report(QStringLiteral("單號 %1 已記錄完成, 已從排程移除").arg(rec.orderNo));
+    else if (rec.logged)
+        p.status.report(QStringLiteral("單號 %1 已完成,補寫歷史紀錄").arg(rec.orderNo));
+    return true;
 }
 
 void Sequencer::refresh(bool& counted, qint64& count) {
@@ -343,12 +366,17 @@ void Sequencer::finishJob() {
         return;
     }
 
-    if (!m_historyWritten) {
+    // The finish is journalled (see Completion.h for the steps and what a restart does).
+    // The journal is written again at every attempt, so that it names the queue file as it
+    // is now, whatever a queue command did to it while an earlier attempt waited.
+    if (!m_historyWritten)
         m_history = historyFromLineTable(m_job.OrderNo, m.LineTable, p.clock.now());
-        Outcome o = Completion::begin(p.workDir, m_jobBytes, m_history.encode());
-        if (o)
-            o = AppendHistory(p.workDir, m_history);
-        if (!o) {
+    if (Outcome o = Completion::begin(p.workDir, queueFile(), m_jobBytes, m_history.encode()); !o) {
+        waitToRetry(QStringLiteral("歷史資料寫入失敗,單號 %1 留在排程中,稍後重試: %2").arg(m_job.OrderNo, o.reason()));
+        return;
+    }
+    if (!m_historyWritten) {
+        if (Outcome o = AppendHistory(p.workDir, m_history); !o) {
             waitToRetry(QStringLiteral("歷史資料寫入失敗,單號 %1 留在排程中,稍後重試: %2").arg(m_job.OrderNo, o.reason()));
             return;
         }
@@ -368,8 +396,10 @@ void Sequencer::finishJob() {
             return;
         }
         m_removed = true;
-        Completion::end(p.workDir);
     }
+    // A journal left behind only costs the next start a look at the files.
+    if (Outcome o = Completion::end(p.workDir); !o)
+        p.status.report(QStringLiteral("完成紀錄無法移除: %1").arg(o.reason()));
 
     if (p.settings.isExactlyOne(Setting::PrintFlag)) {
         const Outcome o = p.print ? p.print(m_history) : Outcome::failure(QStringLiteral("沒有印表機"));

@@ -47,10 +47,14 @@ public:
     static constexpr int kEndTicks = 6;         // "<<<END>>>" before the history is written
     static constexpr int kHistoryRetryTicks = 15; // a failed history write is retried after 3 s
     static constexpr qint64 kBoxGrams = 25000;
+    static constexpr int kRecoveryRetryRefreshes = 4; // a journal that failed: again after ~3 s
 
     explicit Sequencer(Parts parts);
 
     void tick();
+    // Completes a finish that a crash cut off (the finishing journal). False while the
+    // journal cannot be completed yet: no job is started then, and it is tried again.
+    bool recoverFinish();
 
     int TolSteps() const { return m_tolSteps; }
     // The record of the last finished job, as printed.
@@ -95,6 +99,7 @@ private:
     bool m_historyWritten = false;
     bool m_removed = false;
     int m_retryWait = 0;
+    int m_recoveryWait = 0;
     bool m_queueUnreadable = false;
     HistoryRecord m_history;
 };

@@ -108,7 +108,7 @@ private slots:
         QCOMPARE(RecordFile::read(f, 10, 2).bytes, QByteArray("abcdefghij"));
         // Beyond the end reads as zero bytes; writing there leaves a zero gap.
         QCOMPARE(RecordFile::read(f, 10, 9).bytes, QByteArray(10, '\0'));
-        QVERIFY(RecordFile::write(f, 10, 5, QByteArray("5555555555")).ok());
+        QVERIFY(RecordFile::write(f, dir.file(QStringLiteral("r2.txt")), 10, 5, QByteArray("5555555555")).ok());
         QCOMPARE(dir.read(QStringLiteral("r.txt")).mid(30, 10), QByteArray(10, '\0'));
         // A folder that does not exist fails with a reason.
         const RecordFile::Count bad = RecordFile::count(dir.file(QStringLiteral("no/such.txt")), 10);
