@@ -94,6 +94,16 @@ Outcome appendSynced(const QString& path, int length, const QByteArray& bytes, b
     return syncFolder ? FileOps::syncFolder(QFileInfo(path).absolutePath()) : Outcome::success();
 }
 
+// Appends at the end as another program's append does (O_APPEND), so that neither can
+// overwrite the other, and syncs.
+Outcome appendAtEnd(const QString& path, const QByteArray& bytes) {
+    const Fd f(::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (f.fd < 0)
+        return FileOps::failure(path, errno);
+    Outcome o = FileOps::writeAt(f.fd, path, bytes, 0); // the offset is ignored with O_APPEND
+    return o ? FileOps::sync(f.fd, path) : o;
+}
+
 // After the twin was renamed over the file, a program that opened the old file before the
 // rename may still write to it. Its records are carried over until nobody holds the old
 // file open for writing: a read lease is granted only then. Where leases are not permitted
@@ -107,7 +117,7 @@ Outcome carryOverLateAppends(int oldFd, const QString& path, int length, qint64&
         if (Outcome o = takeAppended(oldFd, path, length, copied, late); !o)
             return o;
         if (!late.isEmpty())
-            if (Outcome o = appendSynced(path, length, late, false); !o)
+            if (Outcome o = appendAtEnd(path, late); !o)
                 return o;
         if (lastLook)
             return Outcome::success();

@@ -5,6 +5,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <QTest>
+#include <ctime>
 
 class TestCommon : public QObject {
     Q_OBJECT
@@ -87,6 +88,19 @@ private slots:
         QCOMPARE(OleDate::toDateTime(d), t);
         QCOMPARE(OleDate::fromDateTime(QDateTime(QDate(1899, 12, 30), QTime(12, 0))), 0.5);
         QVERIFY(!OleDate::toDateTime(qQNaN()).isValid());
+    }
+
+    // On the days daylight saving time begins or ends, the clock time of the day is not the
+    // time elapsed since midnight; a stored date must read back as the same clock time.
+    void oleDateAcrossDaylightSavingChanges() {
+        const QByteArray tz = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        ::tzset();
+        for (const QDateTime& t : {QDateTime(QDate(2024, 3, 31), QTime(15, 0, 7)),
+                                   QDateTime(QDate(2024, 10, 27), QTime(23, 59, 59))})
+            QCOMPARE(OleDate::toDateTime(OleDate::fromDateTime(t)), t);
+        tz.isNull() ? qunsetenv("TZ") : qputenv("TZ", tz);
+        ::tzset();
     }
 
     void recordFile() {

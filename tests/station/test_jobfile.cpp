@@ -2,9 +2,18 @@
 #include "station/JobFile.h"
 #include "tests/support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 #include <QtEndian>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -196,6 +205,98 @@ private slots:
         QVERIFY(AppendJob(f, job(QStringLiteral("A"))).ok());
         QVERIFY(DeleteJobFile(f).ok());
         QVERIFY(!dir.exists(QStringLiteral("q.txt")));
+    }
+
+    // Another program appends without taking the lock, every 2 ms, while records are
+    // removed: every record it appended is there exactly once. (Two records appended within
+    // the same instant as a removal's rename may change places.)
+    void unlockedWriterLosesNothing() {
+        WorkDir dir;
+        const QString f = dir.file(QStringLiteral("q.txt"));
+        constexpr int kSeeded = 150, kAppended = 300;
+        QByteArray seeded;
+        for (int k = 0; k < kSeeded; ++k)
+            seeded += job(QStringLiteral("S%1").arg(k)).encode();
+        dir.write(QStringLiteral("q.txt"), seeded);
+        const pid_t pid = ::fork();
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            for (int i = 0; i < kAppended; ++i) {
+                const int fd = ::open(QFile::encodeName(f).constData(), O_WRONLY | O_APPEND);
+                const QByteArray r = job(QStringLiteral("W%1").arg(i)).encode();
+                if (fd < 0 || ::write(fd, r.constData(), size_t(r.size())) != r.size())
+                    ::_exit(1);
+                ::close(fd);
+                ::usleep(2000);
+            }
+            ::_exit(0);
+        }
+        int removed = 0, status = 0;
+        bool reaped = false;
+        while (!(reaped = ::waitpid(pid, &status, WNOHANG) == pid) && removed < kSeeded) {
+            QVERIFY(RemoveJob(f, dir.file(QStringLiteral("q2.txt")), 1).ok());
+            ++removed;
+        }
+        if (!reaped)
+            QCOMPARE(::waitpid(pid, &status, 0), pid);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QVERIFY2(removed > 20, "too few removals overlapped the writer");
+        const QList<QByteArray> left = ReadAllJobs(f).records;
+        QStringList written;
+        for (const QByteArray& r : left)
+            if (JobRecord::decode(r).OrderNo.startsWith(QLatin1Char('W')))
+                written << JobRecord::decode(r).OrderNo;
+        QCOMPARE(written.size(), kAppended);
+        std::sort(written.begin(), written.end(), [](const QString& a, const QString& b) {
+            return a.mid(1).toInt() < b.mid(1).toInt();
+        });
+        for (int i = 0; i < kAppended; ++i)
+            QCOMPARE(written[i], QStringLiteral("W%1").arg(i));
+        QCOMPARE(left.size(), kAppended + kSeeded - removed);
+    }
+
+    // The rewritten file keeps its permission bits (another program's user may have to
+    // append to it), and a twin planted as a symbolic link is refused, not followed.
+    void rewriteKeepsModeAndRefusesLinkedTwin() {
+        WorkDir dir;
+        const QString f = dir.file(QStringLiteral("q.txt"));
+        for (const char* o : {"A", "B", "C"})
+            QVERIFY(AppendJob(f, job(QLatin1String(o))).ok());
+        QVERIFY(::chmod(QFile::encodeName(f).constData(), 0664) == 0);
+        QVERIFY(RemoveJob(f, dir.file(QStringLiteral("q2.txt")), 1).ok());
+        QVERIFY(WriteJob(f, 1, job(QStringLiteral("B2"))).ok());
+        struct stat st;
+        QVERIFY(::stat(QFile::encodeName(f).constData(), &st) == 0);
+        QCOMPARE(int(st.st_mode & 07777), 0664);
+
+        dir.write(QStringLiteral("victim"), "not a queue");
+        QVERIFY(QFile::link(dir.file(QStringLiteral("victim")), dir.file(QStringLiteral("q2.txt"))));
+        const QByteArray before = dir.read(QStringLiteral("q.txt"));
+        const Outcome o = RemoveJob(f, dir.file(QStringLiteral("q2.txt")), 1);
+        QVERIFY(!o.ok());
+        QVERIFY(o.reason().contains(QStringLiteral("symbolic link")));
+        QCOMPARE(dir.read(QStringLiteral("victim")), QByteArray("not a queue"));
+        QVERIFY(!QFileInfo(f).isSymLink());
+        QCOMPARE(dir.read(QStringLiteral("q.txt")), before);
+    }
+
+    // A lock held by another program is waited for briefly, then reported: the station's
+    // timers never stand still behind it.
+    void lockHeldElsewhereFailsSoon() {
+        WorkDir dir;
+        const QString f = dir.file(QStringLiteral("q.txt"));
+        const int other = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(other >= 0 && ::flock(other, LOCK_EX) == 0);
+        QElapsedTimer t;
+        t.start();
+        const Outcome o = AppendJob(f, job(QStringLiteral("A")));
+        const qint64 waited = t.elapsed();
+        QVERIFY(!o.ok());
+        QVERIFY(o.reason().contains(QStringLiteral("locked")));
+        QVERIFY2(waited >= 90 && waited < 400, qPrintable(QString::number(waited)));
+        QVERIFY(!RemoveJob(f, dir.file(QStringLiteral("q2.txt")), 1).ok());
+        ::close(other);
+        QVERIFY(AppendJob(f, job(QStringLiteral("A"))).ok());
     }
 };
 
