@@ -23,15 +23,19 @@ void step(const char* name) {
         g_hook(name);
 }
 
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
 
 } // namespace
 
-void setStepHook(StepHook hook) { g_hook = hook; }
+void setStepHook(StepHook hook) {
+    g_hook = hook;
+}
 
 Outcome failure(const QString& path, int error) {
-    return Outcome::failure(
-        QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), QString::fromLocal8Bit(std::strerror(error))));
+    return Outcome::failure(QStringLiteral("%1: %2").arg(
+        QFileInfo(path).fileName(), QString::fromLocal8Bit(std::strerror(error))));
 }
 
 Outcome writeAt(int fd, const QString& path, const QByteArray& bytes, qint64 offset) {
@@ -56,7 +60,8 @@ Outcome sync(int fd, const QString& path) {
 
 Outcome rename(const QString& from, const QString& to) {
     step("rename");
-    return ::rename(native(from).constData(), native(to).constData()) == 0 ? Outcome::success() : failure(to, errno);
+    return ::rename(native(from).constData(), native(to).constData()) == 0 ? Outcome::success()
+                                                                           : failure(to, errno);
 }
 
 Outcome unlink(const QString& path) {
@@ -81,7 +86,8 @@ Outcome syncFolder(const QString& folder) {
 }
 
 Outcome writeWhole(const QString& path, const QByteArray& bytes, mode_t mode) {
-    const int fd = ::open(native(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode);
+    const int fd = ::open(native(path).constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0)
         return errno == ELOOP ? Outcome::failure(QStringLiteral("%1: a symbolic link, refused")
                                                      .arg(QFileInfo(path).fileName()))
@@ -96,7 +102,8 @@ Outcome writeWhole(const QString& path, const QByteArray& bytes, mode_t mode) {
     return o;
 }
 
-Outcome replaceWhole(const QString& path, const QString& temp, const QByteArray& bytes, mode_t mode) {
+Outcome replaceWhole(const QString& path, const QString& temp, const QByteArray& bytes,
+                     mode_t mode) {
     Outcome o = writeWhole(temp, bytes, mode);
     if (o)
         o = rename(temp, path);
@@ -138,6 +145,8 @@ FolderLock::~FolderLock() {
         ::close(m_fd); // closing releases the lock
 }
 
-Outcome FolderLock::syncFolder() const { return FileOps::syncFolder(m_folder); }
+Outcome FolderLock::syncFolder() const {
+    return FileOps::syncFolder(m_folder);
+}
 
 } // namespace FileOps

@@ -36,7 +36,8 @@ Outcome writeWhole(const QString& path, const QByteArray& bytes, mode_t mode = 0
 
 // Replaces `path` with `bytes` in one step: written whole to `temp`, synced, renamed over
 // `path`, and the folder synced. After a crash the file is either the old or the new one.
-Outcome replaceWhole(const QString& path, const QString& temp, const QByteArray& bytes, mode_t mode = 0644);
+Outcome replaceWhole(const QString& path, const QString& temp, const QByteArray& bytes,
+                     mode_t mode = 0644);
 
 // An advisory lock on the folder that holds `file`, held for one operation. A folder lock
 // (rather than a lock on the file) stays valid while the file is replaced by rename.

@@ -51,7 +51,8 @@ Outcome readRange(int fd, const QString& path, qint64 from, qint64 to, QByteArra
     out.resize(to - from);
     qint64 done = 0;
     while (done < out.size()) {
-        const ssize_t n = ::pread(fd, out.data() + done, size_t(out.size() - done), off_t(from + done));
+        const ssize_t n =
+            ::pread(fd, out.data() + done, size_t(out.size() - done), off_t(from + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -220,8 +221,8 @@ Outcome rewrite(const QString& path, const QString& twin, int length, const Edit
     const mode_t mode = st.st_mode & 07777;
     Outcome o = Outcome::success();
     {
-        const Fd out(::open(QFile::encodeName(twin).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                            mode));
+        const Fd out(::open(QFile::encodeName(twin).constData(),
+                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
         if (out.fd < 0)
             return errno == ELOOP ? Outcome::failure(QStringLiteral("%1: a symbolic link, refused")
                                                          .arg(QFileInfo(twin).fileName()))
@@ -254,7 +255,8 @@ Outcome rewrite(const QString& path, const QString& twin, int length, const Edit
     return FileOps::syncFolder(QFileInfo(path).absolutePath());
 }
 
-Outcome write(const QString& path, const QString& twin, int length, qint64 record, const QByteArray& bytes) {
+Outcome write(const QString& path, const QString& twin, int length, qint64 record,
+              const QByteArray& bytes) {
     if (record < 1 || bytes.size() != length)
         return Outcome::failure(QStringLiteral("bad record number or length"));
     return rewrite(path, twin, length, [&](QByteArray& records) {

@@ -43,7 +43,8 @@ using Edit = std::function<Outcome(QByteArray& records)>;
 Outcome rewrite(const QString& path, const QString& twin, int length, const Edit& edit);
 // Record `record` replaced through rewrite(); a record beyond the end leaves zero bytes
 // between.
-Outcome write(const QString& path, const QString& twin, int length, qint64 record, const QByteArray& bytes);
+Outcome write(const QString& path, const QString& twin, int length, qint64 record,
+              const QByteArray& bytes);
 
 // Creates the file empty when it is missing (owner read/write only when `privateFile`).
 Outcome ensureExists(const QString& path, bool privateFile = false);

@@ -22,7 +22,9 @@ namespace {
 // records alone was written by an older version of the station.
 constexpr int kRecords = JobRecord::kLength + HistoryRecord::kLength;
 
-QString journal(const QString& workDir) { return QDir(workDir).filePath(QLatin1String(kJournal)); }
+QString journal(const QString& workDir) {
+    return QDir(workDir).filePath(QLatin1String(kJournal));
+}
 
 Outcome failure(const QString& why) {
     return Outcome::failure(QStringLiteral("%1: %2").arg(QLatin1String(kJournal), why));
@@ -47,7 +49,8 @@ Outcome readJournal(const QString& path, Entry& e, bool& malformed) {
     malformed = false;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return errno == ELOOP ? failure(QStringLiteral("a symbolic link, refused")) : FileOps::failure(path, errno);
+        return errno == ELOOP ? failure(QStringLiteral("a symbolic link, refused"))
+                              : FileOps::failure(path, errno);
     QFile f;
     if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
@@ -77,7 +80,8 @@ Outcome begin(const QString& workDir, const QString& queueFile, const QByteArray
     if (jobBytes.size() != JobRecord::kLength || historyBytes.size() != HistoryRecord::kLength)
         return failure(QStringLiteral("bad entry"));
     const QByteArray entry = jobBytes + historyBytes + "queue " + identity(queueFile) + '\n';
-    return FileOps::replaceWhole(journal(workDir), journal(workDir) + QStringLiteral(".new"), entry);
+    return FileOps::replaceWhole(journal(workDir), journal(workDir) + QStringLiteral(".new"),
+                                 entry);
 }
 
 Outcome end(const QString& workDir) {

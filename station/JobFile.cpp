@@ -10,7 +10,9 @@ namespace {
 
 constexpr int L = JobRecord::kLength;
 
-QString name(const QString& path) { return QFileInfo(path).fileName(); }
+QString name(const QString& path) {
+    return QFileInfo(path).fileName();
+}
 
 Outcome fail(const QString& path, const QString& why) {
     return Outcome::failure(QStringLiteral("%1: %2").arg(name(path), why));
@@ -21,7 +23,8 @@ Outcome fail(const QString& path, const QString& why) {
 QString twinOf(const QString& file) {
     const QFileInfo fi(file);
     const QString suffix = fi.suffix();
-    const QString twin = fi.completeBaseName() + QLatin1Char('2') + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
+    const QString twin = fi.completeBaseName() + QLatin1Char('2') +
+                         (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
     return fi.dir().filePath(twin);
 }
 
@@ -78,7 +81,9 @@ Outcome AppendJobBytes(const QString& file, const QByteArray& bytes) {
     return RecordFile::append(file, L, bytes);
 }
 
-Outcome AppendJob(const QString& file, const JobRecord& job) { return AppendJobBytes(file, job.encode()); }
+Outcome AppendJob(const QString& file, const JobRecord& job) {
+    return AppendJobBytes(file, job.encode());
+}
 
 Outcome RemoveJob(const QString& file, const QString& twin, qint64 s) {
     const FileOps::FolderLock lock(file);

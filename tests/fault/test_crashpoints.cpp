@@ -55,15 +55,21 @@ struct Scenario {
     Snapshot snapshot;
 };
 
-QString queue(const WorkDir& d) { return d.file(QStringLiteral("START_DISPEN.txt")); }
-QString twin(const WorkDir& d) { return d.file(QStringLiteral("START_DISPEN2.txt")); }
+QString queue(const WorkDir& d) {
+    return d.file(QStringLiteral("START_DISPEN.txt"));
+}
+QString twin(const WorkDir& d) {
+    return d.file(QStringLiteral("START_DISPEN2.txt"));
+}
 
 // Whole records of the queue and of the month's history, after the start-up recovery.
 QByteArray queueAndHistory(const WorkDir& d) {
     const Completion::Recovery r = Completion::recover(d.path(), queue(d), twin(d));
     if (!r.outcome)
         return "recovery failed: " + r.outcome.reason().toUtf8();
-    const QByteArray q = d.exists(QStringLiteral("START_DISPEN.txt")) ? d.read(QStringLiteral("START_DISPEN.txt")) : "";
+    const QByteArray q = d.exists(QStringLiteral("START_DISPEN.txt"))
+                             ? d.read(QStringLiteral("START_DISPEN.txt"))
+                             : "";
     const QString month = historyFileName(finished(QString()).Completed);
     const QByteArray h = d.exists(month) ? d.read(month) : "";
     // A twin left behind by a cut removal is not read by anyone and is overwritten by the
@@ -101,15 +107,20 @@ void saveMapping(const WorkDir& d, int version) {
 
 Scenario scenario(const QString& name) {
     if (name == QLatin1String("append"))
-        return {fillQueue, [](const WorkDir& d) { return AppendJob(queue(d), job(QStringLiteral("新"), 1)); },
+        return {fillQueue,
+                [](const WorkDir& d) { return AppendJob(queue(d), job(QStringLiteral("新"), 1)); },
                 queueAndHistory};
     if (name == QLatin1String("rewrite record 12"))
-        return {fillQueue, [](const WorkDir& d) { return WriteJob(queue(d), 12, job(QStringLiteral("改"), 2)); },
-                queueAndHistory};
+        return {
+            fillQueue,
+            [](const WorkDir& d) { return WriteJob(queue(d), 12, job(QStringLiteral("改"), 2)); },
+            queueAndHistory};
     if (name == QLatin1String("remove record 7"))
-        return {fillQueue, [](const WorkDir& d) { return RemoveJob(queue(d), twin(d), 7); }, queueAndHistory};
+        return {fillQueue, [](const WorkDir& d) { return RemoveJob(queue(d), twin(d), 7); },
+                queueAndHistory};
     if (name == QLatin1String("delete the queue"))
-        return {fillQueue, [](const WorkDir& d) { return DeleteJobFile(queue(d)); }, queueAndHistory};
+        return {fillQueue, [](const WorkDir& d) { return DeleteJobFile(queue(d)); },
+                queueAndHistory};
     if (name == QLatin1String("finish, identical next job"))
         return {[](const WorkDir& d) {
                     QVERIFY(AppendJob(queue(d), job(QStringLiteral("A"), 0)).ok());
@@ -119,7 +130,8 @@ Scenario scenario(const QString& name) {
                 },
                 [](const WorkDir& d) {
                     const QByteArray h = finished(QStringLiteral("A")).encode();
-                    Outcome o = Completion::begin(d.path(), queue(d), job(QStringLiteral("A"), 0).encode(), h);
+                    Outcome o = Completion::begin(d.path(), queue(d),
+                                                  job(QStringLiteral("A"), 0).encode(), h);
                     if (o)
                         o = AppendHistoryBytes(d.path(), h);
                     if (o)
@@ -180,12 +192,14 @@ private slots:
                 break; // fewer steps than `step`: every step has been cut
             }
             const QByteArray seen = s.snapshot(d);
-            QVERIFY2(seen == before || seen == after,
-                     qPrintable(QStringLiteral("killed before step %1: neither before nor after").arg(step)));
+            QVERIFY2(
+                seen == before || seen == after,
+                qPrintable(
+                    QStringLiteral("killed before step %1: neither before nor after").arg(step)));
             (seen == before ? cutBefore : cutAfter)++;
         }
-        qInfo("%s: %d steps, cut %d times with the old state, %d with the new", qPrintable(name), step - 1,
-              cutBefore, cutAfter);
+        qInfo("%s: %d steps, cut %d times with the old state, %d with the new", qPrintable(name),
+              step - 1, cutBefore, cutAfter);
         QVERIFY(cutBefore > 0);
     }
 };

@@ -58,7 +58,9 @@ void say(int fd, const QByteArray& line) {
         ::_exit(3);
 }
 
-QByteArray num(qint64 n) { return QByteArray::number(n); }
+QByteArray num(qint64 n) {
+    return QByteArray::number(n);
+}
 
 // The child: loops on the operations until it is killed. `q` is its view of the queue
 // file as the parent left it.
@@ -220,33 +222,40 @@ void TestKill::killedAtRandomMoments() {
 
         // A cut append leaves a partial tail, which every reader ignores; nothing else may.
         const QByteArray queueBytes = dir.read(kQueue);
-        const QByteArray historyBytes = dir.exists(historyFile) ? dir.read(historyFile) : QByteArray();
+        const QByteArray historyBytes =
+            dir.exists(historyFile) ? dir.read(historyFile) : QByteArray();
         const QByteArray kind = inFlight.value(0);
-        QVERIFY2(queueBytes.size() % JobRecord::kLength == 0 || kind == "A",
-                 qPrintable(QStringLiteral("round %1: queue of %2 bytes").arg(round).arg(queueBytes.size())));
+        QVERIFY2(
+            queueBytes.size() % JobRecord::kLength == 0 || kind == "A",
+            qPrintable(
+                QStringLiteral("round %1: queue of %2 bytes").arg(round).arg(queueBytes.size())));
         QVERIFY2(historyBytes.size() % HistoryRecord::kLength == 0 || kind == "F",
-                 qPrintable(QStringLiteral("round %1: history of %2 bytes").arg(round).arg(historyBytes.size())));
+                 qPrintable(QStringLiteral("round %1: history of %2 bytes")
+                                .arg(round)
+                                .arg(historyBytes.size())));
 
         // The restart: a finish cut anywhere is completed (or had not begun).
-        const Completion::Recovery rec = Completion::recover(dir.path(), dir.file(kQueue), dir.file(kTwin));
+        const Completion::Recovery rec =
+            Completion::recover(dir.path(), dir.file(kQueue), dir.file(kTwin));
         QVERIFY2(rec.outcome.ok(), qPrintable(rec.outcome.reason()));
         QVERIFY(!dir.exists(QLatin1String(Completion::kJournal)));
         QVERIFY(!rec.found || kind == "F");
 
         const QList<QByteArray> queueNow = wholeRecords(dir.read(kQueue), JobRecord::kLength);
-        const QList<QByteArray> historyNow =
-            wholeRecords(dir.exists(historyFile) ? dir.read(historyFile) : QByteArray(), HistoryRecord::kLength);
+        const QList<QByteArray> historyNow = wholeRecords(
+            dir.exists(historyFile) ? dir.read(historyFile) : QByteArray(), HistoryRecord::kLength);
         if (!inFlight.isEmpty()) {
             ++interrupted;
             Model after = model;
             QVERIFY(after.apply(inFlight));
             const bool before = queueNow == model.queue && historyNow == model.history;
             const bool done = queueNow == after.queue && historyNow == after.history;
-            QVERIFY2(before || done,
-                     qPrintable(QStringLiteral("round %1: the cut operation '%2' left a state that is "
-                                               "neither before nor after it")
-                                    .arg(round)
-                                    .arg(QString::fromLatin1(inFlight.join(' ')))));
+            QVERIFY2(
+                before || done,
+                qPrintable(QStringLiteral("round %1: the cut operation '%2' left a state that is "
+                                          "neither before nor after it")
+                               .arg(round)
+                               .arg(QString::fromLatin1(inFlight.join(' ')))));
             if (done)
                 model = after;
             if (done && rec.found)
@@ -255,7 +264,8 @@ void TestKill::killedAtRandomMoments() {
         QCOMPARE(queueNow, model.queue);
         QCOMPARE(historyNow, model.history);
     }
-    qInfo("%d rounds, %d operations completed, %d cut in flight, %d cut finishes completed at the restart",
+    qInfo("%d rounds, %d operations completed, %d cut in flight, %d cut finishes completed at the "
+          "restart",
           kRounds, ops, interrupted, finishesCompleted);
     QVERIFY(ops > kRounds);
     QVERIFY(interrupted > kRounds / 4);

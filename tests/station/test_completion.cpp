@@ -59,7 +59,9 @@ private slots:
         for (const char* order : {"A-1", "A-1", "B-2"})
             QVERIFY(AppendJob(queue, job(QLatin1String(order))).ok());
         const HistoryRecord h = finished(QStringLiteral("A-1"), QTime(9, 30));
-        QVERIFY(Completion::begin(dir.path(), queue, job(QStringLiteral("A-1")).encode(), h.encode()).ok());
+        QVERIFY(
+            Completion::begin(dir.path(), queue, job(QStringLiteral("A-1")).encode(), h.encode())
+                .ok());
         if (tornJournal) {
             QFile f(dir.file(QLatin1String(Completion::kJournal)));
             QVERIFY(f.resize(1000));
@@ -91,7 +93,9 @@ private slots:
         const QString twin = dir.file(QStringLiteral("START_DISPEN2.txt"));
         QVERIFY(AppendJob(queue, job(QStringLiteral("A-1"))).ok());
         const HistoryRecord h = finished(QStringLiteral("A-1"), QTime(9, 30));
-        QVERIFY(Completion::begin(dir.path(), queue, job(QStringLiteral("A-1")).encode(), h.encode()).ok());
+        QVERIFY(
+            Completion::begin(dir.path(), queue, job(QStringLiteral("A-1")).encode(), h.encode())
+                .ok());
         QVERIFY(AppendHistory(dir.path(), h).ok());
         // A folder in the file's place: opened, it cannot be read.
         const QString moved = dir.file(QStringLiteral("moved"));
@@ -112,8 +116,8 @@ private slots:
     void noJournalNothingToDo() {
         WorkDir dir;
         QVERIFY(AppendJob(dir.file(QStringLiteral("q.txt")), job(QStringLiteral("A-1"))).ok());
-        const Completion::Recovery r =
-            Completion::recover(dir.path(), dir.file(QStringLiteral("q.txt")), dir.file(QStringLiteral("q2.txt")));
+        const Completion::Recovery r = Completion::recover(
+            dir.path(), dir.file(QStringLiteral("q.txt")), dir.file(QStringLiteral("q2.txt")));
         QVERIFY(r.outcome.ok());
         QVERIFY(!r.found);
         QVERIFY(!r.removed);
