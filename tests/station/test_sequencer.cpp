@@ -140,6 +140,7 @@ private slots:
     void addAndDeductBox();
     void endOfJobRemovesInTheHistoryStep();
     void historyFailureKeepsTheJobAndRetries();
+    void pendingFinishIsCompletedBeforeAnyJobStarts();
     void emptyFirstLineIsRemovedAtOnce();
     void unreadableQueueKeepsIdle();
     void printing_data();
@@ -723,3 +724,29 @@ void TestSequencer::jobDeletedWhileWeighedIsNotRemovedTwice() {
 
 QTEST_GUILESS_MAIN(TestSequencer)
 #include "test_sequencer.moc"
+
+// A finish cut off by a crash after its journal: the job was weighed but is neither logged
+// nor off the queue. While the month's file cannot be written no job starts (the head is
+// that job); once it can, the record is appended, the job leaves the queue, and the next
+// job is weighed.
+void TestSequencer::pendingFinishIsCompletedBeforeAnyJobStarts() {
+    Rig r;
+    const JobRecord a = makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}});
+    r.add(a);
+    r.add(makeJob(QStringLiteral("A2"), {{QStringLiteral("C2"), QStringLiteral("10")}}));
+    HistoryRecord h;
+    h.OrderNo = QStringLiteral("A1");
+    h.Completed = r.clock.now();
+    QVERIFY(Completion::begin(r.dir.path(), r.queue(), a.encode(), h.encode()).ok());
+    r.dir.write(QStringLiteral("data"), "a file where the folder should be");
+    r.ticks(40);
+    QCOMPARE(r.model.State, 0);
+    QCOMPARE(r.queued(), 2);
+    QVERIFY(r.status.text().contains(QStringLiteral("完成紀錄無法處理")));
+    QVERIFY(QFile::remove(r.dir.file(QStringLiteral("data"))));
+    QVERIFY(r.until(2, 40));
+    QCOMPARE(r.history().size(), 1);
+    QCOMPARE(r.queued(), 1);
+    QCOMPARE(r.model.boxText[10], QStringLiteral("A2"));
+    QVERIFY(!r.dir.exists(QLatin1String(Completion::kJournal)));
+}
