@@ -4,6 +4,7 @@
 #include "common/OleDate.h"
 #include "common/RecordFile.h"
 #include "common/TextField.h"
+#include "station/WeighingModel.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,10 +65,10 @@ HistoryRecord historyFromLineTable(const QString& orderNo, const std::array<QStr
     HistoryRecord h;
     h.OrderNo = TextField::trimSpaces(orderNo);
     for (int i = 1; i <= HistoryRecord::kLines; ++i) {
-        h.Code[size_t(i)] = lineTable[size_t(10 * i)];
-        h.B01[size_t(i)] = lineTable[size_t(10 * i + 1)];
-        h.Target[size_t(i)] = lineTable[size_t(10 * i + 2)];
-        h.Actual[size_t(i)] = lineTable[size_t(10 * i + 3)];
+        h.Code[size_t(i)] = lineTable[lineSlot(i, LineSlot::Code)];
+        h.B01[size_t(i)] = lineTable[lineSlot(i, LineSlot::B01)];
+        h.Target[size_t(i)] = lineTable[lineSlot(i, LineSlot::Target)];
+        h.Actual[size_t(i)] = lineTable[lineSlot(i, LineSlot::Actual)];
     }
     h.Completed = completed;
     return h;

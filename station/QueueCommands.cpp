@@ -73,12 +73,12 @@ void QueueCommands::resetDisplay() {
     m_weighing.prompt.clear();
     for (int i = 0; i <= 10; ++i) {
         m_weighing.boxText[size_t(i)].clear();
-        m_weighing.LineStatus[size_t(i)] = 0;
+        m_weighing.LineStatus[size_t(i)] = LineStatusCode::Idle;
     }
     m_weighing.boxVisible.fill(false);
-    m_weighing.LineStatus[11] = 0;
+    m_weighing.LineStatus[WeighingModel::kOverall] = OverallStatus::Idle;
     m_weighing.Counter = 0;
-    m_weighing.State = 0;
+    m_weighing.State = SequencerState::Idle;
 }
 
 Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
@@ -103,7 +103,7 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
 
     // Record 1 is the job the sequencer holds while it is not idle. Left alone, it would
     // finish that job and then remove record 1 again, which by then is the next job.
-    const bool deletesRunningJob = p == 0 && m_weighing.State != 0;
+    const bool deletesRunningJob = p == 0 && m_weighing.State != SequencerState::Idle;
     if (Outcome o = RemoveJob(m_files.queue, m_files.queueTwin, p + 1); !o)
         return failed(QStringLiteral("刪除失敗"), o);
     const Outcome listed = reloadQueueList();
@@ -123,14 +123,14 @@ Outcome QueueCommands::cancelAll() {
     // the weighing goes on as it was and the operator is told why.
     if (Outcome o = DeleteJobFile(m_files.queue); !o)
         return failed(QStringLiteral("取消全部失敗"), o);
-    m_weighing.State = 0;
+    m_weighing.State = SequencerState::Idle;
     if (lightBusInUse())
         m_lightBus.startSweep();
     for (QString& t : m_weighing.boxText)
         t.clear();
     m_weighing.prompt.clear();
     m_weighing.Counter = 0;
-    m_weighing.LineStatus[11] = 0;
+    m_weighing.LineStatus[WeighingModel::kOverall] = OverallStatus::Idle;
     m_weighing.boxVisible.fill(false);
     m_weighing.queueEntries.clear();
     m_weighing.notify();

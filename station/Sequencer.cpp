@@ -34,7 +34,7 @@ bool Sequencer::lightBusInUse() const {
 bool Sequencer::secondLanguage() const { return p.settings.isExactlyOne(Setting::Language); }
 
 int Sequencer::balanceIndex(int line) const {
-    return m.LineBalance[size_t(line - 1)] == 1 ? BalanceReadings::kLarge : BalanceReadings::kSmall;
+    return m.LineBalance[size_t(line - 1)] == LineBalanceCode::Large ? BalanceReadings::kLarge : BalanceReadings::kSmall;
 }
 bool Sequencer::balanceLive(int line) const { return p.readings.isLive(balanceIndex(line)); }
 Decimal Sequencer::reading(int line) const { return p.readings.value(balanceIndex(line)); }
@@ -78,10 +78,10 @@ QString Sequencer::staleMessage(int line) const {
 }
 
 void Sequencer::updateBox(int line) {
-    const int s = 10 * line;
-    m.boxText[size_t(line - 1)] = m.LineTable[size_t(s)] + kCrLf + m.LineTable[size_t(s + 1)] + kCrLf +
-                                  m.LineTable[size_t(s + 2)] + QStringLiteral(" => ") +
-                                  m.LineTable[size_t(s + 3)] + kCrLf + balanceName(line);
+    m.boxText[size_t(line - 1)] = m.LineTable[lineSlot(line, LineSlot::Code)] + kCrLf +
+                                  m.LineTable[lineSlot(line, LineSlot::B01)] + kCrLf +
+                                  m.LineTable[lineSlot(line, LineSlot::Target)] + QStringLiteral(" => ") +
+                                  m.LineTable[lineSlot(line, LineSlot::Actual)] + kCrLf + balanceName(line);
 }
 
 // ---- the tick
@@ -93,39 +93,39 @@ void Sequencer::tick() {
         m.RefreshTick = 0;
         refresh(counted, count);
     }
-    if (m.State == 0 && counted && recoverFinish() && count > 0)
-        m.State = 1;
+    if (m.State == SequencerState::Idle && counted && recoverFinish() && count > 0)
+        m.State = SequencerState::StartJob;
 
     switch (m.State) {
-    case 1: startJob(); break;
-    case 2: prepareLine(); break;
-    case 3: askForContainer(); break;
-    case 4:
-    case 5:
+    case SequencerState::StartJob: startJob(); break;
+    case SequencerState::PrepareLine: prepareLine(); break;
+    case SequencerState::AskContainer: askForContainer(); break;
+    case SequencerState::ZeroAlready:
+    case SequencerState::WaitZero:
         if (!balanceLive(m.Line)) {
             holdForStaleBalance();
             break;
         }
         m.prompt = containerMessage(m.Line);
         ++m.Counter;
-        if (m.State == 4 && m.Counter >= kZeroWaitTicks) {
+        if (m.State == SequencerState::ZeroAlready && m.Counter >= kZeroWaitTicks) {
             m.Counter = 0;
-            m.State = 6;
-        } else if (m.State == 5 && reading(m.Line).isZero() && m.Counter >= kZeroMinTicks) {
+            m.State = SequencerState::BeginWeighing;
+        } else if (m.State == SequencerState::WaitZero && reading(m.Line).isZero() && m.Counter >= kZeroMinTicks) {
             m.Counter = 0;
-            m.State = 6;
+            m.State = SequencerState::BeginWeighing;
         }
         break;
-    case 6:
-        m.LineStatus[size_t(m.Line)] = 1;
+    case SequencerState::BeginWeighing:
+        m.LineStatus[size_t(m.Line)] = LineStatusCode::Active;
         if (lightBusInUse())
             light(m.LineLight[size_t(m.Line)], LightBus::On);
-        m.State = 7;
+        m.State = SequencerState::Weigh;
         break;
-    case 7: weigh(); break;
-    case 8: nextLine(); break;
-    case 9: finishJob(); break;
-    case 10: clearUp(); break;
+    case SequencerState::Weigh: weigh(); break;
+    case SequencerState::NextLine: nextLine(); break;
+    case SequencerState::Finish: finishJob(); break;
+    case SequencerState::ClearUp: clearUp(); break;
     default: break;
     }
     m.notify();
@@ -163,12 +163,12 @@ void Sequencer::refresh(bool& counted, qint64& count) {
         const QString why = QStringLiteral("排程檔讀取失敗: %1").arg(o.reason());
         if (p.status.text() != why)
             p.status.report(why);
-        if (m.State == 0)
+        if (m.State == SequencerState::Idle)
             m.prompt = why;
         m_queueUnreadable = true;
         return;
     }
-    if (m_queueUnreadable && m.State == 0)
+    if (m_queueUnreadable && m.State == SequencerState::Idle)
         m.prompt.clear();
     m_queueUnreadable = false;
     QStringList entries;
@@ -183,7 +183,7 @@ void Sequencer::startJob() {
     const ReadJobResult r = ReadJob(queueFile(), 1);
     if (!r.outcome || r.bytes.size() != JobRecord::kLength) {
         // Never start from a record that could not be read whole.
-        m.State = 0;
+        m.State = SequencerState::Idle;
         const QString why = QStringLiteral("排程檔讀取失敗: %1").arg(r.outcome.reason());
         m.prompt = why;
         p.status.report(why);
@@ -191,7 +191,7 @@ void Sequencer::startJob() {
     }
     if (!r.job.hasLine(1)) {
         // Nothing to weigh: the job leaves the queue at once, without a history record.
-        m.State = 0;
+        m.State = SequencerState::Idle;
         if (Outcome o = RemoveJob(queueFile(), twinFile(), 1); !o) {
             p.status.report(QStringLiteral("單號 %1 沒有第 1 行代碼,無法從排程移除: %2")
                                 .arg(r.job.OrderNo, o.reason()));
@@ -227,10 +227,10 @@ void Sequencer::startJob() {
         if (code.isEmpty())
             continue;
         const bool large = threshold <= Decimal::parse(m_job.Weight[size_t(i)]);
-        m.LineBalance[size_t(k)] = large ? 1 : 2;
+        m.LineBalance[size_t(k)] = large ? LineBalanceCode::Large : LineBalanceCode::Small;
         const QString box = code + kCrLf + m_job.B01[size_t(i)] + kCrLf + m_job.Weight[size_t(i)] + kCrLf +
                             TextField::trimSpaces(m.Label3[large ? 0 : 1]);
-        m.LineStatus[size_t(i)] = 4;
+        m.LineStatus[size_t(i)] = LineStatusCode::Waiting;
         m.boxVisible[size_t(k)] = true;
         m.boxText[size_t(k)] = box;
         m.LineTable[size_t(k)] = box;
@@ -241,34 +241,33 @@ void Sequencer::startJob() {
     m_removed = false;
     m_retryWait = 0;
     m.Line = 1;
-    m.State = 2;
+    m.State = SequencerState::PrepareLine;
 }
 
 void Sequencer::prepareLine() {
     const int n = m.Line;
-    const int s = 10 * n;
-    m.LineTable[size_t(s)] = m_job.Code[size_t(n)];
-    m.LineTable[size_t(s + 1)] = m_job.B01[size_t(n)];
-    m.LineTable[size_t(s + 2)] = m_job.Weight[size_t(n)];
-    m.LineTable[size_t(s + 3)] = QStringLiteral("0");
-    m.LineTable[size_t(s + 4)] = QString::number(m.LineBalance[size_t(n - 1)]);
-    m.State = 3;
+    m.LineTable[lineSlot(n, LineSlot::Code)] = m_job.Code[size_t(n)];
+    m.LineTable[lineSlot(n, LineSlot::B01)] = m_job.B01[size_t(n)];
+    m.LineTable[lineSlot(n, LineSlot::Target)] = m_job.Weight[size_t(n)];
+    m.LineTable[lineSlot(n, LineSlot::Actual)] = QStringLiteral("0");
+    m.LineTable[lineSlot(n, LineSlot::Balance)] = QString::number(m.LineBalance[size_t(n - 1)]);
+    m.State = SequencerState::AskContainer;
     if (lightBusInUse() && m_previousLine > 0)
         light(m.LineLight[size_t(m_previousLine)], LightBus::Off);
     m_previousLine = n;
     m.Adjust = Decimal();
-    m.BoxChoice = 0;
+    m.BoxChoice = BoxChoiceCode::None;
 }
 
 void Sequencer::askForContainer() {
     const int n = m.Line;
-    m.LineStatus[11] = 4;
+    m.LineStatus[WeighingModel::kOverall] = OverallStatus::Container;
     if (!balanceLive(n)) {
         // A reading that is not coming in cannot tell whether the balance is at 0.
         holdForStaleBalance();
         return;
     }
-    m.State = reading(n).isZero() ? 4 : 5;
+    m.State = reading(n).isZero() ? SequencerState::ZeroAlready : SequencerState::WaitZero;
     m.prompt = containerMessage(n);
 }
 
@@ -280,27 +279,27 @@ void Sequencer::weigh() {
         holdForStaleBalance();
         return;
     }
-    const size_t actualSlot = size_t(10 * n + 3);
+    const size_t actualSlot = lineSlot(n, LineSlot::Actual);
     Decimal actual = reading(n) + m.Adjust;
     m.LineTable[actualSlot] = actual.toString();
 
     switch (m.BoxChoice) {
-    case 1: // change barrel: keep what is weighed so far, at the balance's own resolution
+    case BoxChoiceCode::ChangeBarrel: // keep what is weighed so far, at the balance's own resolution
         m.Adjust = actual.roundedTo(resolution(n).units());
-        m.BoxChoice = 0;
-        m.State = 3;
+        m.BoxChoice = BoxChoiceCode::None;
+        m.State = SequencerState::AskContainer;
         // The new barrel gets the full zero wait; ticks counted in tolerance on the old
         // one must not shorten it.
         m.Counter = 0;
         updateBox(n);
         return;
-    case 2:
+    case BoxChoiceCode::AddBox:
         m.Adjust += Decimal::fromInt(kBoxGrams);
-        m.BoxChoice = 0;
+        m.BoxChoice = BoxChoiceCode::None;
         break;
-    case 3:
+    case BoxChoiceCode::DeductBox:
         m.Adjust = (reading(n) + Decimal::fromInt(kBoxGrams)).roundedTo(Decimal::kScale);
-        m.BoxChoice = 0;
+        m.BoxChoice = BoxChoiceCode::None;
         break;
     default: break;
     }
@@ -311,25 +310,25 @@ void Sequencer::weigh() {
     const Decimal target = Decimal::parse(m_job.Weight[size_t(n)]);
     if (actual - t > target) {
         m.Counter = 0;
-        m.LineStatus[size_t(n)] = 2;
-        m.LineStatus[11] = 2;
+        m.LineStatus[size_t(n)] = LineStatusCode::TooMuch;
+        m.LineStatus[WeighingModel::kOverall] = OverallStatus::TooMuch;
         m.prompt = cardMessage(true, n);
     } else if (actual + t < target) {
         m.Counter = 0;
-        m.LineStatus[size_t(n)] = 1;
-        m.LineStatus[11] = 3;
+        m.LineStatus[size_t(n)] = LineStatusCode::Active;
+        m.LineStatus[WeighingModel::kOverall] = OverallStatus::TooLittle;
         m.prompt = cardMessage(false, n);
     } else {
         ++m.Counter;
-        m.LineStatus[size_t(n)] = 3;
-        m.LineStatus[11] = 1;
+        m.LineStatus[size_t(n)] = LineStatusCode::Within;
+        m.LineStatus[WeighingModel::kOverall] = OverallStatus::Within;
         m.prompt = withinMessage();
     }
     updateBox(n);
     if (m.Counter >= kSettleTicks) {
-        m.State = 8;
+        m.State = SequencerState::NextLine;
         m.Counter = 0;
-        m.LineStatus[size_t(n)] = 0;
+        m.LineStatus[size_t(n)] = LineStatusCode::Idle;
     }
 }
 
@@ -338,11 +337,11 @@ void Sequencer::nextLine() {
     for (int next = m.Line + 1; next <= JobRecord::kLines; ++next) {
         if (!m.LineTable[size_t(next - 1)].isEmpty()) {
             m.Line = next;
-            m.State = 2;
+            m.State = SequencerState::PrepareLine;
             return;
         }
     }
-    m.State = 9;
+    m.State = SequencerState::Finish;
 }
 
 // A step of the finish that failed: the prompt and the status line say why, and the step
@@ -409,8 +408,8 @@ void Sequencer::finishJob() {
 
     m.prompt = QStringLiteral("<<<END>>>");
     m.Counter = 0;
-    m.State = 10;
-    m.LineStatus[11] = 0;
+    m.State = SequencerState::ClearUp;
+    m.LineStatus[WeighingModel::kOverall] = OverallStatus::Idle;
     for (bool& v : m.boxVisible)
         v = false;
 }
@@ -420,7 +419,7 @@ void Sequencer::clearUp() {
     for (QString& t : m.boxText)
         t.clear();
     m.Counter = 0;
-    m.State = 0;
+    m.State = SequencerState::Idle;
     bool counted = false;
     qint64 count = 0;
     refresh(counted, count);

@@ -4,15 +4,15 @@
 
 std::optional<Rgb> StatusColours::promptColour(int overallStatus, int p) {
     switch (overallStatus) {
-    case 0: // idle
+    case OverallStatus::Idle:
         return Rgb{255, 255, 255};
-    case 1: // within tolerance: pulses green
+    case OverallStatus::Within: // pulses green
         return Rgb{255 - 5 * p, 255, 255 - 5 * p};
-    case 2: // too much: pulses red
+    case OverallStatus::TooMuch: // pulses red
         return Rgb{255, 255 - 5 * p, 255 - 5 * p};
-    case 3: // too little: pulses blue
+    case OverallStatus::TooLittle: // pulses blue
         return Rgb{255 - 5 * p, 255 - 5 * p, 255};
-    case 4: // waiting for container and zero: pulses yellow
+    case OverallStatus::Container: // waiting for container and zero: pulses yellow
         return Rgb{255, 255, 255 - 15 * p};
     default:
         return std::nullopt;
@@ -21,15 +21,15 @@ std::optional<Rgb> StatusColours::promptColour(int overallStatus, int p) {
 
 std::optional<Rgb> StatusColours::boxColour(int lineStatus, int p) {
     switch (lineStatus) {
-    case 0: // idle or finished
+    case LineStatusCode::Idle: // or finished
         return Rgb{255, 255, 255};
-    case 1: // active or too little: pulses green
+    case LineStatusCode::Active: // or too little: pulses green
         return Rgb{255 - 20 * p, 255, 255 - 20 * p};
-    case 2: // too much: pulses red
+    case LineStatusCode::TooMuch: // pulses red
         return Rgb{255, 255 - 15 * p, 255 - 15 * p};
-    case 3: // within tolerance: steady green
+    case LineStatusCode::Within: // steady green
         return Rgb{50, 255, 50};
-    case 4: // waiting its turn: pale yellow
+    case LineStatusCode::Waiting: // its turn: pale yellow
         return Rgb{255, 255, 100};
     default:
         return std::nullopt;
@@ -44,7 +44,7 @@ void StatusColours::tick() {
     if (p > 10 || p < 0)
         p = 0;
     status[0] = qint16(p);
-    m_prompt = promptColour(status[11], p);
+    m_prompt = promptColour(status[WeighingModel::kOverall], p);
     for (int i = 0; i < kBoxes; ++i)
         m_boxes[size_t(i)] = boxColour(status[size_t(i + 1)], p);
 }

@@ -11,13 +11,58 @@
 // the station's design: State, Line, Counter, LineStatus, LineTable, ...
 //
 // Logic changes the fields and then calls notify(); the main window redraws on changed().
+//
+// The codes are stored as the integers the station's design gives them; these names say
+// what each integer means.
+
+// The sequencer's states (WeighingModel::State).
+struct SequencerState {
+    enum : int {
+        Idle = 0,
+        StartJob = 1,      // take record 1 of the queue
+        PrepareLine = 2,   // fill the line's slots, previous light off
+        AskContainer = 3,  // read the balance, ask for a container
+        ZeroAlready = 4,   // the balance already reads 0: wait 30 ticks
+        WaitZero = 5,      // wait for the operator's zero
+        BeginWeighing = 6, // the line's light on
+        Weigh = 7,         // too little / too much / within, 16 ticks accept
+        NextLine = 8,
+        Finish = 9,        // "<<<END>>>", history, removal, ticket
+        ClearUp = 10,
+    };
+};
+
+// A line's status, LineStatus(1..10).
+struct LineStatusCode {
+    enum : qint16 { Idle = 0, Active = 1 /* or too little */, TooMuch = 2, Within = 3, Waiting = 4 };
+};
+
+// The overall status, LineStatus(11).
+struct OverallStatus {
+    enum : qint16 { Idle = 0, Within = 1, TooMuch = 2, TooLittle = 3, Container = 4 };
+};
+
+// The box/barrel dialog's choice (BoxChoice).
+struct BoxChoiceCode {
+    enum : int { None = 0, ChangeBarrel = 1, AddBox = 2, DeductBox = 3 };
+};
+
+// A line's balance (LineBalance, and slot 10 n + 4 as text).
+struct LineBalanceCode {
+    enum : int { Large = 1, Small = 2 };
+};
+
+// The fields of line n in LineTable: slot 10 n + field.
+enum class LineSlot { Code = 0, B01 = 1, Target = 2, Actual = 3, Balance = 4 };
+constexpr size_t lineSlot(int line, LineSlot field) { return size_t(10 * line + int(field)); }
+
 class WeighingModel : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
 
     // Sequencer state.
-    int State = 0;       // 0 idle, 1..10 as the sequencer's states
+    int State = SequencerState::Idle;
     int Line = 0;        // line being weighed, 1..10
     int Counter = 0;     // ticks counted by the waiting and settling steps
     int RefreshTick = 0; // ticks since the last queue refresh
@@ -27,6 +72,7 @@ public:
     // 4 waiting its turn. Overall: 0 idle, 1 within, 2 too much, 3 too little,
     // 4 waiting for container and zero.
     std::array<qint16, 21> LineStatus{};
+    static constexpr size_t kOverall = 11; // LineStatus(11)
     // Slots 0..9: the start text of line k + 1's box; for line n slots 10n .. 10n + 4:
     // code, B01 text, target text, actual text, balance ("1" large, "2" small).
     std::array<QString, 201> LineTable;
@@ -34,7 +80,7 @@ public:
     std::array<int, 21> LineLight{};   // line n at element n: light 1..120, 0 none
 
     Decimal Adjust;    // added to the reading to give the amount weighed for the line
-    int BoxChoice = 0; // 0 none, 1 change barrel, 2 add one box, 3 deduct whole box
+    int BoxChoice = BoxChoiceCode::None;
 
     // The caption store Label3(0..12) of the main window: balance names and prompt parts
     // used instead of the built-in texts when Language is "1" (converted at start-up).

@@ -84,7 +84,7 @@ struct Rig {
     void operate() {
         comm3.writes.clear();
         const int n = model.Line;
-        const bool weighing = model.State == 7 && n >= 1;
+        const bool weighing = model.State == SequencerState::Weigh && n >= 1;
         const int b = n >= 1 ? model.LineBalance[size_t(n - 1)] - 1 : 0;
         readings.setCaption(0, QStringLiteral("0"));
         readings.setCaption(1, QStringLiteral("0"));
@@ -106,7 +106,7 @@ Outcome printToPdf(const QString& file, const HistoryRecord& h) {
 void tickCost() {
     Rig r(nullptr);
     r.settings.setText(Setting::PrintFlag, QString());
-    while (r.model.State != 7)
+    while (r.model.State != SequencerState::Weigh)
         r.seq->tick();
     r.readings.setCaption(1, QStringLiteral("1")); // too little: the line stays in weighing
     Figures plain, refresh;
@@ -141,7 +141,7 @@ void endOfJobLateness(int jobs, int intervalMs) {
         if (last >= 0) {
             const double late = (now - last) / 1e6 - intervalMs;
             all.ms.push_back(late);
-            if (r.model.State == 10 || r.model.State == 0)
+            if (r.model.State == SequencerState::ClearUp || r.model.State == SequencerState::Idle)
                 endTicks.ms.push_back(late);
         }
         last = now;
@@ -150,7 +150,7 @@ void endOfJobLateness(int jobs, int intervalMs) {
         QElapsedTimer step;
         step.start();
         r.seq->tick();
-        if (before == 9 && r.model.State == 10) {
+        if (before == 9 && r.model.State == SequencerState::ClearUp) {
             endStep.ms.push_back(step.nsecsElapsed() / 1e6);
             if (++finished == jobs)
                 QCoreApplication::quit();

@@ -192,17 +192,17 @@ private slots:
                 st.sequencer().tick();
             return m.State == state;
         };
-        QVERIFY(until(4));
+        QVERIFY(until(SequencerState::ZeroAlready));
         QCOMPARE(m.prompt, QStringLiteral("请在小天平(3000g)放上容器,按下归零按钮"));
         for (int line = 1; line <= 2; ++line) {
-            QVERIFY(until(7));
+            QVERIFY(until(SequencerState::Weigh));
             QCOMPARE(m.Line, line);
             r.setCaption(1, QStringLiteral("5"));
             for (int i = 0; i < Sequencer::kSettleTicks; ++i)
                 st.sequencer().tick();
             r.setCaption(1, QStringLiteral("0"));
         }
-        QVERIFY(until(7));
+        QVERIFY(until(SequencerState::Weigh));
         QCOMPARE(m.Line, 3);
         r.setCaption(1, QStringLiteral("6"));
         st.sequencer().tick();

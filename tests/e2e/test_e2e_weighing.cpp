@@ -166,7 +166,7 @@ void TestE2eWeighing::threeLineJob() {
     const QString historyFile = dir.file(historyFileName(QDateTime::currentDateTime()));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(historyFile).size() == 1600, 60000);
     QTRY_COMPARE_WITH_TIMEOUT(JobCount(dir.file(QStringLiteral("START_DISPEN.txt"))).count, qint64(0), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(station.weighing().State, 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(station.weighing().State, SequencerState::Idle, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!station.timers().Timer5.enabled(), 5000); // the closing sweep
     play.stop();
     watcher.feed(lights.readAvailable(100));
@@ -239,7 +239,7 @@ void TestE2eWeighing::threeLineJobWithDevsim() {
         const QString historyFile = dir.file(historyFileName(QDateTime::currentDateTime()));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(historyFile).size() == 1600, 120000);
         QTRY_COMPARE_WITH_TIMEOUT(JobCount(dir.file(QStringLiteral("START_DISPEN.txt"))).count, qint64(0), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(!station.timers().Timer5.enabled() && station.weighing().State == 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!station.timers().Timer5.enabled() && station.weighing().State == SequencerState::Idle, 5000);
         const HistoryRecord h = HistoryRecord::decode(dir.read(historyFileName(QDateTime::currentDateTime())));
         QCOMPARE(h.OrderNo, job.OrderNo);
         for (int i = 1; i <= 3; ++i) {

@@ -108,7 +108,7 @@ void Soak::backToBack() {
     QTRY_VERIFY_WITH_TIMEOUT(done >= jobs, jobs * 60000);
     watch.stop();
     QTRY_COMPARE_WITH_TIMEOUT(JobCount(queue).count, qint64(0), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(station.weighing().State, 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(station.weighing().State, SequencerState::Idle, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!station.timers().Timer5.enabled(), 10000);
 
     // Exactly one record per job, in order, with the job's lines as weighed.

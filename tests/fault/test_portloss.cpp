@@ -86,7 +86,7 @@ void TestPortLoss::lineVanishesMidJob() {
     const QString historyFile = dir.file(historyFileName(QDateTime::currentDateTime()));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(historyFile).size() == HistoryRecord::kLength, 60000);
     QTRY_COMPARE_WITH_TIMEOUT(JobCount(queue).count, qint64(0), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(station.weighing().State, 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(station.weighing().State, SequencerState::Idle, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!station.timers().Timer5.enabled(), 10000);
 
     const HistoryRecord h = HistoryRecord::decode(dir.read(historyFileName(QDateTime::currentDateTime())));

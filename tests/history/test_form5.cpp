@@ -178,14 +178,14 @@ private slots:
             return m.State == state;
         };
         for (int line = 1; line <= 2; ++line) {
-            QVERIFY(until(7));
+            QVERIFY(until(SequencerState::Weigh));
             st.readings().setCaption(1, m.LineTable[size_t(10 * line + 2)]);
             for (int i = 0; i < Sequencer::kSettleTicks; ++i)
                 st.sequencer().tick();
             st.readings().setCaption(1, QStringLiteral("0"));
         }
-        QVERIFY(until(9));
-        QVERIFY(until(0));
+        QVERIFY(until(SequencerState::Finish));
+        QVERIFY(until(SequencerState::Idle));
 
         QTest::mouseClick(st.form3().Command3, Qt::LeftButton);
         Form5& f = st.form5();

@@ -29,7 +29,7 @@ private slots:
         WeighingModel w;
         StatusColours c(w);
         w.LineStatus[0] = -7; // written by something else
-        w.LineStatus[1] = 1;
+        w.LineStatus[1] = LineStatusCode::Active;
         c.tick();
         QCOMPARE(w.LineStatus[0], qint16(0));
         QCOMPARE(*c.box(0), (Rgb{255, 255, 255}));
@@ -98,12 +98,12 @@ private slots:
         WeighingModel w;
         StatusColours c(w);
         w.LineStatus[0] = 2; // this tick's phase is 3
-        w.LineStatus[1] = 3;
-        w.LineStatus[2] = 1;
-        w.LineStatus[3] = 2;
-        w.LineStatus[4] = 4;
+        w.LineStatus[1] = LineStatusCode::Within;
+        w.LineStatus[2] = LineStatusCode::Active;
+        w.LineStatus[3] = LineStatusCode::TooMuch;
+        w.LineStatus[4] = LineStatusCode::Waiting;
         w.LineStatus[10] = 7;
-        w.LineStatus[11] = 4;
+        w.LineStatus[WeighingModel::kOverall] = OverallStatus::Container;
         c.tick();
         QCOMPARE(w.LineStatus[0], qint16(3));
         QVERIFY(*c.prompt() == (Rgb{255, 255, 210}));

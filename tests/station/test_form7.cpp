@@ -102,21 +102,21 @@ private slots:
     void changeBarrelAfter700Of1000() {
         Rig r;
         r.queue(QStringLiteral("1000")); // 1000 >= threshold: the large balance
-        QVERIFY(r.until(7));
+        QVERIFY(r.until(SequencerState::Weigh));
         r.large(QStringLiteral("700"));
         r.ticks(2);
         QCOMPARE(r.actual(), QStringLiteral("700"));
         r.choose(0);
         r.ticks(1);
-        QCOMPARE(r.model.State, 3); // a new container is asked for
-        QCOMPARE(r.model.BoxChoice, 0);
+        QCOMPARE(r.model.State, SequencerState::AskContainer); // a new container is asked for
+        QCOMPARE(r.model.BoxChoice, BoxChoiceCode::None);
         r.ticks(1);
         QCOMPARE(r.model.prompt, QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕"));
-        QCOMPARE(r.model.LineStatus[11], qint16(4));
+        QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(4));
         r.large(QStringLiteral("1500")); // the new barrel, then zeroed
         r.ticks(2);
         r.large(QStringLiteral("0"));
-        QVERIFY(r.until(7, 10));
+        QVERIFY(r.until(SequencerState::Weigh, 10));
         r.ticks(1);
         QCOMPARE(r.actual(), QStringLiteral("700"));
         QCOMPARE(r.model.LineStatus[1], qint16(1)); // too little still
@@ -126,19 +126,19 @@ private slots:
         QCOMPARE(r.model.LineStatus[1], qint16(3));
         r.ticks(Sequencer::kSettleTicks);
         QCOMPARE(r.model.Line, 2); // accepted
-        QCOMPARE(r.model.LineTable[13], QStringLiteral("1000"));
+        QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("1000"));
     }
 
     void addOneBoxOnA30000Line() {
         Rig r;
         r.queue(QStringLiteral("30000"));
-        QVERIFY(r.until(7));
+        QVERIFY(r.until(SequencerState::Weigh));
         r.large(QStringLiteral("4000"));
         r.ticks(1);
         r.choose(1);
         r.ticks(1);
         QCOMPARE(r.actual(), QStringLiteral("29000"));
-        QCOMPARE(r.model.State, 7);
+        QCOMPARE(r.model.State, SequencerState::Weigh);
         QVERIFY(r.model.boxText[0].contains(QStringLiteral("30000 => 29000")));
         r.large(QStringLiteral("5000"));
         r.ticks(1);
@@ -149,7 +149,7 @@ private slots:
     void deductWholeBox() {
         Rig r;
         r.queue(QStringLiteral("30000"));
-        QVERIFY(r.until(7));
+        QVERIFY(r.until(SequencerState::Weigh));
         r.large(QStringLiteral("4000"));
         r.ticks(1);
         r.choose(2);
@@ -157,19 +157,19 @@ private slots:
         // The adjustment becomes the reading plus one box.
         QCOMPARE(r.model.Adjust.toString(), QStringLiteral("29000"));
         QCOMPARE(r.actual(), QStringLiteral("33000"));
-        QCOMPARE(r.model.BoxChoice, 0);
+        QCOMPARE(r.model.BoxChoice, BoxChoiceCode::None);
     }
 
     void cancelWithdrawsAPendingChoice() {
         Rig r;
         r.queue(QStringLiteral("1000"));
-        QVERIFY(r.until(7));
+        QVERIFY(r.until(SequencerState::Weigh));
         r.large(QStringLiteral("700"));
         r.ticks(1);
         r.choose(0);
         r.choose(3); // before the sequencer's next tick
         r.ticks(3);
-        QCOMPARE(r.model.State, 7);
+        QCOMPARE(r.model.State, SequencerState::Weigh);
         QCOMPARE(r.actual(), QStringLiteral("700"));
         QVERIFY(r.model.Adjust.isZero());
     }
@@ -177,9 +177,9 @@ private slots:
     void choiceWhileIdleIsDiscardedAtTheNextLine() {
         Rig r;
         r.choose(1); // nothing is weighed: accepted and held
-        QCOMPARE(r.model.BoxChoice, 2);
+        QCOMPARE(r.model.BoxChoice, BoxChoiceCode::AddBox);
         r.queue(QStringLiteral("1000"));
-        QVERIFY(r.until(7));
+        QVERIFY(r.until(SequencerState::Weigh));
         r.large(QStringLiteral("400"));
         r.ticks(2);
         QCOMPARE(r.actual(), QStringLiteral("400"));
@@ -198,7 +198,7 @@ private slots:
         QTest::mouseDClick(box->viewport(), Qt::LeftButton);
         QVERIFY(s.form7().isVisible());
         QTest::mouseClick(s.form7().Command1[1], Qt::LeftButton);
-        QCOMPARE(s.weighing().BoxChoice, 2);
+        QCOMPARE(s.weighing().BoxChoice, BoxChoiceCode::AddBox);
         QVERIFY(!s.form7().isVisible());
     }
 };

@@ -63,7 +63,7 @@ struct Bench {
     }
     // The display as the sequencer leaves it in the middle of weighing line 2 of a job.
     void weighing2ndLine() {
-        weighing.State = 7;
+        weighing.State = SequencerState::Weigh;
         weighing.Line = 2;
         weighing.Counter = 5;
         weighing.prompt = QStringLiteral("染料不足 請加入第 ( 2 ) 張染料卡指定染料");
@@ -73,17 +73,17 @@ struct Bench {
         }
         weighing.boxText[10] = QStringLiteral("A");
         weighing.LineStatus = {3, 0, 1, 4};
-        weighing.LineStatus[11] = 3;
+        weighing.LineStatus[WeighingModel::kOverall] = OverallStatus::TooLittle;
     }
     void expectDisplayCleared() {
-        QCOMPARE(weighing.State, 0);
+        QCOMPARE(weighing.State, SequencerState::Idle);
         QCOMPARE(weighing.Counter, 0);
         QCOMPARE(weighing.prompt, QString());
         for (int i = 0; i <= 10; ++i)
             QCOMPARE(weighing.boxText[size_t(i)], QString());
         for (int i = 0; i < 10; ++i)
             QVERIFY(!weighing.boxVisible[size_t(i)]);
-        QCOMPARE(weighing.LineStatus[11], qint16(0));
+        QCOMPARE(weighing.LineStatus[WeighingModel::kOverall], qint16(0));
     }
     // Runs the all-lights-off sweep to its end and returns the frames it wrote.
     QList<QByteArray> runSweep() {
@@ -176,7 +176,7 @@ private slots:
         QVERIFY(b.commands.deleteQueued(1, QStringLiteral("Y---B7")).ok());
         QCOMPARE(b.queuedOrders(), (QStringList{"X", "Z"}));
         QCOMPARE(b.weighing.queueEntries, (QStringList{"X---B7", "Z---B7"}));
-        QCOMPARE(b.weighing.State, 7);
+        QCOMPARE(b.weighing.State, SequencerState::Weigh);
         QCOMPARE(b.weighing.Counter, 5);
         QVERIFY(b.weighing.boxVisible[0]);
         QCOMPARE(reset.count(), 0);
@@ -251,7 +251,7 @@ private slots:
         b.weighing2ndLine();
         QVERIFY(b.commands.deleteQueued(-1, QString()).ok());
         QCOMPARE(b.queuedOrders(), (QStringList{"X"}));
-        QCOMPARE(b.weighing.State, 7);
+        QCOMPARE(b.weighing.State, SequencerState::Weigh);
     }
 
     void failedDeleteKeepsQueueAndWeighing() {
@@ -262,7 +262,7 @@ private slots:
         QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("START_DISPEN2.txt"))); // the twin cannot be written
         QVERIFY(!b.commands.deleteQueued(0, QStringLiteral("X---B7")).ok());
         QCOMPARE(b.dir.read(QStringLiteral("START_DISPEN.txt")), before);
-        QCOMPARE(b.weighing.State, 7);
+        QCOMPARE(b.weighing.State, SequencerState::Weigh);
         QVERIFY(b.status.text().contains(QStringLiteral("刪除失敗")));
     }
 
@@ -312,7 +312,7 @@ private slots:
         QVERIFY(QDir(b.dir.path()).mkpath(QStringLiteral("START_DISPEN.txt/x")));
         QVERIFY(!b.commands.cancelAll().ok());
         QVERIFY(b.dir.exists(QStringLiteral("START_DISPEN.txt")));
-        QCOMPARE(b.weighing.State, 7);
+        QCOMPARE(b.weighing.State, SequencerState::Weigh);
         QVERIFY(b.weighing.boxVisible[0]);
         QVERIFY(b.status.text().contains(QStringLiteral("取消全部失敗")));
     }

@@ -89,7 +89,7 @@ struct Rig {
             seq->tick();
         return done();
     }
-    bool untilWeighing() { return until([this] { return model().State == 7; }); }
+    bool untilWeighing() { return until([this] { return model().State == SequencerState::Weigh; }); }
     // Weighs the next job line by line on target, up to its end (the sequencer idle again).
     void weighOneJob() {
         QVERIFY(untilWeighing());
@@ -97,10 +97,10 @@ struct Rig {
             const int n = model().Line;
             const int b = model().LineBalance[size_t(n - 1)] - 1;
             station->readings().setCaption(b, model().LineTable[size_t(10 * n + 2)]);
-            QVERIFY(until([this] { return model().State != 7; }, 40));
+            QVERIFY(until([this] { return model().State != SequencerState::Weigh; }, 40));
             station->readings().setCaption(b, QStringLiteral("0"));
-            QVERIFY(until([this] { return model().State == 7 || model().State == 0; }));
-            if (model().State == 0)
+            QVERIFY(until([this] { return model().State == SequencerState::Weigh || model().State == SequencerState::Idle; }));
+            if (model().State == SequencerState::Idle)
                 return;
         }
         QFAIL("the job did not end");
@@ -118,7 +118,7 @@ struct Rig {
         list2->setCurrentRow(row);
     }
     void expectDisplayCleared() {
-        QCOMPARE(model().State, 0);
+        QCOMPARE(model().State, SequencerState::Idle);
         QCOMPARE(find<QLabel>("Label2")->text(), QString());
         for (int i = 0; i < 10; ++i)
             QVERIFY(find<QPlainTextEdit>(qPrintable(QStringLiteral("Text1(%1)").arg(i)))->isHidden());
@@ -177,7 +177,7 @@ private slots:
         r.selectQueued(1);
         r.find<QAction>("DEL")->trigger();
         QCOMPARE(r.queued(), (QStringList{"X", "Z"}));
-        QCOMPARE(r.model().State, 7); // X is weighed on
+        QCOMPARE(r.model().State, SequencerState::Weigh); // X is weighed on
         r.weighOneJob();
         r.weighOneJob();
         QCOMPARE(r.history(), (QStringList{"X", "Z"}));
@@ -196,7 +196,7 @@ private slots:
         r.expectDisplayCleared();
         QVERIFY(r.station->timers().Timer5.enabled());
         r.until([] { return false; }, 20);
-        QCOMPARE(r.model().State, 0); // nothing left to start
+        QCOMPARE(r.model().State, SequencerState::Idle); // nothing left to start
         QVERIFY(r.history().isEmpty());
     }
 
@@ -242,7 +242,7 @@ private slots:
         QVERIFY(!r.dir.exists(QStringLiteral("START_DISPEN.txt")));
         r.expectDisplayCleared();
         QCOMPARE(r.model().Counter, 0);
-        QCOMPARE(r.model().LineStatus[11], qint16(0));
+        QCOMPARE(r.model().LineStatus[WeighingModel::kOverall], qint16(0));
         QCOMPARE(r.find<QListWidget>("List2")->count(), 0);
         // The sweep switches every module off.
         QVERIFY(r.station->timers().Timer5.enabled());
@@ -256,9 +256,9 @@ private slots:
     // within tolerance, pale yellow for a line waiting its turn, the prompt pulsing red.
     void statusColoursReachTheWindow() {
         Rig r;
-        r.model().LineStatus[1] = 3;
-        r.model().LineStatus[2] = 4;
-        r.model().LineStatus[11] = 2;
+        r.model().LineStatus[1] = LineStatusCode::Within;
+        r.model().LineStatus[2] = LineStatusCode::Waiting;
+        r.model().LineStatus[WeighingModel::kOverall] = OverallStatus::TooMuch;
         r.station->setSpeedUp(10);
         r.station->timers().Timer3.setEnabled(true);
         auto base = [&](int i) {

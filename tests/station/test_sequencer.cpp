@@ -86,7 +86,7 @@ struct Rig {
         return model.State == state;
     }
     // From idle to weighing line `line` with both balances at 0 (the 30-tick zero wait).
-    bool toWeighing() { return until(7, 400); }
+    bool toWeighing() { return until(SequencerState::Weigh, 400); }
     // Weighs the current line by putting its target on its balance until it is accepted.
     void weighCurrentLine() {
         const int n = model.Line;
@@ -97,13 +97,13 @@ struct Rig {
     }
     // Weighs every line of the running job on target and runs to idle.
     void weighWholeJob() {
-        for (int guard = 0; guard < 20 && model.State != 9; ++guard) {
-            if (!until(7, 400))
+        for (int guard = 0; guard < 20 && model.State != SequencerState::Finish; ++guard) {
+            if (!until(SequencerState::Weigh, 400))
                 return;
             weighCurrentLine();
             ticks(1); // state 8
         }
-        until(0, 50);
+        until(SequencerState::Idle, 50);
     }
     QList<HistoryRecord> history(const QString& month = QStringLiteral("202403")) const {
         QList<HistoryRecord> out;
@@ -166,16 +166,16 @@ void TestSequencer::balanceChoice() {
     Rig r;
     r.settings.setText(Setting::WeightDecision, threshold);
     r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("RED 01"), target}}));
-    QVERIFY(r.until(3));
+    QVERIFY(r.until(SequencerState::AskContainer));
     QCOMPARE(r.model.LineBalance[0], balance);
-    QCOMPARE(r.model.LineTable[14], QString::number(balance));
+    QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Balance)], QString::number(balance));
     QCOMPARE(r.model.LineStatus[1], qint16(4));
     QCOMPARE(r.model.boxText[0], QStringLiteral("RED 01\r\n\r\n%1\r\n%2")
                                      .arg(target, balance == 1 ? QStringLiteral("大天平") : QStringLiteral("小天平")));
     r.ticks(1);
     QCOMPARE(r.model.prompt, balance == 1 ? QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕")
                                           : QStringLiteral("請在小天平(3000g)放上容器,按下歸零按鈕"));
-    QCOMPARE(r.model.LineStatus[11], qint16(4));
+    QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(4));
 }
 
 void TestSequencer::tolerance_data() {
@@ -230,22 +230,22 @@ void TestSequencer::tolerance() {
     r.ticks(1);
     QCOMPARE(r.model.LineStatus[3], qint16(status));
     const QString shown = Decimal::parse(reading).toString();
-    QCOMPARE(r.model.LineTable[33], shown);
+    QCOMPARE(r.model.LineTable[lineSlot(3, LineSlot::Actual)], shown);
     QCOMPARE(r.model.boxText[2], QStringLiteral("RED\r\n\r\n%1 => %2\r\n%3")
                                      .arg(target, shown, b == 0 ? QStringLiteral("大天平") : QStringLiteral("小天平")));
     switch (status) {
     case 3:
-        QCOMPARE(r.model.LineStatus[11], qint16(1));
+        QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(1));
         QCOMPARE(r.model.prompt, QStringLiteral("染料剛好 請等待天平穩定"));
         QCOMPARE(r.model.Counter, 1);
         break;
     case 2:
-        QCOMPARE(r.model.LineStatus[11], qint16(2));
+        QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(2));
         QCOMPARE(r.model.prompt, QStringLiteral("染料超過 請取出第 ( 3 ) 張染料卡指定染料"));
         QCOMPARE(r.model.Counter, 0);
         break;
     default:
-        QCOMPARE(r.model.LineStatus[11], qint16(3));
+        QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(3));
         QCOMPARE(r.model.prompt, QStringLiteral("染料不足 請加入第 ( 3 ) 張染料卡指定染料"));
         QCOMPARE(r.model.Counter, 0);
     }
@@ -263,15 +263,15 @@ void TestSequencer::settlingCountRestartsWhenTheReadingLeaves() {
     QCOMPARE(r.model.Counter, 0);
     r.setReading(1, QStringLiteral("10"));
     r.ticks(15);
-    QCOMPARE(r.model.State, 7);
+    QCOMPARE(r.model.State, SequencerState::Weigh);
     QCOMPARE(r.model.Counter, 15);
     r.ticks(1); // the 16th tick in a row accepts
-    QCOMPARE(r.model.State, 8);
+    QCOMPARE(r.model.State, SequencerState::NextLine);
     QCOMPARE(r.model.Counter, 0);
     QCOMPARE(r.model.LineStatus[1], qint16(0));
-    QCOMPARE(r.model.LineTable[13], QStringLiteral("10"));
+    QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("10"));
     r.ticks(1);
-    QCOMPARE(r.model.State, 2);
+    QCOMPARE(r.model.State, SequencerState::PrepareLine);
     QCOMPARE(r.model.Line, 2);
 }
 
@@ -292,11 +292,11 @@ void TestSequencer::zeroWaits() {
     Rig r;
     r.setReading(1, atPrompt);
     r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
-    QVERIFY(r.until(3));
+    QVERIFY(r.until(SequencerState::AskContainer));
     r.ticks(1);
     QCOMPARE(r.model.State, atPrompt == QStringLiteral("0") ? 4 : 5);
     int n = 0;
-    while (r.model.State != 6 && n < 100) {
+    while (r.model.State != SequencerState::BeginWeighing && n < 100) {
         if (n == zeroAfter)
             r.setReading(1, QStringLiteral("0"));
         r.ticks(1);
@@ -305,7 +305,7 @@ void TestSequencer::zeroWaits() {
     QCOMPARE(n, expectedTicks);
     QCOMPARE(r.model.LineStatus[1], qint16(4));
     r.ticks(1);
-    QCOMPARE(r.model.State, 7);
+    QCOMPARE(r.model.State, SequencerState::Weigh);
     QCOMPARE(r.model.LineStatus[1], qint16(1));
 }
 
@@ -314,9 +314,9 @@ void TestSequencer::startsOnARefreshTick() {
     r.ticks(2);
     r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
     r.ticks(1);
-    QCOMPARE(r.model.State, 0);
+    QCOMPARE(r.model.State, SequencerState::Idle);
     r.ticks(1); // the fourth tick refreshes the queue and starts the job
-    QCOMPARE(r.model.State, 2);
+    QCOMPARE(r.model.State, SequencerState::PrepareLine);
     QCOMPARE(r.model.queueEntries, QStringList{QStringLiteral("A1---7")});
     QCOMPARE(r.model.boxText[10], QStringLiteral("A1"));
     QVERIFY(r.model.boxVisible[0]);
@@ -330,13 +330,13 @@ void TestSequencer::lineChangeAndLights() {
     r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("RED 01"), QStringLiteral("10")},
                                          {QStringLiteral("BLUE"), QStringLiteral("20")},
                                          {QStringLiteral("NOWHERE"), QStringLiteral("30")}}));
-    QVERIFY(r.until(2));
+    QVERIFY(r.until(SequencerState::PrepareLine));
     QVERIFY(r.timers.Timer5.enabled()); // all lights off at the start
     QCOMPARE(r.model.LineLight[1], 1);
     QCOMPARE(r.model.LineLight[2], 120);
     QCOMPARE(r.model.LineLight[3], 0);
     r.timers.Timer5.setEnabled(false);
-    QVERIFY(r.until(7));
+    QVERIFY(r.until(SequencerState::Weigh));
     QCOMPARE(hex(r.comm3.allWritten()), QStringLiteral("01 05 00 00 FF 00 8C 3A"));
     r.comm3.writes.clear();
     r.weighCurrentLine();
@@ -344,17 +344,17 @@ void TestSequencer::lineChangeAndLights() {
     QCOMPARE(r.model.Line, 2);
     QCOMPARE(hex(r.comm3.allWritten()), QStringLiteral("01 05 00 00 00 00 CD CA"));
     r.comm3.writes.clear();
-    QVERIFY(r.until(7));
+    QVERIFY(r.until(SequencerState::Weigh));
     QCOMPARE(hex(r.comm3.allWritten()), QStringLiteral("0F 05 00 07 FF 00 ") +
                                             hex(r.comm3.allWritten().right(2)));
     QCOMPARE(r.comm3.allWritten(), LightBus::frame(120, LightBus::On));
     r.comm3.writes.clear();
     r.weighCurrentLine();
-    QVERIFY(r.until(7));
+    QVERIFY(r.until(SequencerState::Weigh));
     // Line 3's dye has no shelf position: light 120 goes off, nothing comes on.
     QCOMPARE(r.comm3.writes, QList<QByteArray>{LightBus::frame(120, LightBus::Off)});
     r.weighCurrentLine();
-    QVERIFY(r.until(9));
+    QVERIFY(r.until(SequencerState::Finish));
     r.ticks(1);
     QVERIFY(r.timers.Timer5.enabled()); // and all lights off at the end
 }
@@ -366,7 +366,7 @@ void TestSequencer::noLightsAfterAFailedStartup() {
     r.run.failStartup();
     r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("RED"), QStringLiteral("10")}}));
     r.weighWholeJob();
-    QCOMPARE(r.model.State, 0);
+    QCOMPARE(r.model.State, SequencerState::Idle);
     QVERIFY(r.comm3.writes.isEmpty());
     QVERIFY(!r.timers.Timer5.enabled());
     QCOMPARE(r.history().size(), 1);
@@ -380,14 +380,14 @@ void TestSequencer::tenLines() {
     r.add(makeJob(QStringLiteral("TEN"), lines));
     r.add(makeJob(QStringLiteral("NEXT"), {{QStringLiteral("X"), QStringLiteral("1")}}));
     QList<int> weighed;
-    for (int guard = 0; guard < 12 && r.model.State != 9; ++guard) {
+    for (int guard = 0; guard < 12 && r.model.State != SequencerState::Finish; ++guard) {
         QVERIFY(r.toWeighing());
         weighed << r.model.Line;
         r.weighCurrentLine();
         r.ticks(1);
     }
     QCOMPARE(weighed, (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
-    QVERIFY(r.until(0, 20));
+    QVERIFY(r.until(SequencerState::Idle, 20));
     QCOMPARE(r.queued(), 1);
     const QList<HistoryRecord> h = r.history();
     QCOMPARE(h.size(), 1);
@@ -409,12 +409,12 @@ void TestSequencer::gapLineIsWeighedInItsOwnSlot() {
                                           {QStringLiteral("B"), QStringLiteral("2")},
                                           {QString(), QString()},
                                           {QStringLiteral("D"), QStringLiteral("4")}}));
-    QVERIFY(r.until(2));
+    QVERIFY(r.until(SequencerState::PrepareLine));
     QVERIFY(r.model.boxVisible[3]);
     QVERIFY(r.model.boxText[2].isEmpty());
     QCOMPARE(r.model.LineStatus[4], qint16(4));
     QList<int> weighed;
-    for (int guard = 0; guard < 5 && r.model.State != 9; ++guard) {
+    for (int guard = 0; guard < 5 && r.model.State != SequencerState::Finish; ++guard) {
         QVERIFY(r.toWeighing());
         weighed << r.model.Line;
         r.comm3.writes.clear();
@@ -426,7 +426,7 @@ void TestSequencer::gapLineIsWeighedInItsOwnSlot() {
         r.ticks(1);
     }
     QCOMPARE(weighed, (QList<int>{1, 2, 4}));
-    QVERIFY(r.until(0, 20));
+    QVERIFY(r.until(SequencerState::Idle, 20));
     const QList<HistoryRecord> h = r.history();
     QCOMPARE(h.size(), 1);
     QCOMPARE(h[0].Code[2], QStringLiteral("B"));
@@ -445,7 +445,7 @@ void TestSequencer::messagesInTheSecondLanguage() {
     r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("2000")},
                                          {QStringLiteral("C2"), QStringLiteral("5")},
                                          {QStringLiteral("C3"), QStringLiteral("5")}}));
-    QVERIFY(r.until(4));
+    QVERIFY(r.until(SequencerState::ZeroAlready));
     QCOMPARE(r.model.prompt, QStringLiteral("<L3>"));
     QVERIFY(r.model.boxText[0].endsWith(QStringLiteral("\r\n<L0>")));
     QVERIFY(r.model.boxText[1].endsWith(QStringLiteral("\r\n<L1>")));
@@ -456,7 +456,7 @@ void TestSequencer::messagesInTheSecondLanguage() {
     QVERIFY(r.model.boxText[0].endsWith(QStringLiteral(" => 2000\r\n<L0>")));
     r.ticks(15);
     r.setReading(0, QStringLiteral("0"));
-    QVERIFY(r.until(4));
+    QVERIFY(r.until(SequencerState::ZeroAlready));
     QCOMPARE(r.model.prompt, QStringLiteral("<L2>"));
     QVERIFY(r.toWeighing());
     r.weighCurrentLine();
@@ -474,7 +474,7 @@ void TestSequencer::messagesInTheSecondLanguage() {
     plain.settings.setText(Setting::Language, QStringLiteral(" 1"));
     plain.model.Label3[3] = QStringLiteral("<L3>");
     plain.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("2000")}}));
-    QVERIFY(plain.until(4));
+    QVERIFY(plain.until(SequencerState::ZeroAlready));
     QCOMPARE(plain.model.prompt, QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕"));
 }
 
@@ -509,9 +509,9 @@ void TestSequencer::staleBalanceHoldsTheCount() {
     QVERIFY(r.model.prompt != QStringLiteral("小天平沒有回應,請檢查天平連線"));
     if (state == 7) {
         r.ticks(9); // 5 + 1 + 9 = 15
-        QCOMPARE(r.model.State, 7);
+        QCOMPARE(r.model.State, SequencerState::Weigh);
         r.ticks(1);
-        QCOMPARE(r.model.State, 8);
+        QCOMPARE(r.model.State, SequencerState::NextLine);
     }
 }
 
@@ -536,23 +536,23 @@ void TestSequencer::changeBarrelKeepsTheAmount() {
     const int b = r.model.LineBalance[0] - 1;
     r.setReading(b, before);
     r.ticks(3);
-    r.model.BoxChoice = 1;
+    r.model.BoxChoice = BoxChoiceCode::ChangeBarrel;
     r.ticks(1);
-    QCOMPARE(r.model.State, 3);
-    QCOMPARE(r.model.BoxChoice, 0);
+    QCOMPARE(r.model.State, SequencerState::AskContainer);
+    QCOMPARE(r.model.BoxChoice, BoxChoiceCode::None);
     QCOMPARE(r.model.Adjust.toString(), adjust);
     r.ticks(1);
-    QCOMPARE(r.model.State, 5); // the full barrel is still on the balance
+    QCOMPARE(r.model.State, SequencerState::WaitZero); // the full barrel is still on the balance
     QCOMPARE(r.model.prompt.left(2), QStringLiteral("請在"));
     r.setReading(b, QStringLiteral("0"));
-    QVERIFY(r.until(7));
+    QVERIFY(r.until(SequencerState::Weigh));
     r.ticks(1);
-    QCOMPARE(r.model.LineTable[13], adjust);
+    QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], adjust);
     QCOMPARE(r.model.LineStatus[1], qint16(1));
     r.setReading(b, rest);
     r.ticks(16);
-    QCOMPARE(r.model.State, 8);
-    QCOMPARE(r.model.LineTable[13], Decimal::parse(target).toString());
+    QCOMPARE(r.model.State, SequencerState::NextLine);
+    QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], Decimal::parse(target).toString());
 }
 
 void TestSequencer::changeBarrelGivesTheNewBarrelTheFullZeroWait() {
@@ -562,17 +562,17 @@ void TestSequencer::changeBarrelGivesTheNewBarrelTheFullZeroWait() {
     r.setReading(0, QStringLiteral("1000"));
     r.ticks(10); // ten ticks within tolerance on the old barrel
     QVERIFY(r.model.Counter >= 9);
-    r.model.BoxChoice = 1;
+    r.model.BoxChoice = BoxChoiceCode::ChangeBarrel;
     r.ticks(1);
-    QCOMPARE(r.model.State, 3);
+    QCOMPARE(r.model.State, SequencerState::AskContainer);
     QCOMPARE(r.model.Counter, 0);
     r.ticks(1); // still the full barrel on the balance: wait for zero
-    QCOMPARE(r.model.State, 5);
+    QCOMPARE(r.model.State, SequencerState::WaitZero);
     r.setReading(0, QStringLiteral("0"));
     r.ticks(2);
-    QCOMPARE(r.model.State, 5); // not before the third tick
+    QCOMPARE(r.model.State, SequencerState::WaitZero); // not before the third tick
     r.ticks(1);
-    QCOMPARE(r.model.State, 6);
+    QCOMPARE(r.model.State, SequencerState::BeginWeighing);
 }
 
 void TestSequencer::addAndDeductBox() {
@@ -581,17 +581,17 @@ void TestSequencer::addAndDeductBox() {
     QVERIFY(r.toWeighing());
     r.setReading(0, QStringLiteral("4000"));
     r.ticks(1);
-    r.model.BoxChoice = 2;
+    r.model.BoxChoice = BoxChoiceCode::AddBox;
     r.ticks(1);
-    QCOMPARE(r.model.LineTable[13], QStringLiteral("29000"));
-    QCOMPARE(r.model.BoxChoice, 0);
+    QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("29000"));
+    QCOMPARE(r.model.BoxChoice, BoxChoiceCode::None);
     QVERIFY(r.model.boxText[0].contains(QStringLiteral("30000 => 29000")));
     r.setReading(0, QStringLiteral("1234.56"));
-    r.model.BoxChoice = 3;
+    r.model.BoxChoice = BoxChoiceCode::DeductBox;
     r.ticks(1);
     // The reading plus a box, in whole grams, becomes the adjustment.
     QCOMPARE(r.model.Adjust.toString(), QStringLiteral("26235"));
-    QCOMPARE(r.model.LineTable[13], QStringLiteral("27469.56"));
+    QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("27469.56"));
 }
 
 void TestSequencer::endOfJobRemovesInTheHistoryStep() {
@@ -600,14 +600,14 @@ void TestSequencer::endOfJobRemovesInTheHistoryStep() {
     QVERIFY(r.toWeighing());
     r.weighCurrentLine();
     r.ticks(1);
-    QCOMPARE(r.model.State, 9);
+    QCOMPARE(r.model.State, SequencerState::Finish);
     r.ticks(5);
     QCOMPARE(r.model.prompt, QStringLiteral("<<<END>>>"));
-    QCOMPARE(r.model.State, 9);
+    QCOMPARE(r.model.State, SequencerState::Finish);
     QVERIFY(!r.dir.exists(QStringLiteral("data/DATE_202403.txt")));
     QCOMPARE(r.queued(), 1);
     r.ticks(1); // the sixth: history written and the job removed together
-    QCOMPARE(r.model.State, 10);
+    QCOMPARE(r.model.State, SequencerState::ClearUp);
     QCOMPARE(r.history().size(), 1);
     QCOMPARE(r.queued(), 0);
     QVERIFY(!r.dir.exists(QStringLiteral("START_DISPEN2.txt")));
@@ -615,7 +615,7 @@ void TestSequencer::endOfJobRemovesInTheHistoryStep() {
     QVERIFY(!r.model.boxVisible[0]);
     QCOMPARE(r.model.boxText[10], QStringLiteral("A1")); // cleared on the next tick
     r.ticks(1);
-    QCOMPARE(r.model.State, 0);
+    QCOMPARE(r.model.State, SequencerState::Idle);
     QVERIFY(r.model.prompt.isEmpty());
     QVERIFY(r.model.boxText[10].isEmpty());
     QVERIFY(r.model.queueEntries.isEmpty());
@@ -631,7 +631,7 @@ void TestSequencer::historyFailureKeepsTheJobAndRetries() {
     QVERIFY(r.toWeighing());
     r.weighCurrentLine();
     r.ticks(1 + Sequencer::kEndTicks);
-    QCOMPARE(r.model.State, 9);
+    QCOMPARE(r.model.State, SequencerState::Finish);
     QCOMPARE(r.queued(), 2);
     QVERIFY(r.status.text().contains(QStringLiteral("歷史資料寫入失敗")));
     QVERIFY(r.status.text().contains(QStringLiteral("A1")));
@@ -640,10 +640,10 @@ void TestSequencer::historyFailureKeepsTheJobAndRetries() {
     QVERIFY(!Completion::recover(r.dir.path(), r.queue(), r.dir.file(QStringLiteral("START_DISPEN2.txt"))).removed);
     QCOMPARE(r.queued(), 2);
     r.ticks(100); // tried again every few seconds, never moving on
-    QCOMPARE(r.model.State, 9);
+    QCOMPARE(r.model.State, SequencerState::Finish);
     QCOMPARE(r.queued(), 2);
     QVERIFY(QFile::remove(r.dir.file(QStringLiteral("data"))));
-    QVERIFY(r.until(10, Sequencer::kHistoryRetryTicks + 1));
+    QVERIFY(r.until(SequencerState::ClearUp, Sequencer::kHistoryRetryTicks + 1));
     QCOMPARE(r.history().size(), 1);
     QCOMPARE(r.history()[0].OrderNo, QStringLiteral("A1"));
     QCOMPARE(r.queued(), 1);
@@ -655,7 +655,7 @@ void TestSequencer::emptyFirstLineIsRemovedAtOnce() {
     r.add(makeJob(QStringLiteral("EMPTY"), {{QString(), QString()}, {QStringLiteral("C2"), QStringLiteral("5")}}));
     r.add(makeJob(QStringLiteral("A2"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
     r.ticks(4);
-    QCOMPARE(r.model.State, 0);
+    QCOMPARE(r.model.State, SequencerState::Idle);
     QCOMPARE(r.queued(), 1);
     QVERIFY(r.status.text().contains(QStringLiteral("EMPTY")));
     QCOMPARE(r.model.queueEntries, QStringList{QStringLiteral("A2---7")});
@@ -668,7 +668,7 @@ void TestSequencer::unreadableQueueKeepsIdle() {
     Rig r;
     QVERIFY(QDir(r.dir.path()).mkdir(QStringLiteral("START_DISPEN.txt")));
     r.ticks(8);
-    QCOMPARE(r.model.State, 0);
+    QCOMPARE(r.model.State, SequencerState::Idle);
     QVERIFY(r.status.text().contains(QStringLiteral("排程檔讀取失敗")));
     QCOMPARE(r.model.prompt, r.status.text());
     QVERIFY(QDir(r.dir.path()).rmdir(QStringLiteral("START_DISPEN.txt")));
@@ -698,7 +698,7 @@ void TestSequencer::printing() {
         r.printResult = Outcome::failure(QStringLiteral("no default printer"));
     r.add(makeJob(QStringLiteral("P1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
     r.weighWholeJob();
-    QCOMPARE(r.model.State, 0);
+    QCOMPARE(r.model.State, SequencerState::Idle);
     QCOMPARE(r.printed.size(), prints);
     if (prints) {
         QCOMPARE(r.printed[0].OrderNo, QStringLiteral("P1"));
@@ -716,7 +716,7 @@ void TestSequencer::jobDeletedWhileWeighedIsNotRemovedTwice() {
     QVERIFY(r.toWeighing());
     QVERIFY(RemoveJob(r.queue(), r.dir.file(QStringLiteral("START_DISPEN2.txt")), 1).ok());
     r.weighCurrentLine();
-    QVERIFY(r.until(0, 20));
+    QVERIFY(r.until(SequencerState::Idle, 20));
     QCOMPARE(r.history().size(), 1);
     QCOMPARE(r.queued(), 1);
     QCOMPARE(ReadJob(r.queue(), 1).job.OrderNo, QStringLiteral("A2"));
@@ -740,11 +740,11 @@ void TestSequencer::pendingFinishIsCompletedBeforeAnyJobStarts() {
     QVERIFY(Completion::begin(r.dir.path(), r.queue(), a.encode(), h.encode()).ok());
     r.dir.write(QStringLiteral("data"), "a file where the folder should be");
     r.ticks(40);
-    QCOMPARE(r.model.State, 0);
+    QCOMPARE(r.model.State, SequencerState::Idle);
     QCOMPARE(r.queued(), 2);
     QVERIFY(r.status.text().contains(QStringLiteral("完成紀錄無法處理")));
     QVERIFY(QFile::remove(r.dir.file(QStringLiteral("data"))));
-    QVERIFY(r.until(2, 40));
+    QVERIFY(r.until(SequencerState::PrepareLine, 40));
     QCOMPARE(r.history().size(), 1);
     QCOMPARE(r.queued(), 1);
     QCOMPARE(r.model.boxText[10], QStringLiteral("A2"));
