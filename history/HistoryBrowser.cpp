@@ -9,9 +9,7 @@
 
 namespace {
 
-// Field offsets of a history record.
-constexpr int kOrderNo = 0, kSpare1 = 50, kSpare2 = 60, kSpare3 = 70, kCode = 80, kTarget = 280,
-              kActual = 380, kStampText = 480;
+using namespace HistoryLayout;
 
 // Appends a field to the line as it stands, padded to its width in characters, and
 // returns where its text lies with blanks removed at both ends. Most fields are plain
@@ -48,17 +46,17 @@ HistoryEntry HistoryEntry::decode(const QByteArray& record) {
     QString& line = e.jobLine;
     line.reserve(110 + kLines * 40);
     auto span = [](std::pair<qsizetype, qsizetype> p) { return Span{qint16(p.first), qint16(p.second)}; };
-    e.m_order = span(appendField(line, r, kOrderNo, 50));
-    appendField(line, r, kSpare1, 10);
+    e.m_order = span(appendField(line, r, kOrderNo, kOrderNoWidth));
+    appendField(line, r, kSpare1, kSpareWidth);
     const qsizetype stamp = line.size();
-    appendField(line, r, kStampText, 30);
+    appendField(line, r, kStampText, kStampTextWidth);
     e.m_stamp = Span{qint16(stamp), qint16(line.size() - stamp)};
-    appendField(line, r, kSpare2, 10);
-    appendField(line, r, kSpare3, 10);
+    appendField(line, r, kSpare2, kSpareWidth);
+    appendField(line, r, kSpare3, kSpareWidth);
     for (int k = 1; k <= kLines; ++k) {
-        e.m_code[size_t(k)] = span(appendField(line, r, kCode + 20 * (k - 1), 20));
-        appendField(line, r, kTarget + 10 * (k - 1), 10);
-        const auto [a, n] = appendField(line, r, kActual + 10 * (k - 1), 10);
+        e.m_code[size_t(k)] = span(appendField(line, r, code(k), kCodeWidth));
+        appendField(line, r, target(k), kTargetWidth);
+        const auto [a, n] = appendField(line, r, actual(k), kActualWidth);
         e.Actual[size_t(k)] = Decimal::parse(QString::fromRawData(line.constData() + a, n));
         e.codeId[size_t(k)] = -1;
     }

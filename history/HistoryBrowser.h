@@ -1,6 +1,7 @@
 #pragma once
 #include "common/Numbers.h"
 #include "common/Outcome.h"
+#include "station/HistoryLayout.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,8 +15,8 @@
 // the fixed-width line the list shows, and views into it for the fields the search and
 // the totals compare.
 struct HistoryEntry {
-    static constexpr int kLength = 1600;
-    static constexpr int kLines = 10;
+    static constexpr int kLength = HistoryLayout::kLength;
+    static constexpr int kLines = HistoryLayout::kLines;
 
     QString jobLine;
     std::array<Decimal, kLines + 1> Actual{}; // lines 1..10: leading number, in grams

@@ -4,6 +4,7 @@
 #include "common/OleDate.h"
 #include "common/RecordFile.h"
 #include "common/TextField.h"
+#include "station/HistoryLayout.h"
 #include "station/WeighingModel.h"
 
 #include <QDir>
@@ -13,8 +14,7 @@
 #include <cstring>
 
 namespace {
-constexpr int kOrderNo = 0, kSpare1 = 50, kCode = 80, kTarget = 280, kActual = 380,
-              kStampText = 480, kStamp = 510, kB01 = 518, kSpare4 = 1068, kEol = 1598;
+using namespace HistoryLayout;
 
 } // namespace
 
@@ -24,14 +24,14 @@ QString HistoryRecord::stampText(const QDateTime& t) {
 
 QByteArray HistoryRecord::encode() const {
     QByteArray r(kLength, ' ');
-    TextField::put(r, kOrderNo, 50, OrderNo);
+    TextField::put(r, kOrderNo, kOrderNoWidth, OrderNo);
     for (int i = 1; i <= kLines; ++i) {
-        TextField::put(r, kCode + 20 * (i - 1), 20, Code[size_t(i)]);
-        TextField::put(r, kTarget + 10 * (i - 1), 10, Target[size_t(i)]);
-        TextField::put(r, kActual + 10 * (i - 1), 10, Actual[size_t(i)]);
-        TextField::put(r, kB01 + 50 * i, 50, B01[size_t(i)]);
+        TextField::put(r, code(i), kCodeWidth, Code[size_t(i)]);
+        TextField::put(r, target(i), kTargetWidth, Target[size_t(i)]);
+        TextField::put(r, actual(i), kActualWidth, Actual[size_t(i)]);
+        TextField::put(r, b01(i), kB01Width, B01[size_t(i)]);
     }
-    TextField::put(r, kStampText, 30, stampText(Completed));
+    TextField::put(r, kStampText, kStampTextWidth, stampText(Completed));
     const double stamp = OleDate::fromDateTime(Completed);
     quint64 bits;
     std::memcpy(&bits, &stamp, sizeof bits);
@@ -46,12 +46,12 @@ HistoryRecord HistoryRecord::decode(const QByteArray& bytes) {
     if (b.size() < kLength)
         b.append(kLength - b.size(), ' ');
     HistoryRecord h;
-    h.OrderNo = TextField::at(b, kOrderNo, 50);
+    h.OrderNo = TextField::at(b, kOrderNo, kOrderNoWidth);
     for (int i = 1; i <= kLines; ++i) {
-        h.Code[size_t(i)] = TextField::at(b, kCode + 20 * (i - 1), 20);
-        h.Target[size_t(i)] = TextField::at(b, kTarget + 10 * (i - 1), 10);
-        h.Actual[size_t(i)] = TextField::at(b, kActual + 10 * (i - 1), 10);
-        h.B01[size_t(i)] = TextField::at(b, kB01 + 50 * i, 50);
+        h.Code[size_t(i)] = TextField::at(b, code(i), kCodeWidth);
+        h.Target[size_t(i)] = TextField::at(b, target(i), kTargetWidth);
+        h.Actual[size_t(i)] = TextField::at(b, actual(i), kActualWidth);
+        h.B01[size_t(i)] = TextField::at(b, b01(i), kB01Width);
     }
     const quint64 bits = qFromLittleEndian<quint64>(b.constData() + kStamp);
     double stamp;

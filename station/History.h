@@ -1,5 +1,6 @@
 #pragma once
 #include "common/Outcome.h"
+#include "station/HistoryLayout.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -10,8 +11,8 @@
 // page 950 text padded with spaces, ending in CR LF. Lines keep their own index, so a
 // job with a gap leaves that line's fields blank.
 struct HistoryRecord {
-    static constexpr int kLength = 1600;
-    static constexpr int kLines = 10;
+    static constexpr int kLength = HistoryLayout::kLength;
+    static constexpr int kLines = HistoryLayout::kLines;
 
     QString OrderNo;                        // 0, 50
     std::array<QString, kLines + 1> Code;   // [1..10]: 80 + 20 (i - 1)
