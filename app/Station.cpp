@@ -287,9 +287,9 @@ void Station::start() {
     startIntake();
     applyLanguage();
 
-    // A finish cut off by a crash: completed now, before anything touches the queue (the
-    // sequencer tries again while it cannot be completed).
-    m_sequencer->recoverFinish();
+    // A job cut off by a crash: its finish completed, or its weighing resumed, now, before
+    // anything touches the queue (the sequencer tries again while it cannot be done).
+    m_sequencer->recoverJournal();
 
     // The main window's start-up.
     m_form3->move(kTwips100, kTwips100);

@@ -17,31 +17,64 @@ namespace Completion {
 
 namespace {
 
-// The journal: the job record, its history record, then a line naming the queue file's
-// identity when the finish began ("queue <device> <inode>\n"). A journal of the two
-// records alone was written by an older version of the station.
+// The journal: the job record, its history record (zero bytes while the job is weighed),
+// then lines of text: "queue <device> <inode>" (the queue file when it was written),
+// "accepted <line> <balance> <actual> <time>" for each accepted line, and "current <line>
+// <amount>" for the line being weighed. A journal of the two records alone was written by
+// an older version of the station.
 constexpr int kRecords = JobRecord::kLength + HistoryRecord::kLength;
 
-QString journal(const QString& workDir) {
-    return QDir(workDir).filePath(QLatin1String(kJournal));
-}
+QString journal(const QString& workDir) { return QDir(workDir).filePath(QLatin1String(kJournal)); }
+QString oldJournal(const QString& workDir) { return QDir(workDir).filePath(QLatin1String(kOldJournal)); }
 
 Outcome failure(const QString& why) {
     return Outcome::failure(QStringLiteral("%1: %2").arg(QLatin1String(kJournal), why));
 }
 
-// The queue file's device and inode; empty when it does not exist.
-QByteArray identity(const QString& file) {
+bool exists(const QString& path) {
     struct stat st;
-    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
-        return QByteArray();
-    return QByteArray::number(quint64(st.st_dev)) + ' ' + QByteArray::number(quint64(st.st_ino));
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
 struct Entry {
     QByteArray job, history, queueIdentity;
     bool hasIdentity = false;
+    Progress progress;
+    bool finishing() const { return history.count('\0') != history.size(); }
 };
+
+QByteArray encode(const QByteArray& job, const QByteArray& history, const QByteArray& identity,
+                  const Progress& progress) {
+    QByteArray e = job + history + "queue " + identity + '\n';
+    for (const Progress::Accepted& a : progress.accepted)
+        e += "accepted " + QByteArray::number(a.line) + ' ' + QByteArray::number(a.balance) + ' ' +
+             a.actual.toUtf8().toPercentEncoding() + ' ' + a.at.toString(Qt::ISODateWithMs).toLatin1() + '\n';
+    if (progress.line > 0)
+        e += "current " + QByteArray::number(progress.line) + ' ' + progress.amount.toUtf8().toPercentEncoding() +
+             '\n';
+    return e;
+}
+
+bool parseLines(const QByteArray& tail, Entry& e) {
+    for (const QByteArray& line : tail.split('\n')) {
+        const QList<QByteArray> w = line.split(' ');
+        if (line.isEmpty())
+            continue;
+        if (w[0] == "queue" && w.size() == 3) {
+            e.hasIdentity = true;
+            e.queueIdentity = w[1] + ' ' + w[2];
+        } else if (w[0] == "accepted" && w.size() == 5) {
+            e.progress.accepted.append({w[1].toInt(), QString::fromUtf8(QByteArray::fromPercentEncoding(w[3])),
+                                        w[2].toInt(), QDateTime::fromString(QString::fromLatin1(w[4]), Qt::ISODateWithMs)});
+        } else if (w[0] == "current" && w.size() == 3) {
+            e.progress.line = w[1].toInt();
+            e.progress.amount = QString::fromUtf8(QByteArray::fromPercentEncoding(w[2]));
+        } else {
+            return false;
+        }
+    }
+    return tail.isEmpty() || tail.endsWith('\n');
+}
 
 // Reads the journal without following a symbolic link in its place. `malformed`: it was
 // read but holds no whole entry.
@@ -49,51 +82,68 @@ Outcome readJournal(const QString& path, Entry& e, bool& malformed) {
     malformed = false;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return errno == ELOOP ? failure(QStringLiteral("a symbolic link, refused"))
-                              : FileOps::failure(path, errno);
+        return errno == ELOOP ? failure(QStringLiteral("a symbolic link, refused")) : FileOps::failure(path, errno);
     QFile f;
     if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return failure(f.errorString());
     }
-    const QByteArray all = f.read(kRecords + 200);
+    const QByteArray all = f.read(kRecords + 64 * 1024);
     malformed = true;
     if (all.size() < kRecords)
         return failure(QStringLiteral("incomplete (%1 bytes)").arg(all.size()));
     e.job = all.left(JobRecord::kLength);
     e.history = all.mid(JobRecord::kLength, HistoryRecord::kLength);
-    const QByteArray tail = all.mid(kRecords);
-    if (tail.startsWith("queue ") && tail.endsWith('\n')) {
-        e.hasIdentity = true;
-        e.queueIdentity = tail.mid(6).chopped(1);
-    } else if (!tail.isEmpty()) {
+    if (!parseLines(all.mid(kRecords), e))
         return failure(QStringLiteral("unreadable"));
-    }
     malformed = false;
     return Outcome::success();
 }
 
+Outcome write(const QString& workDir, const QByteArray& entry, bool durable) {
+    const QString path = journal(workDir), temp = path + QStringLiteral(".new");
+    if (!durable) {
+        // Written whole and renamed: the journal is the old or the new one, never torn.
+        Outcome o = FileOps::writeWhole(temp, entry);
+        return o ? FileOps::rename(temp, path) : o;
+    }
+    return FileOps::replaceWhole(path, temp, entry);
+}
+
 } // namespace
 
+QByteArray identity(const QString& file) {
+    struct stat st;
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        return QByteArray();
+    return QByteArray::number(quint64(st.st_dev)) + ' ' + QByteArray::number(quint64(st.st_ino));
+}
+
+Outcome record(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,
+               const Progress& progress, bool durable) {
+    if (jobBytes.size() != JobRecord::kLength)
+        return failure(QStringLiteral("bad entry"));
+    return write(workDir, encode(jobBytes, QByteArray(HistoryRecord::kLength, '\0'), identity(queueFile), progress),
+                 durable);
+}
+
 Outcome begin(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,
-              const QByteArray& historyBytes) {
+              const QByteArray& historyBytes, const Progress& progress) {
     if (jobBytes.size() != JobRecord::kLength || historyBytes.size() != HistoryRecord::kLength)
         return failure(QStringLiteral("bad entry"));
-    const QByteArray entry = jobBytes + historyBytes + "queue " + identity(queueFile) + '\n';
-    return FileOps::replaceWhole(journal(workDir), journal(workDir) + QStringLiteral(".new"),
-                                 entry);
+    return write(workDir, encode(jobBytes, historyBytes, identity(queueFile), progress), true);
 }
 
 Outcome end(const QString& workDir) {
     if (Outcome o = FileOps::unlink(journal(workDir)); !o)
         return o;
+    if (exists(oldJournal(workDir)))
+        if (Outcome o = FileOps::unlink(oldJournal(workDir)); !o)
+            return o;
     return FileOps::syncFolder(workDir);
 }
 
-bool pending(const QString& workDir) {
-    struct stat st;
-    return ::lstat(QFile::encodeName(journal(workDir)).constData(), &st) == 0;
-}
+bool pending(const QString& workDir) { return exists(journal(workDir)) || exists(oldJournal(workDir)); }
 
 Recovery recover(const QString& workDir, const QString& queueFile, const QString& twinFile) {
     Recovery r;
@@ -102,7 +152,8 @@ Recovery recover(const QString& workDir, const QString& queueFile, const QString
     r.found = true;
     Entry e;
     bool malformed = false;
-    if (Outcome o = readJournal(journal(workDir), e, malformed); !o) {
+    const QString path = exists(journal(workDir)) ? journal(workDir) : oldJournal(workDir);
+    if (Outcome o = readJournal(path, e, malformed); !o) {
         // The journal is written whole and renamed into place, so a malformed one was not
         // written by the station: it names no finish to complete and is dropped. Any other
         // failure (a symbolic link in its place, a read error) keeps it.
@@ -112,6 +163,19 @@ Recovery recover(const QString& workDir, const QString& queueFile, const QString
         return r;
     }
     r.orderNo = JobRecord::decode(e.job).OrderNo;
+
+    if (!e.finishing()) {
+        // A job being weighed: resumed by the sequencer when it is still the head of the
+        // same queue file (not removed and replaced by an identical job meanwhile).
+        r.weighing = true;
+        r.jobBytes = e.job;
+        r.progress = e.progress;
+        const ReadJobResult first = identity(queueFile) == e.queueIdentity && JobCount(queueFile).count > 0
+                                        ? ReadJob(queueFile, 1)
+                                        : ReadJobResult{};
+        r.headMatches = first.outcome && first.bytes == e.job;
+        return r;
+    }
 
     // Step 2: the history record, appended when the crash came before it was.
     const HistoryLookup h = FindHistoryBytes(workDir, e.history);

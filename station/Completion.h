@@ -2,16 +2,24 @@
 #include "common/Outcome.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QList>
 #include <QString>
 
-// Finishing a job writes two files: its history record, then the queue without it. A
-// crash between or inside the two must neither lose the job's record nor weigh and log it
-// a second time, so the finish is journalled in FINISHING.txt in the working folder.
+// The journal of the job in progress, JOURNAL.txt in the working folder. It lets a restart
+// after a crash or a power cut go on where the station stopped, so that no line is weighed
+// twice and no job is lost, weighed or logged twice.
 //
+// While the job is weighed the journal holds the job as queued and its progress: each line
+// when it is accepted (its actual exactly as it goes to the history record), and the amount
+// weighed so far on the line being weighed, written at least once a second while it
+// changes. Each write goes to a temporary file that is synced and renamed into place, so
+// the journal is always whole, old or new.
+//
+// Finishing a job writes two more files: its history record, then the queue without it.
 // The steps, in this order, each synced before the next relies on it:
-//   1. begin(): the journal (the job as queued, its history record, and the identity of the
-//      queue file as it is now) is written to a temporary file, synced, and renamed into
-//      place; the folder is synced.
+//   1. begin(): the journal gains the job's history record and the identity of the queue
+//      file as it is now; written, synced and renamed into place; the folder synced.
 //   2. The history record is appended to its month's file, which is synced.
 //   3. The job is removed from the queue: the shortened copy is written to the twin,
 //      synced, renamed over the queue, and the folder synced. The rename gives the queue
@@ -23,14 +31,39 @@
 // job when the queue file is still the one the journal names and its record 1 is the job,
 // and then drops the journal. When a file cannot be read or written it keeps the journal
 // and reports, and is called again later; no job is weighed while a journal is pending.
+// A journal of a job still being weighed is left to the sequencer, which resumes the job
+// when it is still at the head of the queue (see Progress).
 namespace Completion {
 
-constexpr const char* kJournal = "FINISHING.txt";
+constexpr const char* kJournal = "JOURNAL.txt";
+// Written by earlier versions of the station for the finish alone; read when found.
+constexpr const char* kOldJournal = "FINISHING.txt";
 
+// How far the weighing of the job got.
+struct Progress {
+    struct Accepted {
+        int line = 0;
+        QString actual; // as in the history record
+        int balance = 0; // LineBalanceCode
+        QDateTime at;
+        friend bool operator==(const Accepted&, const Accepted&) = default;
+    };
+    QList<Accepted> accepted;
+    int line = 0;   // the line being weighed, 0 none
+    QString amount; // weighed so far on it (reading plus adjustment), "" none
+    friend bool operator==(const Progress&, const Progress&) = default;
+};
+
+// The job is being weighed. `durable`: also syncs the folder (the rename itself survives a
+// power cut); the writes of every second need not.
+Outcome record(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,
+               const Progress& progress, bool durable);
 Outcome begin(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,
-              const QByteArray& historyBytes);
+              const QByteArray& historyBytes, const Progress& progress = {});
 Outcome end(const QString& workDir);
 bool pending(const QString& workDir);
+// A file's device and inode ("" when it does not exist): a rewrite through the twin changes it.
+QByteArray identity(const QString& file);
 
 struct Recovery {
     bool found = false;   // there was a journal
@@ -38,6 +71,12 @@ struct Recovery {
     bool removed = false; // the logged job was taken off the queue now
     QString orderNo;
     Outcome outcome = Outcome::success(); // failure: the journal is kept, try again later
+
+    // A job that was being weighed (not finishing): the journal is kept for the caller.
+    bool weighing = false;
+    bool headMatches = false; // record 1 of the queue is that job, in the same queue file
+    QByteArray jobBytes;
+    Progress progress;
 };
 Recovery recover(const QString& workDir, const QString& queueFile, const QString& twinFile);
 

@@ -4,9 +4,12 @@
 #include "config/StationSettings.h"
 #include "devices/LightBus.h"
 #include "devices/SerialPort.h"
+#include "station/Completion.h"
 #include "station/JobFile.h"
 #include "station/Startup.h"
 #include "station/WeighingModel.h"
+
+#include <QFileInfo>
 
 QueueCommands::QueueCommands(Files files, WeighingModel& weighing, const StationSettings& settings,
                              SerialPort& lightPort, LightBus& lightBus, StatusLine& status, QObject* parent)
@@ -69,6 +72,12 @@ Outcome QueueCommands::reloadQueueList() {
     return Outcome::success();
 }
 
+// The running job is gone from the queue: its journal describes nothing to resume.
+void QueueCommands::dropJournal() {
+    if (Outcome o = Completion::end(QFileInfo(m_files.queue).absolutePath()); !o)
+        m_status.report(QStringLiteral("計量紀錄無法移除: %1").arg(o.reason()));
+}
+
 void QueueCommands::resetDisplay() {
     m_weighing.prompt.clear();
     for (int i = 0; i <= 10; ++i) {
@@ -109,6 +118,8 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
     const Outcome listed = reloadQueueList();
     const bool emptied = listed && m_weighing.queueEntries.isEmpty();
     if (deletesRunningJob || emptied) {
+        if (deletesRunningJob)
+            dropJournal();
         if (deletesRunningJob && lightBusInUse())
             m_lightBus.startSweep();
         resetDisplay();
@@ -123,6 +134,8 @@ Outcome QueueCommands::cancelAll() {
     // the weighing goes on as it was and the operator is told why.
     if (Outcome o = DeleteJobFile(m_files.queue); !o)
         return failed(QStringLiteral("取消全部失敗"), o);
+    if (m_weighing.State != SequencerState::Idle)
+        dropJournal();
     m_weighing.State = SequencerState::Idle;
     if (lightBusInUse())
         m_lightBus.startSweep();

@@ -55,6 +55,7 @@ signals:
 private:
     bool lightBusInUse() const;
     void resetDisplay();
+    void dropJournal();
     Outcome failed(const QString& what, const Outcome& o);
 
     Files m_files;

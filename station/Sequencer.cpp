@@ -93,8 +93,12 @@ void Sequencer::tick() {
         m.RefreshTick = 0;
         refresh(counted, count);
     }
-    if (m.State == SequencerState::Idle && counted && recoverFinish() && count > 0)
+    if (m.State == SequencerState::Idle && counted && recoverJournal() && count > 0)
         m.State = SequencerState::StartJob;
+    if (counted && m.State > SequencerState::StartJob && m.State < SequencerState::Finish &&
+        Completion::identity(queueFile()) != m_journalIdentity)
+        journal(false); // a queue command rewrote the queue: the journal names the new file
+    ++m_ticksSinceJournal;
 
     switch (m.State) {
     case SequencerState::StartJob: startJob(); break;
@@ -131,7 +135,7 @@ void Sequencer::tick() {
     m.notify();
 }
 
-bool Sequencer::recoverFinish() {
+bool Sequencer::recoverJournal() {
     if (!Completion::pending(p.workDir))
         return true;
     if (m_recoveryWait > 0) {
@@ -145,13 +149,79 @@ bool Sequencer::recoverFinish() {
         m_recoveryWait = kRecoveryRetryRefreshes;
         return !Completion::pending(p.workDir);
     }
-    if (rec.logged && rec.removed)
+    if (rec.weighing && rec.headMatches) {
+        resumeJob(rec.jobBytes, rec.progress);
+        return false;
+    }
+    if (rec.weighing) {
+        // Deleted or cancelled while the station was down: nothing else is touched.
+        if (Outcome o = Completion::end(p.workDir); !o) {
+            p.status.report(QStringLiteral("計量紀錄無法移除: %1").arg(o.reason()));
+            m_recoveryWait = kRecoveryRetryRefreshes;
+            return false;
+        }
+        p.status.report(secondLanguage()
+                            ? QStringLiteral("单号 %1 已不在排程首位,中断的计量纪录已舍弃").arg(rec.orderNo)
+                            : QStringLiteral("單號 %1 已不在排程首位,中斷的計量紀錄已捨棄").arg(rec.orderNo));
+    } else if (rec.logged && rec.removed) {
         p.status.report(QStringLiteral("單號 %1 已完成,補寫歷史紀錄並從排程移除").arg(rec.orderNo));
-    else if (rec.removed)
+    } else if (rec.removed) {
         p.status.report(QStringLiteral("單號 %1 已記錄完成, 已從排程移除").arg(rec.orderNo));
-    else if (rec.logged)
+    } else if (rec.logged) {
         p.status.report(QStringLiteral("單號 %1 已完成,補寫歷史紀錄").arg(rec.orderNo));
+    }
     return true;
+}
+
+void Sequencer::journal(bool durable) {
+    if (Outcome o = Completion::record(p.workDir, queueFile(), m_jobBytes, m_progress, durable); !o) {
+        const QString why = QStringLiteral("計量紀錄無法寫入: %1").arg(o.reason());
+        if (p.status.text() != why)
+            p.status.report(why);
+    }
+    m_journalIdentity = Completion::identity(queueFile());
+    m_ticksSinceJournal = 0;
+}
+
+// The job at the head of the queue was being weighed when the station stopped: its
+// accepted lines are shown as finished with their actuals and are never asked for again;
+// the interrupted line goes on as after a change of barrel, from the amount weighed so far
+// into a new container.
+void Sequencer::resumeJob(const QByteArray& bytes, const Completion::Progress& progress) {
+    loadJob(JobRecord::decode(bytes), bytes);
+    m_progress = progress;
+    int last = 0;
+    for (const Completion::Progress::Accepted& a : progress.accepted) {
+        if (a.line < 1 || a.line > JobRecord::kLines || !m_job.hasLine(a.line))
+            continue;
+        m.Line = a.line;
+        m_previousLine = 0;
+        prepareLine();
+        m.LineTable[lineSlot(a.line, LineSlot::Actual)] = a.actual;
+        m.LineStatus[size_t(a.line)] = LineStatusCode::Idle;
+        updateBox(a.line);
+        last = std::max(last, a.line);
+    }
+    m_previousLine = 0; // the sweep of loadJob switched every light off
+    m.Line = last;
+    nextLine();
+    if (m.State == SequencerState::PrepareLine) {
+        prepareLine();
+        const Decimal soFar = Decimal::parse(progress.amount);
+        if (progress.line == m.Line && !soFar.isZero()) {
+            m.Adjust = soFar.roundedTo(resolution(m.Line).units());
+            m.LineTable[lineSlot(m.Line, LineSlot::Actual)] = m.Adjust.toString();
+            updateBox(m.Line);
+        }
+    }
+    m.Counter = 0;
+    m_progress.line = m.State == SequencerState::AskContainer ? m.Line : 0;
+    m_progress.amount = m_progress.line ? m.Adjust.toString() : QString();
+    m_journaledAmount = m_progress.amount;
+    journal(true);
+    const int line = m.State == SequencerState::Finish ? last : m.Line;
+    p.status.report(secondLanguage() ? QStringLiteral("已恢复单号 %1,由第 %2 行继续计量").arg(m_job.OrderNo).arg(line)
+                                     : QStringLiteral("已恢復單號 %1,由第 %2 行繼續計量").arg(m_job.OrderNo).arg(line));
 }
 
 void Sequencer::refresh(bool& counted, qint64& count) {
@@ -204,6 +274,16 @@ void Sequencer::startJob() {
         return;
     }
 
+    loadJob(r.job, r.bytes);
+    m_progress = Completion::Progress{};
+    m_progress.line = 1;
+    m_journaledAmount.clear();
+    journal(true);
+    m.Line = 1;
+    m.State = SequencerState::PrepareLine;
+}
+
+void Sequencer::loadJob(const JobRecord& job, const QByteArray& bytes) {
     if (lightBusInUse())
         p.lightBus.startSweep();
     for (QString& s : m.LineTable)
@@ -215,8 +295,8 @@ void Sequencer::startJob() {
     m_largeName = secondLanguage() ? m.Label3[0] : QStringLiteral("大天平");
     m_smallName = secondLanguage() ? m.Label3[1] : QStringLiteral("小天平");
 
-    m_job = r.job;
-    m_jobBytes = r.bytes;
+    m_job = job;
+    m_jobBytes = bytes;
     for (QString& t : m.boxText)
         t.clear();
     m.boxText[10] = m_job.OrderNo;
@@ -240,8 +320,6 @@ void Sequencer::startJob() {
     m_historyWritten = false;
     m_removed = false;
     m_retryWait = 0;
-    m.Line = 1;
-    m.State = SequencerState::PrepareLine;
 }
 
 void Sequencer::prepareLine() {
@@ -257,6 +335,8 @@ void Sequencer::prepareLine() {
     m_previousLine = n;
     m.Adjust = Decimal();
     m.BoxChoice = BoxChoiceCode::None;
+    m_progress.line = n;
+    m_progress.amount = QStringLiteral("0");
 }
 
 void Sequencer::askForContainer() {
@@ -305,6 +385,12 @@ void Sequencer::weigh() {
     }
     actual = reading(n) + m.Adjust;
     m.LineTable[actualSlot] = actual.toString();
+    // The amount so far, journalled at most every second while it changes.
+    m_progress.amount = m.LineTable[actualSlot];
+    if (m_progress.amount != m_journaledAmount && m_ticksSinceJournal >= kJournalTicks) {
+        m_journaledAmount = m_progress.amount;
+        journal(false);
+    }
 
     const Decimal t = resolution(n) * m_tolSteps;
     const Decimal target = Decimal::parse(m_job.Weight[size_t(n)]);
@@ -329,6 +415,10 @@ void Sequencer::weigh() {
         m.State = SequencerState::NextLine;
         m.Counter = 0;
         m.LineStatus[size_t(n)] = LineStatusCode::Idle;
+        m_progress.accepted.append({n, m.LineTable[actualSlot], m.LineBalance[size_t(n - 1)], p.clock.now()});
+        m_progress.line = 0;
+        m_progress.amount.clear();
+        journal(true);
     }
 }
 
@@ -370,7 +460,7 @@ void Sequencer::finishJob() {
     // is now, whatever a queue command did to it while an earlier attempt waited.
     if (!m_historyWritten)
         m_history = historyFromLineTable(m_job.OrderNo, m.LineTable, p.clock.now());
-    if (Outcome o = Completion::begin(p.workDir, queueFile(), m_jobBytes, m_history.encode()); !o) {
+    if (Outcome o = Completion::begin(p.workDir, queueFile(), m_jobBytes, m_history.encode(), m_progress); !o) {
         waitToRetry(QStringLiteral("歷史資料寫入失敗,單號 %1 留在排程中,稍後重試: %2").arg(m_job.OrderNo, o.reason()));
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 #include "common/Numbers.h"
 #include "common/Outcome.h"
+#include "station/Completion.h"
 #include "station/History.h"
 #include "station/JobRecord.h"
 
@@ -48,13 +49,16 @@ public:
     static constexpr int kHistoryRetryTicks = 15; // a failed history write is retried after 3 s
     static constexpr qint64 kBoxGrams = 25000;
     static constexpr int kRecoveryRetryRefreshes = 4; // a journal that failed: again after ~3 s
+    static constexpr int kJournalTicks = 5;           // the amount so far: journalled every second
 
     explicit Sequencer(Parts parts);
 
     void tick();
-    // Completes a finish that a crash cut off (the finishing journal). False while the
-    // journal cannot be completed yet: no job is started then, and it is tried again.
-    bool recoverFinish();
+    // Acts on the journal a crash left (see Completion.h): completes a cut finish, or
+    // resumes the job that was being weighed when it is still at the head of the queue.
+    // True when nothing stands in the way of taking the next job; false while the journal
+    // cannot be completed yet (tried again later) or after a resume.
+    bool recoverJournal();
 
     int TolSteps() const { return m_tolSteps; }
     // The record of the last finished job, as printed.
@@ -74,6 +78,9 @@ private:
 
     void refresh(bool& counted, qint64& count);
     void startJob();
+    void loadJob(const JobRecord& job, const QByteArray& bytes);
+    void resumeJob(const QByteArray& bytes, const Completion::Progress& progress);
+    void journal(bool durable);
     void prepareLine();
     void askForContainer();
     void weigh();
@@ -100,6 +107,10 @@ private:
     bool m_removed = false;
     int m_retryWait = 0;
     int m_recoveryWait = 0;
+    Completion::Progress m_progress;
+    QString m_journaledAmount;
+    QByteArray m_journalIdentity;
+    int m_ticksSinceJournal = 0;
     bool m_queueUnreadable = false;
     HistoryRecord m_history;
 };

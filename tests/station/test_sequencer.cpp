@@ -141,6 +141,9 @@ private slots:
     void endOfJobRemovesInTheHistoryStep();
     void historyFailureKeepsTheJobAndRetries();
     void pendingFinishIsCompletedBeforeAnyJobStarts();
+    void resumeAfterRestart_data();
+    void resumeAfterRestart();
+    void journalOfAJobRemovedWhileDownIsDropped();
     void emptyFirstLineIsRemovedAtOnce();
     void unreadableQueueKeepsIdle();
     void printing_data();
@@ -611,7 +614,7 @@ void TestSequencer::endOfJobRemovesInTheHistoryStep() {
     QCOMPARE(r.history().size(), 1);
     QCOMPARE(r.queued(), 0);
     QVERIFY(!r.dir.exists(QStringLiteral("START_DISPEN2.txt")));
-    QVERIFY(!r.dir.exists(QStringLiteral("FINISHING.txt"))); // the finish is complete
+    QVERIFY(!r.dir.exists(QLatin1String(Completion::kJournal))); // the finish is complete
     QVERIFY(!r.model.boxVisible[0]);
     QCOMPARE(r.model.boxText[10], QStringLiteral("A1")); // cleared on the next tick
     r.ticks(1);
@@ -748,5 +751,106 @@ void TestSequencer::pendingFinishIsCompletedBeforeAnyJobStarts() {
     QCOMPARE(r.history().size(), 1);
     QCOMPARE(r.queued(), 1);
     QCOMPARE(r.model.boxText[10], QStringLiteral("A2"));
-    QVERIFY(!r.dir.exists(QLatin1String(Completion::kJournal)));
+    // The journal now follows the next job.
+    QVERIFY(r.dir.read(QLatin1String(Completion::kJournal)).startsWith(ReadJob(r.queue(), 1).bytes));
+}
+
+namespace {
+// The station's files as a crash left them, moved (the same files: a rename keeps the
+// queue file's identity) into the working folder of a fresh station.
+void restartInto(const Rig& crashed, Rig& next) {
+    for (const QString& f : {QStringLiteral("START_DISPEN.txt"), QString::fromLatin1(Completion::kJournal)})
+        if (crashed.dir.exists(f))
+            QVERIFY(QFile::rename(crashed.dir.file(f), next.dir.file(f)));
+}
+} // namespace
+
+// The station stops at a point of a three-line job and starts again on the same files: the
+// job goes on from the interrupted line, accepted lines are never weighed again, a partial
+// pour is neither lost nor counted twice, and the history record equals an uninterrupted
+// run's.
+void TestSequencer::resumeAfterRestart_data() {
+    QTest::addColumn<int>("linesAccepted");
+    QTest::addColumn<QString>("poured"); // on the interrupted line before the stop
+    QTest::addColumn<int>("resumedLine");
+    QTest::newRow("waiting for line 1's container") << 0 << QString() << 1;
+    QTest::newRow("waiting for line 2's container") << 1 << QString() << 2;
+    QTest::newRow("line 2 weighing, 3.2 g so far") << 1 << QStringLiteral("3.2") << 2;
+    QTest::newRow("all accepted, before the finish") << 3 << QString() << 3;
+}
+
+void TestSequencer::resumeAfterRestart() {
+    QFETCH(int, linesAccepted);
+    QFETCH(QString, poured);
+    QFETCH(int, resumedLine);
+    const JobRecord job = makeJob(QStringLiteral("R1"), {{QStringLiteral("C1"), QStringLiteral("10")},
+                                                         {QStringLiteral("C2"), QStringLiteral("20")},
+                                                         {QStringLiteral("C3"), QStringLiteral("30")}});
+    Rig crashed;
+    crashed.add(job);
+    for (int k = 0; k < linesAccepted; ++k) {
+        QVERIFY(crashed.toWeighing());
+        crashed.weighCurrentLine();
+    }
+    if (linesAccepted < 3)
+        QVERIFY(crashed.until(SequencerState::ZeroAlready));
+    if (!poured.isEmpty()) {
+        QVERIFY(crashed.toWeighing());
+        crashed.setReading(1, poured);
+        crashed.ticks(Sequencer::kJournalTicks + 1);
+    }
+    const QList<HistoryRecord> none = crashed.history();
+    QVERIFY(none.isEmpty());
+
+    Rig next;
+    restartInto(crashed, next);
+    QVERIFY(!next.seq->recoverJournal());
+    QVERIFY(next.status.text().contains(QStringLiteral("R1")));
+    QCOMPARE(next.model.Line, resumedLine);
+    QCOMPARE(next.model.State, linesAccepted == 3 ? int(SequencerState::Finish) : int(SequencerState::AskContainer));
+    for (int k = 1; k <= linesAccepted; ++k) {
+        QCOMPARE(next.model.LineStatus[size_t(k)], LineStatusCode::Idle);
+        QCOMPARE(next.model.LineTable[lineSlot(k, LineSlot::Actual)], QString::number(10 * k));
+    }
+    QCOMPARE(next.model.Adjust.toString(), poured.isEmpty() ? QStringLiteral("0") : poured);
+    // The rest of the job, on a new container: only what is missing is poured.
+    next.setReading(1, QStringLiteral("0"));
+    for (int guard = 0; guard < 5 && next.model.State != SequencerState::Finish; ++guard) {
+        QVERIFY(next.toWeighing());
+        const int n = next.model.Line;
+        const Decimal missing = Decimal::parse(next.model.LineTable[lineSlot(n, LineSlot::Target)]) - next.model.Adjust;
+        next.setReading(1, missing.toString());
+        next.ticks(Sequencer::kSettleTicks);
+        next.setReading(1, QStringLiteral("0"));
+        next.ticks(1);
+    }
+    QVERIFY(next.until(SequencerState::Idle, 50));
+    const QList<HistoryRecord> h = next.history();
+    QCOMPARE(h.size(), 1);
+    for (int k = 1; k <= 3; ++k)
+        QCOMPARE(h[0].Actual[size_t(k)], QString::number(10 * k));
+    QCOMPARE(next.queued(), 0);
+    QVERIFY(!next.dir.exists(QLatin1String(Completion::kJournal)));
+}
+
+// The interrupted job was removed while the station was down and an identical one is now
+// at the head: that one was never weighed, so nothing is resumed and nothing is touched.
+void TestSequencer::journalOfAJobRemovedWhileDownIsDropped() {
+    const JobRecord job = makeJob(QStringLiteral("R1"), {{QStringLiteral("C1"), QStringLiteral("10")},
+                                                         {QStringLiteral("C2"), QStringLiteral("20")}});
+    Rig crashed;
+    crashed.add(job);
+    crashed.add(job);
+    QVERIFY(crashed.toWeighing());
+    crashed.weighCurrentLine();
+    QVERIFY(RemoveJob(crashed.queue(), crashed.dir.file(QStringLiteral("START_DISPEN2.txt")), 1).ok());
+    Rig next;
+    restartInto(crashed, next);
+    QVERIFY(next.seq->recoverJournal());
+    QVERIFY(next.status.text().contains(QStringLiteral("R1")));
+    QCOMPARE(next.model.State, SequencerState::Idle);
+    QVERIFY(!next.dir.exists(QLatin1String(Completion::kJournal)));
+    QCOMPARE(next.queued(), 1);
+    QVERIFY(next.until(SequencerState::AskContainer));
+    QCOMPARE(next.model.Line, 1); // weighed from its first line
 }
