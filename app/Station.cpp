@@ -278,7 +278,13 @@ void Station::applyLanguage() {
         caption = converter.convert(caption);
 }
 
-Station::~Station() = default;
+// Closing the station switches every light off: the last lit shelf must not stay lit for
+// the next person at the bench.
+Station::~Station() {
+    if (m_lightBus)
+        if (Outcome o = m_lightBus->switchAllOffNow(); !o)
+            qWarning("lights not switched off: %s", qPrintable(o.reason()));
+}
 
 void Station::start() {
     // The settings window's load: the settings file.

@@ -55,7 +55,8 @@ Outcome writeAt(int fd, const QString& path, const QByteArray& bytes, qint64 off
 
 Outcome sync(int fd, const QString& path) {
     step("sync");
-    return ::fsync(fd) == 0 ? Outcome::success() : failure(path, errno);
+    // The data and the size; a file's times need not survive a power cut.
+    return ::fdatasync(fd) == 0 ? Outcome::success() : failure(path, errno);
 }
 
 Outcome rename(const QString& from, const QString& to) {
@@ -80,7 +81,9 @@ Outcome syncFolder(const QString& folder) {
     const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return failure(folder, errno);
-    const Outcome o = sync(fd, folder);
+    // fsync, not fdatasync: the folder's entries are what must reach the disk.
+    step("sync");
+    const Outcome o = ::fsync(fd) == 0 ? Outcome::success() : failure(folder, errno);
     ::close(fd);
     return o;
 }

@@ -7,6 +7,8 @@
 #include "devices/SerialPort.h"
 
 #include <QLoggingCategory>
+#include <chrono>
+#include <thread>
 
 // Every frame as hex, for a technician at the bench: QT_LOGGING_RULES="dyestation.devices.*=true".
 Q_LOGGING_CATEGORY(lcLightFrames, "dyestation.devices.lights.frames", QtWarningMsg)
@@ -62,6 +64,22 @@ Outcome LightBus::CALL_LIGHT(int xx01, int xx02) {
 }
 
 void LightBus::startSweep() { m_timer5.setEnabled(true); }
+
+Outcome LightBus::switchAllOffNow() {
+    m_timer5.setEnabled(false);
+    m_sweepTick = 0;
+    m_litDuringSweep.clear();
+    if (m_settings.trimmed(Setting::LightPort).isEmpty() || !m_port.isOpen())
+        return Outcome::success();
+    for (int module = 1; module <= 16; ++module) {
+        if (Outcome o = CALL_LIGHT(8 * module, ModuleOff); !o)
+            return o;
+        // The line time of the frame, then the silence that ends a frame on the bus.
+        m_port.drain(200);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return Outcome::success();
+}
 
 void LightBus::tick() {
     ++m_sweepTick;

@@ -33,6 +33,10 @@ public:
 
     // Enables Timer5; a sweep already running goes on from its count.
     void startSweep();
+    // Every module cleared at once, each frame sent out before the next, for the end of the
+    // program: no shelf stays lit after the station has closed. Stops a running sweep and
+    // forgets pending re-lights.
+    Outcome switchAllOffNow();
     // One Timer5 tick of the sweep: module k is cleared at tick 8k (k = 1..16); after
     // tick 130 the sweep stops itself.
     void tick();

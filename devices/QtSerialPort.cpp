@@ -2,6 +2,7 @@
 
 #include "common/TextField.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -79,6 +80,13 @@ Outcome QtSerialPort::write(const QByteArray& bytes) {
     // Hand the bytes to the driver now; the station never waits for them to leave.
     m_port.waitForBytesWritten(0);
     return Outcome::success();
+}
+
+void QtSerialPort::drain(int msecs) {
+    QElapsedTimer t;
+    t.start();
+    while (isOpen() && m_port.bytesToWrite() > 0 && t.elapsed() < msecs)
+        m_port.waitForBytesWritten(int(msecs - t.elapsed()));
 }
 
 QByteArray QtSerialPort::read(qint64 maxBytes) {

@@ -16,6 +16,7 @@ public:
     Outcome write(const QByteArray& bytes) override;
     QByteArray read(qint64 maxBytes) override;
     bool isLost() const override { return m_lost; }
+    void drain(int msecs) override;
 
 private:
     QSerialPort m_port;

@@ -26,6 +26,9 @@ public:
     virtual QByteArray read(qint64 maxBytes) = 0;
     // True once the device has gone away (an adapter pulled out) since it was opened.
     virtual bool isLost() const = 0;
+    // Waits up to `msecs` until what was written has left for the line (for the end of the
+    // program, when nothing else will send it).
+    virtual void drain(int msecs) { (void)msecs; }
 };
 
 using SerialPortFactory = std::function<std::unique_ptr<SerialPort>()>;

@@ -99,5 +99,21 @@ int main() {
             return ok;
         },
         [&](int r) { return AppendJob(queue, recipe(r)).ok(); });
+
+    // The journal of the job in progress: at each acceptance (synced with its folder) and
+    // every second of weighing (synced).
+    Completion::Progress progress;
+    for (int line = 1; line <= 9; ++line)
+        progress.accepted.append({line, QStringLiteral("%1.25").arg(line), 2, QDateTime::currentDateTime()});
+    progress.line = 10;
+    const QByteArray head = ReadJob(queue, 1).bytes;
+    timing("journal at an acceptance (synced, folder too)", 30, 5, [&](int r) {
+        progress.amount = QString::number(r);
+        return Completion::record(dir.path(), queue, head, progress, true).ok();
+    });
+    timing("journal of the amount so far (synced)", 30, 5, [&](int r) {
+        progress.amount = QString::number(r);
+        return Completion::record(dir.path(), queue, head, progress, false).ok();
+    });
     return missed == 0 ? 0 : 1;
 }

@@ -132,6 +132,23 @@ private slots:
         QCOMPARE(b.port.writes.count(LightBus::frame(73, LightBus::On)), 0);
     }
 
+    // At the end of the program: every module cleared at once, and a light that a running
+    // sweep would have switched on again stays off.
+    void switchAllOffNowForgetsPendingRelights() {
+        Bus b;
+        b.bus.startSweep();
+        QVERIFY(b.bus.CALL_LIGHT(73, 1).ok());
+        b.port.writes.clear();
+        QVERIFY(b.bus.switchAllOffNow().ok());
+        QCOMPARE(b.port.writes.size(), 16);
+        for (int module = 1; module <= 16; ++module)
+            QCOMPARE(b.port.writes[module - 1], LightBus::frame(8 * module, LightBus::ModuleOff));
+        QVERIFY(!b.timer5.enabled());
+        b.bus.startSweep();
+        b.runSweep();
+        QCOMPARE(b.port.writes.count(LightBus::frame(73, LightBus::On)), 0);
+    }
+
     void answersDoNotPileUp() {
         // Each module answers every frame; the answers are discarded as they come, so a
         // station that runs for months does not hold them all in its input buffer.
