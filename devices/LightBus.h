@@ -31,7 +31,8 @@ public:
     // port is not open. A port that was lost is reopened first when it is back.
     Outcome CALL_LIGHT(int xx01, int xx02);
 
-    // Enables Timer5; a sweep already running goes on from its count.
+    // Enables Timer5; a sweep already running goes on from its count, and the lights
+    // switched on during it are put out (or left to it) instead of being switched on again.
     void startSweep();
     // One Timer5 tick of the sweep: module k is cleared at tick 8k (k = 1..16); after
     // tick 130 the sweep stops itself.
@@ -39,6 +40,8 @@ public:
     int sweepTick() const { return m_sweepTick; }
 
 private:
+    static int moduleOf(int light);
+
     const StationSettings& m_settings;
     SerialPort& m_port;
     TickTimer& m_timer5;
