@@ -19,12 +19,14 @@
 #include "station/Form3.h"
 #include "station/Form7.h"
 #include "station/QueueCommands.h"
-#include "station/StatusColours.h"
+#include "station/ScanRouter.h"
 #include "station/Sequencer.h"
 #include "station/Startup.h"
+#include "station/StatusColours.h"
 
 #include "intake/Queries.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -77,6 +79,21 @@ Station::Station(StationOptions options)
     wireQueue();
     wireIntake();
     wireHistory();
+    wireScans();
+}
+
+// A barcode scanned into a setting, a light position or the field mapping goes to the
+// main window's order entry instead; in the order search entry and the recipe editor a
+// scan replaces what the box held.
+void Station::wireScans() {
+    m_scans =
+        std::make_unique<ScanRouter>([this](const QString& code) { m_form3->enterOrder(code); });
+    m_scans->guard(m_form1.get(), {m_form1->Text3});
+    m_scans->guard(m_intake->form2.get());
+    m_scans->guard(m_form6.get());
+    m_scans->replaceOnScan(m_form1->Text3);
+    m_scans->replaceOnScan(m_form4.get());
+    qApp->installEventFilter(m_scans.get());
 }
 
 // ---- devices: balance link (Timer1), zeroing (Timer6), light map window (Form6)

@@ -29,6 +29,7 @@ class QueueCommands;
 class StatusColours;
 class Form7;
 class RecipeEditor;
+class ScanRouter;
 class Form4;
 
 struct StationOptions {
@@ -74,6 +75,7 @@ public:
     Form7& form7() { return *m_form7; }
     RecipeEditor& recipeEditor() { return *m_recipes; }
     Form4& form4() { return *m_form4; }
+    RecipeEditor& recipes() { return *m_recipes; }
     Form6& form6() { return *m_form6; }
     BalanceLink& balanceLink() { return *m_balanceLink; }
     Zeroing& zeroing() { return *m_zeroing; }
@@ -92,6 +94,7 @@ private:
     void wireIntake();
     void startIntake();
     void wireHistory();
+    void wireScans();
     void applyLanguage();
 
     void tickTimer1();
@@ -131,4 +134,5 @@ private:
     std::unique_ptr<Sequencer> m_sequencer;
     std::vector<BoundTimer*> m_boundTimers;
     std::unique_ptr<IntakeParts> m_intake;
+    std::unique_ptr<ScanRouter> m_scans;
 };

@@ -29,11 +29,18 @@ void BalanceLink::tick() {
 void BalanceLink::tickText(int tickMs) {
     countSilence(tickMs);
     if (keepOpen(m_comm1, 0, tickMs))
-        if (auto c = m_smallFrames.feed(m_comm1.read(-1)))
+        if (auto c = m_smallFrames.feed(readText(m_comm1, "small")))
             accept(BalanceReadings::kSmall, *c);
     if (keepOpen(m_comm2, 1, tickMs))
-        if (auto c = m_largeFrames.feed(m_comm2.read(-1)))
+        if (auto c = m_largeFrames.feed(readText(m_comm2, "large")))
             accept(BalanceReadings::kLarge, *c);
+}
+
+QByteArray BalanceLink::readText(SerialPort& port, const char* balance) {
+    const QByteArray bytes = port.read(-1);
+    if (!bytes.isEmpty())
+        qCDebug(lcBalanceFrames) << balance << bytes.toHex(' ');
+    return bytes;
 }
 
 void BalanceLink::tickModbus(int tickMs) {
@@ -61,19 +68,28 @@ void BalanceLink::readModbusReply() {
     const QByteArray bytes = m_comm1.read(-1);
     qCDebug(lcBalanceFrames) << "reply" << bytes.toHex(' ');
     const Reply r = parseReply(bytes, m_pollBalance + kSmallSlave);
+    const bool reread = m_rereading;
+    m_rereading = false;
     switch (r.status) {
     case ReplyStatus::Reading:
         accept(m_pollBalance == 0 ? BalanceReadings::kSmall : BalanceReadings::kLarge, r.caption);
         m_pollBalance = (m_pollBalance + 1) % 2;
         break;
     case ReplyStatus::BadChecksum:
-        // Read the port once more on the next tick, without a new request.
-        m_pollTick = kReadTick - 1;
-        break;
+        if (!reread) {
+            // Read the port once more on the next tick, without a new request.
+            m_rereading = true;
+            m_pollTick = kReadTick - 1;
+            break;
+        }
+        [[fallthrough]];
     case ReplyStatus::Short:
     case ReplyStatus::Invalid:
     case ReplyStatus::BadSign:
-        // A new request to the same balance on the next tick.
+        // The next request goes to the other balance, so that one silent or garbling
+        // balance never starves the healthy one. A late reply of this one is dropped
+        // before that request, and would be refused by its address anyway.
+        m_pollBalance = (m_pollBalance + 1) % 2;
         m_pollTick = 0;
         break;
     }

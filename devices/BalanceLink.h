@@ -14,7 +14,8 @@ class StatusLine;
 // - "1": MSComm1 = small balance, MSComm2 = large balance, each sending text frames
 //   continuously; every tick takes all that has arrived and shows the newest good frame.
 // - "2": both balances as Modbus RTU slaves 3 (small) and 4 (large) on MSComm1, polled
-//   in a 17-tick cycle: the request at tick 1, the reply read at tick 14.
+//   in a 17-tick cycle: the request at tick 1, the reply read at tick 14. After a failed
+//   read the next request goes to the other balance.
 // - anything else: nothing.
 // A balance with no valid reading for kStaleMs is marked stale; a port that has gone away
 // is reopened every kReopenMs until it is back. The silence and reopen periods are
@@ -44,6 +45,8 @@ private:
     };
 
     void tickText(int tickMs);
+    // What has arrived on a text-mode port, logged as hex.
+    static QByteArray readText(SerialPort& port, const char* balance);
     void tickModbus(int tickMs);
     void readModbusReply();
     void accept(int index, const QString& caption);
@@ -60,6 +63,7 @@ private:
     TextFrameParser m_largeFrames{BalanceFrames::kLargeGPosition};
     int m_pollTick = 0;
     int m_pollBalance = 0; // 0 small (slave 3), 1 large (slave 4)
+    bool m_rereading = false; // this read tick is the second look after a bad checksum
     std::array<int, 2> m_silentMs{};
     std::array<qint64, 2> m_count{};
     std::array<PortWatch, 2> m_watch{};

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <thread>
 
+#include <utility>
+
 // Every frame as hex, for a technician at the bench: QT_LOGGING_RULES="dyestation.devices.*=true".
 Q_LOGGING_CATEGORY(lcLightFrames, "dyestation.devices.lights.frames", QtWarningMsg)
 
@@ -17,10 +19,14 @@ LightBus::LightBus(const StationSettings& settings, SerialPort& port, TickTimer&
                    StatusLine& status, QObject* parent)
     : QObject(parent), m_settings(settings), m_port(port), m_timer5(timer5), m_status(status) {}
 
+int LightBus::moduleOf(int light) {
+    return (light - 1) / 8 + 1;
+}
+
 QByteArray LightBus::frame(int light, int command) {
     if (light < 1 || light > 2040)
         return {};
-    const char module = char((light - 1) / 8 + 1);
+    const char module = char(moduleOf(light));
     const char output = char((light - 1) & 7);
     QByteArray data;
     switch (command) {
@@ -63,7 +69,21 @@ Outcome LightBus::CALL_LIGHT(int xx01, int xx02) {
     return m_port.write(f);
 }
 
-void LightBus::startSweep() { m_timer5.setEnabled(true); }
+void LightBus::startSweep() {
+    // A new request for all lights off while a sweep runs: no light switched on during
+    // this sweep may stay on or come back. The sweep goes on from its count, so a light
+    // whose module it has already cleared (and re-lit) is switched off here; the others
+    // it still clears.
+    if (m_timer5.enabled()) {
+        const QSet<int> lit = std::exchange(m_litDuringSweep, {});
+        for (int light : lit)
+            if (moduleOf(light) * 8 <= m_sweepTick)
+                if (Outcome o = CALL_LIGHT(light, Off); !o)
+                    m_status.report(
+                        QStringLiteral("燈號 %1 未熄滅: %2").arg(light).arg(o.reason()));
+    }
+    m_timer5.setEnabled(true);
+}
 
 Outcome LightBus::switchAllOffNow() {
     m_timer5.setEnabled(false);
@@ -89,8 +109,10 @@ void LightBus::tick() {
             m_status.report(o.reason());
         const int module = m_sweepTick / 8;
         for (int light : std::as_const(m_litDuringSweep))
-            if ((light - 1) / 8 + 1 == module)
-                CALL_LIGHT(light, On);
+            if (moduleOf(light) == module)
+                if (Outcome o = CALL_LIGHT(light, On); !o)
+                    m_status.report(
+                        QStringLiteral("燈號 %1 未點亮: %2").arg(light).arg(o.reason()));
     }
     if (m_sweepTick > 130) {
         m_sweepTick = 0;

@@ -31,7 +31,8 @@ public:
     // port is not open. A port that was lost is reopened first when it is back.
     Outcome CALL_LIGHT(int xx01, int xx02);
 
-    // Enables Timer5; a sweep already running goes on from its count.
+    // Enables Timer5; a sweep already running goes on from its count, and the lights
+    // switched on during it are put out (or left to it) instead of being switched on again.
     void startSweep();
     // Every module cleared at once, each frame sent out before the next, for the end of the
     // program: no shelf stays lit after the station has closed. Stops a running sweep and
@@ -43,6 +44,8 @@ public:
     int sweepTick() const { return m_sweepTick; }
 
 private:
+    static int moduleOf(int light);
+
     const StationSettings& m_settings;
     SerialPort& m_port;
     TickTimer& m_timer5;

@@ -21,6 +21,8 @@ public:
     Outcome write(const QByteArray& bytes) override {
         if (!isOpen())
             return Outcome::failure(QStringLiteral("port not open"));
+        if (failWrite)
+            return Outcome::failure(QStringLiteral("write failed"));
         writes.append(bytes);
         return Outcome::success();
     }
@@ -44,6 +46,7 @@ public:
     QList<QByteArray> writes;
     QByteArray incoming;
     bool failOpen = false;
+    bool failWrite = false; // an open port whose writes fail (a driver error)
     bool lost = false;
 
 private:

@@ -23,6 +23,10 @@ QList<TicketItem> items(const QString& orderNo, const std::array<TicketLine, kLi
     return out;
 }
 
-QString dateText(const QDateTime& t) { return QLocale::system().toString(t, QLocale::ShortFormat); }
+// A fixed form, as the history record's own stamp: the system's short format differs by
+// locale, drops the seconds and in some locales prints a literal letter for the day period.
+QString dateText(const QDateTime& t) {
+    return QLocale::c().toString(t, QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+}
 
 } // namespace Ticket

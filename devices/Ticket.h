@@ -30,6 +30,6 @@ inline const QString kRule = QStringLiteral("----------------------------------"
 QList<TicketItem> items(const QString& orderNo, const std::array<TicketLine, kLines>& lines,
                         const QDateTime& printedAt);
 
-// The moment of printing in the system's general date and time form.
+// The moment of printing as "yyyy/MM/dd HH:mm:ss", whatever the system's locale.
 QString dateText(const QDateTime& t);
 } // namespace Ticket

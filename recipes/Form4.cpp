@@ -99,16 +99,23 @@ Form4::Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent) : QWidge
 
     connect(Command1, &QPushButton::clicked, this, [this] { m_editor.save(); });
     connect(Command2, &QPushButton::clicked, this,
-            [this] { m_editor.modify(List1->currentRow(), selectedEntry()); });
+            [this] { m_editor.modify(selectedRow(), selectedEntry()); });
     connect(Command3, &QPushButton::clicked, this,
-            [this] { m_editor.remove(List1->currentRow(), selectedEntry()); });
+            [this] { m_editor.remove(selectedRow(), selectedEntry()); });
     connect(Command4, &QPushButton::clicked, this, [this] { m_editor.clear(); });
     connect(Command5, &QPushButton::clicked, this, &QWidget::hide);
-    // Queued: a click may delete the entry and refill the list, which must not happen
-    // while the list is still delivering the click.
-    connect(
-        List1, &QListWidget::itemClicked, this,
-        [this](QListWidgetItem* item) { m_editor.click(List1->row(item), item->text()); }, Qt::QueuedConnection);
+    // The editor's part is queued: a click may delete the entry and refill the list, which
+    // must not happen while the list is still delivering the click. The item itself dies
+    // with a refill, so only its row, its text and the list's version travel; a second
+    // click queued before the first one's refill is refused by the version.
+    connect(List1, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        const int row = List1->row(item);
+        const QString text = item->text();
+        const quint64 version = m_editor.listVersion();
+        QMetaObject::invokeMethod(
+            this, [this, row, text, version] { m_editor.click(row, text, version); },
+            Qt::QueuedConnection);
+    });
 
     connect(&m_editor, &RecipeEditor::boxesChanged, this, &Form4::showBoxes);
     connect(&m_editor, &RecipeEditor::listChanged, this, &Form4::showList);
@@ -125,9 +132,16 @@ void Form4::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
 }
 
+// The visibly selected entry, not the current one: with the keyboard focus on the list
+// and nothing selected, row 0 is current without being chosen.
+int Form4::selectedRow() const {
+    const QList<QListWidgetItem*> selected = List1->selectedItems();
+    return selected.isEmpty() ? -1 : List1->row(selected.first());
+}
+
 QString Form4::selectedEntry() const {
-    const QListWidgetItem* item = List1->currentItem();
-    return item && List1->currentRow() >= 0 ? item->text() : QString();
+    const int row = selectedRow();
+    return row >= 0 ? List1->item(row)->text() : QString();
 }
 
 void Form4::showBoxes() {

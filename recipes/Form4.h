@@ -42,6 +42,7 @@ protected:
 private:
     void showBoxes();
     void showList();
+    int selectedRow() const;
     QString selectedEntry() const;
 
     RecipeEditor& m_editor;

@@ -33,6 +33,8 @@ Outcome RecipeEditor::refill() {
     if (!r.error.isEmpty())
         return refuse(QStringLiteral("配方檔讀取失敗: %1").arg(r.error));
     entries = r.entries;
+    records = r.records;
+    ++m_listVersion;
     emit listChanged();
     return Outcome::success();
 }
@@ -51,13 +53,23 @@ Outcome RecipeEditor::refuse(const QString& why) {
     return Outcome::failure(why);
 }
 
-QString RecipeEditor::whyNotStorable() const {
-    if (TextField::trimSpaces(Text2).isEmpty())
+QString RecipeEditor::whyNotStorable(const QByteArray& record) const {
+    const JobRecord stored = JobRecord::decode(record);
+    if (stored.OrderNo.isEmpty())
         return QStringLiteral("單號空白, 未存檔");
-    // A target read as 0 would be accepted by the sequencer with nothing weighed.
-    for (int k = 0; k < kLines; ++k)
-        if (!TextField::trimSpaces(Text1[size_t(k)]).isEmpty() && Decimal::parse(Text1[size_t(k + kLines)]) <= Decimal())
-            return QStringLiteral("第 %1 行重量不是正數, 未存檔").arg(k + 1);
+    for (int i = 1; i <= kLines; ++i) {
+        if (TextField::trimSpaces(Text1[size_t(i - 1)]).isEmpty())
+            continue;
+        // The fields are judged as stored: a code of 20 bytes and a weight of 10, so that
+        // leading blanks or digits can push the text out of its field.
+        if (!stored.hasLine(i))
+            return QStringLiteral("第 %1 行代碼存入為空白, 未存檔").arg(i);
+        // A target read as 0 would be accepted by the sequencer with nothing weighed.
+        if (Decimal::parse(stored.Weight[size_t(i)]) <= Decimal())
+            return QStringLiteral("第 %1 行重量存入為「%2」, 不是正數, 未存檔")
+                .arg(i)
+                .arg(stored.Weight[size_t(i)]);
+    }
     return QString();
 }
 
@@ -89,13 +101,15 @@ qint64 RecipeEditor::checkedRecord(int p, const QString& entry, const QString& a
         return 0;
     }
     const qint64 k = n.count - p;
-    if (k >= 1) {
+    if (k >= 1 && p < records.size() && entries.value(p) == entry) {
         const ReadJobResult r = ReadJob(m_quick, k);
         if (!r.outcome) {
             refuse(QStringLiteral("%1失敗: %2").arg(action, r.outcome.reason()));
             return 0;
         }
-        if (recipeListEntry(r.bytes) == entry)
+        // The whole record: two recipes may share an order number (an import of the
+        // same order), and the list must never address the other one.
+        if (r.bytes == records.at(p))
             return k;
     }
     refill();
@@ -104,13 +118,14 @@ qint64 RecipeEditor::checkedRecord(int p, const QString& entry, const QString& a
 }
 
 Outcome RecipeEditor::save() {
-    if (const QString why = whyNotStorable(); !why.isEmpty())
+    const QByteArray record = recordFromBoxes();
+    if (const QString why = whyNotStorable(record); !why.isEmpty())
         return refuse(why);
-    return written(AppendJobBytes(m_quick, recordFromBoxes()), QStringLiteral("存檔"));
+    return written(AppendJobBytes(m_quick, record), QStringLiteral("存檔"));
 }
 
 Outcome RecipeEditor::modify(int p, const QString& entry) {
-    if (const QString why = whyNotStorable(); !why.isEmpty())
+    if (const QString why = whyNotStorable(recordFromBoxes()); !why.isEmpty())
         return refuse(why);
     if (p < 0) // nothing selected: the recipe is appended as by save
         return written(AppendJobBytes(m_quick, recordFromBoxes()), QStringLiteral("修改"));
@@ -145,6 +160,14 @@ Outcome RecipeEditor::clear() {
     const Outcome o = refill();
     clearBoxes();
     return o;
+}
+
+Outcome RecipeEditor::click(int p, const QString& entry, quint64 version) {
+    if (p < 0)
+        return Outcome::success();
+    if (version != m_listVersion)
+        return refuse(QStringLiteral("配方清單已更新, 請重新選擇"));
+    return click(p, entry);
 }
 
 Outcome RecipeEditor::click(int p, const QString& entry) {

@@ -1,6 +1,8 @@
 #pragma once
 #include "common/Outcome.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -15,8 +17,8 @@ class StatusLine;
 //
 // Typed input is never thrown away silently: a recipe without an order number, or with a
 // code whose weight is not a positive number, is refused with the boxes kept and the
-// reason on the status line. A list position is checked against the entry it showed
-// before anything is read, changed or removed through it.
+// reason on the status line. A list position is checked against the record its entry
+// stood for before anything is read, changed or removed through it.
 class RecipeEditor : public QObject {
     Q_OBJECT
 public:
@@ -33,6 +35,10 @@ public:
     std::array<QString, 2 * kLines> Text1; // 0..9 codes, 10..19 weights of lines 1..10
     bool Check5 = false;                // a list click deletes
     QStringList entries;                // List1: raw 50-character order numbers
+    QList<QByteArray> records;          // the stored record behind each entry
+    // Counts the refills of List1: a position taken from the list before a refill no
+    // longer addresses the entry it was taken from.
+    quint64 listVersion() const { return m_listVersion; }
 
     // The first showing: boxes emptied, list filled.
     void load();
@@ -52,6 +58,9 @@ public:
     Outcome clear();
     // A click on list entry p: deletes it when Check5 is ticked, otherwise shows it.
     Outcome click(int p, const QString& entry);
+    // The same for a click made while the list was at `version`, delivered later: refused
+    // when the list has been refilled since (an earlier click deleted and refilled).
+    Outcome click(int p, const QString& entry, quint64 version);
 
     // Where Enter moves the focus from a box: Text2 to the code of line 1, a code to the
     // weight of its line, a weight to the code of the next line; -1 stays put.
@@ -65,14 +74,17 @@ signals:
 
 private:
     Outcome refuse(const QString& why);
-    // The record number behind list position p when it still shows `entry`; otherwise
-    // refills the list, says so and returns 0.
+    // The record number behind list position p when the list shows `entry` there and the
+    // store still holds, at that number, the very record the list was filled from;
+    // otherwise refills the list, says so and returns 0.
     qint64 checkedRecord(int p, const QString& entry, const QString& action);
-    // Empty when the boxes make a recipe that may be stored, else why not.
-    QString whyNotStorable() const;
+    // Empty when the record made from the boxes may be stored, else why not. It judges
+    // the fields as they will be stored (cut to their widths), not as typed.
+    QString whyNotStorable(const QByteArray& record) const;
     QByteArray recordFromBoxes() const;
     Outcome written(const Outcome& o, const QString& action);
 
     QString m_quick, m_twin;
     StatusLine& m_status;
+    quint64 m_listVersion = 0;
 };

@@ -139,7 +139,7 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     connect(RUN, &QAction::triggered, this, &Form3::runClicked);
     connect(STOP, &QAction::triggered, this, &Form3::stopClicked);
     connect(DEL, &QAction::triggered, this, [this] {
-        const int row = List2->currentRow();
+        const int row = selectedRow(List2);
         if (row >= 0)
             emit deleteQueued(row, List2->item(row)->text());
     });
@@ -148,12 +148,20 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     connect(Command2, &QPushButton::clicked, this, &Form3::openRecipes);
     connect(Command3, &QPushButton::clicked, this, &Form3::openHistory);
     connect(Command4, &QPushButton::clicked, this, &Form3::refreshRecipes);
-    connect(Command5, &QPushButton::clicked, this, [this] { emit queueRecipe(List1->currentRow()); });
+    connect(Command5, &QPushButton::clicked, this,
+            [this] { emit queueRecipe(selectedRow(List1)); });
     connect(Command6, &QPushButton::clicked, this, &Form3::openLightMap);
     connect(Command7, &QPushButton::clicked, this, &Form3::cancelAll);
 
     connect(&weighing, &WeighingModel::changed, this, &Form3::showWeighing);
     showWeighing();
+}
+
+// The visibly selected row: with the keyboard focus on a list and nothing selected, row 0
+// is current without having been chosen.
+int Form3::selectedRow(const QListWidget* list) {
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : list->row(selected.first());
 }
 
 void Form3::showReading(int index) {
@@ -179,17 +187,21 @@ void Form3::showWeighing() {
             Text1[size_t(i)]->setVisible(m_weighing.boxVisible[size_t(i)]);
     }
     // The queue list is rebuilt only when its content changed, so that the operator's
-    // selection survives the refresh.
-    QStringList shown;
-    for (int i = 0; i < List2->count(); ++i)
-        shown << List2->item(i)->text();
-    if (shown != m_weighing.queueEntries) {
+    // selection survives the refresh; it stays only on a row that still stands for the
+    // same record (after a removal the rows have moved, whatever they show).
+    if (m_shownRecords != m_weighing.queueRecords ||
+        m_shownRemovals != m_weighing.queueListRemovals ||
+        List2->count() != m_weighing.queueEntries.size()) {
         const int row = List2->currentRow();
+        const bool keep = row >= 0 && m_shownRemovals == m_weighing.queueListRemovals &&
+                          row < m_weighing.queueRecords.size() && row < m_shownRecords.size() &&
+                          m_shownRecords.at(row) == m_weighing.queueRecords.at(row);
         List2->clear();
         List2->addItems(m_weighing.queueEntries);
-        if (row >= 0 && row < List2->count() && row < shown.size() &&
-            shown.at(row) == m_weighing.queueEntries.value(row))
+        if (keep)
             List2->setCurrentRow(row);
+        m_shownRecords = m_weighing.queueRecords;
+        m_shownRemovals = m_weighing.queueListRemovals;
     }
 }
 
@@ -235,6 +247,12 @@ Outcome Form3::CALL_LIGHT(int xx01, int xx02) {
 
 QByteArray Form3::CRC16(const QByteArray& data) { return ModbusFrames::CRC16(data); }
 
+void Form3::enterOrder(const QString& text) {
+    Text2->setText(text);
+    emit orderEntered(text);
+    Text2->clear(); // the entry box is emptied at the end of every Enter
+}
+
 void Form3::keepBarcodeFocus() {
     if (Check[0]->isChecked() && isActiveWindow() && !Text2->hasFocus())
         Text2->setFocus(Qt::OtherFocusReason);
@@ -244,8 +262,7 @@ bool Form3::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Text2 && event->type() == QEvent::KeyPress) {
         const int k = static_cast<QKeyEvent*>(event)->key();
         if (k == Qt::Key_Return || k == Qt::Key_Enter) {
-            emit orderEntered(Text2->text());
-            Text2->clear(); // the entry box is emptied at the end of every Enter
+            enterOrder(Text2->text());
             return true;
         }
     }

@@ -2,7 +2,9 @@
 #include "common/Outcome.h"
 #include "station/RunControl.h"
 
+#include <QByteArray>
 #include <QColor>
+#include <QList>
 #include <QWidget>
 #include <array>
 
@@ -37,6 +39,9 @@ public:
     // Barcode focus (Timer4): puts the focus on Text2 when Check1 is ticked and this is
     // the active window, so typing in another station window is never interrupted.
     void keepBarcodeFocus();
+    // The order entry as Enter in Text2 runs it: the search, then an empty box. Scans
+    // typed into other windows come here too.
+    void enterOrder(const QString& text);
 
     // The light-bus methods of the main window; the station sets the bus they drive.
     void setLightBus(LightBus* bus) { m_lightBus = bus; }
@@ -84,11 +89,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    static int selectedRow(const QListWidget* list);
     void showWeighing();
     void showReading(int index);
 
     WeighingModel& m_weighing;
     BalanceReadings& m_readings;
+    QList<QByteArray> m_shownRecords; // what List2 shows, as of which fill
+    quint64 m_shownRemovals = 0;
     Background m_background = Background::Running;
     LightBus* m_lightBus = nullptr;
 };

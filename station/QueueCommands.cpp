@@ -67,7 +67,7 @@ Outcome QueueCommands::reloadQueueList() {
     QStringList entries;
     for (const QByteArray& bytes : all.records)
         entries << queueListEntry(JobRecord::decode(bytes));
-    m_weighing.queueEntries = entries;
+    m_weighing.setQueueList(all.records, entries);
     m_weighing.notify();
     return Outcome::success();
 }
@@ -96,12 +96,17 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
     const JobCountResult n = JobCount(m_files.queue);
     if (!n.outcome)
         return failed(QStringLiteral("刪除失敗"), n.outcome);
-    bool stale = p + 1 > n.count;
+    // The entry must still stand for record p + 1: the list shows it, no record has been
+    // removed since the list was filled (a finished job leaves the queue some ticks before
+    // the list is refilled), and the file holds the very record the entry was filled from.
+    bool stale = p + 1 > n.count || p >= m_weighing.queueRecords.size() ||
+                 m_weighing.queueEntries.value(p) != entry ||
+                 m_weighing.queueListRemovals != m_weighing.queueRemovals;
     if (!stale) {
         const ReadJobResult r = ReadJob(m_files.queue, p + 1);
         if (!r.outcome)
             return failed(QStringLiteral("刪除失敗"), r.outcome);
-        stale = queueListEntry(r.job) != entry;
+        stale = r.bytes != m_weighing.queueRecords.at(p);
     }
     if (stale) {
         reloadQueueList();
@@ -115,6 +120,7 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
     const bool deletesRunningJob = p == 0 && m_weighing.State != SequencerState::Idle;
     if (Outcome o = RemoveJob(m_files.queue, m_files.queueTwin, p + 1); !o)
         return failed(QStringLiteral("刪除失敗"), o);
+    ++m_weighing.queueRemovals;
     const Outcome listed = reloadQueueList();
     const bool emptied = listed && m_weighing.queueEntries.isEmpty();
     if (deletesRunningJob || emptied) {
@@ -145,7 +151,8 @@ Outcome QueueCommands::cancelAll() {
     m_weighing.Counter = 0;
     m_weighing.LineStatus[WeighingModel::kOverall] = OverallStatus::Idle;
     m_weighing.boxVisible.fill(false);
-    m_weighing.queueEntries.clear();
+    ++m_weighing.queueRemovals;
+    m_weighing.setQueueList({}, {});
     m_weighing.notify();
     emit sequencerReset();
     return Outcome::success();

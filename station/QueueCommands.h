@@ -17,8 +17,9 @@ class WeighingModel;
 //
 // A list entry addresses a record by its position, and the file may have changed since
 // the list was filled (an order import appends to the recipe store, the sequencer removes
-// finished jobs): every command first checks that the record at that position still
-// shows the entry, and otherwise refills the list and does nothing else.
+// finished jobs): every command first checks that the position still addresses what the
+// entry showed (for the queue, the very record the list was filled from), and otherwise
+// refills the list and does nothing else.
 class QueueCommands : public QObject {
     Q_OBJECT
 public:
@@ -38,7 +39,8 @@ public:
     // JobCount - p), `entry` being the text that position showed. p < 0 does nothing.
     Outcome queue(int p, const QString& entry);
     // Delete: removes the queued job at List2 position p (record p + 1), `entry` being the
-    // text that position showed. p < 0 does nothing.
+    // text that position showed, while the entry still stands for that record (see
+    // WeighingModel::queueRecords). p < 0 does nothing.
     Outcome deleteQueued(int p, const QString& entry);
     // Cancel all: stops the sequencer, clears the display, sweeps the lights off when a
     // light bus is in use, and deletes the queue file.

@@ -244,7 +244,7 @@ void Sequencer::refresh(bool& counted, qint64& count) {
     QStringList entries;
     for (const QByteArray& rec : all.records)
         entries << queueListEntry(JobRecord::decode(rec));
-    m.queueEntries = entries;
+    m.setQueueList(all.records, entries);
     counted = true;
     count = all.records.size();
 }
@@ -267,6 +267,7 @@ void Sequencer::startJob() {
                                 .arg(r.job.OrderNo, o.reason()));
             return;
         }
+        ++m.queueRemovals;
         p.status.report(QStringLiteral("單號 %1 沒有第 1 行代碼,已從排程移除").arg(r.job.OrderNo));
         bool counted = false;
         qint64 count = 0;
@@ -478,8 +479,11 @@ void Sequencer::finishJob() {
         const JobCountResult c = JobCount(queueFile());
         const ReadJobResult first = c.outcome && c.count > 0 ? ReadJob(queueFile(), 1) : ReadJobResult{};
         Outcome o = !c.outcome ? c.outcome : first.outcome;
-        if (o && c.count > 0 && first.bytes == m_jobBytes)
+        if (o && c.count > 0 && first.bytes == m_jobBytes) {
             o = RemoveJob(queueFile(), twinFile(), 1);
+            if (o)
+                ++m.queueRemovals;
+        }
         if (!o) {
             waitToRetry(QStringLiteral("單號 %1 已完成,但無法從排程移除,稍後重試: %2").arg(m_job.OrderNo, o.reason()));
             return;

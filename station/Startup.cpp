@@ -22,8 +22,10 @@ RecipeListResult readRecipeList(const QString& quickFile) {
         r.error = all.outcome.reason();
         return r;
     }
-    for (qsizetype k = all.records.size() - 1; k >= 0; --k)
+    for (qsizetype k = all.records.size() - 1; k >= 0; --k) {
         r.entries << recipeListEntry(all.records.at(k));
+        r.records << all.records.at(k);
+    }
     return r;
 }
 

@@ -32,6 +32,7 @@ StartupResult runStartup(const StationSettings& settings, StartupPorts ports, St
 // The entries of List1 for the recipe store: raw order numbers, last record first.
 struct RecipeListResult {
     QStringList entries;
-    QString error; // empty on success
+    QList<QByteArray> records; // the record behind each entry
+    QString error;             // empty on success
 };
 RecipeListResult readRecipeList(const QString& quickFile);

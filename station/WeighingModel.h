@@ -97,6 +97,20 @@ public:
     std::array<QString, 11> boxText;  // Text1(0..10); 10 is the running job's order number
     std::array<bool, 10> boxVisible{}; // Text1(0..9)
     QStringList queueEntries;         // List2
+    // The queue record each entry of List2 stands for. Every record the station removes
+    // from the queue counts in queueRemovals; List2 was filled at queueListRemovals. Once
+    // they differ the positions of List2 no longer name the records they show (the rows
+    // have moved up), however alike the texts or even the records are, until the next fill.
+    QList<QByteArray> queueRecords;
+    quint64 queueRemovals = 0;
+    quint64 queueListRemovals = 0;
+
+    // Fills List2 from the records of the queue file, in order.
+    void setQueueList(const QList<QByteArray>& records, const QStringList& entries) {
+        queueRecords = records;
+        queueEntries = entries;
+        queueListRemovals = queueRemovals;
+    }
 
     void notify() { emit changed(); }
 

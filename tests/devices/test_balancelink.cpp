@@ -3,6 +3,7 @@
 #include "config/StationSettings.h"
 #include "devices/BalanceFrames.h"
 #include "devices/BalanceLink.h"
+#include "devices/BalanceLinkTiming.h"
 #include "devices/BalanceReadings.h"
 #include "devices/MemorySerialPort.h"
 #include "devices/ModbusFrames.h"
@@ -322,15 +323,46 @@ private slots:
         QVERIFY(l.comm2.writes.isEmpty());
     }
 
-    void modbusNoReplyAsksAgain() {
+    void modbusNoReplyAsksTheOther() {
         Link l("2");
         l.ticks(14);
         QCOMPARE(l.link.PollTick(), 0);
-        QCOMPARE(l.link.PollBalance(), 0);
+        QCOMPARE(l.link.PollBalance(), 1);
         l.link.tick();
         QCOMPARE(l.comm1.writes.size(), 2);
-        QCOMPARE(hex(l.comm1.writes.last()), QString("03 03 00 01 00 03 55 E9"));
+        QCOMPARE(hex(l.comm1.writes.last()), QString("04 03 00 01 00 03 54 5E"));
         QCOMPARE(l.readings.caption(1), QString("0"));
+    }
+
+    // One balance silent or garbling must not starve the other: its readings keep coming
+    // at the rate of the alternating cycle.
+    void modbusFaultySlaveDoesNotStarveTheOther_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QByteArray garbled = reply(3, 1, 0, 0x3039);
+        garbled[9] = char(garbled[9] ^ 0xFF);
+        garbled[10] = char(garbled[10] ^ 0xFF);
+        QTest::newRow("silent") << QByteArray();
+        QTest::newRow("bad checksum") << garbled;
+        QTest::newRow("short") << reply(3, 1, 0, 0x3039).left(7);
+        QTest::newRow("letter digit") << reply(3, 0x000C, 0, 0x3039);
+    }
+    void modbusFaultySlaveDoesNotStarveTheOther() {
+        QFETCH(QByteArray, answer);
+        Link l("2");
+        qsizetype answered = 0;
+        const int ticksPerSecond = 1000 / BalanceLinkTiming::kModbusTickMs;
+        for (int i = 0; i < ticksPerSecond; ++i) {
+            l.link.tick();
+            if (l.comm1.writes.size() == answered)
+                continue;
+            answered = l.comm1.writes.size();
+            const bool small = l.comm1.writes.last().at(0) == char(3);
+            l.comm1.feed(small ? answer : reply(4, 1, 0, 0x0101));
+        }
+        QCOMPARE(l.link.readingCount(BalanceReadings::kSmall), 0);
+        QCOMPARE(l.readings.caption(BalanceReadings::kLarge), QString("25.7"));
+        QVERIFY2(l.link.readingCount(BalanceReadings::kLarge) >= 4,
+                 qPrintable(QString::number(l.link.readingCount(BalanceReadings::kLarge))));
     }
 
     void modbusBadReplies_data() {
@@ -356,7 +388,8 @@ private slots:
         l.ticks(13);
         QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("5.5"));
         QCOMPARE(l.link.PollTick(), pollTickAfter);
-        QCOMPARE(l.link.PollBalance(), 0);
+        // After a failed read the other balance is asked next.
+        QCOMPARE(l.link.PollBalance(), pollTickAfter == 13 ? 0 : 1);
         QCOMPARE(l.link.readingCount(1), 0);
         if (pollTickAfter == 13) {
             // The port is read once more without a new request; a good reply arriving
@@ -367,6 +400,22 @@ private slots:
             QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("2.57"));
             QCOMPARE(l.link.PollBalance(), 1);
         }
+    }
+
+    void modbusBadChecksumIsReadAgainOnlyOnce() {
+        QByteArray garbled = reply(3, 1, 0, 0x3039);
+        garbled[9] = char(garbled[9] ^ 0xFF);
+        garbled[10] = char(garbled[10] ^ 0xFF);
+        Link l("2");
+        l.link.tick();
+        l.comm1.feed(garbled);
+        l.ticks(13);
+        l.comm1.feed(garbled); // garbage again at the second look: give up on this balance
+        l.link.tick();
+        QCOMPARE(l.link.PollTick(), 0);
+        QCOMPARE(l.link.PollBalance(), 1);
+        l.link.tick();
+        QCOMPARE(hex(l.comm1.writes.last()), QString("04 03 00 01 00 03 54 5E"));
     }
 
     void modbusStaleBytesAreDropped() {

@@ -7,6 +7,7 @@
 #include "devices/BalanceLinkTiming.h"
 #include "devices/BalanceReadings.h"
 #include "devices/LightBus.h"
+#include "devices/ModbusFrames.h"
 #include "devices/QtSerialPort.h"
 #include "devices/Zeroing.h"
 #include "tests/devices/Devsim.h"
@@ -144,6 +145,11 @@ private slots:
         WAIT_VERIFY(!b.readings.isLive(BalanceReadings::kSmall), 5000);
         QCOMPARE(b.small(), QString(mode == "1" ? "1.50" : "1.5"));
         QVERIFY(b.readings.isLive(BalanceReadings::kLarge));
+        // The healthy balance keeps being read while the other is silent.
+        const qint64 before = b.link.readingCount(BalanceReadings::kLarge);
+        runFor(1000);
+        const qint64 perSecond = b.link.readingCount(BalanceReadings::kLarge) - before;
+        QVERIFY2(perSecond >= 4, qPrintable(QString::number(perSecond)));
         sim.command("set small 2");
         sim.command("resume small");
         WAIT_VERIFY(b.readings.isLive(BalanceReadings::kSmall), 5000);
@@ -185,6 +191,25 @@ private slots:
         QCOMPARE(sim.events().filter("lit ").last(), QString("lit none"));
         for (const QString& e : sim.events())
             QVERIFY2(!e.startsWith("bad-frame"), qPrintable(e));
+    }
+
+    // A module has outputs 0..7 only: a write to another coil is a bad frame and lights
+    // nothing; the station's own 16-coil module-off frame is still accepted.
+    void lightModuleRefusesOtherCoils() {
+        Devsim sim;
+        QVERIFY(sim.ready());
+        Bench b(sim, "1");
+        QVERIFY(b.ok);
+        for (const char* data :
+             {"01 05 00 08 FF 00", "01 05 00 F0 FF 00", "01 0F 00 08 00 10 02 00 00"})
+            QVERIFY(b.comm3.write(ModbusFrames::withCrc(fromHex(data))).ok());
+        QVERIFY(b.bus.CALL_LIGHT(16, LightBus::ModuleOff).ok());
+        WAIT_VERIFY(sim.hasEvent("module-off 2"), 5000);
+        const QStringList bad = sim.events().filter("bad-frame lights bad-coil");
+        QCOMPARE(bad.size(), 3);
+        QVERIFY2(bad.at(1).contains("01 05 00 F0 FF 00"), qPrintable(bad.at(1)));
+        QCOMPARE(sim.events().filter("light on").size(), 0);
+        QCOMPARE(sim.events().filter("module-off").size(), 1);
     }
 
     void lightBusReconnects() {

@@ -132,6 +132,51 @@ private slots:
         QCOMPARE(b.port.writes.count(LightBus::frame(73, LightBus::On)), 0);
     }
 
+    // All lights off asked again ("取消全部", "DEL", "CLOSE LIGHT") while a light switched
+    // on during the running sweep waits for its re-light, or after it has been re-lit:
+    // either way that light ends off.
+    void newSweepRequestPutsOutLightsLitDuringTheSweep_data() {
+        QTest::addColumn<int>("requestAtTick");
+        QTest::newRow("re-light pending") << 40;
+        QTest::newRow("already re-lit") << 90;
+    }
+    void newSweepRequestPutsOutLightsLitDuringTheSweep() {
+        QFETCH(int, requestAtTick);
+        Bus b;
+        b.bus.startSweep();
+        for (int i = 0; i < 20; ++i)
+            b.bus.tick();
+        QVERIFY(b.bus.CALL_LIGHT(73, 1).ok()); // module 10, cleared at tick 80
+        b.port.writes.clear();
+        while (b.bus.sweepTick() < requestAtTick)
+            b.bus.tick();
+        b.bus.startSweep();
+        b.runSweep();
+        // The last frame that touches light 73 decides whether it is on.
+        const QByteArray on = LightBus::frame(73, LightBus::On);
+        const QList<QByteArray> touching{on, LightBus::frame(73, LightBus::Off),
+                                         LightBus::frame(80, LightBus::ModuleOff)};
+        QByteArray last;
+        for (const QByteArray& w : std::as_const(b.port.writes))
+            if (touching.contains(w))
+                last = w;
+        QVERIFY(!last.isEmpty());
+        QVERIFY2(last != on, qPrintable(hex(b.port.allWritten())));
+    }
+
+    void failedRelightIsReported() {
+        Bus b;
+        QSignalSpy reports(&b.status, &StatusLine::reported);
+        b.bus.startSweep();
+        QVERIFY(b.bus.CALL_LIGHT(73, 1).ok());
+        b.port.failWrite = true;
+        b.runSweep();
+        bool relight = false;
+        for (const QList<QVariant>& r : std::as_const(reports))
+            relight = relight || r.at(0).toString().contains(QStringLiteral("燈號 73"));
+        QVERIFY(relight);
+    }
+
     // At the end of the program: every module cleared at once, and a light that a running
     // sweep would have switched on again stays off.
     void switchAllOffNowForgetsPendingRelights() {

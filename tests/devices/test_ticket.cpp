@@ -3,6 +3,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <QFileInfo>
+#include <QLocale>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QProcess>
@@ -57,6 +58,7 @@ class TestTicket : public QObject {
     Q_OBJECT
 private slots:
     void threeLineOrderItems();
+    void dateIsFixedInEveryLocale();
     void pdfRendering();
     void noDefaultPrinterFails();
 };
@@ -78,6 +80,16 @@ void TestTicket::threeLineOrderItems() {
     }
     QCOMPARE(items.last(), (TicketItem{Ticket::dateText(kAt), 14, 100, 3550}));
     QVERIFY(items.last().text.contains(QStringLiteral("05")));
+}
+
+// Run by ctest also under zh_TW.UTF-8 and en_US.UTF-8 (DS_TEST_LOCALE names the locale).
+void TestTicket::dateIsFixedInEveryLocale() {
+    const QByteArray expected = qgetenv("DS_TEST_LOCALE");
+    if (!expected.isEmpty())
+        QCOMPARE(QLocale::system().name(), QString::fromLatin1(expected));
+    QCOMPARE(Ticket::dateText(kAt), QStringLiteral("2024/03/02 09:05:07"));
+    QCOMPARE(Ticket::dateText(QDateTime(QDate(2024, 12, 31), QTime(23, 59, 59))),
+             QStringLiteral("2024/12/31 23:59:59"));
 }
 
 void TestTicket::pdfRendering() {

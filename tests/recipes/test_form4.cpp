@@ -146,6 +146,49 @@ private slots:
         QCOMPARE(list->count(), 2);
     }
 
+    // Keyboard focus on the list makes row 0 current without selecting it: modify then
+    // appends and delete does nothing, as with nothing chosen.
+    void currentRowWithoutSelectionIsNotChosen() {
+        Rig r;
+        for (const QString& o : {QStringLiteral("A"), QStringLiteral("B")}) {
+            r.typeRecipe(o, {"RED", "1"});
+            r.click("Command1");
+        }
+        auto* list = r.find<QListWidget>(QStringLiteral("List1"));
+        list->setFocus();
+        list->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+        QVERIFY(list->selectedItems().isEmpty());
+        r.typeRecipe(QStringLiteral("C"), {"RED", "2"});
+        list->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+        r.click("Command2");
+        QCOMPARE(r.stored(), (QStringList{"A", "B", "C"}));
+        r.typeRecipe(QStringLiteral("D"), {"RED", "3"});
+        list->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+        r.click("Command3");
+        QCOMPARE(r.stored(), (QStringList{"A", "B", "C"}));
+        QCOMPARE(r.find<QLineEdit>(QStringLiteral("Text2"))->text(), QStringLiteral("D"));
+    }
+
+    // Two clicks delivered before the event loop runs, with Check5 ticked: the first
+    // deletes and refills the list, the second is refused instead of reaching a freed
+    // item or deleting the entry that moved into its row.
+    void check5TwoClicksBeforeTheEventLoop() {
+        Rig r;
+        for (const QString& o : {QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("B")}) {
+            r.typeRecipe(o, {"RED", "1"});
+            r.click("Command1");
+        }
+        QTest::mouseClick(r.find<QCheckBox>(QStringLiteral("Check5")), Qt::LeftButton);
+        auto* list = r.find<QListWidget>(QStringLiteral("List1"));
+        emit list->itemClicked(list->item(1));
+        emit list->itemClicked(list->item(1));
+        QTRY_COMPARE(r.stored(), (QStringList{"A", "B"}));
+        QTRY_VERIFY(r.find<QLabel>(QStringLiteral("StatusLine"))
+                        ->text()
+                        .contains(QStringLiteral("清單已更新")));
+        QCOMPARE(r.stored(), (QStringList{"A", "B"}));
+    }
+
     void exitHidesAndKeepsTheBoxes() {
         Rig r;
         QTest::keyClicks(r.find<QLineEdit>(QStringLiteral("Text2")), QStringLiteral("half typed"));

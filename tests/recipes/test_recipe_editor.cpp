@@ -120,6 +120,13 @@ private slots:
         QTest::newRow("weight not a number") << "A" << QStringList{"R-1", "abc"} << "第 1 行";
         QTest::newRow("weight negative") << "A" << QStringList{"R-1", "-5"} << "第 1 行";
         QTest::newRow("weight 0.0 with a blank") << "A" << QStringList{"R-1", " 0.0"} << "第 1 行";
+        // Judged as stored: the weight field holds 10 bytes, the code field 20.
+        QTest::newRow("weight pushed out by blanks")
+            << "A" << QStringList{"R-1", QString(10, ' ') + "5"} << "第 1 行";
+        QTest::newRow("weight cut to zeros")
+            << "A" << QStringList{"R-1", "0000000000.5"} << "第 1 行";
+        QTest::newRow("code pushed out by blanks")
+            << "A" << QStringList{QString(20, ' ') + "R-1", "5"} << "第 1 行代碼";
     }
     void refusedRecipeWritesNothingAndKeepsTheBoxes() {
         QFETCH(QString, order);
@@ -222,21 +229,26 @@ private slots:
         QCOMPARE(j.B05, imported.B05);
     }
 
-    // The list was filled as C, B, A; then an order import appended D, so position 0 now
-    // addresses D. Every command refuses, refills the list and keeps the boxes.
+    // The list was filled as C, B, A; then an order import appended D (or another C), so
+    // position 0 now addresses the import. Every command refuses, refills the list and
+    // keeps the boxes.
     void staleListPositionIsRefused_data() {
         QTest::addColumn<QString>("command");
-        QTest::newRow("modify") << "modify";
-        QTest::newRow("delete") << "delete";
-        QTest::newRow("show") << "show";
-        QTest::newRow("click-delete") << "click-delete";
+        QTest::addColumn<QString>("imported");
+        for (const char* c : {"modify", "delete", "show", "click-delete"}) {
+            QTest::addRow("%s, other order", c) << c << "D";
+            QTest::addRow("%s, same order number", c) << c << "C";
+        }
     }
     void staleListPositionIsRefused() {
         QFETCH(QString, command);
+        QFETCH(QString, imported);
         Bench b;
         b.saveAll({"A", "B", "C"});
         JobRecord d;
-        d.OrderNo = QStringLiteral("D");
+        d.OrderNo = imported;
+        d.Code[1] = QStringLiteral("IMPORTED");
+        d.Weight[1] = QStringLiteral("1");
         QVERIFY(AppendJob(b.quick(), d).ok());
         const QByteArray before = b.dir.read(QStringLiteral("QUICK.txt"));
         b.type(QStringLiteral("typed"));
@@ -253,7 +265,8 @@ private slots:
         }
         QVERIFY(!o.ok());
         QCOMPARE(b.dir.read(QStringLiteral("QUICK.txt")), before);
-        QCOMPARE(b.editor.entries.first(), raw("D"));
+        QCOMPARE(b.editor.entries.size(), 4);
+        QCOMPARE(b.editor.entries.first(), raw(imported));
         QCOMPARE(b.editor.Text2, QStringLiteral("typed"));
         QVERIFY(b.status.text().contains(QStringLiteral("配方檔已變更")));
     }

@@ -51,9 +51,11 @@ struct Bench {
         for (const QString& o : orders)
             QVERIFY(AppendJob(quick(), job(o)).ok());
     }
+    // Queues the jobs and fills List2 from the queue, as the sequencer's refresh does.
     void addQueued(const QStringList& orders) {
         for (const QString& o : orders)
             QVERIFY(AppendJob(queue(), job(o)).ok());
+        QVERIFY(commands.reloadQueueList().ok());
     }
     QStringList queuedOrders() const {
         QStringList out;
@@ -228,7 +230,7 @@ private slots:
     void deleteRefusesAnEntryThatNoLongerNamesItsRecord_data() {
         QTest::addColumn<int>("position");
         QTest::addColumn<QString>("entry");
-        // List2 showed X, Y, Z; X was finished and removed since.
+        // List2 showed X, Y, Z; X was removed since by another program.
         QTest::newRow("records moved up") << 1 << QStringLiteral("Y---B7");
         QTest::newRow("position past the end") << 2 << QStringLiteral("Z---B7");
         QTest::newRow("same order, other barrel") << 0 << QStringLiteral("Y---B8");
@@ -237,8 +239,8 @@ private slots:
         QFETCH(int, position);
         QFETCH(QString, entry);
         Bench b;
-        b.addQueued({"Y", "Z"});
-        b.weighing.queueEntries = {"X---B7", "Y---B7", "Z---B7"};
+        b.addQueued({"X", "Y", "Z"});
+        QVERIFY(RemoveJob(b.queue(), b.dir.file(QStringLiteral("START_DISPEN2.txt")), 1).ok());
         QVERIFY(!b.commands.deleteQueued(position, entry).ok());
         QCOMPARE(b.queuedOrders(), (QStringList{"Y", "Z"}));
         QCOMPARE(b.weighing.queueEntries, (QStringList{"Y---B7", "Z---B7"}));

@@ -233,6 +233,45 @@ private slots:
         QCOMPARE(r.queued(), QStringList());
     }
 
+    // A finished job leaves the queue a tick before List2 is refilled. DEL on its row in
+    // that tick must not take the next job, which shows the same text or is even the
+    // same record; nor may the selection move onto the next job with the refill.
+    void deleteInTheTickAfterAFinish_data() {
+        QTest::addColumn<QString>("nextWeight");
+        QTest::newRow("the same recipe twice") << "12.5";
+        QTest::newRow("same order and barrel, other lines") << "99";
+    }
+    void deleteInTheTickAfterAFinish() {
+        QFETCH(QString, nextWeight);
+        Rig r;
+        JobRecord next = recipe(QStringLiteral("A"));
+        next.Weight[1] = nextWeight;
+        QVERIFY(AppendJob(r.queue(), recipe(QStringLiteral("A"))).ok());
+        QVERIFY(AppendJob(r.queue(), next).ok());
+        QVERIFY(r.untilWeighing());
+        r.selectQueued(0);
+        for (int guard = 0; guard < 12 && r.model().State == 7; ++guard) {
+            const int n = r.model().Line;
+            const int b = r.model().LineBalance[size_t(n - 1)] - 1;
+            r.station->readings().setCaption(b, r.model().LineTable[size_t(10 * n + 2)]);
+            QVERIFY(r.until([&r] { return r.model().State != 7; }, 40));
+            r.station->readings().setCaption(b, QStringLiteral("0"));
+            QVERIFY(r.until([&r] { return r.model().State == 7 || r.model().State == 10; }));
+        }
+        QCOMPARE(r.model().State, 10);
+        QCOMPARE(r.queued(), QStringList{"A"}); // the finished job has left the queue ...
+        auto* list2 = r.find<QListWidget>("List2");
+        QCOMPARE(list2->count(), 2); // ... but List2 still shows it
+        r.selectQueued(0);
+        r.find<QAction>("DEL")->trigger();
+        QCOMPARE(ReadAllJobs(r.queue()).records, QList<QByteArray>{next.encode()});
+        QVERIFY(r.find<QLabel>("StatusLine")->text().contains(QStringLiteral("未刪除")));
+        QCOMPARE(list2->count(), 1);
+        QCOMPARE(list2->currentRow(), -1);
+        r.weighOneJob();
+        QCOMPARE(r.history(), (QStringList{"A", "A"}));
+    }
+
     void cancelAllDuringWeighing() {
         Rig r;
         r.addQueued({"X", "Y"});

@@ -119,6 +119,7 @@ struct Line {
     std::deque<Out> out;
     std::vector<unsigned char> in;
     double lastIn = 0;
+    double inFreeAt = 0; // when the last request taken in has fully crossed the line
 
     bool plug() {
         char pts[256] = {};
@@ -291,6 +292,18 @@ int requestLength(const std::vector<unsigned char>& b) {
     }
 }
 
+// A light module drives outputs 0..7: a single-coil write must name one of them, and a
+// multiple-coil write must start at one of them and span at most 16 coils (the module-off
+// frame covers 16). Frames of other functions are left to libmodbus.
+bool lightOutputsValid(const std::vector<unsigned char>& frame) {
+    const int start = frame[2] << 8 | frame[3];
+    if (frame[1] == 5)
+        return start <= 7;
+    if (frame[1] == 15)
+        return start <= 7 && (frame[4] << 8 | frame[5]) <= 16;
+    return true;
+}
+
 // ---- the whole bench
 
 struct Job {
@@ -396,8 +409,10 @@ struct Bench {
                 return;
             std::vector<unsigned char> frame(l.in.begin(), l.in.begin() + len);
             l.in.erase(l.in.begin(), l.in.begin() + len);
-            // The frame has only fully arrived once its bytes have crossed the line.
-            dispatch(l, frame, now + len * kByteMs);
+            // The frame has only fully arrived once its bytes have crossed the line, after
+            // those of any frame sent before it.
+            l.inFreeAt = std::max(now, l.inFreeAt) + len * kByteMs;
+            dispatch(l, frame, l.inFreeAt);
         }
     }
 
@@ -418,6 +433,11 @@ struct Bench {
             return;
         }
         Slave& s = it->second;
+        if (&l == &lights && !lightOutputsValid(frame)) {
+            logEvent("bad-frame %s bad-coil %s", l.name.c_str(),
+                     hexOf(frame.data(), frame.size()).c_str());
+            return;
+        }
         Balance* b = &l == &bus ? balanceNamed(std::to_string(address)) : nullptr;
         if (b) {
             if (b->silent)
