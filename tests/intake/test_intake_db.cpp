@@ -129,7 +129,7 @@ private slots:
         QVERIFY(!rig.search(form3, QStringLiteral("ORD-5")));
         QCOMPARE(rig.grid.rows(), 2);
         QCOMPARE(rig.jobs(QStringLiteral("QUICK.txt")).size(), 1);
-        QVERIFY(!rig.faults.active());
+        QVERIFY(!rig.faults.search.active());
     }
 
     void searchFiveRowsThenThree_data() { addDatabases(); }
@@ -203,7 +203,7 @@ private slots:
         QVERIFY(!rig.search(form1, QStringLiteral("x' or '1'='1")));
         QCOMPARE(rig.grid.rows(), 2); // one numbered blank row
         QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).size(), 1);
-        QVERIFY(!rig.faults.active());
+        QVERIFY(!rig.faults.search.active());
 
         QVERIFY(rig.search(form1, QStringLiteral("NUL-1")));
         QCOMPARE(rig.grid.text(1, 4), QString()); // Null: an empty cell
@@ -257,7 +257,7 @@ private slots:
         rig.settings.setOption(Option::BarcodeScanIn, 1);
         rig.ctx.monthlyFolder = rig.file(QStringLiteral("no-such-folder"));
         QVERIFY(!rig.search(form3, QStringLiteral("MAIN-1")));
-        QVERIFY(rig.faults.active());
+        QVERIFY(rig.faults.search.active());
         QVERIFY(rig.status.text().contains(QStringLiteral("no-such-folder")));
         QVERIFY(!QFileInfo::exists(rig.ctx.monthlyFolder));
         QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).size(), 2);
@@ -285,7 +285,7 @@ private slots:
         // A field count too small for the fixed layout: reported, nothing written.
         rig.mapping.setText(0, QStringLiteral("10"));
         QVERIFY(!rig.search(form1, QStringLiteral("ORD-5")));
-        QVERIFY(rig.faults.active());
+        QVERIFY(rig.faults.search.active());
         // More fields than the result has: the read fails, nothing written.
         rig.mapping.setText(0, QStringLiteral("40"));
         QVERIFY(!rig.search(form1, QStringLiteral("ORD-5")));
@@ -299,7 +299,7 @@ private slots:
         // A good search clears the fault.
         rig.settings.setText(Setting::ReceivePath, rig.file(QStringLiteral("recv")));
         QVERIFY(rig.search(form1, QStringLiteral("ORD-5")));
-        QVERIFY(!rig.faults.active());
+        QVERIFY(!rig.faults.search.active());
     }
 
     void polling_data() { addDatabases(); }
@@ -342,7 +342,7 @@ private slots:
         QCOMPARE(stepNo(m_db, "code = 'X1'"), 44);
         QCOMPARE(stepNo(m_db, "code = 'OTHER'"), 44); // station 2's line is left to station 2
         QVERIFY(rig.queryBox.text().startsWith(QStringLiteral("UPDATE vantrell SET STEP_NO = 45")));
-        QVERIFY(!QFileInfo::exists(poll.pendingFile()));
+        QVERIFY(!QFileInfo::exists(poll.journalFile()));
 
         // Nothing left for station 4: the step ends after the first query.
         rig.step(poll);
@@ -356,11 +356,13 @@ private slots:
         rig.step(poll);
         QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).last().Code[1], QStringLiteral("OTHER"));
         QCOMPARE(stepNo(m_db, "code = 'OTHER'"), 45);
-        QVERIFY(!rig.faults.active());
+        QVERIFY(!rig.faults.polling.active());
     }
 
-    void pollingFailedUpdateNeverQueuesTwice_data() { addDatabases(); }
-    void pollingFailedUpdateNeverQueuesTwice() {
+    // Refused updates: nothing is claimed, so nothing is queued, also across a restart;
+    // once updates go through, each order is queued once.
+    void pollingRefusedUpdateQueuesNothing_data() { addDatabases(); }
+    void pollingRefusedUpdateQueuesNothing() {
         if (!useDatabase({line("U-1", "C1", "1"), line("U-1", "C2", "2"), line("U-2", "C3", "3")}))
             QSKIP(qPrintable(m_db.why));
         QVERIFY(DbFixture::blockUpdates(m_db, true).ok());
@@ -373,27 +375,21 @@ private slots:
                 rig.step(poll);
             QVERIFY(poll.backoffTicks() > 0);
         }
-        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).size(), 1);
+        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).size(), 0);
         QCOMPARE(countAt(m_db, 45), 0);
         QCOMPARE(reports.count(), 1); // one lasting fault, reported once
-        QVERIFY(rig.faults.count() > 1);
+        QVERIFY(rig.faults.polling.count() > 1);
 
-        // A restart keeps the pending order: still no second copy.
-        OrderPolling poll(rig.ctx);
-        QCOMPARE(poll.pending().size(), 1);
-        rig.step(poll);
-        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).size(), 1);
-
+        OrderPolling poll(rig.ctx); // a restart
+        QVERIFY(!QFileInfo::exists(poll.journalFile()));
         QVERIFY(DbFixture::blockUpdates(m_db, false).ok());
         for (int i = 0; i < 40 && countAt(m_db, 45) < 3; ++i)
             rig.step(poll);
         const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
         QCOMPARE(jobs.size(), 2);
-        QCOMPARE(jobs[0].OrderNo, jobs[0].OrderNo == QLatin1String("U-1") ? QStringLiteral("U-1") : QStringLiteral("U-2"));
         QVERIFY(jobs[0].OrderNo != jobs[1].OrderNo);
         QCOMPARE(countAt(m_db, 45), 3);
-        QVERIFY(poll.pending().isEmpty());
-        QVERIFY(!rig.faults.active());
+        QVERIFY(!rig.faults.polling.active());
         QCOMPARE(rig.status.text(), QString());
     }
 
@@ -410,25 +406,45 @@ private slots:
         // A blank receive folder: nothing written, no update sent.
         rig.settings.setText(Setting::ReceivePath, QString());
         rig.step(poll);
-        QVERIFY(rig.faults.active());
+        QVERIFY(rig.faults.polling.active());
         QCOMPARE(countAt(m_db, 44), 12);
         QCOMPARE(rig.db.inFlight(), 0);
-        // A missing receive folder: the append fails, no update.
+        // A missing receive folder: nothing is claimed.
         rig.settings.setText(Setting::ReceivePath, rig.file(QStringLiteral("missing")));
         while (poll.backoffTicks() > 0)
             poll.tick();
         rig.step(poll);
         QCOMPARE(countAt(m_db, 44), 12);
         QVERIFY(!QFileInfo::exists(rig.file(QStringLiteral("missing"))));
-        // A long order stops at line 10 and says how many lines were left out.
-        rig.settings.setText(Setting::ReceivePath, rig.file(QStringLiteral("recv")));
-        while (poll.backoffTicks() > 0)
-            poll.tick();
+    }
+
+    // An order of 23 lines: three job records (10, 10, 3 lines) with the same order number,
+    // in line order, from the polling and from a search alike; every line is taken.
+    void orderOf23Lines_data() { addDatabases(); }
+    void orderOf23Lines() {
+        QList<OrderLine> lines;
+        for (int i = 1; i <= 23; ++i)
+            lines << line("LONG", QStringLiteral("L%1").arg(i), QString::number(i));
+        if (!useDatabase(lines))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::PollPowder, 1);
+        OrderPolling poll(rig.ctx);
         rig.step(poll);
+        QCOMPARE(countAt(m_db, 45), 23);
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        rig.settings.setOption(Option::DirectRun, 1);
+        OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
+        QVERIFY(rig.search(form1, QStringLiteral("LONG")));
         const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
-        QCOMPARE(jobs.size(), 1);
-        QCOMPARE(jobs[0].Code[10], QStringLiteral("L10"));
-        QVERIFY(rig.status.text().contains(QStringLiteral("2 行未匯入")));
+        QCOMPARE(jobs.size(), 6);
+        for (int k = 0; k < 6; ++k) {
+            QCOMPARE(jobs[k].OrderNo, QStringLiteral("LONG"));
+            const int first = 10 * (k % 3);
+            for (int n = 1; n <= JobRecord::kLines; ++n)
+                QCOMPARE(jobs[k].Code[size_t(n)], first + n <= 23 ? QStringLiteral("L%1").arg(first + n) : QString());
+        }
+        QVERIFY(!rig.faults.polling.active() && !rig.faults.search.active());
     }
 
     void databaseDown() {
@@ -444,11 +460,14 @@ private slots:
             attempts += attempt;
         }
         QVERIFY(attempts < 10); // backed off
-        QCOMPARE(rig.faults.count(), attempts);
+        QCOMPARE(rig.faults.polling.count(), attempts);
+        QCOMPARE(reports.count(), 1);
+        // The search reports on its own; the polling's count is its own.
         OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
         QVERIFY(!rig.search(form3, QStringLiteral("ORD-5")));
-        QCOMPARE(reports.count(), 1);
-        QVERIFY(rig.faults.text().contains(QString::number(attempts + 1)));
+        QCOMPARE(reports.count(), 2);
+        QCOMPARE(rig.faults.search.count(), 1);
+        QCOMPARE(rig.faults.polling.count(), attempts);
         QCOMPARE(QDir(rig.work).entryList(QDir::Files), QStringList());
         QCOMPARE(QDir(rig.file(QStringLiteral("recv"))).entryList(QDir::Files), QStringList());
     }
@@ -497,7 +516,7 @@ private slots:
             }
         });
         tick.start();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.faults.active(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.faults.polling.active(), 20000);
         const qint64 firstFault = clock.elapsed();
         QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > firstFault + 1000, 5000);
         tick.stop();
