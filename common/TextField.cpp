@@ -26,12 +26,12 @@ QString unstorable(const QString& text) {
     for (qsizetype i = 0; i < text.size();) {
         const qsizetype n = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
         const QStringView ch = QStringView(text).mid(i, n);
-        // A round trip, so that a character the table maps to a look-alike counts too.
+        // A round trip: a character the table lacks comes back as '?', and one it maps to
+        // a look-alike comes back changed. (hasError() is not used: resetting the state
+        // does not clear it.)
         const QByteArray bytes = enc.encode(ch);
-        if ((enc.hasError() || QString(dec.decode(bytes)) != ch) && !bad.contains(ch))
+        if (QString(dec.decode(bytes)) != ch && !bad.contains(ch))
             bad += ch;
-        enc.resetState();
-        dec.resetState();
         i += n;
     }
     return bad;

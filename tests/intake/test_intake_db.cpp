@@ -2,6 +2,7 @@
 // and the PostgreSQL server of scripts/test.sh through the PostgreSQL ODBC driver.
 #include "intake/DyeOrderRecord.h"
 #include "intake/Queries.h"
+#include "intake/SqlWorkbench.h"
 #include "tests/intake/IntakeRig.h"
 
 #include <QElapsedTimer>
@@ -445,6 +446,184 @@ private slots:
                 QCOMPARE(jobs[k].Code[size_t(n)], first + n <= 23 ? QStringLiteral("L%1").arg(first + n) : QString());
         }
         QVERIFY(!rig.faults.polling.active() && !rig.faults.search.active());
+    }
+
+    // Searches, polling steps and "執行SQL" whose answers overtake each other: every record
+    // (and the result grid) holds its own query's rows only. NULL-2's one line has Null
+    // out_pos and weight, where the order before it has values.
+    void answersInterleaved_data() {
+        QTest::addColumn<QString>("db");
+        QTest::addColumn<QString>("first"); // what is started before NULL-2 is searched
+        for (const char* db : {"sqlite", "pg"})
+            for (const char* first : {"search", "poll", "sql"})
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2 then search").arg(db, first))) << db << first;
+    }
+    void answersInterleaved() {
+        QFETCH(QString, first);
+        QList<OrderLine> lines;
+        for (int i = 1; i <= 5; ++i) {
+            lines << line("FULL-1", QStringLiteral("F%1").arg(i), "5", 1);
+            lines.last().outPos = QStringLiteral("'P9'");
+            lines << line("POLL-3", QStringLiteral("P%1").arg(i), "7");
+        }
+        OrderLine nul = line("NULL-2", "N1", "NULL", 1);
+        nul.outPos = QStringLiteral("NULL");
+        lines << nul;
+        if (!useDatabase(lines))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        rig.settings.setOption(Option::DirectRun, 1);
+        OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
+        OrderPolling poll(rig.ctx);
+        StagingGrid sqlGrid;
+        SqlWorkbench workbench(rig.ctx, sqlGrid);
+        QSignalSpy searches(&form3, &OrderSearch::finished);
+        QSignalSpy sqlRuns(&workbench, &SqlWorkbench::finished);
+        if (first == QLatin1String("search")) {
+            form3.enter(QStringLiteral("FULL-1"));
+        } else if (first == QLatin1String("poll")) {
+            rig.settings.setOption(Option::PollPowder, 1);
+            poll.tick();
+        } else {
+            rig.mapping.setQuery(QStringLiteral("select * from vantrell where id_no = 'FULL-1'"));
+            workbench.run();
+            rig.mapping.setQuery(QStringLiteral("select * from vantrell where id_no = 'NULL-2'"));
+            workbench.run();
+        }
+        form3.enter(QStringLiteral("NULL-2"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.db.inFlight() == 0 && !poll.inProgress(), 30000);
+        QCOMPARE(searches.count(), first == QLatin1String("search") ? 2 : 1);
+        const auto jobs = rig.jobs(QStringLiteral("START_DISPEN.txt"));
+        QCOMPARE(jobs.last().OrderNo, QStringLiteral("NULL-2"));
+        QCOMPARE(jobs.last().OutputPos, QString());
+        QCOMPARE(jobs.last().Weight[1], QString());
+        QCOMPARE(jobs.last().Code[2], QString());
+        QCOMPARE(rig.grid.rows(), 3); // header, NULL-2's row, the numbered blank row
+        if (first == QLatin1String("poll")) {
+            const auto polled = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
+            QCOMPARE(polled.size(), 1);
+            QCOMPARE(polled[0].Code[5], QStringLiteral("P5"));
+            QCOMPARE(polled[0].Code[6], QString());
+        }
+        if (first == QLatin1String("sql")) {
+            QCOMPARE(sqlRuns.count(), 2);
+            QCOMPARE(sqlGrid.rows(), 3);
+            QCOMPARE(sqlGrid.text(1, 4), QString());
+            QCOMPARE(sqlGrid.text(1, 9), QStringLiteral("N1"));
+        }
+    }
+
+    // A waiting line whose id is Null, empty or only spaces comes first: it is reported
+    // once and left waiting, and the orders behind it are polled; an id stored with spaces
+    // around it is found and marked as stored.
+    void waitingLineWithoutOrderId_data() {
+        QTest::addColumn<QString>("db");
+        QTest::addColumn<QString>("id"); // SQL text
+        for (const char* db : {"sqlite", "pg"})
+            for (const char* id : {"NULL", "''", "'   '"})
+                QTest::newRow(qPrintable(QStringLiteral("%1, id %2").arg(db, id))) << db << id;
+    }
+    void waitingLineWithoutOrderId() {
+        QFETCH(QString, id);
+        if (!useDatabase({line("X", "BLANK", "1"), line("  PAD-7  ", "C1", "2"), line("  PAD-7  ", "C2", "3"),
+                          line("NEXT-1", "C3", "4")}))
+            QSKIP(qPrintable(m_db.why));
+        QVERIFY(DbFixture::exec(m_db, {QStringLiteral("UPDATE vantrell SET id_no = %1 WHERE code = 'BLANK'").arg(id)}).ok());
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::PollPowder, 1);
+        OrderPolling poll(rig.ctx);
+        QSignalSpy reports(&rig.status, &StatusLine::reported);
+        for (int i = 0; i < 4; ++i)
+            rig.step(poll);
+        const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
+        QCOMPARE(jobs.size(), 2);
+        QCOMPARE(jobs[0].OrderNo, QStringLiteral("PAD-7"));
+        QCOMPARE(jobs[0].Code[2], QStringLiteral("C2"));
+        QCOMPARE(jobs[1].OrderNo, QStringLiteral("NEXT-1"));
+        QCOMPARE(stepNo(m_db, "code = 'C2'"), 45);
+        QCOMPARE(stepNo(m_db, "code = 'BLANK'"), 44);
+        int told = 0;
+        for (const QList<QVariant>& r : reports)
+            told += r.first().toString().contains(QStringLiteral("沒有單號"));
+        QCOMPARE(told, 1);
+        QVERIFY(!rig.faults.polling.active());
+    }
+
+    // The search's report stays until a search succeeds, whatever the polling does, and
+    // the polling's fault keeps its start and count through a successful search.
+    void reportChannels_data() { addDatabases(); }
+    void reportChannels() {
+        OrderLine dye = line("DYE-1", "D1", "2", 1);
+        if (!useDatabase({dye}))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.mapping.setText(1, QStringLiteral("2"));
+        rig.settings.setOption(Option::OldPowderBarcode, 1);
+        rig.settings.setOption(Option::PollPowder, 1);
+        const QString dat3 = rig.ctx.monthlyFolder;
+        rig.ctx.monthlyFolder = rig.file(QStringLiteral("no-such-folder"));
+        OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
+        OrderPolling poll(rig.ctx);
+        QVERIFY(!rig.search(form1, QStringLiteral("DYE-1")));
+        const QString searchReport = rig.status.text();
+        QVERIFY(searchReport.contains(QStringLiteral("no-such-folder")));
+        rig.step(poll); // an idle step: nothing waiting
+        QCOMPARE(rig.status.text(), searchReport);
+        QVERIFY(rig.faults.search.active());
+
+        rig.settings.setText(Setting::TableName, QStringLiteral("no_such_table"));
+        rig.step(poll);
+        const QDateTime since = rig.faults.polling.since();
+        rig.clock.advanceSecs(60);
+        rig.ctx.monthlyFolder = dat3;
+        QVERIFY(rig.search(form1, QStringLiteral("DYE-1")));
+        QVERIFY(!rig.faults.search.active());
+        QCOMPARE(rig.faults.polling.count(), 1);
+        QCOMPARE(rig.faults.polling.since(), since);
+        QVERIFY(rig.status.text().contains(QStringLiteral("自動接單"))); // the polling's fault is shown again
+
+        rig.settings.setText(Setting::TableName, QStringLiteral("vantrell"));
+        while (poll.backoffTicks() > 0)
+            poll.tick();
+        rig.step(poll);
+        QVERIFY(!rig.faults.polling.active());
+        QCOMPARE(rig.status.text(), QString());
+    }
+
+    // An order whose number or codes code page 950 cannot hold is neither queued nor
+    // written: reported once, left waiting, and the order behind it is polled.
+    void textOutsideCodePage950_data() { addDatabases(); }
+    void textOutsideCodePage950() {
+        OrderLine typed = line("订单乙号", "R1", "1", 1);
+        if (!useDatabase({line("订单乙号", "R1", "1"), line("訂單甲號", "C1", "2"), typed,
+                          line("OK-1", "G1", "3"), line("OK-2", "日本語ユニ", "3")}))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::PollPowder, 1);
+        OrderPolling poll(rig.ctx);
+        QSignalSpy reports(&rig.status, &StatusLine::reported);
+        for (int i = 0; i < 5; ++i)
+            rig.step(poll);
+        const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
+        QCOMPARE(jobs.size(), 2);
+        QCOMPARE(jobs[0].OrderNo, QStringLiteral("訂單甲號"));
+        QCOMPARE(jobs[1].OrderNo, QStringLiteral("OK-1"));
+        QCOMPARE(stepNo(m_db, "code = 'R1' and prod_type = 2"), 44);
+        QStringList told;
+        for (const QList<QVariant>& r : reports)
+            told << r.first().toString();
+        QCOMPARE(told.size(), 2); // once for each refused order
+        QVERIFY2(told[0].contains(QStringLiteral("「订」「单」「号」")), qPrintable(told[0]));
+        QVERIFY2(told[1].contains(QStringLiteral("「ユ」「ニ」")), qPrintable(told[1]));
+
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
+        QVERIFY(!rig.search(form3, QStringLiteral("订单乙号")));
+        QVERIFY(rig.faults.search.active());
+        QVERIFY(rig.status.text().contains(QStringLiteral("「订」")));
+        QVERIFY(!QFileInfo::exists(rig.file(QStringLiteral("START_DISPEN.txt"))) ||
+                rig.jobs(QStringLiteral("START_DISPEN.txt")).isEmpty());
     }
 
     void databaseDown() {
