@@ -14,11 +14,21 @@
 struct IntakeParts {
     IntakeParts(StatusLine& status, StationSettings& settings, Clock& clock, const QString& workDir,
                 const QString& monthlyFolder, int loginTimeoutSecs, int statementTimeoutSecs)
-        : faults(status),
-          context{settings, mapping, db, queryBox, grid, faults, status, clock, workDir, monthlyFolder,
-                  loginTimeoutSecs, statementTimeoutSecs},
+        : faults(status), context{settings,
+                                  mapping,
+                                  db,
+                                  queryBox,
+                                  grid,
+                                  faults,
+                                  status,
+                                  clock,
+                                  workDir,
+                                  monthlyFolder,
+                                  loginTimeoutSecs,
+                                  statementTimeoutSecs},
           form1Search(context, OrderSearch::Entry::SettingsWindow),
-          form3Search(context, OrderSearch::Entry::MainWindow), polling(context), workbench(context, form2Grid) {}
+          form3Search(context, OrderSearch::Entry::MainWindow), polling(context),
+          workbench(context, form2Grid) {}
 
     FieldMapping mapping;
     QueryBox queryBox;     // Form1.Text1

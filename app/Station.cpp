@@ -183,8 +183,9 @@ void showGrid(QTableWidget& table, const StagingGrid& grid) {
 } // namespace
 
 void Station::wireIntake() {
-    m_intake = std::make_unique<IntakeParts>(m_status, m_settings, *m_clock, m_dir.path(), m_monthlyFolder,
-                                             m_dbLoginTimeout, m_dbStatementTimeout);
+    m_intake =
+        std::make_unique<IntakeParts>(m_status, m_settings, *m_clock, m_dir.path(), m_monthlyFolder,
+                                      m_dbLoginTimeout, m_dbStatementTimeout);
     IntakeParts& in = *m_intake;
     Form1& f1 = *m_form1;
     in.form2 = std::make_unique<Form2>(in.mapping);
@@ -199,7 +200,8 @@ void Station::wireIntake() {
     connect(&in.grid, &StagingGrid::changed, this, [&in, &f1] { showGrid(*f1.MSFlexGrid1, in.grid); });
     connect(&in.form2Grid, &StagingGrid::changed, this, [&in, &f2] { showGrid(*f2.MSFlexGrid1, in.form2Grid); });
     for (FaultMonitor* f : {&in.faults.search, &in.faults.polling, &in.faults.sql})
-        connect(f, &FaultMonitor::changed, this, [&in, &f1] { f1.StatusLabel->setText(in.faults.text()); });
+        connect(f, &FaultMonitor::changed, this,
+                [&in, &f1] { f1.StatusLabel->setText(in.faults.text()); });
     connect(&f1, &Form1::gridClicked, this, [&in](int column, int row) {
         in.queryBox.setText(QStringLiteral(" <Y> ") + QString::number(column) + QStringLiteral("  <X> ") +
                             QString::number(row));

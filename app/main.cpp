@@ -20,9 +20,11 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     StationOptions options;
     // [OrderDatabase] StatementTimeout=seconds in dyestation.ini (default 10; 0: none).
-    const QSettings ini(QDir::current().filePath(QStringLiteral("dyestation.ini")), QSettings::IniFormat);
+    const QSettings ini(QDir::current().filePath(QStringLiteral("dyestation.ini")),
+                        QSettings::IniFormat);
     options.dbStatementTimeoutSecs =
-        ini.value(QStringLiteral("OrderDatabase/StatementTimeout"), options.dbStatementTimeoutSecs).toInt();
+        ini.value(QStringLiteral("OrderDatabase/StatementTimeout"), options.dbStatementTimeoutSecs)
+            .toInt();
     int rc = 0;
     {
         Station station(options);

@@ -40,7 +40,8 @@ QString unstorable(const QString& text) {
 QString listed(const QString& characters) {
     QString out;
     for (qsizetype i = 0; i < characters.size();) {
-        const qsizetype n = (characters.at(i).isHighSurrogate() && i + 1 < characters.size()) ? 2 : 1;
+        const qsizetype n =
+            (characters.at(i).isHighSurrogate() && i + 1 < characters.size()) ? 2 : 1;
         out += QStringLiteral("「") + characters.mid(i, n) + QStringLiteral("」");
         i += n;
     }

@@ -16,12 +16,17 @@
 
 namespace {
 
-QString systemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString systemError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
-Outcome failure(const QString& why) { return Outcome::failure(QStringLiteral("POLL_CLAIM.txt: %1").arg(why)); }
+Outcome failure(const QString& why) {
+    return Outcome::failure(QStringLiteral("POLL_CLAIM.txt: %1").arg(why));
+}
 
 void syncFolder(const QString& path) {
-    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -30,7 +35,9 @@ void syncFolder(const QString& path) {
 
 } // namespace
 
-QString ClaimJournal::path(const QString& workDir) { return QDir(workDir).filePath(QStringLiteral("POLL_CLAIM.txt")); }
+QString ClaimJournal::path(const QString& workDir) {
+    return QDir(workDir).filePath(QStringLiteral("POLL_CLAIM.txt"));
+}
 
 Outcome ClaimJournal::write(const QString& path) const {
     QJsonArray lineArray, recordArray;

@@ -14,7 +14,8 @@
 class FaultMonitor : public QObject {
     Q_OBJECT
 public:
-    explicit FaultMonitor(StatusLine& status, QString kind = QStringLiteral("訂單資料庫"), QObject* parent = nullptr)
+    explicit FaultMonitor(StatusLine& status, QString kind = QStringLiteral("訂單資料庫"),
+                          QObject* parent = nullptr)
         : QObject(parent), m_status(status), m_kind(std::move(kind)) {}
 
     // The monitors of the other kinds, whose reports come back when this one clears.
@@ -29,7 +30,8 @@ public:
         m_reason = reason;
         m_since = now;
         m_count = 1;
-        m_reported = QStringLiteral("%1: %2 (%3 起)").arg(m_kind, reason, now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        m_reported = QStringLiteral("%1: %2 (%3 起)")
+                         .arg(m_kind, reason, now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
         m_status.report(m_reported);
         emit changed();
     }

@@ -147,8 +147,8 @@ QString unstorable(const JobRecord& j) {
 }
 
 QString unstorable(const DyeOrderRecord& d) {
-    QString all = d.OrderNo + d.Note1 + d.Note2 + d.Note3 + d.Code + d.GoodsWeight + d.LiquorRatio + d.TotalWeight +
-                  d.Material + d.Reserve;
+    QString all = d.OrderNo + d.Note1 + d.Note2 + d.Note3 + d.Code + d.GoodsWeight + d.LiquorRatio +
+                  d.TotalWeight + d.Material + d.Reserve;
     for (int i = 1; i <= DyeOrderRecord::kSlots; ++i)
         all += d.DyeCode[size_t(i)] + d.Recipe[size_t(i)] + d.Weight[size_t(i)];
     return TextField::unstorable(all);

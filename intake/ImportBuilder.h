@@ -21,7 +21,7 @@ struct JobBuild {
     // rows all fail the row filter is left out): an order of more than ten lines becomes
     // consecutive records, in line order.
     QList<JobRecord> jobs;
-    int rowsUsed = 0;    // rows that passed the row filter and were built from
+    int rowsUsed = 0;                     // rows that passed the row filter and were built from
     Outcome outcome = Outcome::success(); // failure: a column beyond the fields read
 };
 
@@ -32,9 +32,9 @@ struct DyeOrderBuild {
     Outcome outcome = Outcome::success();
 };
 
-// Grid rows 1..rowCount hold the order's rows; row R is line R - 10k of record k. The fixed layout takes the order number
-// from column 2, the output position from 4, the code from 9, the weight from 12 and,
-// when `b01FromColumn15`, B01 from 15 (blank when the grid has no such column); the
+// Grid rows 1..rowCount hold the order's rows; row R is line R - 10k of record k. The fixed layout
+// takes the order number from column 2, the output position from 4, the code from 9, the weight
+// from 12 and, when `b01FromColumn15`, B01 from 15 (blank when the grid has no such column); the
 // mapped layout takes them from the columns of mapping entries 0..10.
 JobBuild buildJob(const StagingGrid& grid, int rowCount, int lastField, bool fixedLayout, bool b01FromColumn15,
                   const FieldMapping& mapping, double created);

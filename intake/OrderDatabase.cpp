@@ -131,7 +131,8 @@ QString odbcValue(const QString& value) {
 }
 
 DbSession::DbSession(DbLogin login)
-    : m_login(std::move(login)), m_name(QStringLiteral("ds_order_db_%1").arg(++g_sessions)), m_watch(t_watch) {}
+    : m_login(std::move(login)), m_name(QStringLiteral("ds_order_db_%1").arg(++g_sessions)),
+      m_watch(t_watch) {}
 
 DbSession::~DbSession() { disconnect(); }
 
@@ -168,8 +169,11 @@ bool DbSession::exec(QSqlQuery& q, const QString& sql, QString& error) {
     if (h && secs > 0)
         ::SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(secs)), 0);
     if (h && m_watch) {
-        const auto deadline = secs > 0 ? StatementWatch::Clock::now() + std::chrono::seconds(secs + 1)
-                                       : StatementWatch::Clock::time_point::max();
+        // No time-out: still armed, so that closing cancels it (a year is "never", and
+        // unlike time_point::max() it does not overflow in the wait).
+        const auto deadline =
+            StatementWatch::Clock::now() +
+            (secs > 0 ? std::chrono::seconds(secs + 1) : std::chrono::hours(24 * 365));
         if (!m_watch->arm(h, deadline)) {
             error = QStringLiteral("工作站關閉中");
             return false;
@@ -251,7 +255,8 @@ Outcome DbSession::begin() {
     // Repeatable read: the claim's update sees the lines its read saw, or fails. A driver
     // without it (SQLite, whose transactions are serializable) keeps its own level.
     if (const SQLHANDLE h = odbcHandle(db.driver()->handle()))
-        ::SQLSetConnectAttr(h, SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(SQLULEN(SQL_TXN_REPEATABLE_READ)), 0);
+        ::SQLSetConnectAttr(h, SQL_ATTR_TXN_ISOLATION,
+                            reinterpret_cast<SQLPOINTER>(SQLULEN(SQL_TXN_REPEATABLE_READ)), 0);
     if (!db.transaction())
         return Outcome::failure(QStringLiteral("交易無法開始: %1").arg(errorText(db.lastError())));
     return Outcome::success();
@@ -283,16 +288,19 @@ void DbSession::disconnect() {
 }
 
 OrderDatabase::OrderDatabase(QObject* parent)
-    : QObject(parent), m_link(std::make_shared<Link>()), m_watch(std::make_shared<StatementWatch>()),
-      m_thread(new QThread), m_worker(new QObject) {
+    : QObject(parent), m_link(std::make_shared<Link>()),
+      m_watch(std::make_shared<StatementWatch>()), m_thread(new QThread), m_worker(new QObject) {
     m_link->owner = this;
     m_thread->setObjectName(QStringLiteral("order-db"));
     m_worker->moveToThread(m_thread);
     m_thread->start();
-    QMetaObject::invokeMethod(m_worker, [watch = m_watch] { t_watch = watch; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [watch = m_watch] { t_watch = watch; }, Qt::QueuedConnection);
 }
 
-OrderDatabase::~OrderDatabase() { close(); }
+OrderDatabase::~OrderDatabase() {
+    close();
+}
 
 void OrderDatabase::close() {
     if (m_closed)
@@ -320,7 +328,9 @@ void OrderDatabase::close() {
     });
 }
 
-bool OrderDatabase::threadLeftRunning() { return g_threadLeftRunning; }
+bool OrderDatabase::threadLeftRunning() {
+    return g_threadLeftRunning;
+}
 
 QueryResult readRows(const DbLogin& login, const QString& sql, int lastField) {
     QueryResult r;

@@ -13,7 +13,9 @@ namespace {
 
 constexpr int kPollLastField = 15; // fields 0..15, whatever the field count says
 
-QString joined(const QStringList& row) { return row.join(QChar(0x1f)); }
+QString joined(const QStringList& row) {
+    return row.join(QChar(0x1f));
+}
 
 } // namespace
 
@@ -21,8 +23,8 @@ struct OrderPolling::StepResult {
     Outcome outcome = Outcome::success();
     bool queued = false;
     bool marked = false;
-    DbRows shown;          // the lines of the order claimed, for the staging grid
-    QStringList reports;   // told once
+    DbRows shown;        // the lines of the order claimed, for the staging grid
+    QStringList reports; // told once
     QSet<QString> reported;
 };
 
@@ -80,8 +82,9 @@ Outcome complete(const StepInput& in, DbSession& session, OrderPolling::StepResu
         return o;
     bool stillWaiting = false;
     for (const QStringList& line : j->lines)
-        stillWaiting = stillWaiting || std::any_of(waiting.rows.cbegin(), waiting.rows.cend(),
-                                                   [&](const QStringList& w) { return joined(w) == joined(line); });
+        stillWaiting = stillWaiting ||
+                       std::any_of(waiting.rows.cbegin(), waiting.rows.cend(),
+                                   [&](const QStringList& w) { return joined(w) == joined(line); });
     if (!stillWaiting) { // the claim was committed
         r.marked = true;
         if (Outcome o = appendMissing(*j, in, r.queued); !o)
@@ -162,12 +165,13 @@ Claim claim(const StepInput& in, DbSession& s, OrderPolling::StepResult& r, Outc
         return Claim::Done;
     }
     if (lines.truncated)
-        return leaveWaiting(QStringLiteral("單號 %1 超過 %2 行, 未排入").arg(id).arg(DbRows::kMaxRows));
+        return leaveWaiting(
+            QStringLiteral("單號 %1 超過 %2 行, 未排入").arg(id).arg(DbRows::kMaxRows));
     StagingGrid grid;
     ImportBuilder::showRows(grid, lines);
     const FieldMapping fixedLayout;
-    const ImportBuilder::JobBuild b =
-        ImportBuilder::buildJob(grid, int(lines.rows.size()), lines.lastField, true, false, fixedLayout, in.created);
+    const ImportBuilder::JobBuild b = ImportBuilder::buildJob(
+        grid, int(lines.rows.size()), lines.lastField, true, false, fixedLayout, in.created);
     if (!b.outcome)
         return failed(b.outcome);
     if (b.jobs.isEmpty())
@@ -251,7 +255,9 @@ int OrderPolling::stationNumber(const StationSettings& s) {
     return n;
 }
 
-QString OrderPolling::journalFile() const { return ClaimJournal::path(m_ctx.workDir); }
+QString OrderPolling::journalFile() const {
+    return ClaimJournal::path(m_ctx.workDir);
+}
 
 void OrderPolling::tick() {
     if (m_inProgress)
@@ -286,8 +292,11 @@ void OrderPolling::tick() {
     in.reported = m_reported;
     in.hook = m_hook;
     QueryBox* box = &m_ctx.queryBox;
-    in.show = [post = m_ctx.db.poster(), box](const QString& sql) { post([box, sql] { box->setText(sql); }); };
-    m_ctx.db.submit<StepResult>([in] { return step(in); }, [this](const StepResult& r) { apply(r); });
+    in.show = [post = m_ctx.db.poster(), box](const QString& sql) {
+        post([box, sql] { box->setText(sql); });
+    };
+    m_ctx.db.submit<StepResult>([in] { return step(in); },
+                                [this](const StepResult& r) { apply(r); });
 }
 
 void OrderPolling::apply(const StepResult& r) {

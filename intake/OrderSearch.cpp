@@ -92,15 +92,16 @@ void OrderSearch::apply(const QueryResult& r) {
 }
 
 QString OrderSearch::refusedText(const QString& bad) const {
-    return QStringLiteral("單號 %1 含有代碼頁 950 無法儲存的字元 %2, 未寫入").arg(m_key, TextField::listed(bad));
+    return QStringLiteral("單號 %1 含有代碼頁 950 無法儲存的字元 %2, 未寫入")
+        .arg(m_key, TextField::listed(bad));
 }
 
 void OrderSearch::writeJob(const StagingGrid& grid, const DbRows& rows) {
     const StationSettings& s = m_ctx.settings;
     const bool settingsWindow = m_entry == Entry::SettingsWindow;
-    const ImportBuilder::JobBuild b =
-        ImportBuilder::buildJob(grid, int(rows.rows.size()), rows.lastField, s.isSet(Option::DyeBarcode),
-                                !settingsWindow, m_ctx.mapping, OleDate::fromDateTime(m_ctx.clock.now()));
+    const ImportBuilder::JobBuild b = ImportBuilder::buildJob(
+        grid, int(rows.rows.size()), rows.lastField, s.isSet(Option::DyeBarcode), !settingsWindow,
+        m_ctx.mapping, OleDate::fromDateTime(m_ctx.clock.now()));
     if (!b.outcome)
         return fail(b.outcome.reason());
     if (b.rowsUsed == 0)
@@ -123,14 +124,16 @@ void OrderSearch::writeJob(const StagingGrid& grid, const DbRows& rows) {
         if (Outcome o = AppendJob(file, b.jobs[k]); !o)
             return fail(k == 0 ? QStringLiteral("寫入失敗 %1").arg(o.reason())
                                : QStringLiteral("寫入失敗 %1 (單號 %2 只寫入 %3 / %4 筆)")
-                                     .arg(o.reason(), m_key, QString::number(k), QString::number(b.jobs.size())));
+                                     .arg(o.reason(), m_key, QString::number(k),
+                                          QString::number(b.jobs.size())));
     succeed(true);
 }
 
 void OrderSearch::writeDyeOrder(const StagingGrid& grid, const DbRows& rows) {
     const StationSettings& s = m_ctx.settings;
-    const ImportBuilder::DyeOrderBuild b = ImportBuilder::buildDyeOrder(
-        grid, int(rows.rows.size()), rows.lastField, s.isSet(Option::OldPowderBarcode), m_ctx.mapping);
+    const ImportBuilder::DyeOrderBuild b =
+        ImportBuilder::buildDyeOrder(grid, int(rows.rows.size()), rows.lastField,
+                                     s.isSet(Option::OldPowderBarcode), m_ctx.mapping);
     if (!b.outcome)
         return fail(b.outcome.reason());
     if (b.rowsUsed == 0)
@@ -144,7 +147,8 @@ void OrderSearch::writeDyeOrder(const StagingGrid& grid, const DbRows& rows) {
     const bool monthly = s.isSet(Option::OldPowderBarcode) || s.isSet(Option::BarcodeScanIn);
     // The folder is checked before anything is written, so a missing one writes nothing.
     if (monthly && !QDir(m_ctx.monthlyFolder).exists())
-        return fail(QStringLiteral("資料夾 %1 不存在, 單號 %2 未寫入").arg(m_ctx.monthlyFolder, m_key));
+        return fail(
+            QStringLiteral("資料夾 %1 不存在, 單號 %2 未寫入").arg(m_ctx.monthlyFolder, m_key));
     JobRecord blankJob;
     blankJob.Created = OleDate::fromDateTime(now);
     if (Outcome o = AppendJob(QDir(receive).filePath(QStringLiteral("QUICK_A.txt")), blankJob); !o)
@@ -157,5 +161,6 @@ void OrderSearch::writeDyeOrder(const StagingGrid& grid, const DbRows& rows) {
     succeed(true);
     if (b.linesLeftOut > 0)
         m_ctx.status.report(QStringLiteral("單號 %1 超過 %2 行, %3 行未匯入")
-                                .arg(m_key, QString::number(DyeOrderRecord::kSlots), QString::number(b.linesLeftOut)));
+                                .arg(m_key, QString::number(DyeOrderRecord::kSlots),
+                                     QString::number(b.linesLeftOut)));
 }

@@ -58,7 +58,8 @@ QString RecipeEditor::whyNotStorable() const {
     for (const QString& t : Text1)
         all += t;
     if (const QString bad = TextField::unstorable(all); !bad.isEmpty())
-        return QStringLiteral("含有代碼頁 950 無法儲存的字元 %1, 未存檔").arg(TextField::listed(bad));
+        return QStringLiteral("含有代碼頁 950 無法儲存的字元 %1, 未存檔")
+            .arg(TextField::listed(bad));
     // A target read as 0 would be accepted by the sequencer with nothing weighed.
     for (int k = 0; k < kLines; ++k)
         if (!TextField::trimSpaces(Text1[size_t(k)]).isEmpty() && Decimal::parse(Text1[size_t(k + kLines)]) <= Decimal())

@@ -21,9 +21,12 @@ InstanceLock::InstanceLock(const QString& workDir) {
         char pid[32] = {};
         const ssize_t n = ::pread(fd, pid, sizeof pid - 1, 0);
         ::close(fd);
-        const QString holder = n > 0 ? QString::fromLatin1(pid, int(n)).trimmed() : QStringLiteral("?");
-        m_error = busy ? QStringLiteral("工作資料夾 %1 已有工作站在執行 (程序 %2), 不再啟動").arg(QDir(workDir).absolutePath(), holder)
-                       : QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        const QString holder =
+            n > 0 ? QString::fromLatin1(pid, int(n)).trimmed() : QStringLiteral("?");
+        m_error =
+            busy ? QStringLiteral("工作資料夾 %1 已有工作站在執行 (程序 %2), 不再啟動")
+                       .arg(QDir(workDir).absolutePath(), holder)
+                 : QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
     // The holder's process id, for the message of a second start.

@@ -1,8 +1,8 @@
+#include "common/StatusLine.h"
+#include "common/TextField.h"
 #include "config/Form1.h"
 #include "config/SettingsFile.h"
 #include "config/StationSettings.h"
-#include "common/StatusLine.h"
-#include "common/TextField.h"
 #include "devices/LightMap.h"
 #include "recipes/RecipeEditor.h"
 #include "tests/support/TestSupport.h"
@@ -204,13 +204,13 @@ private slots:
             o = map.save(file);
         }
         QVERIFY(!o.ok());
-        const QString bad = where == QLatin1String("settings") ? QStringLiteral("「ä」") : QStringLiteral("「红」");
+        const QString bad =
+            where == QLatin1String("settings") ? QStringLiteral("「ä」") : QStringLiteral("「红」");
         QVERIFY2(o.reason().contains(bad), qPrintable(o.reason()));
         QCOMPARE(dir.read(QFileInfo(file).fileName()), before);
         QVERIFY(TextField::unstorable(QStringLiteral("訂單 R-1 €?")).isEmpty());
     }
 };
-
 
 QTEST_MAIN(TestSettings)
 #include "test_settings.moc"

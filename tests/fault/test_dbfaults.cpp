@@ -244,14 +244,19 @@ void TestDbFaults::pendingListOnFullDisk() {
     rig.settings.setOption(Option::PollPowder, 1);
     OrderPolling poll(rig.ctx);
     const auto taken = [this] {
-        return DbFixture::select(m_db, QStringLiteral("select count(*) from vantrell where step_no = 45"), 0).value(0).value(0).toInt();
+        return DbFixture::select(
+                   m_db, QStringLiteral("select count(*) from vantrell where step_no = 45"), 0)
+            .value(0)
+            .value(0)
+            .toInt();
     };
     disk.fill();
     rig.step(poll);
     const QString queue = receive.filePath(QStringLiteral("START_DISPEN.txt"));
     QCOMPARE(ReadAllJobs(queue).records.size(), 0);
     QCOMPARE(taken(), 0);
-    QVERIFY2(rig.status.text().contains(QLatin1String("POLL_CLAIM.txt")), qPrintable(rig.status.text()));
+    QVERIFY2(rig.status.text().contains(QLatin1String("POLL_CLAIM.txt")),
+             qPrintable(rig.status.text()));
     QVERIFY(!QFileInfo::exists(poll.journalFile()));
 
     QVERIFY(QFile::remove(disk.file(QStringLiteral("filler"))));

@@ -75,7 +75,8 @@ void setUp(const QString& pgDatabase) {
 void attach() {
     g_sqlite = {QStringLiteral("sqlite"), {QStringLiteral("ds_sqlite"), {}, {}, 5}, true, {}};
     g_pg = {QStringLiteral("pg"),
-            {QStringLiteral("ds_pg"), qEnvironmentVariable("DS_PG_USER"), qEnvironmentVariable("DS_PG_PASSWORD"), 5},
+            {QStringLiteral("ds_pg"), qEnvironmentVariable("DS_PG_USER"),
+             qEnvironmentVariable("DS_PG_PASSWORD"), 5},
             !qEnvironmentVariable("DS_PG_PORT").isEmpty(),
             QStringLiteral("no PostgreSQL server")};
 }

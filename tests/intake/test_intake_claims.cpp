@@ -28,7 +28,8 @@ OrderLine line(const QString& id, const QString& code) {
 }
 
 int countAt(const OrderDb& db, int step) {
-    return DbFixture::select(db, QStringLiteral("select count(*) from vantrell where step_no = %1").arg(step), 0)
+    return DbFixture::select(
+               db, QStringLiteral("select count(*) from vantrell where step_no = %1").arg(step), 0)
         .value(0)
         .value(0)
         .toInt();
@@ -49,8 +50,9 @@ QMap<QString, int> queuedCodes(const QStringList& files) {
 // Steps until a step ends having found nothing (or `limit` steps).
 void pollToTheEnd(IntakeRig& rig, OrderPolling& poll, int limit = 40) {
     bool idle = false;
-    auto c = QObject::connect(&poll, &OrderPolling::stepFinished,
-                              [&](bool queued, bool marked) { idle = !queued && !marked && !rig.faults.polling.active(); });
+    auto c = QObject::connect(&poll, &OrderPolling::stepFinished, [&](bool queued, bool marked) {
+        idle = !queued && !marked && !rig.faults.polling.active();
+    });
     for (int i = 0; i < limit && !idle; ++i) {
         while (poll.backoffTicks() > 0)
             poll.tick();
@@ -100,11 +102,14 @@ private slots:
         QTest::addColumn<int>("point");
         QTest::addColumn<int>("record");
         for (const char* db : {"sqlite", "pg"}) {
-            QTest::newRow(qPrintable(QStringLiteral("%1: marked, not journalled").arg(db))) << db << int(Point::Claimed) << 0;
+            QTest::newRow(qPrintable(QStringLiteral("%1: marked, not journalled").arg(db)))
+                << db << int(Point::Claimed) << 0;
             QTest::newRow(qPrintable(QStringLiteral("%1: journalled, not committed").arg(db)))
                 << db << int(Point::Journalled) << 0;
-            QTest::newRow(qPrintable(QStringLiteral("%1: committed, not appended").arg(db))) << db << int(Point::Committed) << 0;
-            QTest::newRow(qPrintable(QStringLiteral("%1: first record appended").arg(db))) << db << int(Point::Appended) << 1;
+            QTest::newRow(qPrintable(QStringLiteral("%1: committed, not appended").arg(db)))
+                << db << int(Point::Committed) << 0;
+            QTest::newRow(qPrintable(QStringLiteral("%1: first record appended").arg(db)))
+                << db << int(Point::Appended) << 1;
             QTest::newRow(qPrintable(QStringLiteral("%1: all appended, journal kept").arg(db)))
                 << db << int(Point::Appended) << 2;
         }
@@ -122,7 +127,8 @@ private slots:
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedChannels);
         child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--child"), m_db.label, work.path(), QString::number(point), QString::number(record)});
+                    {QStringLiteral("--child"), m_db.label, work.path(), QString::number(point),
+                     QString::number(record)});
         QVERIFY(child.waitForFinished(60000));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
@@ -176,7 +182,8 @@ private slots:
         pollToTheEnd(a, pa);
         pollToTheEnd(b, pb);
         const QMap<QString, int> codes =
-            queuedCodes({a.file(QStringLiteral("recv/START_DISPEN.txt")), b.file(QStringLiteral("recv/START_DISPEN.txt"))});
+            queuedCodes({a.file(QStringLiteral("recv/START_DISPEN.txt")),
+                         b.file(QStringLiteral("recv/START_DISPEN.txt"))});
         QCOMPARE(codes.size(), total);
         for (auto it = codes.cbegin(); it != codes.cend(); ++it)
             QVERIFY2(it.value() == 1, qPrintable(it.key()));
@@ -201,7 +208,8 @@ private slots:
         QVERIFY(locker.connect().ok());
         if (m_db.label == QLatin1String("pg")) {
             QVERIFY(locker.begin().ok());
-            QVERIFY(locker.statement(QStringLiteral("LOCK TABLE vantrell IN ACCESS EXCLUSIVE MODE")).ok());
+            QVERIFY(locker.statement(QStringLiteral("LOCK TABLE vantrell IN ACCESS EXCLUSIVE MODE"))
+                        .ok());
         } else {
             QVERIFY(locker.statement(QStringLiteral("BEGIN EXCLUSIVE")).ok());
         }
@@ -244,7 +252,8 @@ private slots:
         t.restart();
         station.reset();
         const qint64 closeMs = t.elapsed();
-        qInfo("closing the station while its polling step waited for the lock took %lld ms", closeMs);
+        qInfo("closing the station while its polling step waited for the lock took %lld ms",
+              closeMs);
         QVERIFY2(closeMs < 2000, qPrintable(QString::number(closeMs)));
 
         // Once the lock is gone the order goes in, once.
@@ -261,7 +270,8 @@ private slots:
 int main(int argc, char** argv) {
     if (argc == 6 && qstrcmp(argv[1], "--child") == 0) {
         QCoreApplication app(argc, argv);
-        return runChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), atoi(argv[4]), atoi(argv[5]));
+        return runChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                        atoi(argv[4]), atoi(argv[5]));
     }
     QApplication app(argc, argv);
     TestIntakeClaims t;

@@ -443,7 +443,8 @@ private slots:
             QCOMPARE(jobs[k].OrderNo, QStringLiteral("LONG"));
             const int first = 10 * (k % 3);
             for (int n = 1; n <= JobRecord::kLines; ++n)
-                QCOMPARE(jobs[k].Code[size_t(n)], first + n <= 23 ? QStringLiteral("L%1").arg(first + n) : QString());
+                QCOMPARE(jobs[k].Code[size_t(n)],
+                         first + n <= 23 ? QStringLiteral("L%1").arg(first + n) : QString());
         }
         QVERIFY(!rig.faults.polling.active() && !rig.faults.search.active());
     }
@@ -456,7 +457,8 @@ private slots:
         QTest::addColumn<QString>("first"); // what is started before NULL-2 is searched
         for (const char* db : {"sqlite", "pg"})
             for (const char* first : {"search", "poll", "sql"})
-                QTest::newRow(qPrintable(QStringLiteral("%1, %2 then search").arg(db, first))) << db << first;
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2 then search").arg(db, first)))
+                    << db << first;
     }
     void answersInterleaved() {
         QFETCH(QString, first);
@@ -526,10 +528,13 @@ private slots:
     }
     void waitingLineWithoutOrderId() {
         QFETCH(QString, id);
-        if (!useDatabase({line("X", "BLANK", "1"), line("  PAD-7  ", "C1", "2"), line("  PAD-7  ", "C2", "3"),
-                          line("NEXT-1", "C3", "4")}))
+        if (!useDatabase({line("X", "BLANK", "1"), line("  PAD-7  ", "C1", "2"),
+                          line("  PAD-7  ", "C2", "3"), line("NEXT-1", "C3", "4")}))
             QSKIP(qPrintable(m_db.why));
-        QVERIFY(DbFixture::exec(m_db, {QStringLiteral("UPDATE vantrell SET id_no = %1 WHERE code = 'BLANK'").arg(id)}).ok());
+        QVERIFY(DbFixture::exec(
+                    m_db,
+                    {QStringLiteral("UPDATE vantrell SET id_no = %1 WHERE code = 'BLANK'").arg(id)})
+                    .ok());
         IntakeRig rig(m_db);
         rig.settings.setOption(Option::PollPowder, 1);
         OrderPolling poll(rig.ctx);
@@ -581,7 +586,8 @@ private slots:
         QVERIFY(!rig.faults.search.active());
         QCOMPARE(rig.faults.polling.count(), 1);
         QCOMPARE(rig.faults.polling.since(), since);
-        QVERIFY(rig.status.text().contains(QStringLiteral("自動接單"))); // the polling's fault is shown again
+        QVERIFY(rig.status.text().contains(
+            QStringLiteral("自動接單"))); // the polling's fault is shown again
 
         rig.settings.setText(Setting::TableName, QStringLiteral("vantrell"));
         while (poll.backoffTicks() > 0)

@@ -18,7 +18,8 @@ class TestInstance : public QObject {
     // The station writes its process id into the lock file once it holds the folder
     // (read, not locked, so that the test never takes the folder from a starting station).
     bool held(const QProcess& p) const {
-        return m_dir.read(QStringLiteral("dyestation.lock")).trimmed() == QByteArray::number(p.processId());
+        return m_dir.read(QStringLiteral("dyestation.lock")).trimmed() ==
+               QByteArray::number(p.processId());
     }
 
 private slots:
