@@ -13,18 +13,28 @@
 // thread, the two searches, the polling with its timer (Form1.Timer2) and "執行SQL".
 struct IntakeParts {
     IntakeParts(StatusLine& status, StationSettings& settings, Clock& clock, const QString& workDir,
-                const QString& monthlyFolder, int loginTimeoutSecs)
-        : faults(status),
-          context{settings, mapping, db, queryBox, grid, faults, status, clock, workDir, monthlyFolder,
-                  loginTimeoutSecs},
+                const QString& monthlyFolder, int loginTimeoutSecs, int statementTimeoutSecs)
+        : faults(status), context{settings,
+                                  mapping,
+                                  db,
+                                  queryBox,
+                                  grid,
+                                  faults,
+                                  status,
+                                  clock,
+                                  workDir,
+                                  monthlyFolder,
+                                  loginTimeoutSecs,
+                                  statementTimeoutSecs},
           form1Search(context, OrderSearch::Entry::SettingsWindow),
-          form3Search(context, OrderSearch::Entry::MainWindow), polling(context), workbench(context, form2Grid) {}
+          form3Search(context, OrderSearch::Entry::MainWindow), polling(context),
+          workbench(context, form2Grid) {}
 
     FieldMapping mapping;
     QueryBox queryBox;     // Form1.Text1
     StagingGrid grid;      // Form1.MSFlexGrid1
     StagingGrid form2Grid; // Form2.MSFlexGrid1
-    FaultMonitor faults;
+    IntakeFaults faults;
     OrderDatabase db;
     IntakeContext context;
     OrderSearch form1Search;

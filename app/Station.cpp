@@ -41,7 +41,8 @@ constexpr int kTwips100 = 100 * 96 / 1440;
 
 Station::Station(StationOptions options)
     : m_dir(options.workDir), m_clock(options.clock ? options.clock : &m_systemClock),
-      m_monthlyFolder(options.monthlyFolder), m_dbLoginTimeout(options.dbLoginTimeoutSecs) {
+      m_monthlyFolder(options.monthlyFolder), m_dbLoginTimeout(options.dbLoginTimeoutSecs),
+      m_dbStatementTimeout(options.dbStatementTimeoutSecs) {
     SerialPortFactory make = options.portFactory;
     if (!make)
         make = [] { return std::make_unique<QtSerialPort>(); };
@@ -198,8 +199,9 @@ void showGrid(QTableWidget& table, const StagingGrid& grid) {
 } // namespace
 
 void Station::wireIntake() {
-    m_intake = std::make_unique<IntakeParts>(m_status, m_settings, *m_clock, m_dir.path(), m_monthlyFolder,
-                                             m_dbLoginTimeout);
+    m_intake =
+        std::make_unique<IntakeParts>(m_status, m_settings, *m_clock, m_dir.path(), m_monthlyFolder,
+                                      m_dbLoginTimeout, m_dbStatementTimeout);
     IntakeParts& in = *m_intake;
     Form1& f1 = *m_form1;
     in.form2 = std::make_unique<Form2>(in.mapping);
@@ -213,7 +215,9 @@ void Station::wireIntake() {
     });
     connect(&in.grid, &StagingGrid::changed, this, [&in, &f1] { showGrid(*f1.MSFlexGrid1, in.grid); });
     connect(&in.form2Grid, &StagingGrid::changed, this, [&in, &f2] { showGrid(*f2.MSFlexGrid1, in.form2Grid); });
-    connect(&in.faults, &FaultMonitor::changed, this, [&in, &f1] { f1.StatusLabel->setText(in.faults.text()); });
+    for (FaultMonitor* f : {&in.faults.search, &in.faults.polling, &in.faults.sql})
+        connect(f, &FaultMonitor::changed, this,
+                [&in, &f1] { f1.StatusLabel->setText(in.faults.text()); });
     connect(&f1, &Form1::gridClicked, this, [&in](int column, int row) {
         in.queryBox.setText(QStringLiteral(" <Y> ") + QString::number(column) + QStringLiteral("  <X> ") +
                             QString::number(row));

@@ -38,6 +38,7 @@ struct StationOptions {
     Clock* clock = nullptr;        // default: the system clock
     QString monthlyFolder = QStringLiteral("/oruk/dat3"); // the monthly dye order file's folder
     int dbLoginTimeoutSecs = 10;   // order database login time-out
+    int dbStatementTimeoutSecs = 10; // order database statement time-out
 };
 
 // Owns everything the station is made of, and builds it in the order of the start-up:
@@ -110,6 +111,7 @@ private:
     Clock* m_clock;
     QString m_monthlyFolder;
     int m_dbLoginTimeout;
+    int m_dbStatementTimeout;
     StatusLine m_status;
     StationSettings m_settings;
     WeighingModel m_weighing;

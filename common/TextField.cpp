@@ -19,6 +19,35 @@ QString fromCp950(const QByteArray& bytes) {
     return dec.decode(bytes);
 }
 
+QString unstorable(const QString& text) {
+    QString bad;
+    QStringEncoder enc(kCodec, QStringConverter::Flag::Stateless);
+    QStringDecoder dec(kCodec, QStringConverter::Flag::Stateless);
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype n = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
+        const QStringView ch = QStringView(text).mid(i, n);
+        // A round trip: a character the table lacks comes back as '?', and one it maps to
+        // a look-alike comes back changed. (hasError() is not used: resetting the state
+        // does not clear it.)
+        const QByteArray bytes = enc.encode(ch);
+        if (QString(dec.decode(bytes)) != ch && !bad.contains(ch))
+            bad += ch;
+        i += n;
+    }
+    return bad;
+}
+
+QString listed(const QString& characters) {
+    QString out;
+    for (qsizetype i = 0; i < characters.size();) {
+        const qsizetype n =
+            (characters.at(i).isHighSurrogate() && i + 1 < characters.size()) ? 2 : 1;
+        out += QStringLiteral("「") + characters.mid(i, n) + QStringLiteral("」");
+        i += n;
+    }
+    return out;
+}
+
 QByteArray encode(const QString& text, int width) {
     QByteArray out;
     out.reserve(width);

@@ -26,6 +26,12 @@ QString at(const QByteArray& record, int offset, int width);
 QByteArray toCp950(const QString& text);
 QString fromCp950(const QByteArray& bytes);
 
+// The characters of `text` that code page 950 cannot hold, each once, in the order they
+// first appear; empty when it holds them all. Stored as they stand, they would become '?'.
+QString unstorable(const QString& text);
+// Characters as a message names them: 「订」「单」.
+QString listed(const QString& characters);
+
 // Removes leading and trailing spaces only (the station's trim; tabs and other white
 // space are kept, as a fixed-width field pads with spaces alone).
 QString trimSpaces(const QString& text);

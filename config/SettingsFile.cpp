@@ -33,6 +33,17 @@ Outcome load(const QString& path, StationSettings& settings) {
 }
 
 Outcome save(const QString& path, const StationSettings& settings) {
+    // A character code page 950 cannot hold would come back as '?' (a password no longer
+    // matches): nothing is saved, and the setting and its characters are named.
+    for (int i = 0; i < StationSettings::kTextCount; ++i)
+        if (const QString bad = TextField::unstorable(settings.text(i)); !bad.isEmpty()) {
+            const char* caption = StationSettings::info(i).caption;
+            return Outcome::failure(
+                QStringLiteral("%1 含有代碼頁 950 無法儲存的字元 %2, 未存檔")
+                    .arg(*caption ? QString::fromUtf8(caption)
+                                  : QString::fromLatin1(StationSettings::info(i).name),
+                         TextField::listed(bad)));
+        }
     if (Outcome o = RecordFile::ensureExists(path, true); !o)
         return o;
     // Records are overwritten in place and the rest of the file is kept; the new content

@@ -12,6 +12,7 @@ constexpr int kRecordLength = 100;
 constexpr int kFirstOptionRecord = 101;
 
 Outcome load(const QString& path, StationSettings& settings);
+// Refuses (and writes nothing) when a text holds a character code page 950 cannot hold.
 Outcome save(const QString& path, const StationSettings& settings);
 
 // The value of an option record: the lenient number of its text, rounded; anything

@@ -39,6 +39,12 @@ Outcome LightMap::load(const QString& path) {
 }
 
 Outcome LightMap::save(const QString& path) const {
+    for (int j = 1; j <= kPositions; ++j)
+        if (const QString bad = TextField::unstorable(m_codes[size_t(j - 1)]); !bad.isEmpty())
+            return Outcome::failure(
+                QStringLiteral("燈號 %1 的代碼含有代碼頁 950 無法儲存的字元 %2, 未存檔")
+                    .arg(j)
+                    .arg(TextField::listed(bad)));
     QByteArray bytes;
     bytes.reserve(kPositions * kRecordLength);
     for (int j = 1; j <= kPositions; ++j)

@@ -25,6 +25,7 @@ public:
     int lookup(const QString& code) const;
 
     Outcome load(const QString& path);
+    // Refuses (and writes nothing) when a code holds a character code page 950 cannot hold.
     Outcome save(const QString& path) const;
 
 signals:

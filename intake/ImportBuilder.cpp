@@ -55,45 +55,47 @@ void showRows(StagingGrid& grid, const DbRows& rows) {
 JobBuild buildJob(const StagingGrid& grid, int rowCount, int lastField, bool fixedLayout, bool b01FromColumn15,
                   const FieldMapping& m, double created) {
     JobBuild b;
-    b.job.Created = created;
     b.outcome = fixedLayout ? checkColumns({2, 4, 9, 12}, lastField, "固定欄位")
                             : checkMapped(m, 0, 10, 5, lastField, "欄位對應");
     if (!b.outcome)
         return b;
     const int keyColumn = fixedLayout ? 2 : m.column(FieldMapping::OrderNoColumn);
-    for (int R = 1; R <= rowCount; ++R) {
-        if (blank(grid.text(R, keyColumn)))
-            continue;
-        if (R > JobRecord::kLines) {
-            ++b.linesLeftOut;
-            continue;
+    for (int first = 1; first <= rowCount; first += JobRecord::kLines) {
+        JobRecord j;
+        j.Created = created;
+        bool used = false;
+        for (int R = first; R <= rowCount && R < first + JobRecord::kLines; ++R) {
+            if (blank(grid.text(R, keyColumn)))
+                continue;
+            ++b.rowsUsed;
+            used = true;
+            const auto line = size_t(R - first + 1);
+            if (fixedLayout) {
+                j.OrderNo = grid.text(R, 2);
+                j.OutputPos = grid.text(R, 4);
+                j.WaterAdd.clear();
+                j.Code[line] = grid.text(R, 9);
+                j.Weight[line] = grid.text(R, 12);
+                j.B01[line] = b01FromColumn15 ? grid.text(R, 15) : QString();
+                continue;
+            }
+            auto cell = [&](int entry, QString& field) {
+                if (const int c = m.column(entry); c != 0)
+                    field = grid.text(R, c);
+            };
+            cell(0, j.OrderNo);
+            cell(1, j.OutputPos);
+            cell(2, j.WaterAdd);
+            cell(3, j.Code[line]);
+            cell(4, j.Weight[line]);
+            cell(6, j.B01[line]);
+            cell(7, j.B02);
+            cell(8, j.B03);
+            cell(9, j.B04);
+            cell(10, j.B05);
         }
-        ++b.rowsUsed;
-        JobRecord& j = b.job;
-        const auto line = size_t(R);
-        if (fixedLayout) {
-            j.OrderNo = grid.text(R, 2);
-            j.OutputPos = grid.text(R, 4);
-            j.WaterAdd.clear();
-            j.Code[line] = grid.text(R, 9);
-            j.Weight[line] = grid.text(R, 12);
-            j.B01[line] = b01FromColumn15 ? grid.text(R, 15) : QString();
-            continue;
-        }
-        auto cell = [&](int entry, QString& field) {
-            if (const int c = m.column(entry); c != 0)
-                field = grid.text(R, c);
-        };
-        cell(0, j.OrderNo);
-        cell(1, j.OutputPos);
-        cell(2, j.WaterAdd);
-        cell(3, j.Code[line]);
-        cell(4, j.Weight[line]);
-        cell(6, j.B01[line]);
-        cell(7, j.B02);
-        cell(8, j.B03);
-        cell(9, j.B04);
-        cell(10, j.B05);
+        if (used)
+            b.jobs << j;
     }
     return b;
 }
@@ -134,6 +136,22 @@ DyeOrderBuild buildDyeOrder(const StagingGrid& grid, int rowCount, int lastField
                 *fields[e - 40] = grid.text(R, c);
     }
     return b;
+}
+
+// All texts of a record at once: TextField::unstorable lists each character once.
+QString unstorable(const JobRecord& j) {
+    QString all = j.OrderNo + j.OutputPos + j.WaterAdd + j.B02 + j.B03 + j.B04 + j.B05;
+    for (int i = 1; i <= JobRecord::kLines; ++i)
+        all += j.Code[size_t(i)] + j.Weight[size_t(i)] + j.B01[size_t(i)];
+    return TextField::unstorable(all);
+}
+
+QString unstorable(const DyeOrderRecord& d) {
+    QString all = d.OrderNo + d.Note1 + d.Note2 + d.Note3 + d.Code + d.GoodsWeight + d.LiquorRatio +
+                  d.TotalWeight + d.Material + d.Reserve;
+    for (int i = 1; i <= DyeOrderRecord::kSlots; ++i)
+        all += d.DyeCode[size_t(i)] + d.Recipe[size_t(i)] + d.Weight[size_t(i)];
+    return TextField::unstorable(all);
 }
 
 } // namespace ImportBuilder

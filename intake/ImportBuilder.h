@@ -17,9 +17,11 @@ namespace ImportBuilder {
 void showRows(StagingGrid& grid, const DbRows& rows);
 
 struct JobBuild {
-    JobRecord job;
-    int rowsUsed = 0;    // rows that passed the row filter and were built from
-    int linesLeftOut = 0; // rows that passed it beyond the last line element
+    // Grid rows 1..10 make the first record, 11..20 the next, and so on (a record whose
+    // rows all fail the row filter is left out): an order of more than ten lines becomes
+    // consecutive records, in line order.
+    QList<JobRecord> jobs;
+    int rowsUsed = 0;                     // rows that passed the row filter and were built from
     Outcome outcome = Outcome::success(); // failure: a column beyond the fields read
 };
 
@@ -30,9 +32,9 @@ struct DyeOrderBuild {
     Outcome outcome = Outcome::success();
 };
 
-// Grid rows 1..rowCount hold the order's rows. The fixed layout takes the order number
-// from column 2, the output position from 4, the code from 9, the weight from 12 and,
-// when `b01FromColumn15`, B01 from 15 (blank when the grid has no such column); the
+// Grid rows 1..rowCount hold the order's rows; row R is line R - 10k of record k. The fixed layout
+// takes the order number from column 2, the output position from 4, the code from 9, the weight
+// from 12 and, when `b01FromColumn15`, B01 from 15 (blank when the grid has no such column); the
 // mapped layout takes them from the columns of mapping entries 0..10.
 JobBuild buildJob(const StagingGrid& grid, int rowCount, int lastField, bool fixedLayout, bool b01FromColumn15,
                   const FieldMapping& mapping, double created);
@@ -41,5 +43,9 @@ JobBuild buildJob(const StagingGrid& grid, int rowCount, int lastField, bool fix
 // 9, recipe 11, weight 12; the mapped layout: mapping entries 40..52.
 DyeOrderBuild buildDyeOrder(const StagingGrid& grid, int rowCount, int lastField, bool fixedLayout,
                             const FieldMapping& mapping);
+
+// The characters of a record's texts that code page 950 cannot hold (empty: none).
+QString unstorable(const JobRecord& job);
+QString unstorable(const DyeOrderRecord& record);
 
 } // namespace ImportBuilder

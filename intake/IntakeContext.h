@@ -39,17 +39,18 @@ struct IntakeContext {
     OrderDatabase& db;
     QueryBox& queryBox;     // Form1.Text1
     StagingGrid& grid;      // Form1.MSFlexGrid1
-    FaultMonitor& faults;
+    IntakeFaults& faults;   // each kind of work reports on its own
     StatusLine& status;
     Clock& clock;
     QString workDir;
     // The monthly dye order file's folder: c:\oruk\dat3 where the station came from.
     QString monthlyFolder = QStringLiteral("/oruk/dat3");
     int loginTimeoutSecs = 10;
+    int statementTimeoutSecs = 10;
 
     DbLogin login() const {
         return {settings.trimmed(Setting::DataSourceName), settings.trimmed(Setting::UserId),
-                settings.trimmed(Setting::DbPassword), loginTimeoutSecs};
+                settings.trimmed(Setting::DbPassword), loginTimeoutSecs, statementTimeoutSecs};
     }
     QString receivePath() const { return settings.trimmed(Setting::ReceivePath); }
 };

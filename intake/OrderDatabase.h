@@ -2,6 +2,7 @@
 #include "common/Outcome.h"
 
 #include <QList>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,7 @@ struct DbLogin {
     QString user;
     QString password;
     int loginTimeoutSecs = 10;
+    int statementTimeoutSecs = 10; // every statement gives up after this (0: never)
 };
 
 // Rows read from a result, each field as text: a Null reads as blank, a floating-point
@@ -24,13 +26,22 @@ struct DbRows {
     static constexpr int kMaxRows = 1001; // the staging table holds rows 0..1000
     QList<QStringList> rows;
     QStringList names;    // the result's field names
+    QStringList keys;     // per row: the field named by the query's key field, as stored
     int lastField = -1;   // the last field index read
     bool truncated = false; // more rows than kMaxRows were returned
 };
 
+class QSqlQuery;
+class StatementWatch;
+
 // One connection to the order database, used on one thread from connect to disconnect.
 // Each session has a connection name of its own, so sessions on different threads never
 // share a connection.
+//
+// Every statement has a time-out: the driver is asked for it (SQL_ATTR_QUERY_TIMEOUT), and
+// on the order database's thread a watch cancels a statement that runs a second longer,
+// for drivers that ignore the attribute. The SQLite driver ignores both while it waits
+// for a lock; its busy time-out (Timeout= of the data source) ends that wait.
 class DbSession {
 public:
     explicit DbSession(DbLogin login);
@@ -40,19 +51,24 @@ public:
 
     Outcome connect();
     // Runs `sql` and reads fields 0..lastField of every row (at most kMaxRows). A field
-    // index beyond the result's last field is a failure.
-    Outcome query(const QString& sql, int lastField, DbRows& out);
-    // Runs `sql` and gives the field named `field` (in any case) of the first row;
-    // `found` is false when there is no row.
-    Outcome firstValue(const QString& sql, const QString& field, QString& value, bool& found);
+    // index beyond the result's last field is a failure. With `keyField`, that field (by
+    // name, in any case) of each row goes to `out.keys` as well.
+    Outcome query(const QString& sql, int lastField, DbRows& out, const QString& keyField = {});
     // Runs a statement that returns no rows; `rowsAffected` gets the count it changed.
     Outcome statement(const QString& sql, int* rowsAffected = nullptr);
+    // A transaction, repeatable read where the driver offers it.
+    Outcome begin();
+    Outcome commit();
+    void rollback();
     void disconnect();
 
 private:
+    bool exec(QSqlQuery& q, const QString& sql, QString& error);
+
     DbLogin m_login;
     QString m_name;
     bool m_open = false;
+    std::shared_ptr<StatementWatch> m_watch; // the database thread's, or none
 };
 
 // The rows of one query on a connection of its own (connect, query, disconnect): the work
@@ -70,39 +86,87 @@ QString odbcValue(const QString& value);
 // The database work runs on a worker thread of its own, one job after another; each
 // job's result is applied on the thread that owns this object (the user-interface
 // thread), in the order the jobs were submitted. Nothing here ever blocks the caller.
+//
+// close() (and the destructor) cancels the statement in progress and waits at most
+// kCloseWaitMs for the thread; a thread still held by the driver (a login that waits for
+// a server) is left to end by itself, and its result is dropped.
 class OrderDatabase : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kCloseWaitMs = 1000;
+
     explicit OrderDatabase(QObject* parent = nullptr);
-    ~OrderDatabase() override; // waits for the job in progress
+    ~OrderDatabase() override;
 
     template <class R>
     void submit(std::function<R()> work, std::function<void(const R&)> apply) {
+        if (m_closed)
+            return;
         ++m_inFlight;
+        std::shared_ptr<Link> link = m_link;
         QMetaObject::invokeMethod(
             m_worker,
-            [this, work = std::move(work), apply = std::move(apply)] {
+            [self = this, link, work = std::move(work), apply = std::move(apply)] {
+                if (link->closing())
+                    return;
                 auto result = std::make_shared<R>(work());
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, result, apply] {
-                        --m_inFlight;
-                        apply(*result);
-                        emit idle();
-                    },
-                    Qt::QueuedConnection);
+                // Runs only while this object exists (it is the call's context) and is
+                // not closed.
+                link->post([self, result, apply] {
+                    --self->m_inFlight;
+                    apply(*result);
+                    emit self->idle();
+                });
             },
             Qt::QueuedConnection);
+    }
+
+    // A function that runs its argument on the owner's thread, after what was posted
+    // before (work functions use it to show their progress). Callable from any thread, also
+    // after this object is gone; what it posts is dropped once the database is closed.
+    using Poster = std::function<void(std::function<void()>)>;
+    Poster poster() const {
+        return [link = m_link](std::function<void()> f) { link->post(std::move(f)); };
     }
 
     // Jobs submitted whose result has not been applied yet.
     int inFlight() const { return m_inFlight; }
 
+    void close();
+    // True when a closed database thread was left running (the program should end
+    // without waiting for it).
+    static bool threadLeftRunning();
+
 signals:
     void idle(); // after each result is applied
 
 private:
-    QThread m_thread;
+    // What the worker thread shares with this object, and outlives it when the thread
+    // is left running.
+    struct Link : std::enable_shared_from_this<Link> {
+        QMutex mutex;
+        OrderDatabase* owner = nullptr; // null once closed
+        bool closing() {
+            QMutexLocker lock(&mutex);
+            return owner == nullptr;
+        }
+        void post(std::function<void()> f) {
+            QMutexLocker lock(&mutex);
+            if (owner)
+                QMetaObject::invokeMethod(
+                    owner,
+                    [link = shared_from_this(), f = std::move(f)] {
+                        if (!link->closing())
+                            f();
+                    },
+                    Qt::QueuedConnection);
+        }
+    };
+
+    std::shared_ptr<Link> m_link;
+    std::shared_ptr<StatementWatch> m_watch;
+    QThread* m_thread;
     QObject* m_worker;
     int m_inFlight = 0;
+    bool m_closed = false;
 };

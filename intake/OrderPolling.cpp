@@ -1,17 +1,248 @@
 #include "intake/OrderPolling.h"
 
 #include "common/OleDate.h"
+#include "intake/ClaimJournal.h"
 #include "intake/ImportBuilder.h"
 #include "intake/Queries.h"
 #include "station/JobFile.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 namespace {
+
 constexpr int kPollLastField = 15; // fields 0..15, whatever the field count says
+
+QString joined(const QStringList& row) {
+    return row.join(QChar(0x1f));
 }
+
+} // namespace
+
+struct OrderPolling::StepResult {
+    Outcome outcome = Outcome::success();
+    bool queued = false;
+    bool marked = false;
+    DbRows shown;        // the lines of the order claimed, for the staging grid
+    QStringList reports; // told once
+    QSet<QString> reported;
+};
+
+namespace {
+
+// What a step needs; everything here is a copy, as it runs on the database thread.
+struct StepInput {
+    DbLogin login;
+    QString table;
+    int station = 0;
+    QString target;  // the receive folder's START_DISPEN.txt
+    QString journal; // POLL_CLAIM.txt
+    double created = 0;
+    QSet<QString> reported;
+    OrderPolling::Hook hook;
+    std::function<void(const QString&)> show; // the query box, on its own thread
+};
+
+void hook(const StepInput& in, OrderPolling::Point p, int record = 0) {
+    if (in.hook)
+        in.hook(p, record);
+}
+
+// Appends the records the queue file does not hold yet (all of them, unless an earlier
+// run was stopped after some).
+Outcome appendMissing(const ClaimJournal& j, const StepInput& in, bool& appended) {
+    const ReadAllJobsResult queued = ReadAllJobs(j.target);
+    if (!queued.outcome)
+        return queued.outcome;
+    for (int k = 0; k < j.records.size(); ++k) {
+        if (queued.records.contains(j.records[k]))
+            continue;
+        if (Outcome o = AppendJobBytes(j.target, j.records[k]); !o)
+            return Outcome::failure(QStringLiteral("寫入失敗 %1").arg(o.reason()));
+        appended = true;
+        hook(in, OrderPolling::Point::Appended, k + 1);
+    }
+    return Outcome::success();
+}
+
+// A journal left by a step that was stopped: completes or drops it. `done` when the step
+// has nothing more to do.
+Outcome complete(const StepInput& in, DbSession& session, OrderPolling::StepResult& r, bool& done) {
+    done = true;
+    QString error;
+    const std::optional<ClaimJournal> j = ClaimJournal::read(in.journal, &error);
+    if (!j)
+        return Outcome::failure(QStringLiteral("POLL_CLAIM.txt 無法讀取: %1").arg(error));
+    if (Outcome o = session.connect(); !o)
+        return o;
+    const QString sql = Queries::pollLines(j->table, j->station, j->orderId);
+    in.show(sql);
+    DbRows waiting;
+    if (Outcome o = session.query(sql, kPollLastField, waiting); !o)
+        return o;
+    bool stillWaiting = false;
+    for (const QStringList& line : j->lines)
+        stillWaiting = stillWaiting ||
+                       std::any_of(waiting.rows.cbegin(), waiting.rows.cend(),
+                                   [&](const QStringList& w) { return joined(w) == joined(line); });
+    if (!stillWaiting) { // the claim was committed
+        r.marked = true;
+        if (Outcome o = appendMissing(*j, in, r.queued); !o)
+            return o;
+        if (r.queued)
+            r.reports << QStringLiteral("單號 %1 的接單在上次中斷, 已補排入").arg(j->orderId);
+    } else {
+        done = false; // never committed: the order is claimed afresh
+    }
+    return ClaimJournal::remove(in.journal);
+}
+
+enum class Claim { Done, Retry, Failed };
+
+// One attempt at claiming an order, in one transaction.
+Claim claim(const StepInput& in, DbSession& s, OrderPolling::StepResult& r, Outcome& outcome) {
+    outcome = Outcome::success();
+    r.shown = DbRows();
+    auto failed = [&](const Outcome& o, Claim c = Claim::Failed) {
+        s.rollback();
+        outcome = o;
+        return c;
+    };
+    if (Outcome o = s.begin(); !o)
+        return failed(o);
+    const QString waitingSql = Queries::pollWaiting(in.table, in.station);
+    in.show(waitingSql);
+    DbRows waiting;
+    if (Outcome o = s.query(waitingSql, kPollLastField, waiting, QStringLiteral("ID_NO")); !o)
+        return failed(o);
+
+    // The first order in row order that is neither without id nor reported as left waiting.
+    QStringList ids;
+    QHash<QString, QStringList> content; // id -> its lines
+    int noId = 0;
+    for (int i = 0; i < waiting.rows.size(); ++i) {
+        const QString& id = waiting.keys[i];
+        if (TextField::trimSpaces(id).isEmpty()) {
+            const QString key = QStringLiteral("no id") + QChar(0x1e) + joined(waiting.rows[i]);
+            if (!in.reported.contains(key) && !r.reported.contains(key)) {
+                r.reported << key;
+                ++noId;
+            }
+            continue;
+        }
+        if (!content.contains(id))
+            ids << id;
+        content[id] << joined(waiting.rows[i]);
+    }
+    if (noId > 0)
+        r.reports << QStringLiteral("%1 筆等待中的訂單行沒有單號 (id_no), 未排入").arg(noId);
+    QString id, key;
+    for (const QString& candidate : ids) {
+        key = candidate + QChar(0x1e) + content[candidate].join(QChar(0x1e));
+        if (!in.reported.contains(key)) {
+            id = candidate;
+            break;
+        }
+    }
+    if (id.isNull()) {
+        s.rollback();
+        return Claim::Done;
+    }
+    auto leaveWaiting = [&](const QString& why) {
+        s.rollback();
+        r.reported << key;
+        r.reports << why;
+        return Claim::Done;
+    };
+
+    const QString linesSql = Queries::pollLines(in.table, in.station, id);
+    in.show(linesSql);
+    DbRows lines;
+    if (Outcome o = s.query(linesSql, kPollLastField, lines); !o)
+        return failed(o);
+    if (lines.rows.isEmpty()) {
+        s.rollback();
+        return Claim::Done;
+    }
+    if (lines.truncated)
+        return leaveWaiting(
+            QStringLiteral("單號 %1 超過 %2 行, 未排入").arg(id).arg(DbRows::kMaxRows));
+    StagingGrid grid;
+    ImportBuilder::showRows(grid, lines);
+    const FieldMapping fixedLayout;
+    const ImportBuilder::JobBuild b = ImportBuilder::buildJob(
+        grid, int(lines.rows.size()), lines.lastField, true, false, fixedLayout, in.created);
+    if (!b.outcome)
+        return failed(b.outcome);
+    if (b.jobs.isEmpty())
+        return leaveWaiting(QStringLiteral("單號 %1 的訂單行沒有單號 (第 2 欄), 未排入").arg(id));
+    QString bad;
+    for (const JobRecord& j : b.jobs)
+        bad += ImportBuilder::unstorable(j);
+    if (!bad.isEmpty())
+        return leaveWaiting(QStringLiteral("單號 %1 含有代碼頁 950 無法儲存的字元 %2, 未排入")
+                                .arg(id, TextField::listed(TextField::unstorable(bad))));
+    r.shown = lines;
+
+    const QString updateSql = Queries::pollUpdate(in.table, in.station, id);
+    in.show(updateSql);
+    int marked = -1;
+    if (Outcome o = s.statement(updateSql, &marked); !o)
+        return failed(o, Claim::Retry);
+    if (marked != lines.rows.size())
+        return failed(Outcome::failure(QStringLiteral("單號 %1 讀到 %2 行, 更新了 %3 行, 未排入")
+                                           .arg(id)
+                                           .arg(lines.rows.size())
+                                           .arg(marked)),
+                      Claim::Retry);
+    hook(in, OrderPolling::Point::Claimed);
+
+    ClaimJournal j{in.station, in.table, id, in.target, lines.rows, {}};
+    for (const JobRecord& job : b.jobs)
+        j.records << job.encode();
+    if (Outcome o = j.write(in.journal); !o)
+        return failed(o);
+    hook(in, OrderPolling::Point::Journalled);
+    if (Outcome o = s.commit(); !o) {
+        // Whether it was committed is not known: the next step's completion finds out.
+        outcome = o;
+        return Claim::Failed;
+    }
+    r.marked = true;
+    hook(in, OrderPolling::Point::Committed);
+    if (Outcome o = appendMissing(j, in, r.queued); !o) {
+        outcome = o; // the journal stays; the next step appends what is missing
+        return Claim::Failed;
+    }
+    outcome = ClaimJournal::remove(in.journal);
+    return outcome ? Claim::Done : Claim::Failed;
+}
+
+OrderPolling::StepResult step(const StepInput& in) {
+    OrderPolling::StepResult r;
+    DbSession session(in.login);
+    if (QFile::exists(in.journal)) {
+        bool done = false;
+        r.outcome = complete(in, session, r, done);
+        if (!r.outcome || done)
+            return r;
+    }
+    if (in.target.isEmpty()) {
+        r.outcome = Outcome::failure(QStringLiteral("未設定接收路徑, 不執行自動接單"));
+        return r;
+    }
+    if (r.outcome = session.connect(); !r.outcome)
+        return r;
+    // A claim that loses a race (another station, a lock) is tried once more at once.
+    for (int attempt = 1;; ++attempt) {
+        const Claim c = claim(in, session, r, r.outcome);
+        if (c != Claim::Retry || attempt == 2)
+            break;
+    }
+    return r;
+}
+
+} // namespace
 
 OrderPolling::OrderPolling(IntakeContext& context, QObject* parent) : QObject(parent), m_ctx(context) {}
 
@@ -24,41 +255,8 @@ int OrderPolling::stationNumber(const StationSettings& s) {
     return n;
 }
 
-QString OrderPolling::pendingFile() const { return QDir(m_ctx.workDir).filePath(QStringLiteral("POLL_PENDING.txt")); }
-
-QList<OrderPolling::Pending> OrderPolling::pending() const {
-    QList<Pending> list;
-    QFile f(pendingFile());
-    if (!f.open(QIODevice::ReadOnly))
-        return list;
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        const int tab = line.indexOf('\t');
-        if (tab <= 0)
-            continue;
-        Pending p{line.left(tab).toInt(), QString::fromUtf8(line.mid(tab + 1))};
-        if (p.station >= 1 && p.station <= 5)
-            list << p;
-    }
-    return list;
-}
-
-Outcome OrderPolling::writePending(const QList<Pending>& list) const {
-    if (list.isEmpty()) {
-        if (QFile::exists(pendingFile()) && !QFile::remove(pendingFile()))
-            return Outcome::failure(QStringLiteral("POLL_PENDING.txt 無法刪除"));
-        return Outcome::success();
-    }
-    QSaveFile f(pendingFile());
-    if (!f.open(QIODevice::WriteOnly))
-        return Outcome::failure(QStringLiteral("POLL_PENDING.txt: %1").arg(f.errorString()));
-    QByteArray bytes;
-    for (const Pending& p : list)
-        bytes += QByteArray::number(p.station) + '\t' + p.orderId.toUtf8() + '\n';
-    // QSaveFile::commit() misses a failure of the final flush (a full disk) and would put
-    // an empty list in place of the old one: flush first.
-    if (f.write(bytes) != bytes.size() || !f.flush() || !f.commit())
-        return Outcome::failure(QStringLiteral("POLL_PENDING.txt: %1").arg(f.errorString()));
-    return Outcome::success();
+QString OrderPolling::journalFile() const {
+    return ClaimJournal::path(m_ctx.workDir);
 }
 
 void OrderPolling::tick() {
@@ -71,112 +269,53 @@ void OrderPolling::tick() {
     const int station = stationNumber(m_ctx.settings);
     if (station == 0)
         return;
-    if (m_ctx.receivePath().isEmpty()) {
+    StepInput in;
+    in.journal = journalFile();
+    const bool pending = QFile::exists(in.journal);
+    const QString receive = m_ctx.receivePath();
+    if (receive.isEmpty() && !pending) {
         fail(QStringLiteral("未設定接收路徑, 不執行自動接單"));
         return;
     }
-    const QString table = m_ctx.settings.trimmed(Setting::TableName);
+    // Checked before an order is claimed: lines are marked taken only when they can go in.
+    if (!receive.isEmpty() && !QDir(receive).exists() && !pending) {
+        fail(QStringLiteral("接收路徑 %1 不存在, 不執行自動接單").arg(receive));
+        return;
+    }
     m_inProgress = true;
-
-    // An order queued earlier whose update failed: only the update is retried.
-    const QList<Pending> waiting = pending();
-    if (!waiting.isEmpty()) {
-        sendUpdate(waiting.first().station, table, waiting.first().orderId, false);
-        return;
-    }
-
-    const QString waitingQuery = Queries::pollWaiting(table, station);
-    m_ctx.queryBox.setText(waitingQuery);
-    const DbLogin login = m_ctx.login();
-    std::function<Found()> work = [login, waitingQuery, table, station] {
-        Found f;
-        DbSession session(login);
-        f.outcome = session.connect();
-        if (f.outcome)
-            f.outcome = session.firstValue(waitingQuery, QStringLiteral("ID_NO"), f.orderId, f.found);
-        session.disconnect();
-        if (!f.outcome || !f.found)
-            return f;
-        f.orderId = TextField::trimSpaces(f.orderId);
-        f.linesQuery = Queries::pollLines(table, station, f.orderId);
-        f.outcome = session.connect();
-        if (f.outcome)
-            f.outcome = session.query(f.linesQuery, kPollLastField, f.rows);
-        session.disconnect();
-        return f;
+    in.login = m_ctx.login();
+    in.table = m_ctx.settings.trimmed(Setting::TableName);
+    in.station = station;
+    if (!receive.isEmpty() && QDir(receive).exists())
+        in.target = QDir(receive).filePath(QStringLiteral("START_DISPEN.txt"));
+    in.created = OleDate::fromDateTime(m_ctx.clock.now());
+    in.reported = m_reported;
+    in.hook = m_hook;
+    QueryBox* box = &m_ctx.queryBox;
+    in.show = [post = m_ctx.db.poster(), box](const QString& sql) {
+        post([box, sql] { box->setText(sql); });
     };
-    m_ctx.db.submit<Found>(std::move(work), [this, station, table](const Found& f) { applyFound(station, table, f); });
+    m_ctx.db.submit<StepResult>([in] { return step(in); },
+                                [this](const StepResult& r) { apply(r); });
 }
 
-void OrderPolling::applyFound(int station, const QString& table, const Found& f) {
-    if (!f.linesQuery.isEmpty())
-        m_ctx.queryBox.setText(f.linesQuery);
-    if (!f.outcome) {
-        fail(f.outcome.reason());
-        return;
+void OrderPolling::apply(const StepResult& r) {
+    m_reported += r.reported;
+    for (const QString& report : r.reports)
+        m_ctx.status.report(report);
+    if (!r.shown.rows.isEmpty()) {
+        m_ctx.grid.reset();
+        ImportBuilder::showRows(m_ctx.grid, r.shown);
+        m_ctx.grid.notify();
     }
-    if (!f.found) { // the common case between orders: nothing to do
-        succeed(false, false);
-        return;
-    }
-    StagingGrid& grid = m_ctx.grid;
-    grid.reset();
-    ImportBuilder::showRows(grid, f.rows);
-    grid.notify();
-    const ImportBuilder::JobBuild b = ImportBuilder::buildJob(grid, int(f.rows.rows.size()), f.rows.lastField, true,
-                                                              false, m_ctx.mapping,
-                                                              OleDate::fromDateTime(m_ctx.clock.now()));
-    if (!b.outcome) {
-        fail(b.outcome.reason());
-        return;
-    }
-    if (b.rowsUsed == 0) {
-        succeed(false, false);
-        return;
-    }
-    const QString file = QDir(m_ctx.receivePath()).filePath(QStringLiteral("START_DISPEN.txt"));
-    if (Outcome o = AppendJob(file, b.job); !o) {
-        fail(QStringLiteral("寫入失敗 %1").arg(o.reason()));
-        return;
-    }
-    if (b.linesLeftOut > 0)
-        m_ctx.status.report(QStringLiteral("單號 %1 超過 %2 行, %3 行未匯入")
-                                .arg(f.orderId, QString::number(JobRecord::kLines), QString::number(b.linesLeftOut)));
-    QList<Pending> list = pending();
-    list << Pending{station, f.orderId};
-    if (Outcome o = writePending(list); !o)
-        m_ctx.status.report(o.reason());
-    sendUpdate(station, table, f.orderId, true);
-}
-
-void OrderPolling::sendUpdate(int station, const QString& table, const QString& orderId, bool queued) {
-    const QString sql = Queries::pollUpdate(table, station, orderId);
-    m_ctx.queryBox.setText(sql);
-    const DbLogin login = m_ctx.login();
-    std::function<Updated()> work = [login, sql] {
-        Updated u;
-        DbSession session(login);
-        u.outcome = session.connect();
-        if (u.outcome)
-            u.outcome = session.statement(sql, &u.rowsAffected);
-        session.disconnect();
-        return u;
-    };
-    m_ctx.db.submit<Updated>(std::move(work), [this, station, orderId, queued](const Updated& u) {
-        if (!u.outcome) {
-            fail(u.outcome.reason(), queued);
-            return;
-        }
-        QList<Pending> list = pending();
-        list.removeIf([&](const Pending& p) { return p.station == station && p.orderId == orderId; });
-        if (Outcome o = writePending(list); !o)
-            m_ctx.status.report(o.reason());
-        succeed(queued, true);
-    });
+    if (!r.outcome)
+        fail(r.outcome.reason(), r.queued);
+    else
+        succeed(r.queued, r.marked);
 }
 
 void OrderPolling::fail(const QString& reason, bool queued) {
-    m_ctx.faults.fault(reason, m_ctx.clock.now());
+    m_ctx.faults.polling.fault(reason, m_ctx.clock.now());
     ++m_failures;
     m_wait = std::min(1 << std::min(m_failures - 1, 5), kMaxBackoffTicks);
     m_inProgress = false;
@@ -186,7 +325,7 @@ void OrderPolling::fail(const QString& reason, bool queued) {
 void OrderPolling::succeed(bool queued, bool marked) {
     m_failures = 0;
     m_wait = 0;
-    m_ctx.faults.success();
+    m_ctx.faults.polling.success();
     m_inProgress = false;
     emit stepFinished(queued, marked);
 }

@@ -2,20 +2,34 @@
 #include "intake/IntakeContext.h"
 
 #include <QObject>
+#include <QSet>
+#include <functional>
 
 // The automatic order polling (Form1.Timer2, once a second): finds an order released to
-// this station (step_no 44, note3 = station number, prod_type 2), appends its lines as one
-// job record to the receive folder's START_DISPEN.txt and marks them taken (step_no 45).
+// this station (step_no 44, note3 = station number, prod_type 2), claims its lines (step_no
+// 45) and appends them as job records, ten lines to a record, to the receive folder's
+// START_DISPEN.txt.
 //
-// The database work runs on the database thread; a step stays in progress until its
-// update is answered, and ticks meanwhile do nothing. After a failure the next steps are
-// skipped for 1, 2, 4 ... 30 ticks. An order appended but not yet marked taken is kept in
-// POLL_PENDING.txt of the working folder; while one is kept, a step only retries its update,
-// so a failed update never queues the order twice, also across a restart.
+// A step is one piece of work on the database thread; ticks meanwhile do nothing. It is a
+// claim, so that each released line is queued exactly once, whatever stops the station:
+//   1. in one transaction, read the waiting lines, choose the first order (by its id as
+//      stored), read its lines and mark them taken; the count marked must be the count
+//      read, or the transaction is rolled back (another station took them meanwhile);
+//   2. journal the claim (ClaimJournal, POLL_CLAIM.txt), then commit;
+//   3. append the records, then remove the journal.
+// A journal left by a crash is completed by the next step before anything else.
+//
+// Lines without an order id and orders whose texts code page 950 cannot hold are left
+// waiting and reported once; the orders behind them are polled. After a failure the next
+// steps are skipped for 1, 2, 4 ... 30 ticks.
 class OrderPolling : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMaxBackoffTicks = 30;
+
+    // The moments of a claim, for tests that stop the station there.
+    enum class Point { Claimed, Journalled, Committed, Appended };
+    using Hook = std::function<void(Point, int record)>;
 
     explicit OrderPolling(IntakeContext& context, QObject* parent = nullptr);
 
@@ -27,37 +41,25 @@ public:
     // 1..5 from Check4(0..4), the highest set box winning; 0 when none is set.
     static int stationNumber(const StationSettings& settings);
 
-    struct Pending {
-        int station = 0;
-        QString orderId;
-    };
-    QString pendingFile() const;
-    QList<Pending> pending() const;
+    QString journalFile() const;
+    // Called on the database thread at each point of a claim.
+    void setHook(Hook hook) { m_hook = std::move(hook); }
+
+    struct StepResult;
 
 signals:
-    // A step is over: `queued` an order was appended, `marked` its update succeeded.
+    // A step is over: `queued` job records were appended, `marked` an order was claimed.
     void stepFinished(bool queued, bool marked);
 
 private:
-    struct Found {
-        Outcome outcome = Outcome::success();
-        bool found = false;
-        QString orderId;
-        QString linesQuery;
-        DbRows rows;
-    };
-    struct Updated {
-        Outcome outcome = Outcome::success();
-        int rowsAffected = 0;
-    };
-    void applyFound(int station, const QString& table, const Found& f);
-    void sendUpdate(int station, const QString& table, const QString& orderId, bool queued);
+    void apply(const StepResult& r);
     void fail(const QString& reason, bool queued = false);
     void succeed(bool queued, bool marked);
-    Outcome writePending(const QList<Pending>& list) const;
 
     IntakeContext& m_ctx;
     bool m_inProgress = false;
     int m_wait = 0;
     int m_failures = 0;
+    QSet<QString> m_reported; // lines and orders that were reported as left waiting
+    Hook m_hook;
 };

@@ -53,8 +53,13 @@ void OrderSearch::enter(const QString& text) {
 }
 
 void OrderSearch::fail(const QString& reason) {
-    m_ctx.faults.fault(reason, m_ctx.clock.now());
+    m_ctx.faults.search.fault(reason, m_ctx.clock.now());
     emit finished(false);
+}
+
+void OrderSearch::succeed(bool wrote) {
+    m_ctx.faults.search.success();
+    emit finished(wrote);
 }
 
 void OrderSearch::apply(const QueryResult& r) {
@@ -67,96 +72,95 @@ void OrderSearch::apply(const QueryResult& r) {
     if (r.rows.truncated)
         m_ctx.status.report(QStringLiteral("查詢結果超過 %1 行, 只讀入前 %1 行").arg(DbRows::kMaxRows));
 
+    // The shared grid may show another search's or a polling step's rows by now: it is
+    // cleared first, and the record is built from a grid of this query's rows alone.
+    m_ctx.grid.reset();
     const QString mode = m_ctx.mapping.importMode();
     if (mode != QLatin1String("1") && mode != QLatin1String("2")) {
-        m_ctx.faults.success();
-        emit finished(false);
+        m_ctx.grid.notify();
+        succeed(false);
         return;
     }
     ImportBuilder::showRows(m_ctx.grid, r.rows);
     m_ctx.grid.notify();
-    const bool wrote = mode == QLatin1String("1") ? writeJob(r.rows) : writeDyeOrder(r.rows);
-    emit finished(wrote);
+    StagingGrid own(m_ctx.grid.cols());
+    ImportBuilder::showRows(own, r.rows);
+    if (mode == QLatin1String("1"))
+        writeJob(own, r.rows);
+    else
+        writeDyeOrder(own, r.rows);
 }
 
-void OrderSearch::reportLeftOut(int lines, int capacity) {
-    if (lines > 0)
-        m_ctx.status.report(QStringLiteral("單號 %1 超過 %2 行, %3 行未匯入").arg(m_key, QString::number(capacity), QString::number(lines)));
+QString OrderSearch::refusedText(const QString& bad) const {
+    return QStringLiteral("單號 %1 含有代碼頁 950 無法儲存的字元 %2, 未寫入")
+        .arg(m_key, TextField::listed(bad));
 }
 
-bool OrderSearch::writeJob(const DbRows& rows) {
+void OrderSearch::writeJob(const StagingGrid& grid, const DbRows& rows) {
     const StationSettings& s = m_ctx.settings;
     const bool settingsWindow = m_entry == Entry::SettingsWindow;
-    const ImportBuilder::JobBuild b =
-        ImportBuilder::buildJob(m_ctx.grid, int(rows.rows.size()), rows.lastField, s.isSet(Option::DyeBarcode),
-                                !settingsWindow, m_ctx.mapping, OleDate::fromDateTime(m_ctx.clock.now()));
-    if (!b.outcome) {
-        fail(b.outcome.reason());
-        return false;
-    }
-    if (b.rowsUsed == 0) {
-        m_ctx.faults.success();
-        return false;
-    }
+    const ImportBuilder::JobBuild b = ImportBuilder::buildJob(
+        grid, int(rows.rows.size()), rows.lastField, s.isSet(Option::DyeBarcode), !settingsWindow,
+        m_ctx.mapping, OleDate::fromDateTime(m_ctx.clock.now()));
+    if (!b.outcome)
+        return fail(b.outcome.reason());
+    if (b.rowsUsed == 0)
+        return succeed(false);
+    for (const JobRecord& j : b.jobs)
+        if (const QString bad = ImportBuilder::unstorable(j); !bad.isEmpty())
+            return fail(refusedText(bad));
     const bool queue = s.isSet(Option::DirectRun);
     QString file;
     if (settingsWindow) {
         const QString receive = m_ctx.receivePath();
-        if (receive.isEmpty()) {
-            fail(QStringLiteral("未設定接收路徑, 單號 %1 未寫入").arg(m_key));
-            return false;
-        }
+        if (receive.isEmpty())
+            return fail(QStringLiteral("未設定接收路徑, 單號 %1 未寫入").arg(m_key));
         file = QDir(receive).filePath(queue ? QStringLiteral("START_DISPEN.txt") : QStringLiteral("QUICK_A.txt"));
     } else {
         file = QDir(m_ctx.workDir).filePath(queue ? QStringLiteral("START_DISPEN.txt") : QStringLiteral("QUICK.txt"));
     }
-    if (Outcome o = AppendJob(file, b.job); !o) {
-        fail(QStringLiteral("寫入失敗 %1").arg(o.reason()));
-        return false;
-    }
-    m_ctx.faults.success();
-    reportLeftOut(b.linesLeftOut, JobRecord::kLines);
-    return true;
+    // An order of more than ten lines: its records one after another.
+    for (qsizetype k = 0; k < b.jobs.size(); ++k)
+        if (Outcome o = AppendJob(file, b.jobs[k]); !o)
+            return fail(k == 0 ? QStringLiteral("寫入失敗 %1").arg(o.reason())
+                               : QStringLiteral("寫入失敗 %1 (單號 %2 只寫入 %3 / %4 筆)")
+                                     .arg(o.reason(), m_key, QString::number(k),
+                                          QString::number(b.jobs.size())));
+    succeed(true);
 }
 
-bool OrderSearch::writeDyeOrder(const DbRows& rows) {
+void OrderSearch::writeDyeOrder(const StagingGrid& grid, const DbRows& rows) {
     const StationSettings& s = m_ctx.settings;
-    const ImportBuilder::DyeOrderBuild b = ImportBuilder::buildDyeOrder(
-        m_ctx.grid, int(rows.rows.size()), rows.lastField, s.isSet(Option::OldPowderBarcode), m_ctx.mapping);
-    if (!b.outcome) {
-        fail(b.outcome.reason());
-        return false;
-    }
-    if (b.rowsUsed == 0) {
-        m_ctx.faults.success();
-        return false;
-    }
+    const ImportBuilder::DyeOrderBuild b =
+        ImportBuilder::buildDyeOrder(grid, int(rows.rows.size()), rows.lastField,
+                                     s.isSet(Option::OldPowderBarcode), m_ctx.mapping);
+    if (!b.outcome)
+        return fail(b.outcome.reason());
+    if (b.rowsUsed == 0)
+        return succeed(false);
+    if (const QString bad = ImportBuilder::unstorable(b.record); !bad.isEmpty())
+        return fail(refusedText(bad));
     const QString receive = m_ctx.receivePath();
-    if (receive.isEmpty()) {
-        fail(QStringLiteral("未設定接收路徑, 單號 %1 未寫入").arg(m_key));
-        return false;
-    }
+    if (receive.isEmpty())
+        return fail(QStringLiteral("未設定接收路徑, 單號 %1 未寫入").arg(m_key));
     const QDateTime now = m_ctx.clock.now();
     const bool monthly = s.isSet(Option::OldPowderBarcode) || s.isSet(Option::BarcodeScanIn);
     // The folder is checked before anything is written, so a missing one writes nothing.
-    if (monthly && !QDir(m_ctx.monthlyFolder).exists()) {
-        fail(QStringLiteral("資料夾 %1 不存在, 單號 %2 未寫入").arg(m_ctx.monthlyFolder, m_key));
-        return false;
-    }
+    if (monthly && !QDir(m_ctx.monthlyFolder).exists())
+        return fail(
+            QStringLiteral("資料夾 %1 不存在, 單號 %2 未寫入").arg(m_ctx.monthlyFolder, m_key));
     JobRecord blankJob;
     blankJob.Created = OleDate::fromDateTime(now);
-    if (Outcome o = AppendJob(QDir(receive).filePath(QStringLiteral("QUICK_A.txt")), blankJob); !o) {
-        fail(QStringLiteral("寫入失敗 %1").arg(o.reason()));
-        return false;
-    }
+    if (Outcome o = AppendJob(QDir(receive).filePath(QStringLiteral("QUICK_A.txt")), blankJob); !o)
+        return fail(QStringLiteral("寫入失敗 %1").arg(o.reason()));
     if (monthly) {
         const QString file = QDir(m_ctx.monthlyFolder).filePath(monthlyDyeOrderFileName(now.date()));
-        if (Outcome o = RecordFile::append(file, DyeOrderRecord::kLength, b.record.encode()); !o) {
-            fail(QStringLiteral("寫入失敗 %1").arg(o.reason()));
-            return false;
-        }
+        if (Outcome o = RecordFile::append(file, DyeOrderRecord::kLength, b.record.encode()); !o)
+            return fail(QStringLiteral("寫入失敗 %1").arg(o.reason()));
     }
-    m_ctx.faults.success();
-    reportLeftOut(b.linesLeftOut, DyeOrderRecord::kSlots);
-    return true;
+    succeed(true);
+    if (b.linesLeftOut > 0)
+        m_ctx.status.report(QStringLiteral("單號 %1 超過 %2 行, %3 行未匯入")
+                                .arg(m_key, QString::number(DyeOrderRecord::kSlots),
+                                     QString::number(b.linesLeftOut)));
 }

@@ -5,8 +5,10 @@
 
 // The order search of one entry box: Enter in the settings window's search box (Form1.Text3)
 // or in the main window's entry box (Form3.Text2). It builds the query, fetches the rows on
-// the database thread and, when they arrive, shows them in the staging grid and writes one
-// job record or one dye order record.
+// the database thread and, when they arrive, shows them in the staging grid and writes the
+// order's job records (one for every ten lines) or one dye order record, built from these
+// rows alone. Text that code page 950 cannot hold is never written: such an order is
+// refused and reported.
 class OrderSearch : public QObject {
     Q_OBJECT
 public:
@@ -25,10 +27,12 @@ signals:
 
 private:
     void apply(const QueryResult& r);
-    bool writeJob(const DbRows& rows);
-    bool writeDyeOrder(const DbRows& rows);
+    // Each ends the search (emits finished). `grid` holds this query's rows alone.
+    void writeJob(const StagingGrid& grid, const DbRows& rows);
+    void writeDyeOrder(const StagingGrid& grid, const DbRows& rows);
     void fail(const QString& reason);
-    void reportLeftOut(int lines, int capacity);
+    void succeed(bool wrote);
+    QString refusedText(const QString& unstorable) const;
 
     IntakeContext& m_ctx;
     Entry m_entry;

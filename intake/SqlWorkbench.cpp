@@ -8,7 +8,7 @@ void SqlWorkbench::run() {
     m_grid.notify();
     const QString sql = TextField::trimSpaces(m_ctx.mapping.query());
     if (sql.isEmpty()) {
-        m_ctx.faults.fault(QStringLiteral("執行SQL: 沒有查詢"), m_ctx.clock.now());
+        m_ctx.faults.sql.fault(QStringLiteral("沒有查詢"), m_ctx.clock.now());
         emit finished(false);
         return;
     }
@@ -19,14 +19,16 @@ void SqlWorkbench::run() {
     std::function<QueryResult()> work = [login, sql, lastField] { return readRows(login, sql, lastField); };
     m_ctx.db.submit<QueryResult>(std::move(work), [this](const QueryResult& r) {
         if (!r.outcome) {
-            m_ctx.faults.fault(QStringLiteral("執行SQL: %1").arg(r.outcome.reason()), m_ctx.clock.now());
+            m_ctx.faults.sql.fault(r.outcome.reason(), m_ctx.clock.now());
             emit finished(false);
             return;
         }
         if (r.rows.truncated)
             m_ctx.status.report(QStringLiteral("查詢結果超過 %1 行, 只顯示前 %1 行").arg(DbRows::kMaxRows));
-        // Column 0 stays empty in this grid; the grid is widened to the fields read.
+        // Column 0 stays empty in this grid; the grid is widened to the fields read. It is
+        // cleared here too: an earlier run's rows may have arrived since the click.
         const int n = int(r.rows.rows.size());
+        m_grid.reset();
         m_grid.ensureCols(r.rows.lastField + 2);
         m_grid.setRows(n + 2);
         for (int f = 0; f <= r.rows.lastField; ++f)
@@ -36,7 +38,7 @@ void SqlWorkbench::run() {
                 if (const QString& t = r.rows.rows[row][f]; !TextField::trimSpaces(t).isEmpty())
                     m_grid.set(row + 1, f + 1, t);
         m_grid.notify();
-        m_ctx.faults.success();
+        m_ctx.faults.sql.success();
         emit finished(true);
     });
 }

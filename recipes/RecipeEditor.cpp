@@ -57,6 +57,12 @@ QString RecipeEditor::whyNotStorable(const QByteArray& record) const {
     const JobRecord stored = JobRecord::decode(record);
     if (stored.OrderNo.isEmpty())
         return QStringLiteral("單號空白, 未存檔");
+    QString all = Text2 + Combo1 + Text3;
+    for (const QString& t : Text1)
+        all += t;
+    if (const QString bad = TextField::unstorable(all); !bad.isEmpty())
+        return QStringLiteral("含有代碼頁 950 無法儲存的字元 %1, 未存檔")
+            .arg(TextField::listed(bad));
     for (int i = 1; i <= kLines; ++i) {
         if (TextField::trimSpaces(Text1[size_t(i - 1)]).isEmpty())
             continue;

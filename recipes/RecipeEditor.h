@@ -15,10 +15,11 @@ class StatusLine;
 // delete, clear and the list click. The window writes the operator's typing into the
 // boxes here and redraws on boxesChanged / listChanged.
 //
-// Typed input is never thrown away silently: a recipe without an order number, or with a
-// code whose weight is not a positive number, is refused with the boxes kept and the
-// reason on the status line. A list position is checked against the record its entry
-// stood for before anything is read, changed or removed through it.
+// Typed input is never thrown away silently: a recipe without an order number, with a
+// code whose weight is not a positive number, or with a character code page 950 cannot
+// hold, is refused with the boxes kept and the reason on the status line. A list position
+// is checked against the record its entry stood for before anything is read, changed or
+// removed through it.
 class RecipeEditor : public QObject {
     Q_OBJECT
 public:

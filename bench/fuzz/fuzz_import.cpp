@@ -36,8 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const ImportBuilder::JobBuild job =
             ImportBuilder::buildJob(grid, rowCount, rows.lastField, fixed, data[62] & 1, mapping, 45000.25);
         if (job.outcome) {
-            const QByteArray bytes = job.job.encode();
-            FUZZ_CHECK(bytes.size() == JobRecord::kLength && bytes.endsWith("\r\n"));
+            FUZZ_CHECK(job.jobs.size() <= (rowCount + JobRecord::kLines - 1) / JobRecord::kLines);
+            for (const JobRecord& j : job.jobs) {
+                const QByteArray bytes = j.encode();
+                FUZZ_CHECK(bytes.size() == JobRecord::kLength && bytes.endsWith("\r\n"));
+            }
         }
         const ImportBuilder::DyeOrderBuild order = ImportBuilder::buildDyeOrder(grid, rowCount, rows.lastField, fixed, mapping);
         if (order.outcome) {

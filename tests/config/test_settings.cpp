@@ -1,7 +1,10 @@
+#include "common/StatusLine.h"
+#include "common/TextField.h"
 #include "config/Form1.h"
 #include "config/SettingsFile.h"
 #include "config/StationSettings.h"
-#include "common/TextField.h"
+#include "devices/LightMap.h"
+#include "recipes/RecipeEditor.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
@@ -161,6 +164,51 @@ private slots:
         w.findChild<QPushButton*>(QStringLiteral("Command4"))->click();
         QVERIFY(!w.isVisible());
         QCOMPARE(s.text(Setting::WeightDecision), QStringLiteral("500")); // kept while hidden
+    }
+
+    // Typed text that code page 950 cannot hold would come back as '?': the settings, a
+    // recipe and the light map refuse it, name the characters and write nothing.
+    void typedTextOutsideCodePage950_data() {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("settings: password") << "settings";
+        QTest::newRow("recipe editor: code") << "recipe";
+        QTest::newRow("light map: code") << "lightmap";
+    }
+    void typedTextOutsideCodePage950() {
+        QFETCH(QString, where);
+        WorkDir dir;
+        const QByteArray before = QByteArray(200, 'x');
+        Outcome o = Outcome::success();
+        QString file;
+        StatusLine status;
+        if (where == QLatin1String("settings")) {
+            file = dir.file(QStringLiteral("set.txt"));
+            dir.write(QStringLiteral("set.txt"), before);
+            StationSettings s;
+            s.setText(Setting::DbPassword, QStringLiteral("pässwort"));
+            o = SettingsFile::save(file, s);
+        } else if (where == QLatin1String("recipe")) {
+            file = dir.file(QStringLiteral("QUICK.txt"));
+            dir.write(QStringLiteral("QUICK.txt"), before);
+            RecipeEditor editor(file, dir.file(QStringLiteral("QUICK2.txt")), status);
+            editor.Text2 = QStringLiteral("訂單");
+            editor.Text1[0] = QStringLiteral("红色");
+            editor.Text1[10] = QStringLiteral("1.5");
+            o = editor.save();
+        } else {
+            file = dir.file(QStringLiteral("DYE_LIGHT.txt"));
+            dir.write(QStringLiteral("DYE_LIGHT.txt"), before);
+            LightMap map;
+            map.setCode(7, QStringLiteral("R-1"));
+            map.setCode(8, QStringLiteral("红"));
+            o = map.save(file);
+        }
+        QVERIFY(!o.ok());
+        const QString bad =
+            where == QLatin1String("settings") ? QStringLiteral("「ä」") : QStringLiteral("「红」");
+        QVERIFY2(o.reason().contains(bad), qPrintable(o.reason()));
+        QCOMPARE(dir.read(QFileInfo(file).fileName()), before);
+        QVERIFY(TextField::unstorable(QStringLiteral("訂單 R-1 €?")).isEmpty());
     }
 };
 

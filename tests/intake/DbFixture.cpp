@@ -72,6 +72,15 @@ void setUp(const QString& pgDatabase) {
         QFAIL(qPrintable(QStringLiteral("CI needs the PostgreSQL server: %1").arg(pgWhy)));
 }
 
+void attach() {
+    g_sqlite = {QStringLiteral("sqlite"), {QStringLiteral("ds_sqlite"), {}, {}, 5}, true, {}};
+    g_pg = {QStringLiteral("pg"),
+            {QStringLiteral("ds_pg"), qEnvironmentVariable("DS_PG_USER"),
+             qEnvironmentVariable("DS_PG_PASSWORD"), 5},
+            !qEnvironmentVariable("DS_PG_PORT").isEmpty(),
+            QStringLiteral("no PostgreSQL server")};
+}
+
 OrderDb sqlite() { return g_sqlite; }
 OrderDb pg() { return g_pg; }
 OrderDb byLabel(const QString& label) { return label == QLatin1String("pg") ? g_pg : g_sqlite; }

@@ -35,6 +35,8 @@ namespace DbFixture {
 // Call once, first thing in initTestCase (before any ODBC use). `pgDatabase` is the name of
 // this test's own PostgreSQL database, created afresh.
 void setUp(const QString& pgDatabase);
+// In a child process of a test: the databases its parent set up (the environment says where).
+void attach();
 OrderDb sqlite();
 OrderDb pg();
 OrderDb byLabel(const QString& label);

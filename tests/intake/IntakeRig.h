@@ -60,7 +60,7 @@ struct IntakeRig {
     QueryBox queryBox;
     StagingGrid grid;
     StatusLine status;
-    FaultMonitor faults{status};
+    IntakeFaults faults{status};
     FixedClock clock{QDateTime(QDate(2027, 3, 15), QTime(10, 30, 0))};
     IntakeContext ctx{settings, mapping, db, queryBox, grid, faults, status, clock, work};
 };

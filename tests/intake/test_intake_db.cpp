@@ -2,6 +2,7 @@
 // and the PostgreSQL server of scripts/test.sh through the PostgreSQL ODBC driver.
 #include "intake/DyeOrderRecord.h"
 #include "intake/Queries.h"
+#include "intake/SqlWorkbench.h"
 #include "tests/intake/IntakeRig.h"
 
 #include <QElapsedTimer>
@@ -129,7 +130,7 @@ private slots:
         QVERIFY(!rig.search(form3, QStringLiteral("ORD-5")));
         QCOMPARE(rig.grid.rows(), 2);
         QCOMPARE(rig.jobs(QStringLiteral("QUICK.txt")).size(), 1);
-        QVERIFY(!rig.faults.active());
+        QVERIFY(!rig.faults.search.active());
     }
 
     void searchFiveRowsThenThree_data() { addDatabases(); }
@@ -203,7 +204,7 @@ private slots:
         QVERIFY(!rig.search(form1, QStringLiteral("x' or '1'='1")));
         QCOMPARE(rig.grid.rows(), 2); // one numbered blank row
         QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).size(), 1);
-        QVERIFY(!rig.faults.active());
+        QVERIFY(!rig.faults.search.active());
 
         QVERIFY(rig.search(form1, QStringLiteral("NUL-1")));
         QCOMPARE(rig.grid.text(1, 4), QString()); // Null: an empty cell
@@ -257,7 +258,7 @@ private slots:
         rig.settings.setOption(Option::BarcodeScanIn, 1);
         rig.ctx.monthlyFolder = rig.file(QStringLiteral("no-such-folder"));
         QVERIFY(!rig.search(form3, QStringLiteral("MAIN-1")));
-        QVERIFY(rig.faults.active());
+        QVERIFY(rig.faults.search.active());
         QVERIFY(rig.status.text().contains(QStringLiteral("no-such-folder")));
         QVERIFY(!QFileInfo::exists(rig.ctx.monthlyFolder));
         QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).size(), 2);
@@ -285,7 +286,7 @@ private slots:
         // A field count too small for the fixed layout: reported, nothing written.
         rig.mapping.setText(0, QStringLiteral("10"));
         QVERIFY(!rig.search(form1, QStringLiteral("ORD-5")));
-        QVERIFY(rig.faults.active());
+        QVERIFY(rig.faults.search.active());
         // More fields than the result has: the read fails, nothing written.
         rig.mapping.setText(0, QStringLiteral("40"));
         QVERIFY(!rig.search(form1, QStringLiteral("ORD-5")));
@@ -299,7 +300,7 @@ private slots:
         // A good search clears the fault.
         rig.settings.setText(Setting::ReceivePath, rig.file(QStringLiteral("recv")));
         QVERIFY(rig.search(form1, QStringLiteral("ORD-5")));
-        QVERIFY(!rig.faults.active());
+        QVERIFY(!rig.faults.search.active());
     }
 
     void polling_data() { addDatabases(); }
@@ -342,7 +343,7 @@ private slots:
         QCOMPARE(stepNo(m_db, "code = 'X1'"), 44);
         QCOMPARE(stepNo(m_db, "code = 'OTHER'"), 44); // station 2's line is left to station 2
         QVERIFY(rig.queryBox.text().startsWith(QStringLiteral("UPDATE vantrell SET STEP_NO = 45")));
-        QVERIFY(!QFileInfo::exists(poll.pendingFile()));
+        QVERIFY(!QFileInfo::exists(poll.journalFile()));
 
         // Nothing left for station 4: the step ends after the first query.
         rig.step(poll);
@@ -356,11 +357,13 @@ private slots:
         rig.step(poll);
         QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).last().Code[1], QStringLiteral("OTHER"));
         QCOMPARE(stepNo(m_db, "code = 'OTHER'"), 45);
-        QVERIFY(!rig.faults.active());
+        QVERIFY(!rig.faults.polling.active());
     }
 
-    void pollingFailedUpdateNeverQueuesTwice_data() { addDatabases(); }
-    void pollingFailedUpdateNeverQueuesTwice() {
+    // Refused updates: nothing is claimed, so nothing is queued, also across a restart;
+    // once updates go through, each order is queued once.
+    void pollingRefusedUpdateQueuesNothing_data() { addDatabases(); }
+    void pollingRefusedUpdateQueuesNothing() {
         if (!useDatabase({line("U-1", "C1", "1"), line("U-1", "C2", "2"), line("U-2", "C3", "3")}))
             QSKIP(qPrintable(m_db.why));
         QVERIFY(DbFixture::blockUpdates(m_db, true).ok());
@@ -373,27 +376,21 @@ private slots:
                 rig.step(poll);
             QVERIFY(poll.backoffTicks() > 0);
         }
-        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).size(), 1);
+        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).size(), 0);
         QCOMPARE(countAt(m_db, 45), 0);
         QCOMPARE(reports.count(), 1); // one lasting fault, reported once
-        QVERIFY(rig.faults.count() > 1);
+        QVERIFY(rig.faults.polling.count() > 1);
 
-        // A restart keeps the pending order: still no second copy.
-        OrderPolling poll(rig.ctx);
-        QCOMPARE(poll.pending().size(), 1);
-        rig.step(poll);
-        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).size(), 1);
-
+        OrderPolling poll(rig.ctx); // a restart
+        QVERIFY(!QFileInfo::exists(poll.journalFile()));
         QVERIFY(DbFixture::blockUpdates(m_db, false).ok());
         for (int i = 0; i < 40 && countAt(m_db, 45) < 3; ++i)
             rig.step(poll);
         const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
         QCOMPARE(jobs.size(), 2);
-        QCOMPARE(jobs[0].OrderNo, jobs[0].OrderNo == QLatin1String("U-1") ? QStringLiteral("U-1") : QStringLiteral("U-2"));
         QVERIFY(jobs[0].OrderNo != jobs[1].OrderNo);
         QCOMPARE(countAt(m_db, 45), 3);
-        QVERIFY(poll.pending().isEmpty());
-        QVERIFY(!rig.faults.active());
+        QVERIFY(!rig.faults.polling.active());
         QCOMPARE(rig.status.text(), QString());
     }
 
@@ -410,25 +407,229 @@ private slots:
         // A blank receive folder: nothing written, no update sent.
         rig.settings.setText(Setting::ReceivePath, QString());
         rig.step(poll);
-        QVERIFY(rig.faults.active());
+        QVERIFY(rig.faults.polling.active());
         QCOMPARE(countAt(m_db, 44), 12);
         QCOMPARE(rig.db.inFlight(), 0);
-        // A missing receive folder: the append fails, no update.
+        // A missing receive folder: nothing is claimed.
         rig.settings.setText(Setting::ReceivePath, rig.file(QStringLiteral("missing")));
         while (poll.backoffTicks() > 0)
             poll.tick();
         rig.step(poll);
         QCOMPARE(countAt(m_db, 44), 12);
         QVERIFY(!QFileInfo::exists(rig.file(QStringLiteral("missing"))));
-        // A long order stops at line 10 and says how many lines were left out.
-        rig.settings.setText(Setting::ReceivePath, rig.file(QStringLiteral("recv")));
+    }
+
+    // An order of 23 lines: three job records (10, 10, 3 lines) with the same order number,
+    // in line order, from the polling and from a search alike; every line is taken.
+    void orderOf23Lines_data() { addDatabases(); }
+    void orderOf23Lines() {
+        QList<OrderLine> lines;
+        for (int i = 1; i <= 23; ++i)
+            lines << line("LONG", QStringLiteral("L%1").arg(i), QString::number(i));
+        if (!useDatabase(lines))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::PollPowder, 1);
+        OrderPolling poll(rig.ctx);
+        rig.step(poll);
+        QCOMPARE(countAt(m_db, 45), 23);
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        rig.settings.setOption(Option::DirectRun, 1);
+        OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
+        QVERIFY(rig.search(form1, QStringLiteral("LONG")));
+        const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
+        QCOMPARE(jobs.size(), 6);
+        for (int k = 0; k < 6; ++k) {
+            QCOMPARE(jobs[k].OrderNo, QStringLiteral("LONG"));
+            const int first = 10 * (k % 3);
+            for (int n = 1; n <= JobRecord::kLines; ++n)
+                QCOMPARE(jobs[k].Code[size_t(n)],
+                         first + n <= 23 ? QStringLiteral("L%1").arg(first + n) : QString());
+        }
+        QVERIFY(!rig.faults.polling.active() && !rig.faults.search.active());
+    }
+
+    // Searches, polling steps and "執行SQL" whose answers overtake each other: every record
+    // (and the result grid) holds its own query's rows only. NULL-2's one line has Null
+    // out_pos and weight, where the order before it has values.
+    void answersInterleaved_data() {
+        QTest::addColumn<QString>("db");
+        QTest::addColumn<QString>("first"); // what is started before NULL-2 is searched
+        for (const char* db : {"sqlite", "pg"})
+            for (const char* first : {"search", "poll", "sql"})
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2 then search").arg(db, first)))
+                    << db << first;
+    }
+    void answersInterleaved() {
+        QFETCH(QString, first);
+        QList<OrderLine> lines;
+        for (int i = 1; i <= 5; ++i) {
+            lines << line("FULL-1", QStringLiteral("F%1").arg(i), "5", 1);
+            lines.last().outPos = QStringLiteral("'P9'");
+            lines << line("POLL-3", QStringLiteral("P%1").arg(i), "7");
+        }
+        OrderLine nul = line("NULL-2", "N1", "NULL", 1);
+        nul.outPos = QStringLiteral("NULL");
+        lines << nul;
+        if (!useDatabase(lines))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        rig.settings.setOption(Option::DirectRun, 1);
+        OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
+        OrderPolling poll(rig.ctx);
+        StagingGrid sqlGrid;
+        SqlWorkbench workbench(rig.ctx, sqlGrid);
+        QSignalSpy searches(&form3, &OrderSearch::finished);
+        QSignalSpy sqlRuns(&workbench, &SqlWorkbench::finished);
+        if (first == QLatin1String("search")) {
+            form3.enter(QStringLiteral("FULL-1"));
+        } else if (first == QLatin1String("poll")) {
+            rig.settings.setOption(Option::PollPowder, 1);
+            poll.tick();
+        } else {
+            rig.mapping.setQuery(QStringLiteral("select * from vantrell where id_no = 'FULL-1'"));
+            workbench.run();
+            rig.mapping.setQuery(QStringLiteral("select * from vantrell where id_no = 'NULL-2'"));
+            workbench.run();
+        }
+        form3.enter(QStringLiteral("NULL-2"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.db.inFlight() == 0 && !poll.inProgress(), 30000);
+        QCOMPARE(searches.count(), first == QLatin1String("search") ? 2 : 1);
+        const auto jobs = rig.jobs(QStringLiteral("START_DISPEN.txt"));
+        QCOMPARE(jobs.last().OrderNo, QStringLiteral("NULL-2"));
+        QCOMPARE(jobs.last().OutputPos, QString());
+        QCOMPARE(jobs.last().Weight[1], QString());
+        QCOMPARE(jobs.last().Code[2], QString());
+        QCOMPARE(rig.grid.rows(), 3); // header, NULL-2's row, the numbered blank row
+        if (first == QLatin1String("poll")) {
+            const auto polled = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
+            QCOMPARE(polled.size(), 1);
+            QCOMPARE(polled[0].Code[5], QStringLiteral("P5"));
+            QCOMPARE(polled[0].Code[6], QString());
+        }
+        if (first == QLatin1String("sql")) {
+            QCOMPARE(sqlRuns.count(), 2);
+            QCOMPARE(sqlGrid.rows(), 3);
+            QCOMPARE(sqlGrid.text(1, 4), QString());
+            QCOMPARE(sqlGrid.text(1, 9), QStringLiteral("N1"));
+        }
+    }
+
+    // A waiting line whose id is Null, empty or only spaces comes first: it is reported
+    // once and left waiting, and the orders behind it are polled; an id stored with spaces
+    // around it is found and marked as stored.
+    void waitingLineWithoutOrderId_data() {
+        QTest::addColumn<QString>("db");
+        QTest::addColumn<QString>("id"); // SQL text
+        for (const char* db : {"sqlite", "pg"})
+            for (const char* id : {"NULL", "''", "'   '"})
+                QTest::newRow(qPrintable(QStringLiteral("%1, id %2").arg(db, id))) << db << id;
+    }
+    void waitingLineWithoutOrderId() {
+        QFETCH(QString, id);
+        if (!useDatabase({line("X", "BLANK", "1"), line("  PAD-7  ", "C1", "2"),
+                          line("  PAD-7  ", "C2", "3"), line("NEXT-1", "C3", "4")}))
+            QSKIP(qPrintable(m_db.why));
+        QVERIFY(DbFixture::exec(
+                    m_db,
+                    {QStringLiteral("UPDATE vantrell SET id_no = %1 WHERE code = 'BLANK'").arg(id)})
+                    .ok());
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::PollPowder, 1);
+        OrderPolling poll(rig.ctx);
+        QSignalSpy reports(&rig.status, &StatusLine::reported);
+        for (int i = 0; i < 4; ++i)
+            rig.step(poll);
+        const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
+        QCOMPARE(jobs.size(), 2);
+        QCOMPARE(jobs[0].OrderNo, QStringLiteral("PAD-7"));
+        QCOMPARE(jobs[0].Code[2], QStringLiteral("C2"));
+        QCOMPARE(jobs[1].OrderNo, QStringLiteral("NEXT-1"));
+        QCOMPARE(stepNo(m_db, "code = 'C2'"), 45);
+        QCOMPARE(stepNo(m_db, "code = 'BLANK'"), 44);
+        int told = 0;
+        for (const QList<QVariant>& r : reports)
+            told += r.first().toString().contains(QStringLiteral("沒有單號"));
+        QCOMPARE(told, 1);
+        QVERIFY(!rig.faults.polling.active());
+    }
+
+    // The search's report stays until a search succeeds, whatever the polling does, and
+    // the polling's fault keeps its start and count through a successful search.
+    void reportChannels_data() { addDatabases(); }
+    void reportChannels() {
+        OrderLine dye = line("DYE-1", "D1", "2", 1);
+        if (!useDatabase({dye}))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.mapping.setText(1, QStringLiteral("2"));
+        rig.settings.setOption(Option::OldPowderBarcode, 1);
+        rig.settings.setOption(Option::PollPowder, 1);
+        const QString dat3 = rig.ctx.monthlyFolder;
+        rig.ctx.monthlyFolder = rig.file(QStringLiteral("no-such-folder"));
+        OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
+        OrderPolling poll(rig.ctx);
+        QVERIFY(!rig.search(form1, QStringLiteral("DYE-1")));
+        const QString searchReport = rig.status.text();
+        QVERIFY(searchReport.contains(QStringLiteral("no-such-folder")));
+        rig.step(poll); // an idle step: nothing waiting
+        QCOMPARE(rig.status.text(), searchReport);
+        QVERIFY(rig.faults.search.active());
+
+        rig.settings.setText(Setting::TableName, QStringLiteral("no_such_table"));
+        rig.step(poll);
+        const QDateTime since = rig.faults.polling.since();
+        rig.clock.advanceSecs(60);
+        rig.ctx.monthlyFolder = dat3;
+        QVERIFY(rig.search(form1, QStringLiteral("DYE-1")));
+        QVERIFY(!rig.faults.search.active());
+        QCOMPARE(rig.faults.polling.count(), 1);
+        QCOMPARE(rig.faults.polling.since(), since);
+        QVERIFY(rig.status.text().contains(
+            QStringLiteral("自動接單"))); // the polling's fault is shown again
+
+        rig.settings.setText(Setting::TableName, QStringLiteral("vantrell"));
         while (poll.backoffTicks() > 0)
             poll.tick();
         rig.step(poll);
+        QVERIFY(!rig.faults.polling.active());
+        QCOMPARE(rig.status.text(), QString());
+    }
+
+    // An order whose number or codes code page 950 cannot hold is neither queued nor
+    // written: reported once, left waiting, and the order behind it is polled.
+    void textOutsideCodePage950_data() { addDatabases(); }
+    void textOutsideCodePage950() {
+        OrderLine typed = line("订单乙号", "R1", "1", 1);
+        if (!useDatabase({line("订单乙号", "R1", "1"), line("訂單甲號", "C1", "2"), typed,
+                          line("OK-1", "G1", "3"), line("OK-2", "日本語ユニ", "3")}))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::PollPowder, 1);
+        OrderPolling poll(rig.ctx);
+        QSignalSpy reports(&rig.status, &StatusLine::reported);
+        for (int i = 0; i < 5; ++i)
+            rig.step(poll);
         const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
-        QCOMPARE(jobs.size(), 1);
-        QCOMPARE(jobs[0].Code[10], QStringLiteral("L10"));
-        QVERIFY(rig.status.text().contains(QStringLiteral("2 行未匯入")));
+        QCOMPARE(jobs.size(), 2);
+        QCOMPARE(jobs[0].OrderNo, QStringLiteral("訂單甲號"));
+        QCOMPARE(jobs[1].OrderNo, QStringLiteral("OK-1"));
+        QCOMPARE(stepNo(m_db, "code = 'R1' and prod_type = 2"), 44);
+        QStringList told;
+        for (const QList<QVariant>& r : reports)
+            told << r.first().toString();
+        QCOMPARE(told.size(), 2); // once for each refused order
+        QVERIFY2(told[0].contains(QStringLiteral("「订」「单」「号」")), qPrintable(told[0]));
+        QVERIFY2(told[1].contains(QStringLiteral("「ユ」「ニ」")), qPrintable(told[1]));
+
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
+        QVERIFY(!rig.search(form3, QStringLiteral("订单乙号")));
+        QVERIFY(rig.faults.search.active());
+        QVERIFY(rig.status.text().contains(QStringLiteral("「订」")));
+        QVERIFY(!QFileInfo::exists(rig.file(QStringLiteral("START_DISPEN.txt"))) ||
+                rig.jobs(QStringLiteral("START_DISPEN.txt")).isEmpty());
     }
 
     void databaseDown() {
@@ -444,11 +645,14 @@ private slots:
             attempts += attempt;
         }
         QVERIFY(attempts < 10); // backed off
-        QCOMPARE(rig.faults.count(), attempts);
+        QCOMPARE(rig.faults.polling.count(), attempts);
+        QCOMPARE(reports.count(), 1);
+        // The search reports on its own; the polling's count is its own.
         OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
         QVERIFY(!rig.search(form3, QStringLiteral("ORD-5")));
-        QCOMPARE(reports.count(), 1);
-        QVERIFY(rig.faults.text().contains(QString::number(attempts + 1)));
+        QCOMPARE(reports.count(), 2);
+        QCOMPARE(rig.faults.search.count(), 1);
+        QCOMPARE(rig.faults.polling.count(), attempts);
         QCOMPARE(QDir(rig.work).entryList(QDir::Files), QStringList());
         QCOMPARE(QDir(rig.file(QStringLiteral("recv"))).entryList(QDir::Files), QStringList());
     }
@@ -497,7 +701,7 @@ private slots:
             }
         });
         tick.start();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.faults.active(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.faults.polling.active(), 20000);
         const qint64 firstFault = clock.elapsed();
         QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > firstFault + 1000, 5000);
         tick.stop();

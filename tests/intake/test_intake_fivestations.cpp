@@ -63,7 +63,7 @@ private slots:
             pollers.push_back(std::make_unique<OrderPolling>(rigs[size_t(i)]->ctx));
             connect(pollers[size_t(i)].get(), &OrderPolling::stepFinished, this,
                     [&done, &rigs, i](bool queued, bool marked) {
-                        if (!queued && !marked && !rigs[size_t(i)]->faults.active())
+                        if (!queued && !marked && !rigs[size_t(i)]->faults.polling.active())
                             done[size_t(i)] = true; // a step that found nothing for the station
                     });
         }
@@ -93,8 +93,8 @@ private slots:
                 for (int n = 1; n <= JobRecord::kLines; ++n)
                     QCOMPARE(j.Code[size_t(n)], n <= codes.size() ? codes[n - 1] : QString());
             }
-            QVERIFY(pollers[size_t(i)]->pending().isEmpty());
-            QVERIFY(!rigs[size_t(i)]->faults.active());
+            QVERIFY(!QFileInfo::exists(pollers[size_t(i)]->journalFile()));
+            QVERIFY(!rigs[size_t(i)]->faults.polling.active());
         }
         QCOMPARE(seen.size(), expected.size());
         for (auto it = seen.cbegin(); it != seen.cend(); ++it)

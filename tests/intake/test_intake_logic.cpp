@@ -244,15 +244,15 @@ private slots:
         const auto b = ImportBuilder::buildJob(g, 3, 15, true, mainWindow, m, 45000.5);
         QVERIFY(b.outcome.ok());
         QCOMPARE(b.rowsUsed, 2);
-        QCOMPARE(b.job.OrderNo, QStringLiteral("ORD-1"));
-        QCOMPARE(b.job.OutputPos, QStringLiteral("P7"));
-        QCOMPARE(b.job.Code[1], QStringLiteral("R-1"));
-        QCOMPARE(b.job.Code[2], QString()); // the gap keeps its element blank
-        QCOMPARE(b.job.Code[3], QStringLiteral("R-3"));
-        QCOMPARE(b.job.Weight[3], QStringLiteral("7"));
-        QCOMPARE(b.job.Code[4], QString());
-        QCOMPARE(b.job.B01[1], mainWindow ? QStringLiteral("b1") : QString());
-        QCOMPARE(b.job.Created, 45000.5);
+        QCOMPARE(b.jobs.value(0).OrderNo, QStringLiteral("ORD-1"));
+        QCOMPARE(b.jobs.value(0).OutputPos, QStringLiteral("P7"));
+        QCOMPARE(b.jobs.value(0).Code[1], QStringLiteral("R-1"));
+        QCOMPARE(b.jobs.value(0).Code[2], QString()); // the gap keeps its element blank
+        QCOMPARE(b.jobs.value(0).Code[3], QStringLiteral("R-3"));
+        QCOMPARE(b.jobs.value(0).Weight[3], QStringLiteral("7"));
+        QCOMPARE(b.jobs.value(0).Code[4], QString());
+        QCOMPARE(b.jobs.value(0).B01[1], mainWindow ? QStringLiteral("b1") : QString());
+        QCOMPARE(b.jobs.value(0).Created, 45000.5);
     }
 
     void fixedLayoutNeedsItsColumns_data() {
@@ -273,7 +273,7 @@ private slots:
         QCOMPARE(b.outcome.ok(), ok);
         // Column 15 beyond the fields read reads blank in the main window.
         if (ok)
-            QCOMPARE(b.job.B01[1], QString());
+            QCOMPARE(b.jobs.value(0).B01[1], QString());
     }
 
     void mappedJobRecord() {
@@ -288,14 +288,14 @@ private slots:
         const auto b = ImportBuilder::buildJob(g, 2, 10, false, false, m, 1.0);
         QVERIFY(b.outcome.ok());
         QCOMPARE(b.rowsUsed, 2);
-        QCOMPARE(b.job.OrderNo, QStringLiteral("K1"));
-        QCOMPARE(b.job.OutputPos, QStringLiteral("B")); // the last row's value stands
-        QCOMPARE(b.job.WaterAdd, QString());            // the last row's blank cell
-        QCOMPARE(b.job.Code[2], QStringLiteral("DYE-2"));
-        QCOMPARE(b.job.Weight[1], QStringLiteral("1.5"));
-        QCOMPARE(b.job.B01[2], QStringLiteral("n2"));
-        QCOMPARE(b.job.B02, QStringLiteral("y2"));
-        QCOMPARE(b.job.B05, QString());
+        QCOMPARE(b.jobs.value(0).OrderNo, QStringLiteral("K1"));
+        QCOMPARE(b.jobs.value(0).OutputPos, QStringLiteral("B")); // the last row's value stands
+        QCOMPARE(b.jobs.value(0).WaterAdd, QString());            // the last row's blank cell
+        QCOMPARE(b.jobs.value(0).Code[2], QStringLiteral("DYE-2"));
+        QCOMPARE(b.jobs.value(0).Weight[1], QStringLiteral("1.5"));
+        QCOMPARE(b.jobs.value(0).B01[2], QStringLiteral("n2"));
+        QCOMPARE(b.jobs.value(0).B02, QStringLiteral("y2"));
+        QCOMPARE(b.jobs.value(0).B05, QString());
         // A mapped column beyond the fields read is a configuration fault.
         m.setEntry(10, QStringLiteral("13"));
         QVERIFY(!ImportBuilder::buildJob(g, 2, 10, false, false, m, 1.0).outcome.ok());
@@ -305,7 +305,9 @@ private slots:
         QCOMPARE(ImportBuilder::buildJob(g, 2, 10, false, false, m, 1.0).rowsUsed, 2);
     }
 
-    void longOrdersStopAtTheLastSlot() {
+    // An order of more than ten lines becomes consecutive job records; the dye order
+    // record still stops at its last slot.
+    void longOrdersBecomeConsecutiveRecords() {
         QList<QStringList> data;
         for (int i = 1; i <= 17; ++i)
             data << fixedRow("LONG", QStringLiteral("C%1").arg(i), QStringLiteral("%1").arg(i));
@@ -313,10 +315,13 @@ private slots:
         ImportBuilder::showRows(g, rows(data, 15));
         FieldMapping m;
         const auto job = ImportBuilder::buildJob(g, 17, 15, true, false, m, 0);
-        QCOMPARE(job.rowsUsed, 10);
-        QCOMPARE(job.linesLeftOut, 7);
-        QCOMPARE(job.job.Code[10], QStringLiteral("C10"));
-        QCOMPARE(job.job.encode().size(), JobRecord::kLength);
+        QCOMPARE(job.rowsUsed, 17);
+        QCOMPARE(job.jobs.size(), 2);
+        QCOMPARE(job.jobs[0].Code[10], QStringLiteral("C10"));
+        QCOMPARE(job.jobs[1].OrderNo, QStringLiteral("LONG"));
+        QCOMPARE(job.jobs[1].Code[1], QStringLiteral("C11"));
+        QCOMPARE(job.jobs[1].Weight[7], QStringLiteral("17"));
+        QCOMPARE(job.jobs[1].Code[8], QString());
         const auto dye = ImportBuilder::buildDyeOrder(g, 17, 15, true, m);
         QCOMPARE(dye.rowsUsed, 15);
         QCOMPARE(dye.linesLeftOut, 2);

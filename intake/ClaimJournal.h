@@ -1,0 +1,30 @@
+#pragma once
+#include "common/Outcome.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The polling's claim of one order while it is in progress, kept in POLL_CLAIM.txt of the
+// working folder from just before the claim is committed until its job records are in the
+// queue file. A start (or step) that finds it completes the claim: when none of its lines
+// is still waiting in the order database the claim was committed, and the records the
+// queue file does not hold yet are appended; otherwise the claim never happened and the
+// journal is dropped.
+struct ClaimJournal {
+    int station = 0;
+    QString table;
+    QString orderId;           // as the database stores it
+    QString target;            // the queue file the records go to
+    QList<QStringList> lines;  // the claimed lines as read (fields 0..15)
+    QList<QByteArray> records; // the job records, in order
+
+    static QString path(const QString& workDir);
+
+    // Whole or not at all: written to a temporary file, synced, renamed over the journal.
+    Outcome write(const QString& path) const;
+    static std::optional<ClaimJournal> read(const QString& path, QString* error);
+    static Outcome remove(const QString& path);
+};
