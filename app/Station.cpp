@@ -33,6 +33,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <tuple>
 
 namespace {
 // Secondary windows stand at 100 twips from the top and the left of the screen.
@@ -143,12 +144,14 @@ void Station::wireQueue() {
                              path(QStringLiteral("START_DISPEN2.txt"))},
         m_weighing, m_settings, *m_comm3, *m_lightBus, m_status);
     connect(m_queue.get(), &QueueCommands::recipeListChanged, &f3, &Form3::setRecipeEntries);
+    // The queue commands put every refusal and failure on the status line themselves.
     connect(&f3, &Form3::queueRecipe, this, [this](int p) {
         const QListWidgetItem* item = m_form3->List1->item(p);
-        m_queue->queue(p, item ? item->text() : QString());
+        std::ignore = m_queue->queue(p, item ? item->text() : QString());
     });
-    connect(&f3, &Form3::deleteQueued, this, [this](int p, const QString& entry) { m_queue->deleteQueued(p, entry); });
-    connect(&f3, &Form3::cancelAll, this, [this] { m_queue->cancelAll(); });
+    connect(&f3, &Form3::deleteQueued, this,
+            [this](int p, const QString& entry) { std::ignore = m_queue->deleteQueued(p, entry); });
+    connect(&f3, &Form3::cancelAll, this, [this] { std::ignore = m_queue->cancelAll(); });
 
     m_colours = std::make_unique<StatusColours>(m_weighing);
 

@@ -2,8 +2,9 @@
 #include <QString>
 
 // The result of an operation that can fail: success, or failure with a short reason
-// that the caller shows to the operator.
-class Outcome {
+// that the caller shows to the operator. No caller may drop it unread: a failure is
+// either handled or reported.
+class [[nodiscard]] Outcome {
 public:
     static Outcome success() { return Outcome(); }
     static Outcome failure(const QString& reason) { return Outcome(reason.isEmpty() ? QStringLiteral("?") : reason); }

@@ -59,10 +59,8 @@ Form6::Form6(LightMap& map, LightBus* bus, StatusLine& status, QString mapFile, 
 }
 
 Outcome Form6::CALL_LIGHT(int xx01, int xx02) {
-    const Outcome o = m_bus ? m_bus->CALL_LIGHT(xx01, xx02) : Outcome::failure(QStringLiteral("沒有燈號連接埠"));
-    if (!o)
-        m_status.report(QStringLiteral("燈號 %1 未點亮: %2").arg(xx01).arg(o.reason()));
-    return o;
+    return m_bus ? m_bus->CALL_LIGHT(xx01, xx02)
+                 : Outcome::failure(QStringLiteral("沒有燈號連接埠"));
 }
 
 QByteArray Form6::CRC16(const QByteArray& data) { return ModbusFrames::CRC16(data); }
@@ -85,7 +83,9 @@ bool Form6::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         for (int i = 0; i < LightMap::kPositions; ++i)
             if (watched == Label1[size_t(i)]) {
-                CALL_LIGHT(i + 1, LightBus::On);
+                if (Outcome o = CALL_LIGHT(i + 1, LightBus::On); !o)
+                    m_status.report(
+                        QStringLiteral("燈號 %1 未點亮: %2").arg(i + 1).arg(o.reason()));
                 return true;
             }
     }

@@ -25,13 +25,14 @@ RecipeEditor::RecipeEditor(QString quickFile, QString twinFile, StatusLine& stat
 
 void RecipeEditor::load() {
     clearBoxes();
-    refill();
+    if (Outcome o = refill(); !o)
+        m_status.report(o.reason());
 }
 
 Outcome RecipeEditor::refill() {
     const RecipeListResult r = readRecipeList(m_quick);
     if (!r.error.isEmpty())
-        return refuse(QStringLiteral("配方檔讀取失敗: %1").arg(r.error));
+        return Outcome::failure(QStringLiteral("配方檔讀取失敗: %1").arg(r.error));
     entries = r.entries;
     records = r.records;
     ++m_listVersion;
@@ -95,7 +96,10 @@ Outcome RecipeEditor::written(const Outcome& o, const QString& action) {
     if (!o)
         return refuse(QStringLiteral("%1失敗: %2").arg(action, o.reason()));
     emit storeChanged();
-    refill();
+    // The store is written; a list that cannot be read back is said, and the boxes are
+    // cleared all the same.
+    if (Outcome listed = refill(); !listed)
+        m_status.report(listed.reason());
     clearBoxes();
     return Outcome::success();
 }
@@ -103,14 +107,14 @@ Outcome RecipeEditor::written(const Outcome& o, const QString& action) {
 qint64 RecipeEditor::checkedRecord(int p, const QString& entry, const QString& action) {
     const JobCountResult n = JobCount(m_quick);
     if (!n.outcome) {
-        refuse(QStringLiteral("%1失敗: %2").arg(action, n.outcome.reason()));
+        m_status.report(QStringLiteral("%1失敗: %2").arg(action, n.outcome.reason()));
         return 0;
     }
     const qint64 k = n.count - p;
     if (k >= 1 && p < records.size() && entries.value(p) == entry) {
         const ReadJobResult r = ReadJob(m_quick, k);
         if (!r.outcome) {
-            refuse(QStringLiteral("%1失敗: %2").arg(action, r.outcome.reason()));
+            m_status.report(QStringLiteral("%1失敗: %2").arg(action, r.outcome.reason()));
             return 0;
         }
         // The whole record: two recipes may share an order number (an import of the
@@ -118,8 +122,10 @@ qint64 RecipeEditor::checkedRecord(int p, const QString& entry, const QString& a
         if (r.bytes == records.at(p))
             return k;
     }
-    refill();
-    refuse(QStringLiteral("配方檔已變更, 清單已更新, 請重新選擇 (未%1)").arg(action));
+    if (Outcome o = refill(); !o)
+        m_status.report(o.reason());
+    else
+        m_status.report(QStringLiteral("配方檔已變更, 清單已更新, 請重新選擇 (未%1)").arg(action));
     return 0;
 }
 
@@ -164,6 +170,8 @@ Outcome RecipeEditor::remove(int p, const QString& entry) {
 
 Outcome RecipeEditor::clear() {
     const Outcome o = refill();
+    if (!o)
+        m_status.report(o.reason());
     clearBoxes();
     return o;
 }

@@ -43,7 +43,7 @@ public:
 
     // The first showing: boxes emptied, list filled.
     void load();
-    // List1 from the store; the boxes stay as they are.
+    // List1 from the store; the boxes stay as they are. The caller reports a failure.
     Outcome refill();
     void clearBoxes();
 

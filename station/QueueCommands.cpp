@@ -50,7 +50,8 @@ Outcome QueueCommands::queue(int p, const QString& entry) {
             return failed(QStringLiteral("排入計量失敗"), r.outcome);
     }
     if (k < 1 || recipeListEntry(r.bytes) != entry) {
-        refresh();
+        if (Outcome o = refresh(); !o)
+            return o; // reported by refresh
         const QString why = QStringLiteral("配方檔已變更, 清單已更新, 請重新選擇 (未排入)");
         m_status.report(why);
         return Outcome::failure(why);
@@ -109,7 +110,8 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
         stale = r.bytes != m_weighing.queueRecords.at(p);
     }
     if (stale) {
-        reloadQueueList();
+        if (Outcome o = reloadQueueList(); !o)
+            return o; // reported by reloadQueueList
         const QString why = QStringLiteral("計量佇列已變更, 清單已更新, 請重新選擇 (未刪除)");
         m_status.report(why);
         return Outcome::failure(why);

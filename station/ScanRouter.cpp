@@ -63,7 +63,22 @@ ScanRouter::Kind ScanRouter::kindOf(const QWidget* w) const {
 }
 
 bool ScanRouter::eventFilter(QObject* watched, QEvent* event) {
-    if (m_delivering || event->type() != QEvent::KeyPress || !watched->isWidgetType())
+    if (m_delivering)
+        return false;
+    // A click or a change of focus acts on what was typed so far (a save button, a list):
+    // the held keys are typed first.
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::FocusOut:
+    case QEvent::WindowDeactivate:
+        if (!m_held.empty())
+            deliverHeld();
+        return false;
+    default:
+        break;
+    }
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
         return false;
     auto* w = static_cast<QWidget*>(watched);
     auto* key = static_cast<QKeyEvent*>(event);

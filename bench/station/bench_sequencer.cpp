@@ -71,13 +71,15 @@ struct Rig {
         settings.setText(Setting::PrintFlag, QStringLiteral("1"));
         for (int j = 1; j <= 120; ++j)
             lightMap.setCode(j, QStringLiteral("DYE-%1").arg(j - 1));
-        comm3.open(QStringLiteral("lights"));
+        if (!comm3.open(QStringLiteral("lights")))
+            qFatal("the in-memory light port did not open");
         readings.setLive(0, true);
         readings.setLive(1, true);
         seq = std::make_unique<Sequencer>(Sequencer::Parts{model, readings, lightMap, bus, settings, run, clock,
                                                            status, dir.path(), std::move(print)});
         for (int k = 0; k < 100; ++k)
-            AppendJob(dir.filePath(QStringLiteral("START_DISPEN.txt")), job(k));
+            if (Outcome o = AppendJob(dir.filePath(QStringLiteral("START_DISPEN.txt")), job(k)); !o)
+                qFatal("queue not written: %s", qPrintable(o.reason()));
     }
     // The operator: the target goes on the balance as soon as the line is weighed, and
     // comes off when it is accepted.

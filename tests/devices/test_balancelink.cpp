@@ -40,8 +40,8 @@ struct Link {
         settings.setText(Setting::SetType, QString::fromLatin1(mode));
         settings.setText(Setting::BalancePort1, QStringLiteral("/dev/small"));
         settings.setText(Setting::BalancePort2, QStringLiteral("/dev/large"));
-        comm1.open(settings.text(Setting::BalancePort1));
-        comm2.open(settings.text(Setting::BalancePort2));
+        QVERIFY(comm1.open(settings.text(Setting::BalancePort1)).ok());
+        QVERIFY(comm2.open(settings.text(Setting::BalancePort2)).ok());
     }
     void ticks(int n) {
         for (int i = 0; i < n; ++i)
@@ -469,7 +469,7 @@ private slots:
         QFETCH(int, label);
         QFETCH(QString, command);
         MemorySerialPort comm1;
-        comm1.open(QStringLiteral("/dev/bus"));
+        QVERIFY(comm1.open(QStringLiteral("/dev/bus")).ok());
         TickTimer timer1(20), timer6(20);
         StatusLine status;
         timer1.setEnabled(true);
@@ -497,7 +497,7 @@ private slots:
 
     void zeroingSecondRequestOnlyChangesTarget() {
         MemorySerialPort comm1;
-        comm1.open(QStringLiteral("/dev/bus"));
+        QVERIFY(comm1.open(QStringLiteral("/dev/bus")).ok());
         TickTimer timer1(20), timer6(20);
         StatusLine status;
         Zeroing z(comm1, timer1, timer6, status);

@@ -225,7 +225,7 @@ private slots:
         sim.command("plug lights");
         WAIT_VERIFY(sim.events().filter(QRegularExpression("^plugged lights")).size() == 2, 5000);
         // The sequencer lights the next line: the bus opens the new line for it.
-        WAIT_VERIFY((b.bus.CALL_LIGHT(9, LightBus::On), sim.hasEvent("light on 9")), 5000);
+        WAIT_VERIFY(b.bus.CALL_LIGHT(9, LightBus::On).ok() && sim.hasEvent("light on 9"), 5000);
         QVERIFY(b.comm3.isOpen());
     }
 };

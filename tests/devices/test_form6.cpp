@@ -29,7 +29,7 @@ class TestForm6 : public QObject {
         explicit Window(bool withBus = true)
             : form(map, withBus ? &bus : nullptr, status, dir.file("DYE_LIGHT.txt")) {
             settings.setText(Setting::LightPort, QStringLiteral("/dev/lights"));
-            port.open(QStringLiteral("/dev/lights"));
+            QVERIFY(port.open(QStringLiteral("/dev/lights")).ok());
         }
         QLineEdit* box(int i) { return form.findChild<QLineEdit*>(QStringLiteral("Text1(%1)").arg(i)); }
         QLabel* label(int i) { return form.findChild<QLabel*>(QStringLiteral("Label1(%1)").arg(i)); }

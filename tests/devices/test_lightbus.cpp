@@ -20,7 +20,7 @@ class TestLightBus : public QObject {
         LightBus bus{settings, port, timer5, status};
         Bus() {
             settings.setText(Setting::LightPort, QStringLiteral("/dev/lights"));
-            port.open(QStringLiteral("/dev/lights"));
+            QVERIFY(port.open(QStringLiteral("/dev/lights")).ok());
         }
         // Runs the sweep while Timer5 is enabled, at most `limit` ticks; returns the count.
         int runSweep(int limit = 1000) {

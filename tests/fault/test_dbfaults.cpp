@@ -142,8 +142,8 @@ void TestDbFaults::initTestCase() {
 void TestDbFaults::init() {
     if (!pgCtl({QStringLiteral("status")}))
         QVERIFY(startServer());
-    DbFixture::exec(m_db, {QStringLiteral("DROP VIEW IF EXISTS vantrell")});
-    DbFixture::exec(m_db, {QStringLiteral("DROP TABLE IF EXISTS vantrell_t")});
+    QVERIFY(DbFixture::exec(m_db, {QStringLiteral("DROP VIEW IF EXISTS vantrell")}).ok());
+    QVERIFY(DbFixture::exec(m_db, {QStringLiteral("DROP TABLE IF EXISTS vantrell_t")}).ok());
 }
 
 void TestDbFaults::cleanupTestCase() {

@@ -135,7 +135,7 @@ private slots:
         for (bool modify : {false, true}) {
             Bench b;
             b.saveAll({"X"});
-            b.editor.click(0, raw("X"));
+            QVERIFY(b.editor.click(0, raw("X")).ok());
             b.type(order, lines);
             const QByteArray before = b.dir.read(QStringLiteral("QUICK.txt"));
             QSignalSpy list(&b.editor, &RecipeEditor::listChanged);

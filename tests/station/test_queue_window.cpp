@@ -50,7 +50,7 @@ struct Rig {
         station = std::make_unique<Station>(o);
         station->settings().setText(Setting::WeightDecision, QStringLiteral("1000"));
         station->settings().setText(Setting::LightPort, QStringLiteral("/dev/ttyLIGHT"));
-        lights().open(QStringLiteral("/dev/ttyLIGHT"));
+        QVERIFY(lights().open(QStringLiteral("/dev/ttyLIGHT")).ok());
         station->readings().setLive(0, true);
         station->readings().setLive(1, true);
         Station& s = *station;

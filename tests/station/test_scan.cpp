@@ -9,12 +9,14 @@
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
 #include "station/Form3.h"
+#include "station/JobFile.h"
 #include "station/ScanDetector.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -141,6 +143,20 @@ private slots:
         QCOMPARE(box->text(), QStringLiteral("R-101"));
         QCOMPARE(orders.count(), 0);
         QVERIFY(r.dir.read(QStringLiteral("DYE_LIGHT.txt")).startsWith("R-101"));
+    }
+
+    // A key still held to judge its pace is typed before a click acts on the boxes.
+    void clickRightAfterTypingSeesTheKey() {
+        Rig r;
+        Form4& f4 = r.station->form4();
+        f4.show();
+        r.type(f4.Text1[0], QStringLiteral("R-1"), 150);
+        r.type(f4.Text1[10], QStringLiteral("5"), 150);
+        r.key(f4.Text2, 'Z', QStringLiteral("Z"), Qt::ShiftModifier);
+        QTest::mouseClick(f4.Command1, Qt::LeftButton);
+        QCOMPARE(ReadAllJobs(r.dir.file(QStringLiteral("QUICK.txt"))).records.size(), 1);
+        QCOMPARE(ReadJob(r.dir.file(QStringLiteral("QUICK.txt")), 1).job.OrderNo,
+                 QStringLiteral("Z"));
     }
 
     // Where a scan is meant, it replaces what the box held.

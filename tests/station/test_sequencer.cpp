@@ -59,7 +59,7 @@ struct Rig {
         settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
         readings.setLive(0, true);
         readings.setLive(1, true);
-        comm3.open(QStringLiteral("lights"));
+        QVERIFY(comm3.open(QStringLiteral("lights")).ok());
         seq = std::make_unique<Sequencer>(Sequencer::Parts{
             model, readings, lightMap, bus, settings, run, clock, status, dir.path(),
             [this](const HistoryRecord& h) {
