@@ -254,7 +254,8 @@ void Station::wireIntake() {
 }
 
 // The intake's part of Form1's load: Form2 reads its mapping files, both grids take the
-// field count, and a PollSeconds above 0 switches the polling on (always once a second).
+// field count, a claim left by a crash is completed, and a PollSeconds above 0 switches the
+// polling on (always once a second).
 void Station::startIntake() {
     IntakeParts& in = *m_intake;
     if (Outcome o = in.mapping.load(m_dir.path()); !o)
@@ -264,6 +265,8 @@ void Station::startIntake() {
     in.grid.notify();
     in.form2Grid.setSize(1, cols);
     in.form2Grid.notify();
+    // A claim of the polling cut off by a crash: its order goes in now.
+    in.polling.recover();
     if (m_settings.number(Setting::PollSeconds) > 0) {
         in.Timer2.setInterval(1000);
         in.Timer2.setEnabled(true);

@@ -28,10 +28,8 @@ struct OrderPolling::StepResult {
     QSet<QString> reported;
 };
 
-namespace {
-
 // What a step needs; everything here is a copy, as it runs on the database thread.
-struct StepInput {
+struct OrderPolling::StepInput {
     DbLogin login;
     QString table;
     int station = 0;
@@ -39,9 +37,14 @@ struct StepInput {
     QString journal; // POLL_CLAIM.txt
     double created = 0;
     QSet<QString> reported;
+    bool claimNew = true; // false: only complete a journal left behind
     OrderPolling::Hook hook;
     std::function<void(const QString&)> show; // the query box, on its own thread
 };
+
+namespace {
+
+using StepInput = OrderPolling::StepInput;
 
 void hook(const StepInput& in, OrderPolling::Point p, int record = 0) {
     if (in.hook)
@@ -227,6 +230,8 @@ OrderPolling::StepResult step(const StepInput& in) {
         if (!r.outcome || done)
             return r;
     }
+    if (!in.claimNew)
+        return r;
     if (in.target.isEmpty()) {
         r.outcome = Outcome::failure(QStringLiteral("未設定接收路徑, 不執行自動接單"));
         return r;
@@ -269,9 +274,7 @@ void OrderPolling::tick() {
     const int station = stationNumber(m_ctx.settings);
     if (station == 0)
         return;
-    StepInput in;
-    in.journal = journalFile();
-    const bool pending = QFile::exists(in.journal);
+    const bool pending = QFile::exists(journalFile());
     const QString receive = m_ctx.receivePath();
     if (receive.isEmpty() && !pending) {
         fail(QStringLiteral("未設定接收路徑, 不執行自動接單"));
@@ -282,12 +285,26 @@ void OrderPolling::tick() {
         fail(QStringLiteral("接收路徑 %1 不存在, 不執行自動接單").arg(receive));
         return;
     }
-    m_inProgress = true;
-    in.login = m_ctx.login();
-    in.table = m_ctx.settings.trimmed(Setting::TableName);
+    StepInput in;
     in.station = station;
     if (!receive.isEmpty() && QDir(receive).exists())
         in.target = QDir(receive).filePath(QStringLiteral("START_DISPEN.txt"));
+    run(in);
+}
+
+void OrderPolling::recover() {
+    if (m_inProgress || !QFile::exists(journalFile()))
+        return;
+    StepInput in;
+    in.claimNew = false;
+    run(in);
+}
+
+void OrderPolling::run(StepInput in) {
+    m_inProgress = true;
+    in.journal = journalFile();
+    in.login = m_ctx.login();
+    in.table = m_ctx.settings.trimmed(Setting::TableName);
     in.created = OleDate::fromDateTime(m_ctx.clock.now());
     in.reported = m_reported;
     in.hook = m_hook;

@@ -35,6 +35,8 @@ public:
 
     // One polling step.
     void tick();
+    // At start: completes a claim journal left behind, whatever the polling settings.
+    void recover();
 
     bool inProgress() const { return m_inProgress; }
     int backoffTicks() const { return m_wait; }
@@ -45,6 +47,7 @@ public:
     // Called on the database thread at each point of a claim.
     void setHook(Hook hook) { m_hook = std::move(hook); }
 
+    struct StepInput;
     struct StepResult;
 
 signals:
@@ -52,6 +55,7 @@ signals:
     void stepFinished(bool queued, bool marked);
 
 private:
+    void run(StepInput in);
     void apply(const StepResult& r);
     void fail(const QString& reason, bool queued = false);
     void succeed(bool queued, bool marked);
