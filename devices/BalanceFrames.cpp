@@ -65,9 +65,11 @@ std::optional<QString> textCaption(const QByteArray& frame, int gPosition) {
     return captionAt(frame.constData(), gPosition);
 }
 
-QByteArray readRequest(int slave) { return request(slave, 0x03, 0x0001, 0x0003); }
+// Holding registers 1..3: sign, magnitude high word, magnitude low word.
+QByteArray readRequest(int slave) { return request(slave, ModbusFrames::kReadHoldingRegisters, 0x0001, 0x0003); }
 
-QByteArray zeroCommand(int slave) { return request(slave, 0x05, 0x00F0, 0xFF00); }
+// Coil 240 zeroes the balance.
+QByteArray zeroCommand(int slave) { return request(slave, ModbusFrames::kWriteSingleCoil, 0x00F0, ModbusFrames::kCoilOn); }
 
 Reply parseReply(const QByteArray& bytes, int slave) {
     Reply r;
@@ -79,7 +81,8 @@ Reply parseReply(const QByteArray& bytes, int slave) {
         return r;
     }
     auto at = [&](int k) { return quint32(quint8(frame.at(k))); };
-    if (int(at(0)) != slave || at(1) != 0x03 || at(2) != 0x06) {
+    // Slave, function, and the byte count of three registers.
+    if (int(at(0)) != slave || at(1) != quint32(ModbusFrames::kReadHoldingRegisters) || at(2) != 6) {
         r.status = ReplyStatus::Invalid;
         return r;
     }

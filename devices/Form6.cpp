@@ -58,8 +58,8 @@ Form6::Form6(LightMap& map, LightBus* bus, StatusLine& status, QString mapFile, 
     connect(Command1, &QPushButton::clicked, this, &QWidget::hide);
 }
 
-Outcome Form6::CALL_LIGHT(int xx01, int xx02) {
-    return m_bus ? m_bus->CALL_LIGHT(xx01, xx02)
+Outcome Form6::CALL_LIGHT(int light, int command) {
+    return m_bus ? m_bus->CALL_LIGHT(light, command)
                  : Outcome::failure(QStringLiteral("沒有燈號連接埠"));
 }
 

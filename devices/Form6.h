@@ -20,7 +20,7 @@ public:
     // `bus` may be null (no light bus): a click then writes nothing and says so.
     Form6(LightMap& map, LightBus* bus, StatusLine& status, QString mapFile, QWidget* parent = nullptr);
 
-    Outcome CALL_LIGHT(int xx01, int xx02);
+    Outcome CALL_LIGHT(int light, int command);
     static QByteArray CRC16(const QByteArray& data);
 
     std::array<QLabel*, 120> Label1{};

@@ -31,26 +31,25 @@ QByteArray LightBus::frame(int light, int command) {
     QByteArray data;
     switch (command) {
     case On:
-        data = QByteArray::fromRawData("\x00\x05\x00\x00\xFF\x00", 6);
+    case Off: { // the light's coil (output 0..7 of its module)
+        const quint16 value = command == On ? ModbusFrames::kCoilOn : ModbusFrames::kCoilOff;
+        const char bytes[] = {module, ModbusFrames::kWriteSingleCoil, 0, output, char(value >> 8), char(value & 0xFF)};
+        data = QByteArray(bytes, sizeof bytes);
         break;
-    case Off:
-        data = QByteArray::fromRawData("\x00\x05\x00\x00\x00\x00", 6);
+    }
+    case ModuleOff: { // 16 coils from 0, two bytes of zeros
+        const char bytes[] = {module, ModbusFrames::kWriteMultipleCoils, 0, 0, 0, 16, 2, 0, 0};
+        data = QByteArray(bytes, sizeof bytes);
         break;
-    case ModuleOff:
-        data = QByteArray::fromRawData("\x00\x0F\x00\x00\x00\x10\x02\x00\x00", 9);
-        break;
+    }
     default:
         return {};
     }
-    data.detach();
-    data[0] = module;
-    if (command != ModuleOff)
-        data[3] = output;
     return ModbusFrames::withCrc(data);
 }
 
-Outcome LightBus::CALL_LIGHT(int xx01, int xx02) {
-    const QByteArray f = frame(xx01, xx02);
+Outcome LightBus::CALL_LIGHT(int light, int command) {
+    const QByteArray f = frame(light, command);
     if (f.isEmpty())
         return Outcome::success();
     // An adapter that went away and came back is opened again for this frame.
@@ -58,10 +57,10 @@ Outcome LightBus::CALL_LIGHT(int xx01, int xx02) {
         m_status.report(QStringLiteral("燈號連接埠 %1 已重新連線").arg(m_port.device()));
     if (!m_port.isOpen())
         return Outcome::failure(QStringLiteral("燈號連接埠未開啟"));
-    if (m_timer5.enabled() && xx02 == On)
-        m_litDuringSweep.insert(xx01);
-    else if (xx02 == Off)
-        m_litDuringSweep.remove(xx01);
+    if (m_timer5.enabled() && command == On)
+        m_litDuringSweep.insert(light);
+    else if (command == Off)
+        m_litDuringSweep.remove(light);
     // The modules' answers are never examined, but they are taken off the line: left
     // unread they would pile up in the port's input buffer for as long as the station runs.
     m_port.read(-1);

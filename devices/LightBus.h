@@ -29,7 +29,7 @@ public:
 
     // Builds the frame and writes it; nothing is written when the frame is empty or the
     // port is not open. A port that was lost is reopened first when it is back.
-    Outcome CALL_LIGHT(int xx01, int xx02);
+    Outcome CALL_LIGHT(int light, int command);
 
     // Enables Timer5; a sweep already running goes on from its count, and the lights
     // switched on during it are put out (or left to it) instead of being switched on again.

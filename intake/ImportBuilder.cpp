@@ -52,8 +52,9 @@ void showRows(StagingGrid& grid, const DbRows& rows) {
     }
 }
 
-JobBuild buildJob(const StagingGrid& grid, int rowCount, int lastField, bool fixedLayout, bool b01FromColumn15,
-                  const FieldMapping& m, double created) {
+JobBuild buildJob(const StagingGrid& grid, int rowCount, int lastField, JobLayout layout, const FieldMapping& m,
+                  double created) {
+    const bool fixedLayout = layout.fixed;
     JobBuild b;
     b.outcome = fixedLayout ? checkColumns({2, 4, 9, 12}, lastField, "固定欄位")
                             : checkMapped(m, 0, 10, 5, lastField, "欄位對應");
@@ -76,7 +77,7 @@ JobBuild buildJob(const StagingGrid& grid, int rowCount, int lastField, bool fix
                 j.WaterAdd.clear();
                 j.Code[line] = grid.text(R, 9);
                 j.Weight[line] = grid.text(R, 12);
-                j.B01[line] = b01FromColumn15 ? grid.text(R, 15) : QString();
+                j.B01[line] = layout.b01FromColumn15 ? grid.text(R, 15) : QString();
                 continue;
             }
             auto cell = [&](int entry, QString& field) {

@@ -32,11 +32,17 @@ struct DyeOrderBuild {
     Outcome outcome = Outcome::success();
 };
 
-// Grid rows 1..rowCount hold the order's rows; row R is line R - 10k of record k. The fixed layout
-// takes the order number from column 2, the output position from 4, the code from 9, the weight
-// from 12 and, when `b01FromColumn15`, B01 from 15 (blank when the grid has no such column); the
-// mapped layout takes them from the columns of mapping entries 0..10.
-JobBuild buildJob(const StagingGrid& grid, int rowCount, int lastField, bool fixedLayout, bool b01FromColumn15,
+// Which columns a job record is built from.
+struct JobLayout {
+    // The fixed layout takes the order number from column 2, the output position from 4,
+    // the code from 9 and the weight from 12; otherwise the columns of mapping entries 0..10.
+    bool fixed = false;
+    // The fixed layout only: B01 from column 15 (blank when the grid has no such column).
+    bool b01FromColumn15 = false;
+};
+
+// Grid rows 1..rowCount hold the order's rows; row R is line R - 10k of record k.
+JobBuild buildJob(const StagingGrid& grid, int rowCount, int lastField, JobLayout layout,
                   const FieldMapping& mapping, double created);
 
 // The fixed layout: order number 2, note 1 4, goods weight 5, liquor ratio "10", dye code

@@ -174,7 +174,8 @@ Claim claim(const StepInput& in, DbSession& s, OrderPolling::StepResult& r, Outc
     ImportBuilder::showRows(grid, lines);
     const FieldMapping fixedLayout;
     const ImportBuilder::JobBuild b = ImportBuilder::buildJob(
-        grid, int(lines.rows.size()), lines.lastField, true, false, fixedLayout, in.created);
+        grid, int(lines.rows.size()), lines.lastField, {.fixed = true, .b01FromColumn15 = false}, fixedLayout,
+        in.created);
     if (!b.outcome)
         return failed(b.outcome);
     if (b.jobs.isEmpty())

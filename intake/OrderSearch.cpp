@@ -100,8 +100,8 @@ void OrderSearch::writeJob(const StagingGrid& grid, const DbRows& rows) {
     const StationSettings& s = m_ctx.settings;
     const bool settingsWindow = m_entry == Entry::SettingsWindow;
     const ImportBuilder::JobBuild b = ImportBuilder::buildJob(
-        grid, int(rows.rows.size()), rows.lastField, s.isSet(Option::DyeBarcode), !settingsWindow,
-        m_ctx.mapping, OleDate::fromDateTime(m_ctx.clock.now()));
+        grid, int(rows.rows.size()), rows.lastField,
+        {.fixed = s.isSet(Option::DyeBarcode), .b01FromColumn15 = !settingsWindow}, m_ctx.mapping, OleDate::fromDateTime(m_ctx.clock.now()));
     if (!b.outcome)
         return fail(b.outcome.reason());
     if (b.rowsUsed == 0)

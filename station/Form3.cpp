@@ -239,10 +239,10 @@ void Form3::setBoxColour(int index, const QColor& c) {
     }
 }
 
-Outcome Form3::CALL_LIGHT(int xx01, int xx02) {
+Outcome Form3::CALL_LIGHT(int light, int command) {
     if (!m_lightBus)
         return Outcome::failure(QStringLiteral("沒有燈號連接埠"));
-    return m_lightBus->CALL_LIGHT(xx01, xx02);
+    return m_lightBus->CALL_LIGHT(light, command);
 }
 
 QByteArray Form3::CRC16(const QByteArray& data) { return ModbusFrames::CRC16(data); }

@@ -45,7 +45,7 @@ public:
 
     // The light-bus methods of the main window; the station sets the bus they drive.
     void setLightBus(LightBus* bus) { m_lightBus = bus; }
-    Outcome CALL_LIGHT(int xx01, int xx02);
+    Outcome CALL_LIGHT(int light, int command);
     static QByteArray CRC16(const QByteArray& data);
 
     QPushButton* Command1 = nullptr; // 設置

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int rowCount = int(rows.rows.size());
     for (bool fixed : {true, false}) {
         const ImportBuilder::JobBuild job =
-            ImportBuilder::buildJob(grid, rowCount, rows.lastField, fixed, data[62] & 1, mapping, 45000.25);
+            ImportBuilder::buildJob(grid, rowCount, rows.lastField, {fixed, bool(data[62] & 1)}, mapping, 45000.25);
         if (job.outcome) {
             FUZZ_CHECK(job.jobs.size() <= (rowCount + JobRecord::kLines - 1) / JobRecord::kLines);
             for (const JobRecord& j : job.jobs) {

@@ -241,7 +241,7 @@ private slots:
                               15);
         ImportBuilder::showRows(g, r);
         FieldMapping m;
-        const auto b = ImportBuilder::buildJob(g, 3, 15, true, mainWindow, m, 45000.5);
+        const auto b = ImportBuilder::buildJob(g, 3, 15, {true, mainWindow}, m, 45000.5);
         QVERIFY(b.outcome.ok());
         QCOMPARE(b.rowsUsed, 2);
         QCOMPARE(b.jobs.value(0).OrderNo, QStringLiteral("ORD-1"));
@@ -269,7 +269,7 @@ private slots:
         QStringList row = fixedRow("O", "C", "1").mid(0, lastField + 1);
         ImportBuilder::showRows(g, rows({row}, lastField));
         FieldMapping m;
-        const auto b = ImportBuilder::buildJob(g, 1, lastField, true, true, m, 0);
+        const auto b = ImportBuilder::buildJob(g, 1, lastField, {true, true}, m, 0);
         QCOMPARE(b.outcome.ok(), ok);
         // Column 15 beyond the fields read reads blank in the main window.
         if (ok)
@@ -285,7 +285,7 @@ private slots:
         for (int e = 0; e <= 10; ++e)
             m.setEntry(e, QString::number(e + 1));
         m.setEntry(5, QString()); // time not mapped
-        const auto b = ImportBuilder::buildJob(g, 2, 10, false, false, m, 1.0);
+        const auto b = ImportBuilder::buildJob(g, 2, 10, {false, false}, m, 1.0);
         QVERIFY(b.outcome.ok());
         QCOMPARE(b.rowsUsed, 2);
         QCOMPARE(b.jobs.value(0).OrderNo, QStringLiteral("K1"));
@@ -298,11 +298,11 @@ private slots:
         QCOMPARE(b.jobs.value(0).B05, QString());
         // A mapped column beyond the fields read is a configuration fault.
         m.setEntry(10, QStringLiteral("13"));
-        QVERIFY(!ImportBuilder::buildJob(g, 2, 10, false, false, m, 1.0).outcome.ok());
+        QVERIFY(!ImportBuilder::buildJob(g, 2, 10, {false, false}, m, 1.0).outcome.ok());
         // Entry 0 unmapped: column 0 holds the row number, so every row counts.
         m.setEntry(10, QString());
         m.setEntry(0, QString());
-        QCOMPARE(ImportBuilder::buildJob(g, 2, 10, false, false, m, 1.0).rowsUsed, 2);
+        QCOMPARE(ImportBuilder::buildJob(g, 2, 10, {false, false}, m, 1.0).rowsUsed, 2);
     }
 
     // An order of more than ten lines becomes consecutive job records; the dye order
@@ -314,7 +314,7 @@ private slots:
         StagingGrid g;
         ImportBuilder::showRows(g, rows(data, 15));
         FieldMapping m;
-        const auto job = ImportBuilder::buildJob(g, 17, 15, true, false, m, 0);
+        const auto job = ImportBuilder::buildJob(g, 17, 15, {true, false}, m, 0);
         QCOMPARE(job.rowsUsed, 17);
         QCOMPARE(job.jobs.size(), 2);
         QCOMPARE(job.jobs[0].Code[10], QStringLiteral("C10"));
