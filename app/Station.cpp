@@ -101,7 +101,8 @@ void Station::wireScans() {
 // ---- devices: balance link (Timer1), zeroing (Timer6), light map window (Form6)
 
 void Station::wireDevices() {
-    m_balanceLink = std::make_unique<BalanceLink>(m_settings, *m_comm1, *m_comm2, m_readings, m_status);
+    m_balanceLink =
+        std::make_unique<BalanceLink>(m_settings, *m_comm1, *m_comm2, m_readings, m_status);
     m_zeroing = std::make_unique<Zeroing>(*m_comm1, m_timers.Timer1, m_timers.Timer6, m_status);
     // The light map is held for the whole run: the sequencer looks codes up in it, the
     // light map window edits it.
@@ -114,9 +115,13 @@ void Station::wireDevices() {
     connect(m_form3.get(), &Form3::zeroRequested, m_zeroing.get(), &Zeroing::request);
 }
 
-void Station::tickTimer1() { m_balanceLink->tick(); }
+void Station::tickTimer1() {
+    m_balanceLink->tick();
+}
 
-void Station::tickTimer6() { m_zeroing->tick(); }
+void Station::tickTimer6() {
+    m_zeroing->tick();
+}
 
 // ---- weighing: sequencer (Timer2), history, ticket
 
@@ -126,21 +131,25 @@ void Station::wireWeighing() {
         std::array<TicketLine, Ticket::kLines> lines;
         for (int i = 1; i <= Ticket::kLines; ++i)
             lines[size_t(i - 1)] = {h.Code[size_t(i)], h.Target[size_t(i)], h.Actual[size_t(i)]};
-        return TicketPrinter::printOnDefaultPrinter(Ticket::items(h.OrderNo, lines, m_clock->now()));
+        return TicketPrinter::printOnDefaultPrinter(
+            Ticket::items(h.OrderNo, lines, m_clock->now()));
     };
-    m_sequencer = std::make_unique<Sequencer>(Sequencer::Parts{m_weighing, m_readings, m_lightMap, *m_lightBus,
-                                                               m_settings, m_run, *m_clock, m_status,
-                                                               m_dir.path(), printer01});
+    m_sequencer = std::make_unique<Sequencer>(
+        Sequencer::Parts{m_weighing, m_readings, m_lightMap, *m_lightBus, m_settings, m_run,
+                         *m_clock, m_status, m_dir.path(), printer01});
 }
 
-void Station::tickTimer2() { m_sequencer->tick(); }
+void Station::tickTimer2() {
+    m_sequencer->tick();
+}
 
 // ---- queue commands, box/barrel dialog (Form7), status colours (Timer3), recipe editor (Form4)
 
 void Station::wireQueue() {
     Form3& f3 = *m_form3;
     m_queue = std::make_unique<QueueCommands>(
-        QueueCommands::Files{path(QStringLiteral("QUICK.txt")), path(QStringLiteral("START_DISPEN.txt")),
+        QueueCommands::Files{path(QStringLiteral("QUICK.txt")),
+                             path(QStringLiteral("START_DISPEN.txt")),
                              path(QStringLiteral("START_DISPEN2.txt"))},
         m_weighing, m_settings, *m_comm3, *m_lightBus, m_status);
     connect(m_queue.get(), &QueueCommands::recipeListChanged, &f3, &Form3::setRecipeEntries);
@@ -163,8 +172,8 @@ void Station::wireQueue() {
         m_form7->activateWindow();
     });
 
-    m_recipes = std::make_unique<RecipeEditor>(path(QStringLiteral("QUICK.txt")), path(QStringLiteral("QUICK2.txt")),
-                                               m_status);
+    m_recipes = std::make_unique<RecipeEditor>(path(QStringLiteral("QUICK.txt")),
+                                               path(QStringLiteral("QUICK2.txt")), m_status);
     m_form4 = std::make_unique<Form4>(*m_recipes, m_status);
     connect(m_recipes.get(), &RecipeEditor::storeChanged, this, &Station::refreshRecipeList);
     connect(&f3, &Form3::openRecipes, this, [this] { showWindow(m_form4.get()); });
@@ -211,19 +220,22 @@ void Station::wireIntake() {
     Form2& f2 = *in.form2;
 
     // Form1.Text1 shows every query sent; the search runs its text when no direct query applies.
-    connect(f1.Text1, &QPlainTextEdit::textChanged, this, [&in, &f1] { in.queryBox.setText(f1.Text1->toPlainText()); });
+    connect(f1.Text1, &QPlainTextEdit::textChanged, this,
+            [&in, &f1] { in.queryBox.setText(f1.Text1->toPlainText()); });
     connect(&in.queryBox, &QueryBox::changed, this, [&in, &f1] {
         if (f1.Text1->toPlainText() != in.queryBox.text())
             f1.Text1->setPlainText(in.queryBox.text());
     });
-    connect(&in.grid, &StagingGrid::changed, this, [&in, &f1] { showGrid(*f1.MSFlexGrid1, in.grid); });
-    connect(&in.form2Grid, &StagingGrid::changed, this, [&in, &f2] { showGrid(*f2.MSFlexGrid1, in.form2Grid); });
+    connect(&in.grid, &StagingGrid::changed, this,
+            [&in, &f1] { showGrid(*f1.MSFlexGrid1, in.grid); });
+    connect(&in.form2Grid, &StagingGrid::changed, this,
+            [&in, &f2] { showGrid(*f2.MSFlexGrid1, in.form2Grid); });
     for (FaultMonitor* f : {&in.faults.search, &in.faults.polling, &in.faults.sql})
         connect(f, &FaultMonitor::changed, this,
                 [&in, &f1] { f1.StatusLabel->setText(in.faults.text()); });
     connect(&f1, &Form1::gridClicked, this, [&in](int column, int row) {
-        in.queryBox.setText(QStringLiteral(" <Y> ") + QString::number(column) + QStringLiteral("  <X> ") +
-                            QString::number(row));
+        in.queryBox.setText(QStringLiteral(" <Y> ") + QString::number(column) +
+                            QStringLiteral("  <X> ") + QString::number(row));
     });
 
     // The two entry points of the order search.

@@ -34,11 +34,11 @@ class Form4;
 
 struct StationOptions {
     QString workDir = QDir::currentPath();
-    SerialPortFactory portFactory; // default: QSerialPort
-    Clock* clock = nullptr;        // default: the system clock
+    SerialPortFactory portFactory;                        // default: QSerialPort
+    Clock* clock = nullptr;                               // default: the system clock
     QString monthlyFolder = QStringLiteral("/oruk/dat3"); // the monthly dye order file's folder
-    int dbLoginTimeoutSecs = 10;   // order database login time-out
-    int dbStatementTimeoutSecs = 10; // order database statement time-out
+    int dbLoginTimeoutSecs = 10;                          // order database login time-out
+    int dbStatementTimeoutSecs = 10;                      // order database statement time-out
 };
 
 // Owns everything the station is made of, and builds it in the order of the start-up:

@@ -44,7 +44,8 @@ double leadingNumber(const QString& text) {
     if (!s.any)
         return 0.0;
     const QString t = (s.negative ? QStringLiteral("-") : QString()) +
-                      (s.intDigits.isEmpty() ? QStringLiteral("0") : s.intDigits) + QLatin1Char('.') +
+                      (s.intDigits.isEmpty() ? QStringLiteral("0") : s.intDigits) +
+                      QLatin1Char('.') +
                       (s.fracDigits.isEmpty() ? QStringLiteral("0") : s.fracDigits);
     bool ok = false;
     const double v = t.toDouble(&ok);

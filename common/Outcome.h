@@ -7,7 +7,9 @@
 class [[nodiscard]] Outcome {
 public:
     static Outcome success() { return Outcome(); }
-    static Outcome failure(const QString& reason) { return Outcome(reason.isEmpty() ? QStringLiteral("?") : reason); }
+    static Outcome failure(const QString& reason) {
+        return Outcome(reason.isEmpty() ? QStringLiteral("?") : reason);
+    }
 
     bool ok() const { return m_reason.isNull(); }
     explicit operator bool() const { return ok(); }

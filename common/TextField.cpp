@@ -88,7 +88,9 @@ QString trimSpaces(const QString& text) {
     return text.mid(b, e - b);
 }
 
-QString decode(const QByteArray& bytes) { return trimSpaces(decodeRaw(bytes)); }
+QString decode(const QByteArray& bytes) {
+    return trimSpaces(decodeRaw(bytes));
+}
 
 QString at(const QByteArray& record, int offset, int width) {
     return decode(record.mid(offset, width));

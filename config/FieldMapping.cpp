@@ -13,15 +13,19 @@
 
 namespace {
 
-const char* const kTextCaptions[FieldMapping::kTextCount] = {"欄位總數", "新粉體1染料2", "", "", ""};
+const char* const kTextCaptions[FieldMapping::kTextCount] = {"欄位總數", "新粉體1染料2", "", "",
+                                                             ""};
 
 const char* entryCaptionOf(int i) {
-    static const char* const first[] = {"單號", "輸出位置", "加水量(g)", "助劑代碼", "重量(g)", "時間",
-                                        "B01", "B02", "B03", "B04", "B05"};
-    static const char* const conditions[] = {"1條件欄位", "1條件 = ", "<0><1>", "2條件欄位", "2條件 = ",
-                                             "<0><1>", "3條件欄位", "3條件 = ", "<0><1>"};
-    static const char* const dye[] = {"單號", "備註1(染缸號)", "備註2", "備註3", "編碼", "物重(kg)", "浴比",
-                                      "總重(kg)", "材質", "染料代碼", "配方", "重量(g)", "保留"};
+    static const char* const first[] = {"單號",    "輸出位置", "加水量(g)", "助劑代碼",
+                                        "重量(g)", "時間",     "B01",       "B02",
+                                        "B03",     "B04",      "B05"};
+    static const char* const conditions[] = {"1條件欄位", "1條件 = ", "<0><1>",
+                                             "2條件欄位", "2條件 = ", "<0><1>",
+                                             "3條件欄位", "3條件 = ", "<0><1>"};
+    static const char* const dye[] = {"單號",     "備註1(染缸號)", "備註2",    "備註3", "編碼",
+                                      "物重(kg)", "浴比",          "總重(kg)", "材質",  "染料代碼",
+                                      "配方",     "重量(g)",       "保留"};
     if (i >= 0 && i <= 10)
         return first[i];
     if (i >= 20 && i <= 28)
@@ -36,7 +40,8 @@ const char* entryCaptionOf(int i) {
 constexpr int L = FieldMapping::kRecordLength;
 
 // Reads records 1..n of a 100-byte record file, trimmed; records past the end read empty.
-Outcome readRecords(const QString& path, int n, const std::function<void(int, const QString&)>& put) {
+Outcome readRecords(const QString& path, int n,
+                    const std::function<void(int, const QString&)>& put) {
     if (Outcome o = RecordFile::ensureExists(path); !o)
         return o;
     const RecordFile::Read all = RecordFile::readAll(path, L);
@@ -50,12 +55,14 @@ Outcome readRecords(const QString& path, int n, const std::function<void(int, co
 }
 
 // The file's bytes with records 1..n replaced (the rest of the file kept as it is).
-Outcome withRecords(const QString& path, int n, const std::function<QString(int)>& get, QByteArray& out) {
+Outcome withRecords(const QString& path, int n, const std::function<QString(int)>& get,
+                    QByteArray& out) {
     if (Outcome o = RecordFile::ensureExists(path); !o)
         return o;
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return Outcome::failure(QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), f.errorString()));
+        return Outcome::failure(
+            QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), f.errorString()));
     out = f.readAll();
     if (out.size() < qsizetype(n) * L)
         out.append(qsizetype(n) * L - out.size(), ' ');
@@ -72,12 +79,15 @@ Outcome withRecords(const QString& path, int n, const std::function<QString(int)
 const char* const kFiles[] = {"set2_1.txt", "set2_2.txt", "set2.txt"};
 constexpr const char* kMarker = "set2.saving";
 
-QString newFile(const QDir& dir, const char* name) { return dir.filePath(QLatin1String(name) + QStringLiteral(".new")); }
+QString newFile(const QDir& dir, const char* name) {
+    return dir.filePath(QLatin1String(name) + QStringLiteral(".new"));
+}
 
 Outcome commitSave(const QDir& dir) {
     for (const char* name : kFiles)
         if (QFileInfo::exists(newFile(dir, name)))
-            if (Outcome o = FileOps::rename(newFile(dir, name), dir.filePath(QLatin1String(name))); !o)
+            if (Outcome o = FileOps::rename(newFile(dir, name), dir.filePath(QLatin1String(name)));
+                !o)
                 return o;
     if (Outcome o = FileOps::syncFolder(dir.path()); !o)
         return o;
@@ -103,7 +113,9 @@ const char* FieldMapping::textCaption(int index) {
     return index >= 0 && index < kTextCount ? kTextCaptions[index] : "";
 }
 
-const char* FieldMapping::entryCaption(int index) { return entryCaptionOf(index); }
+const char* FieldMapping::entryCaption(int index) {
+    return entryCaptionOf(index);
+}
 
 void FieldMapping::setText(int index, const QString& value) {
     if (m_texts[size_t(index)] != value) {
@@ -126,7 +138,9 @@ void FieldMapping::setQuery(const QString& value) {
     }
 }
 
-QString FieldMapping::trimmedEntry(int index) const { return TextField::trimSpaces(entry(index)); }
+QString FieldMapping::trimmedEntry(int index) const {
+    return TextField::trimSpaces(entry(index));
+}
 
 int FieldMapping::fieldCount() const {
     const double n = std::floor(leadingNumber(TextField::trimSpaces(text(0))));
@@ -139,7 +153,9 @@ bool FieldMapping::fieldCountBeyondBound() const {
     return std::floor(leadingNumber(TextField::trimSpaces(text(0)))) > kMaxField;
 }
 
-QString FieldMapping::importMode() const { return TextField::trimSpaces(text(1)); }
+QString FieldMapping::importMode() const {
+    return TextField::trimSpaces(text(1));
+}
 
 int FieldMapping::column(int index) const {
     const double c = std::floor(leadingNumber(trimmedEntry(index)));
@@ -158,7 +174,8 @@ Outcome FieldMapping::load(const QString& folder) {
                                 [this](int i, const QString& v) { setEntry(i, v); });
         !o)
         return o;
-    return readRecords(dir.filePath(QStringLiteral("set2.txt")), 1, [this](int, const QString& v) { setQuery(v); });
+    return readRecords(dir.filePath(QStringLiteral("set2.txt")), 1,
+                       [this](int, const QString& v) { setQuery(v); });
 }
 
 Outcome FieldMapping::save(const QString& folder) const {
@@ -171,7 +188,8 @@ Outcome FieldMapping::save(const QString& folder) const {
     const int counts[] = {kTextCount, kEntryCount, 1};
     for (int f = 0; f < 3; ++f) {
         QByteArray bytes;
-        Outcome o = withRecords(dir.filePath(QLatin1String(kFiles[f])), counts[f], getters[f], bytes);
+        Outcome o =
+            withRecords(dir.filePath(QLatin1String(kFiles[f])), counts[f], getters[f], bytes);
         if (o)
             o = FileOps::writeWhole(newFile(dir, kFiles[f]), bytes);
         if (!o) {
@@ -179,7 +197,8 @@ Outcome FieldMapping::save(const QString& folder) const {
             return o;
         }
     }
-    if (Outcome o = FileOps::writeWhole(dir.filePath(QLatin1String(kMarker)), QByteArray("set2_1 set2_2 set2\n"));
+    if (Outcome o = FileOps::writeWhole(dir.filePath(QLatin1String(kMarker)),
+                                        QByteArray("set2_1 set2_2 set2\n"));
         !o) {
         (void)FileOps::unlink(dir.filePath(QLatin1String(kMarker)));
         (void)finishInterruptedSave(dir);

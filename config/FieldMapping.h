@@ -20,8 +20,14 @@ public:
 
     // Entries with a meaning of their own.
     enum Entry {
-        OrderNoColumn = 0, Condition1Field = 20, Condition1Value = 21, Condition2Field = 23,
-        Condition2Value = 24, Condition3Field = 26, Condition3Value = 27, TableName = 39,
+        OrderNoColumn = 0,
+        Condition1Field = 20,
+        Condition1Value = 21,
+        Condition2Field = 23,
+        Condition2Value = 24,
+        Condition3Field = 26,
+        Condition3Value = 27,
+        TableName = 39,
         DyeOrderNoColumn = 40
     };
 

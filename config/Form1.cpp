@@ -5,22 +5,25 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QHeaderView>
 #include <QTableWidget>
 
 namespace {
 
-QString arrayName(const char* array, int i) { return QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(i); }
+QString arrayName(const char* array, int i) {
+    return QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(i);
+}
 
 // Enter in the search box runs the search; the box keeps every other key.
 class EnterFilter : public QObject {
 public:
-    EnterFilter(QLineEdit* box, std::function<void()> onEnter) : QObject(box), m_onEnter(std::move(onEnter)) {
+    EnterFilter(QLineEdit* box, std::function<void()> onEnter)
+        : QObject(box), m_onEnter(std::move(onEnter)) {
         box->installEventFilter(this);
     }
     bool eventFilter(QObject*, QEvent* e) override {
@@ -57,7 +60,8 @@ Form1::Form1(StationSettings& settings, QWidget* parent) : QWidget(parent), m_se
         box->setText(settings.text(i));
         if (Setting(i) == Setting::DbPassword)
             box->setEchoMode(QLineEdit::Password);
-        connect(box, &QLineEdit::textEdited, this, [this, i](const QString& t) { m_settings.setText(i, t); });
+        connect(box, &QLineEdit::textEdited, this,
+                [this, i](const QString& t) { m_settings.setText(i, t); });
     }
     connect(&settings, &StationSettings::textChanged, this, [this](int i) {
         if (Text2[size_t(i)]->text() != m_settings.text(i))
@@ -83,7 +87,8 @@ Form1::Form1(StationSettings& settings, QWidget* parent) : QWidget(parent), m_se
     for (int r = 0; r < 3; ++r) {
         for (int c = 0; c < 3; ++c) {
             const Option o = StationSettings::optionFor(QLatin1String(rows[r].first), c);
-            auto* box = new QCheckBox(QString::fromUtf8(StationSettings::info(o).caption), frames[r]);
+            auto* box =
+                new QCheckBox(QString::fromUtf8(StationSettings::info(o).caption), frames[r]);
             box->setGeometry(10 + c * 170, 22, 160, 22);
             (*rows[r].second)[size_t(c)] = box;
             bindOption(box, QLatin1String(rows[r].first), c);
@@ -127,7 +132,8 @@ Form1::Form1(StationSettings& settings, QWidget* parent) : QWidget(parent), m_se
     MSFlexGrid1->setGeometry(fx, by + 135, 520, 250);
     MSFlexGrid1->horizontalHeader()->hide();
     MSFlexGrid1->verticalHeader()->hide();
-    connect(MSFlexGrid1, &QTableWidget::cellClicked, this, [this](int row, int column) { emit gridClicked(column, row); });
+    connect(MSFlexGrid1, &QTableWidget::cellClicked, this,
+            [this](int row, int column) { emit gridClicked(column, row); });
 
     StatusLabel = new QLabel(this);
     StatusLabel->setObjectName(QStringLiteral("StatusLine"));

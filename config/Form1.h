@@ -38,8 +38,8 @@ public:
     QLineEdit* Text3 = nullptr;      // order search entry
     QPlainTextEdit* Text1 = nullptr; // query box
     QTableWidget* MSFlexGrid1 = nullptr;
-    QLabel* StatusLabel = nullptr;   // database faults
-    BoundTimer* Timer2 = nullptr;    // order polling, bound by bindTimer2
+    QLabel* StatusLabel = nullptr; // database faults
+    BoundTimer* Timer2 = nullptr;  // order polling, bound by bindTimer2
 
     // Binds Timer2 to its logic timer; `onTick` runs the polling step.
     void bindTimer2(TickTimer& model, std::function<void()> onTick);

@@ -10,7 +10,9 @@
 #include <QTableWidget>
 
 namespace {
-QString arrayName(const char* array, int i) { return QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(i); }
+QString arrayName(const char* array, int i) {
+    return QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(i);
+}
 } // namespace
 
 Form2::Form2(FieldMapping& mapping, QWidget* parent) : QWidget(parent), m_mapping(mapping) {
@@ -22,12 +24,14 @@ Form2::Form2(FieldMapping& mapping, QWidget* parent) : QWidget(parent), m_mappin
     for (int i = 0; i < FieldMapping::kTextCount; ++i) {
         Label1[size_t(i)] = new QLabel(QString::fromUtf8(FieldMapping::textCaption(i)), this);
         Label1[size_t(i)]->setObjectName(arrayName("Label1", i));
-        Label1[size_t(i)]->setGeometry(left + (i % 3) * 320, top + (i / 3) * rowH, labelW, rowH - 2);
+        Label1[size_t(i)]->setGeometry(left + (i % 3) * 320, top + (i / 3) * rowH, labelW,
+                                       rowH - 2);
         auto* box = new QLineEdit(mapping.text(i), this);
         Text2[size_t(i)] = box;
         box->setObjectName(arrayName("Text2", i));
         box->setGeometry(left + (i % 3) * 320 + labelW, top + (i / 3) * rowH, boxW, rowH - 2);
-        connect(box, &QLineEdit::textEdited, this, [this, i](const QString& t) { m_mapping.setText(i, t); });
+        connect(box, &QLineEdit::textEdited, this,
+                [this, i](const QString& t) { m_mapping.setText(i, t); });
     }
     connect(&mapping, &FieldMapping::textChanged, this, [this](int i) {
         if (Text2[size_t(i)]->text() != m_mapping.text(i))
@@ -50,7 +54,8 @@ Form2::Form2(FieldMapping& mapping, QWidget* parent) : QWidget(parent), m_mappin
         box->setInsertPolicy(QComboBox::NoInsert);
         box->setGeometry(x + labelW, y, boxW, rowH - 2);
         box->setEditText(mapping.entry(i));
-        connect(box, &QComboBox::editTextChanged, this, [this, i](const QString& t) { m_mapping.setEntry(i, t); });
+        connect(box, &QComboBox::editTextChanged, this,
+                [this, i](const QString& t) { m_mapping.setEntry(i, t); });
     }
     connect(&mapping, &FieldMapping::entryChanged, this, [this](int i) {
         if (Combo1[size_t(i)]->currentText() != m_mapping.entry(i))
@@ -61,7 +66,8 @@ Form2::Form2(FieldMapping& mapping, QWidget* parent) : QWidget(parent), m_mappin
     Text1 = new QPlainTextEdit(mapping.query(), this);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setGeometry(left, lowTop, 640, 70);
-    connect(Text1, &QPlainTextEdit::textChanged, this, [this] { m_mapping.setQuery(Text1->toPlainText()); });
+    connect(Text1, &QPlainTextEdit::textChanged, this,
+            [this] { m_mapping.setQuery(Text1->toPlainText()); });
     connect(&mapping, &FieldMapping::queryChanged, this, [this] {
         if (Text1->toPlainText() != m_mapping.query())
             Text1->setPlainText(m_mapping.query());

@@ -12,7 +12,9 @@ constexpr const char* kConvertedMark = "dsSimplified";
 constexpr const char* kTextProperties[] = {"title", "plainText", "text"};
 } // namespace
 
-QString ChineseConverter::defaultConfig() { return QStringLiteral("/usr/share/opencc/t2s.json"); }
+QString ChineseConverter::defaultConfig() {
+    return QStringLiteral("/usr/share/opencc/t2s.json");
+}
 
 ChineseConverter::ChineseConverter(const QString& config) {
     opencc_t h = opencc_open(config.toUtf8().constData());
@@ -46,14 +48,18 @@ const ChineseConverter& stationConverter() {
     return converter;
 }
 
-QString ToSimplified(const QString& text) { return stationConverter().convert(text); }
+QString ToSimplified(const QString& text) {
+    return stationConverter().convert(text);
+}
 
-QStringList convertWindowTexts(QObject* window, const QStringList& names, const ChineseConverter& converter) {
+QStringList convertWindowTexts(QObject* window, const QStringList& names,
+                               const ChineseConverter& converter) {
     QStringList missing;
     if (!window || window->property(kConvertedMark).toBool())
         return missing;
     for (const QString& name : names) {
-        QObject* control = window->objectName() == name ? window : window->findChild<QObject*>(name);
+        QObject* control =
+            window->objectName() == name ? window : window->findChild<QObject*>(name);
         if (!control) {
             missing << name;
             continue;
@@ -80,17 +86,21 @@ QStringList controlArray(const QString& name, int first, int last) {
 namespace SimplifiedTexts {
 
 QStringList form1() {
-    return controlArray(QStringLiteral("Check1"), 0, 2) + controlArray(QStringLiteral("Check2"), 0, 2) +
-           controlArray(QStringLiteral("Check3"), 0, 2) + controlArray(QStringLiteral("Check4"), 0, 4) +
+    return controlArray(QStringLiteral("Check1"), 0, 2) +
+           controlArray(QStringLiteral("Check2"), 0, 2) +
+           controlArray(QStringLiteral("Check3"), 0, 2) +
+           controlArray(QStringLiteral("Check4"), 0, 4) +
            controlArray(QStringLiteral("Label1"), 0, 27) +
-           QStringList{QStringLiteral("Command1"), QStringLiteral("Command2"), QStringLiteral("Command3"),
-                       QStringLiteral("Frame1"), QStringLiteral("Frame2"), QStringLiteral("Frame3")};
+           QStringList{QStringLiteral("Command1"), QStringLiteral("Command2"),
+                       QStringLiteral("Command3"), QStringLiteral("Frame1"),
+                       QStringLiteral("Frame2"),   QStringLiteral("Frame3")};
 }
 
 QStringList form2() {
-    return controlArray(QStringLiteral("Label1"), 0, 4) + controlArray(QStringLiteral("Label2"), 0, 59) +
-           QStringList{QStringLiteral("Command1"), QStringLiteral("Command2"), QStringLiteral("Command3"),
-                       QStringLiteral("Text3")};
+    return controlArray(QStringLiteral("Label1"), 0, 4) +
+           controlArray(QStringLiteral("Label2"), 0, 59) +
+           QStringList{QStringLiteral("Command1"), QStringLiteral("Command2"),
+                       QStringLiteral("Command3"), QStringLiteral("Text3")};
 }
 
 QStringList form3() {
@@ -108,13 +118,17 @@ QStringList form4() {
             QStringLiteral("Command4")};
 }
 
-QStringList form7() { return controlArray(QStringLiteral("Command1"), 0, 3); }
+QStringList form7() {
+    return controlArray(QStringLiteral("Command1"), 0, 3);
+}
 
 } // namespace SimplifiedTexts
 
-Outcome simplifyWindows(const std::vector<WindowTexts>& windows, const ChineseConverter& converter) {
+Outcome simplifyWindows(const std::vector<WindowTexts>& windows,
+                        const ChineseConverter& converter) {
     if (!converter.ok())
-        return Outcome::failure(QStringLiteral("簡體轉換資料無法開啟,文字維持繁體 (%1)").arg(converter.error()));
+        return Outcome::failure(
+            QStringLiteral("簡體轉換資料無法開啟,文字維持繁體 (%1)").arg(converter.error()));
     QStringList missing;
     for (const WindowTexts& w : windows) {
         if (!w.window)
@@ -123,6 +137,7 @@ Outcome simplifyWindows(const std::vector<WindowTexts>& windows, const ChineseCo
             missing << w.window->objectName() + QLatin1Char('.') + name;
     }
     if (!missing.isEmpty())
-        return Outcome::failure(QStringLiteral("簡體轉換找不到控制項 %1").arg(missing.join(QLatin1Char(' '))));
+        return Outcome::failure(
+            QStringLiteral("簡體轉換找不到控制項 %1").arg(missing.join(QLatin1Char(' '))));
     return Outcome::success();
 }

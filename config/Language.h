@@ -40,7 +40,8 @@ const ChineseConverter& stationConverter();
 // "Command2", "Frame1", "Text3"): the caption of a label, button, check box or line box,
 // the title of a frame, the text of a multi-line box. A window already converted is left
 // alone, so showing it again never converts twice. Returns the names not found.
-QStringList convertWindowTexts(QObject* window, const QStringList& names, const ChineseConverter& converter);
+QStringList convertWindowTexts(QObject* window, const QStringList& names,
+                               const ChineseConverter& converter);
 
 // "Label1(0)" .. "Label1(27)".
 QStringList controlArray(const QString& name, int first, int last);

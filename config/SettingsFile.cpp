@@ -4,8 +4,8 @@
 #include "common/RecordFile.h"
 #include "common/TextField.h"
 
-#include <QSaveFile>
 #include <QFile>
+#include <QSaveFile>
 #include <cmath>
 
 namespace SettingsFile {

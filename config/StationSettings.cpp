@@ -6,15 +6,34 @@
 namespace {
 
 const SettingInfo kSettings[StationSettings::kTextCount] = {
-    {"DataSourceName", "資料庫名稱ODBC"}, {"UserId", "ID"}, {"DbPassword", "Password"},
-    {"PollSeconds", "執行時間(秒)"}, {"TitrationLinkPath", "大滴定連線路徑"},
-    {"TitrationRecipePath", "大滴定配方路徑"}, {"ReceivePath", "接收路徑"},
-    {"Aux2", "助劑2"}, {"Aux3", "助劑3"}, {"Aux4", "助劑4"}, {"Aux5", "助劑5"},
-    {"Dye1", "染料1"}, {"Dye2", "染料2"}, {"Dye3", "染料3"}, {"Dye4", "染料4"}, {"Dye5", "染料5"},
-    {"Language", "Language 0=T 1=C"}, {"TableName", "表單名稱"},
-    {"BalancePort1", "(天平)COM1"}, {"BalancePort2", "(天平)COM2"}, {"SetType", "SET TYPE"},
-    {"WeightDecision", "重量決定"}, {"PrintFlag", "打印=1"}, {"LightPort", "燈號 COM"},
-    {"ToleranceCount", "誤差個數"}, {"Spare25", ""}, {"Spare26", ""}, {"Spare27", ""},
+    {"DataSourceName", "資料庫名稱ODBC"},
+    {"UserId", "ID"},
+    {"DbPassword", "Password"},
+    {"PollSeconds", "執行時間(秒)"},
+    {"TitrationLinkPath", "大滴定連線路徑"},
+    {"TitrationRecipePath", "大滴定配方路徑"},
+    {"ReceivePath", "接收路徑"},
+    {"Aux2", "助劑2"},
+    {"Aux3", "助劑3"},
+    {"Aux4", "助劑4"},
+    {"Aux5", "助劑5"},
+    {"Dye1", "染料1"},
+    {"Dye2", "染料2"},
+    {"Dye3", "染料3"},
+    {"Dye4", "染料4"},
+    {"Dye5", "染料5"},
+    {"Language", "Language 0=T 1=C"},
+    {"TableName", "表單名稱"},
+    {"BalancePort1", "(天平)COM1"},
+    {"BalancePort2", "(天平)COM2"},
+    {"SetType", "SET TYPE"},
+    {"WeightDecision", "重量決定"},
+    {"PrintFlag", "打印=1"},
+    {"LightPort", "燈號 COM"},
+    {"ToleranceCount", "誤差個數"},
+    {"Spare25", ""},
+    {"Spare26", ""},
+    {"Spare27", ""},
 };
 
 const OptionInfo kOptions[StationSettings::kOptionCount] = {
@@ -36,8 +55,12 @@ const OptionInfo kOptions[StationSettings::kOptionCount] = {
 
 } // namespace
 
-const SettingInfo& StationSettings::info(int index) { return kSettings[index]; }
-const OptionInfo& StationSettings::info(Option option) { return kOptions[int(option)]; }
+const SettingInfo& StationSettings::info(int index) {
+    return kSettings[index];
+}
+const OptionInfo& StationSettings::info(Option option) {
+    return kOptions[int(option)];
+}
 
 Option StationSettings::optionFor(const QString& array, int index) {
     for (int i = 0; i < kOptionCount; ++i)
@@ -51,9 +74,13 @@ QString StationSettings::text(int index) const {
     return (index >= 0 && index < kTextCount) ? m_texts[size_t(index)] : QString();
 }
 
-QString StationSettings::trimmed(Setting s) const { return TextField::trimSpaces(text(s)); }
+QString StationSettings::trimmed(Setting s) const {
+    return TextField::trimSpaces(text(s));
+}
 
-double StationSettings::number(Setting s) const { return leadingNumber(text(s)); }
+double StationSettings::number(Setting s) const {
+    return leadingNumber(text(s));
+}
 
 void StationSettings::setText(int index, const QString& value) {
     if (index < 0 || index >= kTextCount || m_texts[size_t(index)] == value)

@@ -7,25 +7,52 @@
 // This model is what the boxes of Form1 show; every reader asks it at the moment it
 // needs a value, so an edit in a box counts at once.
 enum class Setting {
-    DataSourceName = 0, UserId, DbPassword, PollSeconds, TitrationLinkPath,
-    TitrationRecipePath, ReceivePath, Aux2, Aux3, Aux4, Aux5, Dye1, Dye2, Dye3, Dye4, Dye5,
-    Language, TableName, BalancePort1, BalancePort2, SetType, WeightDecision, PrintFlag,
-    LightPort, ToleranceCount, Spare25, Spare26, Spare27
+    DataSourceName = 0,
+    UserId,
+    DbPassword,
+    PollSeconds,
+    TitrationLinkPath,
+    TitrationRecipePath,
+    ReceivePath,
+    Aux2,
+    Aux3,
+    Aux4,
+    Aux5,
+    Dye1,
+    Dye2,
+    Dye3,
+    Dye4,
+    Dye5,
+    Language,
+    TableName,
+    BalancePort1,
+    BalancePort2,
+    SetType,
+    WeightDecision,
+    PrintFlag,
+    LightPort,
+    ToleranceCount,
+    Spare25,
+    Spare26,
+    Spare27
 };
 
 // Options in the order of their records in set.txt (record 101 + value).
 enum class Option {
-    AutoRun = 0,        // Check1(0)
-    SpareOption1,       // Check2(0)
-    BarcodeScanIn,      // Check3(0)
-    DyeBarcode,         // Check1(1)
-    SpareOption2,       // Check2(1)
-    ManualInput,        // Check3(1)
-    OldPowderBarcode,   // Check1(2)
-    SpareOption3,       // Check2(2)
-    DirectRun,          // Check3(2)
-    PollPowder,         // Check4(0)
-    PollAux2, PollAux3, PollAux4, PollAux5
+    AutoRun = 0,      // Check1(0)
+    SpareOption1,     // Check2(0)
+    BarcodeScanIn,    // Check3(0)
+    DyeBarcode,       // Check1(1)
+    SpareOption2,     // Check2(1)
+    ManualInput,      // Check3(1)
+    OldPowderBarcode, // Check1(2)
+    SpareOption3,     // Check2(2)
+    DirectRun,        // Check3(2)
+    PollPowder,       // Check4(0)
+    PollAux2,
+    PollAux3,
+    PollAux4,
+    PollAux5
 };
 
 struct SettingInfo {

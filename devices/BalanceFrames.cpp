@@ -66,10 +66,14 @@ std::optional<QString> textCaption(const QByteArray& frame, int gPosition) {
 }
 
 // Holding registers 1..3: sign, magnitude high word, magnitude low word.
-QByteArray readRequest(int slave) { return request(slave, ModbusFrames::kReadHoldingRegisters, 0x0001, 0x0003); }
+QByteArray readRequest(int slave) {
+    return request(slave, ModbusFrames::kReadHoldingRegisters, 0x0001, 0x0003);
+}
 
 // Coil 240 zeroes the balance.
-QByteArray zeroCommand(int slave) { return request(slave, ModbusFrames::kWriteSingleCoil, 0x00F0, ModbusFrames::kCoilOn); }
+QByteArray zeroCommand(int slave) {
+    return request(slave, ModbusFrames::kWriteSingleCoil, 0x00F0, ModbusFrames::kCoilOn);
+}
 
 Reply parseReply(const QByteArray& bytes, int slave) {
     Reply r;
@@ -82,7 +86,8 @@ Reply parseReply(const QByteArray& bytes, int slave) {
     }
     auto at = [&](int k) { return quint32(quint8(frame.at(k))); };
     // Slave, function, and the byte count of three registers.
-    if (int(at(0)) != slave || at(1) != quint32(ModbusFrames::kReadHoldingRegisters) || at(2) != 6) {
+    if (int(at(0)) != slave || at(1) != quint32(ModbusFrames::kReadHoldingRegisters) ||
+        at(2) != 6) {
         r.status = ReplyStatus::Invalid;
         return r;
     }
@@ -95,7 +100,8 @@ Reply parseReply(const QByteArray& bytes, int slave) {
     if (signDigit != 1)
         count = -count;
     // One count is 0.01 g on the small balance and 0.1 g on the large one.
-    const qint64 unitsPerCount = slave == kSmallSlave ? Decimal::kScale / 100 : Decimal::kScale / 10;
+    const qint64 unitsPerCount =
+        slave == kSmallSlave ? Decimal::kScale / 100 : Decimal::kScale / 10;
     r.status = ReplyStatus::Reading;
     r.caption = Decimal::fromUnits(count * unitsPerCount).toString();
     return r;

@@ -121,7 +121,8 @@ bool BalanceLink::keepOpen(SerialPort& port, int which, int tickMs) {
     if (!w.reportedDown) {
         w.reportedDown = true;
         w.ticksToRetry = 0;
-        m_status.report(QStringLiteral("天平連接埠 %1 (%2) 中斷, 等待重新連線").arg(name, port.device()));
+        m_status.report(
+            QStringLiteral("天平連接埠 %1 (%2) 中斷, 等待重新連線").arg(name, port.device()));
     }
     if (--w.ticksToRetry > 0)
         return false;

@@ -62,7 +62,7 @@ private:
     TextFrameParser m_smallFrames{BalanceFrames::kSmallGPosition};
     TextFrameParser m_largeFrames{BalanceFrames::kLargeGPosition};
     int m_pollTick = 0;
-    int m_pollBalance = 0; // 0 small (slave 3), 1 large (slave 4)
+    int m_pollBalance = 0;    // 0 small (slave 3), 1 large (slave 4)
     bool m_rereading = false; // this read tick is the second look after a bad checksum
     std::array<int, 2> m_silentMs{};
     std::array<qint64, 2> m_count{};

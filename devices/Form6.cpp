@@ -36,7 +36,8 @@ Form6::Form6(LightMap& map, LightBus* bus, StatusLine& status, QString mapFile, 
         auto* t = new QLineEdit(map.code(i + 1), this);
         t->setObjectName(QStringLiteral("Text1(%1)").arg(i));
         t->setGeometry(x + 45, y, kColumnWidth - 55, kRowHeight - 4);
-        connect(t, &QLineEdit::textEdited, this, [this, i](const QString& text) { m_map.setCode(i + 1, text); });
+        connect(t, &QLineEdit::textEdited, this,
+                [this, i](const QString& text) { m_map.setCode(i + 1, text); });
         connect(t, &QLineEdit::returnPressed, this, [this, i] { enterPressed(i); });
         Text1[size_t(i)] = t;
     }
@@ -63,7 +64,9 @@ Outcome Form6::CALL_LIGHT(int light, int command) {
                  : Outcome::failure(QStringLiteral("沒有燈號連接埠"));
 }
 
-QByteArray Form6::CRC16(const QByteArray& data) { return ModbusFrames::CRC16(data); }
+QByteArray Form6::CRC16(const QByteArray& data) {
+    return ModbusFrames::CRC16(data);
+}
 
 void Form6::showCode(int position) {
     QLineEdit* t = Text1[size_t(position - 1)];

@@ -18,7 +18,8 @@ class Form6 : public QWidget {
     Q_OBJECT
 public:
     // `bus` may be null (no light bus): a click then writes nothing and says so.
-    Form6(LightMap& map, LightBus* bus, StatusLine& status, QString mapFile, QWidget* parent = nullptr);
+    Form6(LightMap& map, LightBus* bus, StatusLine& status, QString mapFile,
+          QWidget* parent = nullptr);
 
     Outcome CALL_LIGHT(int light, int command);
     static QByteArray CRC16(const QByteArray& data);

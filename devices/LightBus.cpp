@@ -33,7 +33,12 @@ QByteArray LightBus::frame(int light, int command) {
     case On:
     case Off: { // the light's coil (output 0..7 of its module)
         const quint16 value = command == On ? ModbusFrames::kCoilOn : ModbusFrames::kCoilOff;
-        const char bytes[] = {module, ModbusFrames::kWriteSingleCoil, 0, output, char(value >> 8), char(value & 0xFF)};
+        const char bytes[] = {module,
+                              ModbusFrames::kWriteSingleCoil,
+                              0,
+                              output,
+                              char(value >> 8),
+                              char(value & 0xFF)};
         data = QByteArray(bytes, sizeof bytes);
         break;
     }
@@ -102,8 +107,8 @@ Outcome LightBus::switchAllOffNow() {
 
 void LightBus::tick() {
     ++m_sweepTick;
-    if (m_sweepTick % 8 == 0 && m_sweepTick / 8 < 17 && !m_settings.trimmed(Setting::LightPort).isEmpty() &&
-        m_port.isOpen()) {
+    if (m_sweepTick % 8 == 0 && m_sweepTick / 8 < 17 &&
+        !m_settings.trimmed(Setting::LightPort).isEmpty() && m_port.isOpen()) {
         if (Outcome o = CALL_LIGHT(m_sweepTick, ModuleOff); !o)
             m_status.report(o.reason());
         const int module = m_sweepTick / 8;

@@ -53,7 +53,8 @@ Outcome LightMap::save(const QString& path) const {
     // explicit flush matters: QSaveFile::commit() misses a failure of the final flush (a
     // full disk) and would put an empty file in place of the old one.
     QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush() || !f.commit())
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush() ||
+        !f.commit())
         return Outcome::failure(QStringLiteral("DYE_LIGHT.txt: %1").arg(f.errorString()));
     return Outcome::success();
 }

@@ -39,7 +39,9 @@ QtSerialPort::QtSerialPort() {
     });
 }
 
-QtSerialPort::~QtSerialPort() { close(); }
+QtSerialPort::~QtSerialPort() {
+    close();
+}
 
 Outcome QtSerialPort::open(const QString& setting) {
     close();
@@ -70,7 +72,9 @@ void QtSerialPort::close() {
         m_port.close();
 }
 
-bool QtSerialPort::isOpen() const { return m_port.isOpen() && !m_lost; }
+bool QtSerialPort::isOpen() const {
+    return m_port.isOpen() && !m_lost;
+}
 
 Outcome QtSerialPort::write(const QByteArray& bytes) {
     if (!isOpen())

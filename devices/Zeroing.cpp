@@ -25,7 +25,8 @@ void Zeroing::tick() {
     }
     if (m_zeroTick == 20) {
         // A port that is not open gets no command; the sequence still finishes.
-        const QByteArray command = BalanceFrames::zeroCommand(m_zeroTarget + BalanceFrames::kSmallSlave);
+        const QByteArray command =
+            BalanceFrames::zeroCommand(m_zeroTarget + BalanceFrames::kSmallSlave);
         const Outcome o = m_comm1.isOpen() ? m_comm1.write(command)
                                            : Outcome::failure(QStringLiteral("MSComm1 未開啟"));
         if (!o)

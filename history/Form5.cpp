@@ -14,10 +14,13 @@
 #include <QTimer>
 
 QString Form5::hintText() {
-    return QStringLiteral("輸入搜索編碼 ENTER 搜索當頁結果  輸入## + 日期 等於搜尋當天 例如 ##02 ##15");
+    return QStringLiteral(
+        "輸入搜索編碼 ENTER 搜索當頁結果  輸入## + 日期 等於搜尋當天 例如 ##02 ##15");
 }
 
-QString Form5::totalsCaption() { return QStringLiteral("統計當前用量"); }
+QString Form5::totalsCaption() {
+    return QStringLiteral("統計當前用量");
+}
 
 Form5::Form5(HistoryBrowser& browser, StationSettings& settings, QWidget* parent)
     : QWidget(parent), m_browser(browser), m_settings(settings) {
@@ -47,7 +50,8 @@ Form5::Form5(HistoryBrowser& browser, StationSettings& settings, QWidget* parent
     List2 = new QListWidget(this);
     List2->setObjectName(QStringLiteral("List2"));
     List2->setGeometry(10, 86, 200, 574);
-    connect(List2, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { loadMonth(item->text()); });
+    connect(List2, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { loadMonth(item->text()); });
 
     List1 = new QListView(this);
     List1->setObjectName(QStringLiteral("List1"));
@@ -116,7 +120,8 @@ void Form5::continueLoading() {
         return;
     }
     Progress->hide();
-    StatusLabel->setText(QStringLiteral("%1: %2 筆").arg(m_browser.loadedName()).arg(m_browser.recordCount()));
+    StatusLabel->setText(
+        QStringLiteral("%1: %2 筆").arg(m_browser.loadedName()).arg(m_browser.recordCount()));
     Text1->clear();
     showLines(m_browser.jobLines());
 }
@@ -126,6 +131,10 @@ void Form5::runSearch() {
     showLines(m_browser.jobLines());
 }
 
-void Form5::showTotals() { showLines(m_browser.totals()); }
+void Form5::showTotals() {
+    showLines(m_browser.totals());
+}
 
-void Form5::showLines(const QStringList& lines) { m_lines->setStringList(lines); }
+void Form5::showLines(const QStringList& lines) {
+    m_lines->setStringList(lines);
+}

@@ -27,9 +27,9 @@ public:
     QListWidget* List2 = nullptr;
     QLineEdit* Text1 = nullptr;
     QLabel* Label1 = nullptr;
-    QPushButton* Command1 = nullptr; // 統計當前用量
-    QPushButton* Command2 = nullptr; // EXIT
-    QLabel* StatusLabel = nullptr;   // what went wrong with a month file
+    QPushButton* Command1 = nullptr;  // 統計當前用量
+    QPushButton* Command2 = nullptr;  // EXIT
+    QLabel* StatusLabel = nullptr;    // what went wrong with a month file
     QProgressBar* Progress = nullptr; // shown while a large month loads
 
     // Records decoded between two returns to the event loop while a month loads.

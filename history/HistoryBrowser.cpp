@@ -15,7 +15,8 @@ using namespace HistoryLayout;
 // returns where its text lies with blanks removed at both ends. Most fields are plain
 // ASCII: those go straight into the line, without the code-page decoder and without a
 // string of their own, which is what keeps a month of ten thousand records quick to load.
-std::pair<qsizetype, qsizetype> appendField(QString& line, const char* record, int offset, int width) {
+std::pair<qsizetype, qsizetype> appendField(QString& line, const char* record, int offset,
+                                            int width) {
     const char* p = record + offset;
     int n = 0;
     bool ascii = true;
@@ -45,7 +46,9 @@ HistoryEntry HistoryEntry::decode(const QByteArray& record) {
     HistoryEntry e;
     QString& line = e.jobLine;
     line.reserve(110 + kLines * 40);
-    auto span = [](std::pair<qsizetype, qsizetype> p) { return Span{qint16(p.first), qint16(p.second)}; };
+    auto span = [](std::pair<qsizetype, qsizetype> p) {
+        return Span{qint16(p.first), qint16(p.second)};
+    };
     e.m_order = span(appendField(line, r, kOrderNo, kOrderNoWidth));
     appendField(line, r, kSpare1, kSpareWidth);
     const qsizetype stamp = line.size();
@@ -129,7 +132,8 @@ bool HistoryBrowser::loadStep(qsizetype maxRecords) {
             if (code.isEmpty())
                 continue;
             const auto [it, added] = p.codeIds.try_emplace(
-                std::u16string_view(reinterpret_cast<const char16_t*>(code.utf16()), size_t(code.size())),
+                std::u16string_view(reinterpret_cast<const char16_t*>(code.utf16()),
+                                    size_t(code.size())),
                 qint32(p.codes.size()));
             if (added)
                 p.codes.emplace_back(code.toString());
@@ -147,7 +151,9 @@ bool HistoryBrowser::loadStep(qsizetype maxRecords) {
     return true;
 }
 
-void HistoryBrowser::cancelLoad() { m_pending.reset(); }
+void HistoryBrowser::cancelLoad() {
+    m_pending.reset();
+}
 
 void HistoryBrowser::search(const QString& text) {
     m_matches.clear();

@@ -22,8 +22,8 @@ struct HistoryEntry {
     std::array<Decimal, kLines + 1> Actual{}; // lines 1..10: leading number, in grams
     std::array<qint32, kLines + 1> codeId{};  // lines 1..10: the month's code number, -1 blank
 
-    QStringView OrderNo() const { return view(m_order); }    // blanks removed
-    QStringView StampText() const { return view(m_stamp); }  // as stored, padding kept
+    QStringView OrderNo() const { return view(m_order); }             // blanks removed
+    QStringView StampText() const { return view(m_stamp); }           // as stored, padding kept
     QStringView Code(int k) const { return view(m_code[size_t(k)]); } // blanks removed
 
     static HistoryEntry decode(const QByteArray& record);
@@ -82,7 +82,9 @@ public:
 
     const QString& loadedName() const { return m_loadedName; }
     // Records 1..recordCount() of the loaded month.
-    qsizetype recordCount() const { return m_records.empty() ? 0 : qsizetype(m_records.size()) - 1; }
+    qsizetype recordCount() const {
+        return m_records.empty() ? 0 : qsizetype(m_records.size()) - 1;
+    }
     bool searchActive() const { return m_searchActive; }
     qsizetype matchCount() const { return qsizetype(m_matches.size()); }
     const HistoryEntry& record(qsizetype k) const { return m_records[size_t(k)]; }
@@ -97,7 +99,8 @@ private:
         qsizetype total = 0, done = 0;
         std::vector<HistoryEntry> records;
         std::vector<QString> codes;
-        std::unordered_map<std::u16string_view, qint32> codeIds; // views into the lines of `records`
+        std::unordered_map<std::u16string_view, qint32>
+            codeIds; // views into the lines of `records`
     };
 
     QString m_workDir;
@@ -105,6 +108,6 @@ private:
     QString m_loadedName;
     std::vector<HistoryEntry> m_records; // record k at index k
     std::vector<QString> m_codes;        // the distinct codes of the month, by code number
-    std::vector<qsizetype> m_matches; // indices into m_records, in file order
+    std::vector<qsizetype> m_matches;    // indices into m_records, in file order
     bool m_searchActive = false;
 };

@@ -26,5 +26,7 @@ QByteArray DyeOrderRecord::encode() const {
 }
 
 QString monthlyDyeOrderFileName(const QDate& date) {
-    return QStringLiteral("G%1%2.666").arg(date.year(), 4, 10, QLatin1Char('0')).arg(date.month(), 2, 10, QLatin1Char('0'));
+    return QStringLiteral("G%1%2.666")
+        .arg(date.year(), 4, 10, QLatin1Char('0'))
+        .arg(date.month(), 2, 10, QLatin1Char('0'));
 }

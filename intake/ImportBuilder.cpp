@@ -11,7 +11,9 @@ namespace ImportBuilder {
 
 namespace {
 
-bool blank(const QString& t) { return TextField::trimSpaces(t).isEmpty(); }
+bool blank(const QString& t) {
+    return TextField::trimSpaces(t).isEmpty();
+}
 
 // A column beyond the fields read is a configuration fault: the record would be built
 // from cells that were never read.
@@ -25,7 +27,8 @@ Outcome checkColumns(std::initializer_list<int> columns, int lastField, const ch
     return Outcome::success();
 }
 
-Outcome checkMapped(const FieldMapping& m, int first, int last, int skip, int lastField, const char* what) {
+Outcome checkMapped(const FieldMapping& m, int first, int last, int skip, int lastField,
+                    const char* what) {
     for (int e = first; e <= last; ++e)
         if (e != skip)
             if (Outcome o = checkColumns({m.column(e)}, lastField, what); !o)
@@ -52,8 +55,8 @@ void showRows(StagingGrid& grid, const DbRows& rows) {
     }
 }
 
-JobBuild buildJob(const StagingGrid& grid, int rowCount, int lastField, JobLayout layout, const FieldMapping& m,
-                  double created) {
+JobBuild buildJob(const StagingGrid& grid, int rowCount, int lastField, JobLayout layout,
+                  const FieldMapping& m, double created) {
     const bool fixedLayout = layout.fixed;
     JobBuild b;
     b.outcome = fixedLayout ? checkColumns({2, 4, 9, 12}, lastField, "固定欄位")
@@ -129,9 +132,10 @@ DyeOrderBuild buildDyeOrder(const StagingGrid& grid, int rowCount, int lastField
             d.Weight[slot] = grid.text(R, 12);
             continue;
         }
-        QString* const fields[] = {&d.OrderNo, &d.Note1, &d.Note2, &d.Note3, &d.Code, &d.GoodsWeight,
-                                   &d.LiquorRatio, &d.TotalWeight, &d.Material, &d.DyeCode[slot],
-                                   &d.Recipe[slot], &d.Weight[slot], &d.Reserve};
+        QString* const fields[] = {&d.OrderNo,  &d.Note1,         &d.Note2,        &d.Note3,
+                                   &d.Code,     &d.GoodsWeight,   &d.LiquorRatio,  &d.TotalWeight,
+                                   &d.Material, &d.DyeCode[slot], &d.Recipe[slot], &d.Weight[slot],
+                                   &d.Reserve};
         for (int e = 40; e <= 52; ++e)
             if (const int c = m.column(e); c != 0)
                 *fields[e - 40] = grid.text(R, c);

@@ -37,9 +37,9 @@ struct IntakeContext {
     StationSettings& settings;
     FieldMapping& mapping;
     OrderDatabase& db;
-    QueryBox& queryBox;     // Form1.Text1
-    StagingGrid& grid;      // Form1.MSFlexGrid1
-    IntakeFaults& faults;   // each kind of work reports on its own
+    QueryBox& queryBox;   // Form1.Text1
+    StagingGrid& grid;    // Form1.MSFlexGrid1
+    IntakeFaults& faults; // each kind of work reports on its own
     StatusLine& status;
     Clock& clock;
     QString workDir;

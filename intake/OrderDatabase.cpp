@@ -123,7 +123,8 @@ QString fieldText(const QSqlQuery& q, int i) {
 } // namespace
 
 QString odbcValue(const QString& value) {
-    if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) && !value.contains(QLatin1Char('}')))
+    if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) &&
+        !value.contains(QLatin1Char('}')))
         return value;
     QString v = value;
     v.replace(QLatin1Char('}'), QLatin1String("}}"));
@@ -134,7 +135,9 @@ DbSession::DbSession(DbLogin login)
     : m_login(std::move(login)), m_name(QStringLiteral("ds_order_db_%1").arg(++g_sessions)),
       m_watch(t_watch) {}
 
-DbSession::~DbSession() { disconnect(); }
+DbSession::~DbSession() {
+    disconnect();
+}
 
 Outcome DbSession::connect() {
     disconnect();
@@ -211,7 +214,9 @@ Outcome DbSession::query(const QString& sql, int lastField, DbRows& out, const Q
     for (int i = 0; i < rec.count(); ++i)
         out.names << rec.fieldName(i);
     if (lastField >= rec.count())
-        return Outcome::failure(QStringLiteral("欄位總數 %1 超過查詢結果的欄位 (0..%2)").arg(lastField).arg(rec.count() - 1));
+        return Outcome::failure(QStringLiteral("欄位總數 %1 超過查詢結果的欄位 (0..%2)")
+                                    .arg(lastField)
+                                    .arg(rec.count() - 1));
     const int key = keyField.isEmpty() ? -1 : rec.indexOf(keyField);
     if (!keyField.isEmpty() && key < 0)
         return Outcome::failure(QStringLiteral("查詢結果沒有欄位 %1").arg(keyField));

@@ -25,9 +25,9 @@ struct DbLogin {
 struct DbRows {
     static constexpr int kMaxRows = 1001; // the staging table holds rows 0..1000
     QList<QStringList> rows;
-    QStringList names;    // the result's field names
-    QStringList keys;     // per row: the field named by the query's key field, as stored
-    int lastField = -1;   // the last field index read
+    QStringList names;      // the result's field names
+    QStringList keys;       // per row: the field named by the query's key field, as stored
+    int lastField = -1;     // the last field index read
     bool truncated = false; // more rows than kMaxRows were returned
 };
 
@@ -98,8 +98,7 @@ public:
     explicit OrderDatabase(QObject* parent = nullptr);
     ~OrderDatabase() override;
 
-    template <class R>
-    void submit(std::function<R()> work, std::function<void(const R&)> apply) {
+    template <class R> void submit(std::function<R()> work, std::function<void(const R&)> apply) {
         if (m_closed)
             return;
         ++m_inFlight;

@@ -173,9 +173,9 @@ Claim claim(const StepInput& in, DbSession& s, OrderPolling::StepResult& r, Outc
     StagingGrid grid;
     ImportBuilder::showRows(grid, lines);
     const FieldMapping fixedLayout;
-    const ImportBuilder::JobBuild b = ImportBuilder::buildJob(
-        grid, int(lines.rows.size()), lines.lastField, {.fixed = true, .b01FromColumn15 = false}, fixedLayout,
-        in.created);
+    const ImportBuilder::JobBuild b =
+        ImportBuilder::buildJob(grid, int(lines.rows.size()), lines.lastField,
+                                {.fixed = true, .b01FromColumn15 = false}, fixedLayout, in.created);
     if (!b.outcome)
         return failed(b.outcome);
     if (b.jobs.isEmpty())
@@ -250,11 +250,13 @@ OrderPolling::StepResult step(const StepInput& in) {
 
 } // namespace
 
-OrderPolling::OrderPolling(IntakeContext& context, QObject* parent) : QObject(parent), m_ctx(context) {}
+OrderPolling::OrderPolling(IntakeContext& context, QObject* parent)
+    : QObject(parent), m_ctx(context) {}
 
 int OrderPolling::stationNumber(const StationSettings& s) {
     int n = 0;
-    const Option boxes[] = {Option::PollPowder, Option::PollAux2, Option::PollAux3, Option::PollAux4, Option::PollAux5};
+    const Option boxes[] = {Option::PollPowder, Option::PollAux2, Option::PollAux3,
+                            Option::PollAux4, Option::PollAux5};
     for (int i = 0; i < 5; ++i)
         if (s.isSet(boxes[i]))
             n = i + 1;

@@ -16,7 +16,8 @@ void OrderSearch::enter(const QString& text) {
     const QString key = TextField::trimSpaces(text);
     if (const auto q = Queries::mapped(m_ctx.mapping, key))
         m_ctx.queryBox.setText(*q);
-    if (!s.isSet(Option::OldPowderBarcode) && !s.isSet(Option::DyeBarcode) && !s.isSet(Option::BarcodeScanIn)) {
+    if (!s.isSet(Option::OldPowderBarcode) && !s.isSet(Option::DyeBarcode) &&
+        !s.isSet(Option::BarcodeScanIn)) {
         emit finished(false);
         return;
     }
@@ -41,11 +42,14 @@ void OrderSearch::enter(const QString& text) {
         return;
     }
     if (m_ctx.mapping.fieldCountBeyondBound())
-        m_ctx.status.report(QStringLiteral("欄位總數超過 %1, 只讀入欄位 0..%1").arg(FieldMapping::kMaxField));
+        m_ctx.status.report(
+            QStringLiteral("欄位總數超過 %1, 只讀入欄位 0..%1").arg(FieldMapping::kMaxField));
 
     const int lastField = m_ctx.mapping.fieldCount();
     const DbLogin login = m_ctx.login();
-    std::function<QueryResult()> work = [login, sql, lastField] { return readRows(login, sql, lastField); };
+    std::function<QueryResult()> work = [login, sql, lastField] {
+        return readRows(login, sql, lastField);
+    };
     m_ctx.db.submit<QueryResult>(std::move(work), [this, key](const QueryResult& r) {
         m_key = key;
         apply(r);
@@ -70,7 +74,8 @@ void OrderSearch::apply(const QueryResult& r) {
     if (m_entry == Entry::SettingsWindow)
         emit rowsRead(m_key);
     if (r.rows.truncated)
-        m_ctx.status.report(QStringLiteral("查詢結果超過 %1 行, 只讀入前 %1 行").arg(DbRows::kMaxRows));
+        m_ctx.status.report(
+            QStringLiteral("查詢結果超過 %1 行, 只讀入前 %1 行").arg(DbRows::kMaxRows));
 
     // The shared grid may show another search's or a polling step's rows by now: it is
     // cleared first, and the record is built from a grid of this query's rows alone.
@@ -101,7 +106,8 @@ void OrderSearch::writeJob(const StagingGrid& grid, const DbRows& rows) {
     const bool settingsWindow = m_entry == Entry::SettingsWindow;
     const ImportBuilder::JobBuild b = ImportBuilder::buildJob(
         grid, int(rows.rows.size()), rows.lastField,
-        {.fixed = s.isSet(Option::DyeBarcode), .b01FromColumn15 = !settingsWindow}, m_ctx.mapping, OleDate::fromDateTime(m_ctx.clock.now()));
+        {.fixed = s.isSet(Option::DyeBarcode), .b01FromColumn15 = !settingsWindow}, m_ctx.mapping,
+        OleDate::fromDateTime(m_ctx.clock.now()));
     if (!b.outcome)
         return fail(b.outcome.reason());
     if (b.rowsUsed == 0)
@@ -115,9 +121,12 @@ void OrderSearch::writeJob(const StagingGrid& grid, const DbRows& rows) {
         const QString receive = m_ctx.receivePath();
         if (receive.isEmpty())
             return fail(QStringLiteral("未設定接收路徑, 單號 %1 未寫入").arg(m_key));
-        file = QDir(receive).filePath(queue ? QStringLiteral("START_DISPEN.txt") : QStringLiteral("QUICK_A.txt"));
+        file = QDir(receive).filePath(queue ? QStringLiteral("START_DISPEN.txt")
+                                            : QStringLiteral("QUICK_A.txt"));
     } else {
-        file = QDir(m_ctx.workDir).filePath(queue ? QStringLiteral("START_DISPEN.txt") : QStringLiteral("QUICK.txt"));
+        file =
+            QDir(m_ctx.workDir)
+                .filePath(queue ? QStringLiteral("START_DISPEN.txt") : QStringLiteral("QUICK.txt"));
     }
     // An order of more than ten lines: its records one after another.
     for (qsizetype k = 0; k < b.jobs.size(); ++k)
@@ -154,7 +163,8 @@ void OrderSearch::writeDyeOrder(const StagingGrid& grid, const DbRows& rows) {
     if (Outcome o = AppendJob(QDir(receive).filePath(QStringLiteral("QUICK_A.txt")), blankJob); !o)
         return fail(QStringLiteral("寫入失敗 %1").arg(o.reason()));
     if (monthly) {
-        const QString file = QDir(m_ctx.monthlyFolder).filePath(monthlyDyeOrderFileName(now.date()));
+        const QString file =
+            QDir(m_ctx.monthlyFolder).filePath(monthlyDyeOrderFileName(now.date()));
         if (Outcome o = RecordFile::append(file, DyeOrderRecord::kLength, b.record.encode()); !o)
             return fail(QStringLiteral("寫入失敗 %1").arg(o.reason()));
     }

@@ -22,12 +22,14 @@ std::optional<QString> build(const FieldMapping& m, const QString& value1, bool 
     const QString c3 = m.trimmedEntry(FM::Condition3Field);
     if (c1.isEmpty() || (c2.isEmpty() && !c3.isEmpty()) || (alone && !c2.isEmpty()))
         return std::nullopt;
-    QString q = QStringLiteral("select * from ") + m.trimmedEntry(FM::TableName) + QStringLiteral(" where ") + c1 +
-                QStringLiteral(" = ") + quoted(value1);
+    QString q = QStringLiteral("select * from ") + m.trimmedEntry(FM::TableName) +
+                QStringLiteral(" where ") + c1 + QStringLiteral(" = ") + quoted(value1);
     if (!c2.isEmpty())
-        q += QStringLiteral(" and ") + c2 + QStringLiteral(" = ") + m.trimmedEntry(FM::Condition2Value);
+        q += QStringLiteral(" and ") + c2 + QStringLiteral(" = ") +
+             m.trimmedEntry(FM::Condition2Value);
     if (!c3.isEmpty())
-        q += QStringLiteral(" and ") + c3 + QStringLiteral(" = ") + m.trimmedEntry(FM::Condition3Value);
+        q += QStringLiteral(" and ") + c3 + QStringLiteral(" = ") +
+             m.trimmedEntry(FM::Condition3Value);
     return q;
 }
 
@@ -45,8 +47,9 @@ std::optional<QString> generated(const FieldMapping& mapping, const QString& sea
 
 // Plain concatenation throughout: a key holding "%1" must stay as it is.
 QString direct(const QString& key, int prodType) {
-    return QStringLiteral("select * from vantrell where id_no = ") + quoted(TextField::trimSpaces(key)) +
-           QStringLiteral(" and prod_type = ") + QString::number(prodType);
+    return QStringLiteral("select * from vantrell where id_no = ") +
+           quoted(TextField::trimSpaces(key)) + QStringLiteral(" and prod_type = ") +
+           QString::number(prodType);
 }
 
 QString pollWaiting(const QString& table, int station) {
@@ -58,13 +61,15 @@ QString pollWaiting(const QString& table, int station) {
 QString pollLines(const QString& table, int station, const QString& orderId) {
     return QStringLiteral("select * from ") + TextField::trimSpaces(table) +
            QStringLiteral(" where step_no = 44 and note3 = '") + QString::number(station) +
-           QStringLiteral("' and id_no = ") + quoted(orderId) + QStringLiteral(" and prod_type = 2");
+           QStringLiteral("' and id_no = ") + quoted(orderId) +
+           QStringLiteral(" and prod_type = 2");
 }
 
 QString pollUpdate(const QString& table, int station, const QString& orderId) {
     return QStringLiteral("UPDATE ") + TextField::trimSpaces(table) +
            QStringLiteral(" SET STEP_NO = 45 where step_no = 44 and id_no = ") + quoted(orderId) +
-           QStringLiteral(" and prod_type = 2 and note3 = '") + QString::number(station) + QStringLiteral("'");
+           QStringLiteral(" and prod_type = 2 and note3 = '") + QString::number(station) +
+           QStringLiteral("'");
 }
 
 } // namespace Queries

@@ -13,10 +13,13 @@ void SqlWorkbench::run() {
         return;
     }
     if (m_ctx.mapping.fieldCountBeyondBound())
-        m_ctx.status.report(QStringLiteral("欄位總數超過 %1, 只讀入欄位 0..%1").arg(FieldMapping::kMaxField));
+        m_ctx.status.report(
+            QStringLiteral("欄位總數超過 %1, 只讀入欄位 0..%1").arg(FieldMapping::kMaxField));
     const int lastField = m_ctx.mapping.fieldCount();
     const DbLogin login = m_ctx.login();
-    std::function<QueryResult()> work = [login, sql, lastField] { return readRows(login, sql, lastField); };
+    std::function<QueryResult()> work = [login, sql, lastField] {
+        return readRows(login, sql, lastField);
+    };
     m_ctx.db.submit<QueryResult>(std::move(work), [this](const QueryResult& r) {
         if (!r.outcome) {
             m_ctx.faults.sql.fault(r.outcome.reason(), m_ctx.clock.now());
@@ -24,7 +27,8 @@ void SqlWorkbench::run() {
             return;
         }
         if (r.rows.truncated)
-            m_ctx.status.report(QStringLiteral("查詢結果超過 %1 行, 只顯示前 %1 行").arg(DbRows::kMaxRows));
+            m_ctx.status.report(
+                QStringLiteral("查詢結果超過 %1 行, 只顯示前 %1 行").arg(DbRows::kMaxRows));
         // Column 0 stays empty in this grid; the grid is widened to the fields read. It is
         // cleared here too: an earlier run's rows may have arrived since the click.
         const int n = int(r.rows.rows.size());

@@ -9,7 +9,9 @@
 class StagingGrid : public QObject {
     Q_OBJECT
 public:
-    explicit StagingGrid(int cols = 2, QObject* parent = nullptr) : QObject(parent) { setSize(1, cols); }
+    explicit StagingGrid(int cols = 2, QObject* parent = nullptr) : QObject(parent) {
+        setSize(1, cols);
+    }
 
     int rows() const { return int(m_cells.size()); }
     int cols() const { return m_cols; }

@@ -14,7 +14,9 @@
 
 namespace {
 // Positions are given in twips; the screen has 15 twips to a pixel at 96 dpi.
-constexpr int px(int twips) { return twips / 15; }
+constexpr int px(int twips) {
+    return twips / 15;
+}
 constexpr int kBoxHeight = px(360);
 
 void setText(QLineEdit* e, const QString& t) {
@@ -23,12 +25,14 @@ void setText(QLineEdit* e, const QString& t) {
 }
 } // namespace
 
-Form4::Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent) : QWidget(parent), m_editor(editor) {
+Form4::Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent)
+    : QWidget(parent), m_editor(editor) {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("配方輸入"));
     resize(px(10800), px(9700));
 
-    auto label = [this](const QString& name, const QString& caption, int x, int y, int w = px(1200)) {
+    auto label = [this](const QString& name, const QString& caption, int x, int y,
+                        int w = px(1200)) {
         auto* l = new QLabel(caption, this);
         l->setObjectName(name);
         l->setGeometry(px(x), px(y), w, kBoxHeight);
@@ -61,7 +65,8 @@ Form4::Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent) : QWidge
     Text3 = edit(QStringLiteral("Text3"), 1560, 2640, px(2400));
     for (int k = 0; k < 10; ++k) {
         const int y = 3120 + 480 * k;
-        Label1[size_t(k)] = label(QStringLiteral("Label1(%1)").arg(k), QString::number(k + 1), 240, y, px(500));
+        Label1[size_t(k)] =
+            label(QStringLiteral("Label1(%1)").arg(k), QString::number(k + 1), 240, y, px(500));
         Text1[size_t(k)] = edit(QStringLiteral("Text1(%1)").arg(k), 840, y, px(2040));
         Text1[size_t(k + 10)] = edit(QStringLiteral("Text1(%1)").arg(k + 10), 3000, y, px(2040));
     }
@@ -92,7 +97,8 @@ Form4::Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent) : QWidge
     // Typing writes through to the editor at once.
     connect(Text2, &QLineEdit::textEdited, this, [this](const QString& t) { m_editor.Text2 = t; });
     connect(Text3, &QLineEdit::textEdited, this, [this](const QString& t) { m_editor.Text3 = t; });
-    connect(Combo1, &QComboBox::editTextChanged, this, [this](const QString& t) { m_editor.Combo1 = t; });
+    connect(Combo1, &QComboBox::editTextChanged, this,
+            [this](const QString& t) { m_editor.Combo1 = t; });
     for (int k = 0; k < 20; ++k)
         connect(Text1[size_t(k)], &QLineEdit::textEdited, this,
                 [this, k](const QString& t) { m_editor.Text1[size_t(k)] = t; });

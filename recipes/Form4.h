@@ -27,11 +27,11 @@ public:
     std::array<QLabel*, 10> Label1{};
     std::array<QLineEdit*, 20> Text1{};
     QListWidget* List1 = nullptr;
-    QPushButton* Command1 = nullptr; // 存檔
-    QPushButton* Command2 = nullptr; // 修改
-    QPushButton* Command3 = nullptr; // 刪除
-    QPushButton* Command4 = nullptr; // 清除
-    QPushButton* Command5 = nullptr; // EXIT
+    QPushButton* Command1 = nullptr;   // 存檔
+    QPushButton* Command2 = nullptr;   // 修改
+    QPushButton* Command3 = nullptr;   // 刪除
+    QPushButton* Command4 = nullptr;   // 清除
+    QPushButton* Command5 = nullptr;   // EXIT
     std::array<QCheckBox*, 5> Check{}; // Check1 .. Check5 at 0 .. 4
     QLabel* StatusLabel = nullptr;
 

@@ -21,7 +21,8 @@ void copyField(QByteArray& to, const QByteArray& from, int offset, int width) {
 } // namespace
 
 RecipeEditor::RecipeEditor(QString quickFile, QString twinFile, StatusLine& status, QObject* parent)
-    : QObject(parent), m_quick(std::move(quickFile)), m_twin(std::move(twinFile)), m_status(status) {}
+    : QObject(parent), m_quick(std::move(quickFile)), m_twin(std::move(twinFile)),
+      m_status(status) {}
 
 void RecipeEditor::load() {
     clearBoxes();

@@ -27,16 +27,17 @@ public:
     // Box ids for the Enter-key walk besides Text1(0..19).
     static constexpr int kText2 = 100, kCombo1 = 101, kText3 = 102;
 
-    RecipeEditor(QString quickFile, QString twinFile, StatusLine& status, QObject* parent = nullptr);
+    RecipeEditor(QString quickFile, QString twinFile, StatusLine& status,
+                 QObject* parent = nullptr);
 
     // The boxes.
-    QString Text2;                      // order number
-    QString Combo1;                     // barrel number
-    QString Text3;                      // water to add
+    QString Text2;                         // order number
+    QString Combo1;                        // barrel number
+    QString Text3;                         // water to add
     std::array<QString, 2 * kLines> Text1; // 0..9 codes, 10..19 weights of lines 1..10
-    bool Check5 = false;                // a list click deletes
-    QStringList entries;                // List1: raw 50-character order numbers
-    QList<QByteArray> records;          // the stored record behind each entry
+    bool Check5 = false;                   // a list click deletes
+    QStringList entries;                   // List1: raw 50-character order numbers
+    QList<QByteArray> records;             // the stored record behind each entry
     // Counts the refills of List1: a position taken from the list before a refill no
     // longer addresses the entry it was taken from.
     quint64 listVersion() const { return m_listVersion; }

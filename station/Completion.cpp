@@ -24,8 +24,12 @@ namespace {
 // an older version of the station.
 constexpr int kRecords = JobRecord::kLength + HistoryRecord::kLength;
 
-QString journal(const QString& workDir) { return QDir(workDir).filePath(QLatin1String(kJournal)); }
-QString oldJournal(const QString& workDir) { return QDir(workDir).filePath(QLatin1String(kOldJournal)); }
+QString journal(const QString& workDir) {
+    return QDir(workDir).filePath(QLatin1String(kJournal));
+}
+QString oldJournal(const QString& workDir) {
+    return QDir(workDir).filePath(QLatin1String(kOldJournal));
+}
 
 Outcome failure(const QString& why) {
     return Outcome::failure(QStringLiteral("%1: %2").arg(QLatin1String(kJournal), why));
@@ -48,10 +52,11 @@ QByteArray encode(const QByteArray& job, const QByteArray& history, const QByteA
     QByteArray e = job + history + "queue " + identity + '\n';
     for (const Progress::Accepted& a : progress.accepted)
         e += "accepted " + QByteArray::number(a.line) + ' ' + QByteArray::number(a.balance) + ' ' +
-             a.actual.toUtf8().toPercentEncoding() + ' ' + a.at.toString(Qt::ISODateWithMs).toLatin1() + '\n';
+             a.actual.toUtf8().toPercentEncoding() + ' ' +
+             a.at.toString(Qt::ISODateWithMs).toLatin1() + '\n';
     if (progress.line > 0)
-        e += "current " + QByteArray::number(progress.line) + ' ' + progress.amount.toUtf8().toPercentEncoding() +
-             '\n';
+        e += "current " + QByteArray::number(progress.line) + ' ' +
+             progress.amount.toUtf8().toPercentEncoding() + '\n';
     return e;
 }
 
@@ -64,8 +69,10 @@ bool parseLines(const QByteArray& tail, Entry& e) {
             e.hasIdentity = true;
             e.queueIdentity = w[1] + ' ' + w[2];
         } else if (w[0] == "accepted" && w.size() == 5) {
-            e.progress.accepted.append({w[1].toInt(), QString::fromUtf8(QByteArray::fromPercentEncoding(w[3])),
-                                        w[2].toInt(), QDateTime::fromString(QString::fromLatin1(w[4]), Qt::ISODateWithMs)});
+            e.progress.accepted.append(
+                {w[1].toInt(), QString::fromUtf8(QByteArray::fromPercentEncoding(w[3])),
+                 w[2].toInt(),
+                 QDateTime::fromString(QString::fromLatin1(w[4]), Qt::ISODateWithMs)});
         } else if (w[0] == "current" && w.size() == 3) {
             e.progress.line = w[1].toInt();
             e.progress.amount = QString::fromUtf8(QByteArray::fromPercentEncoding(w[2]));
@@ -82,7 +89,8 @@ Outcome readJournal(const QString& path, Entry& e, bool& malformed) {
     malformed = false;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return errno == ELOOP ? failure(QStringLiteral("a symbolic link, refused")) : FileOps::failure(path, errno);
+        return errno == ELOOP ? failure(QStringLiteral("a symbolic link, refused"))
+                              : FileOps::failure(path, errno);
     QFile f;
     if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
@@ -123,8 +131,10 @@ Outcome record(const QString& workDir, const QString& queueFile, const QByteArra
                const Progress& progress, bool durable) {
     if (jobBytes.size() != JobRecord::kLength)
         return failure(QStringLiteral("bad entry"));
-    return write(workDir, encode(jobBytes, QByteArray(HistoryRecord::kLength, '\0'), identity(queueFile), progress),
-                 durable);
+    return write(
+        workDir,
+        encode(jobBytes, QByteArray(HistoryRecord::kLength, '\0'), identity(queueFile), progress),
+        durable);
 }
 
 Outcome begin(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,
@@ -143,7 +153,9 @@ Outcome end(const QString& workDir) {
     return FileOps::syncFolder(workDir);
 }
 
-bool pending(const QString& workDir) { return exists(journal(workDir)) || exists(oldJournal(workDir)); }
+bool pending(const QString& workDir) {
+    return exists(journal(workDir)) || exists(oldJournal(workDir));
+}
 
 Recovery recover(const QString& workDir, const QString& queueFile, const QString& twinFile) {
     Recovery r;
@@ -170,9 +182,10 @@ Recovery recover(const QString& workDir, const QString& queueFile, const QString
         r.weighing = true;
         r.jobBytes = e.job;
         r.progress = e.progress;
-        const ReadJobResult first = identity(queueFile) == e.queueIdentity && JobCount(queueFile).count > 0
-                                        ? ReadJob(queueFile, 1)
-                                        : ReadJobResult{};
+        const ReadJobResult first =
+            identity(queueFile) == e.queueIdentity && JobCount(queueFile).count > 0
+                ? ReadJob(queueFile, 1)
+                : ReadJobResult{};
         r.headMatches = first.outcome && first.bytes == e.job;
         return r;
     }

@@ -43,7 +43,7 @@ constexpr const char* kOldJournal = "FINISHING.txt";
 struct Progress {
     struct Accepted {
         int line = 0;
-        QString actual; // as in the history record
+        QString actual;  // as in the history record
         int balance = 0; // LineBalanceCode
         QDateTime at;
         friend bool operator==(const Accepted&, const Accepted&) = default;

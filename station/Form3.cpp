@@ -17,7 +17,9 @@
 
 namespace {
 
-QString indexed(const char* name, int i) { return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(i); }
+QString indexed(const char* name, int i) {
+    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(i);
+}
 
 // Only the window role: lists and text boxes keep their own (white) base.
 void setBackgroundColour(QWidget* w, const QColor& c) {
@@ -29,7 +31,8 @@ void setBackgroundColour(QWidget* w, const QColor& c) {
 
 } // namespace
 
-Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& status, QWidget* parent)
+Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& status,
+             QWidget* parent)
     : QWidget(parent), m_weighing(weighing), m_readings(readings) {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("dyestation"));
@@ -50,7 +53,8 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     Command7 = button("Command7", "取消全部", 270, 60);
 
     for (int i = 0; i < 5; ++i) {
-        auto* c = new QCheckBox(i == 0 ? QStringLiteral("刷條碼") : QStringLiteral("Check%1").arg(i + 1), this);
+        auto* c = new QCheckBox(
+            i == 0 ? QStringLiteral("刷條碼") : QStringLiteral("Check%1").arg(i + 1), this);
         c->setObjectName(QStringLiteral("Check%1").arg(i + 1));
         c->setGeometry(540 + i * 100, 15, 95, 28);
         Check[size_t(i)] = c;
@@ -167,9 +171,10 @@ int Form3::selectedRow(const QListWidget* list) {
 void Form3::showReading(int index) {
     Label1[size_t(index)]->setText(m_readings.caption(index));
     // A stale reading is greyed out so that nobody takes it for a live weight.
-    Label1[size_t(index)]->setStyleSheet(m_readings.isLive(index) ? QString()
-                                                                  : QStringLiteral("color: #a0a0a0;"));
-    Label1[size_t(index)]->setToolTip(m_readings.isLive(index) ? QString() : QStringLiteral("天平無回應"));
+    Label1[size_t(index)]->setStyleSheet(
+        m_readings.isLive(index) ? QString() : QStringLiteral("color: #a0a0a0;"));
+    Label1[size_t(index)]->setToolTip(m_readings.isLive(index) ? QString()
+                                                               : QStringLiteral("天平無回應"));
 }
 
 void Form3::showWeighing() {
@@ -228,7 +233,9 @@ void Form3::setBackground(Background b) {
     setBackgroundColour(Label2, Label2->palette().color(QPalette::Window));
 }
 
-void Form3::setPromptColour(const QColor& c) { setBackgroundColour(Label2, c); }
+void Form3::setPromptColour(const QColor& c) {
+    setBackgroundColour(Label2, c);
+}
 
 void Form3::setBoxColour(int index, const QColor& c) {
     QPlainTextEdit* t = Text1[size_t(index)];
@@ -245,7 +252,9 @@ Outcome Form3::CALL_LIGHT(int light, int command) {
     return m_lightBus->CALL_LIGHT(light, command);
 }
 
-QByteArray Form3::CRC16(const QByteArray& data) { return ModbusFrames::CRC16(data); }
+QByteArray Form3::CRC16(const QByteArray& data) {
+    return ModbusFrames::CRC16(data);
+}
 
 void Form3::enterOrder(const QString& text) {
     Text2->setText(text);

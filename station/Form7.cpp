@@ -9,8 +9,8 @@ Form7::Form7(WeighingModel& weighing, QWidget* parent) : QWidget(parent), m_weig
     setWindowTitle(QStringLiteral("Form7"));
     setFixedSize(300, 250);
     static const char* const captions[4] = {"換桶", "增加一箱", "整箱扣除", "取消"};
-    static const int choices[4] = {BoxChoiceCode::ChangeBarrel, BoxChoiceCode::AddBox, BoxChoiceCode::DeductBox,
-                                   BoxChoiceCode::None};
+    static const int choices[4] = {BoxChoiceCode::ChangeBarrel, BoxChoiceCode::AddBox,
+                                   BoxChoiceCode::DeductBox, BoxChoiceCode::None};
     for (int k = 0; k < 4; ++k) {
         auto* b = new QPushButton(QString::fromUtf8(captions[k]), this);
         b->setObjectName(QStringLiteral("Command1(%1)").arg(k));

@@ -60,7 +60,8 @@ HistoryRecord HistoryRecord::decode(const QByteArray& bytes) {
     return h;
 }
 
-HistoryRecord historyFromLineTable(const QString& orderNo, const std::array<QString, 201>& lineTable,
+HistoryRecord historyFromLineTable(const QString& orderNo,
+                                   const std::array<QString, 201>& lineTable,
                                    const QDateTime& completed) {
     HistoryRecord h;
     h.OrderNo = TextField::trimSpaces(orderNo);
@@ -94,7 +95,8 @@ Outcome AppendHistoryBytes(const QString& workDir, const QByteArray& bytes) {
     }
     // Synced before it returns; a failed append is cut off again, so that trying again
     // cannot leave the record in the file twice.
-    return RecordFile::append(dir.filePath(historyFileName(completed)), HistoryRecord::kLength, bytes);
+    return RecordFile::append(dir.filePath(historyFileName(completed)), HistoryRecord::kLength,
+                              bytes);
 }
 
 Outcome AppendHistory(const QString& workDir, const HistoryRecord& record) {
@@ -118,6 +120,7 @@ HistoryLookup FindHistoryBytes(const QString& workDir, const QByteArray& bytes) 
     // From the end: the record looked for is the latest, or close to it.
     for (qsizetype off = all.bytes.size() - HistoryRecord::kLength; off >= 0 && !r.found;
          off -= HistoryRecord::kLength)
-        r.found = QByteArrayView(all.bytes).sliced(off, HistoryRecord::kLength) == QByteArrayView(bytes);
+        r.found =
+            QByteArrayView(all.bytes).sliced(off, HistoryRecord::kLength) == QByteArrayView(bytes);
     return r;
 }

@@ -30,7 +30,8 @@ struct HistoryRecord {
 
 // The record of a finished job from the sequencer's line slots (for line i: slot 10 i
 // code, 10 i + 1 B01 text, 10 i + 2 target, 10 i + 3 actual).
-HistoryRecord historyFromLineTable(const QString& orderNo, const std::array<QString, 201>& lineTable,
+HistoryRecord historyFromLineTable(const QString& orderNo,
+                                   const std::array<QString, 201>& lineTable,
                                    const QDateTime& completed);
 
 // "data/DATE_yyyymm.txt" for the month of `t`, relative to the working folder.

@@ -17,9 +17,17 @@ constexpr int kSpare4 = 1068;
 constexpr int kEol = 1598;
 
 // Line i = 1..10.
-constexpr int code(int i) { return 80 + kCodeWidth * (i - 1); }
-constexpr int target(int i) { return 280 + kTargetWidth * (i - 1); }
-constexpr int actual(int i) { return 380 + kActualWidth * (i - 1); }
-constexpr int b01(int i) { return 518 + kB01Width * i; } // B01(0) is not written
+constexpr int code(int i) {
+    return 80 + kCodeWidth * (i - 1);
+}
+constexpr int target(int i) {
+    return 280 + kTargetWidth * (i - 1);
+}
+constexpr int actual(int i) {
+    return 380 + kActualWidth * (i - 1);
+}
+constexpr int b01(int i) {
+    return 518 + kB01Width * i;
+} // B01(0) is not written
 
 } // namespace HistoryLayout

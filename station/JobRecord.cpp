@@ -57,9 +57,13 @@ JobRecord JobRecord::decode(const QByteArray& bytes) {
     return j;
 }
 
-QString JobRecord::rawOrderNo(const QByteArray& bytes) { return TextField::rawAt(bytes, kOrderNo, 50); }
+QString JobRecord::rawOrderNo(const QByteArray& bytes) {
+    return TextField::rawAt(bytes, kOrderNo, 50);
+}
 
-QString recipeListEntry(const QByteArray& recordBytes) { return JobRecord::rawOrderNo(recordBytes); }
+QString recipeListEntry(const QByteArray& recordBytes) {
+    return JobRecord::rawOrderNo(recordBytes);
+}
 
 QString queueListEntry(const JobRecord& job) {
     return job.OrderNo + QStringLiteral("---") + job.OutputPos;

@@ -9,15 +9,15 @@ struct JobRecord {
     static constexpr int kLength = 1460;
     static constexpr int kLines = 10;
 
-    QString OrderNo;   // 0, 50
-    QString OutputPos; // 50, 10
-    QString WaterAdd;  // 60, 10
+    QString OrderNo;                        // 0, 50
+    QString OutputPos;                      // 50, 10
+    QString WaterAdd;                       // 60, 10
     std::array<QString, kLines + 1> Code;   // [1..10]: 70 + 20 (i - 1), 20 each
     std::array<QString, kLines + 1> Weight; // [1..10]: 270 + 10 (i - 1), 10 each
     double Created = 0.0;                   // 370, 8: OLE Automation date, little-endian
     std::array<QString, kLines + 1> B01;    // [0..10]: 378 + 50 i, 50 each ([0] unused)
-    QString B02, B03, B04; // 928, 938, 948: 10 each
-    QString B05;           // 958, 500
+    QString B02, B03, B04;                  // 928, 938, 948: 10 each
+    QString B05;                            // 958, 500
 
     QByteArray encode() const;
     // Text fields are stripped of their padding. `raw` keeps the unstripped OrderNo field

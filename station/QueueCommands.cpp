@@ -12,7 +12,8 @@
 #include <QFileInfo>
 
 QueueCommands::QueueCommands(Files files, WeighingModel& weighing, const StationSettings& settings,
-                             SerialPort& lightPort, LightBus& lightBus, StatusLine& status, QObject* parent)
+                             SerialPort& lightPort, LightBus& lightBus, StatusLine& status,
+                             QObject* parent)
     : QObject(parent), m_files(std::move(files)), m_weighing(weighing), m_settings(settings),
       m_lightPort(lightPort), m_lightBus(lightBus), m_status(status) {}
 

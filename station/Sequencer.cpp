@@ -18,26 +18,37 @@
 
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
-constexpr qint64 kTenth = Decimal::kScale / 10;     // large balance: 0.1 g
+constexpr qint64 kTenth = Decimal::kScale / 10;      // large balance: 0.1 g
 constexpr qint64 kHundredth = Decimal::kScale / 100; // small balance: 0.01 g
 } // namespace
 
 Sequencer::Sequencer(Parts parts) : p(std::move(parts)), m(p.model) {}
 
-QString Sequencer::queueFile() const { return p.workDir + QStringLiteral("/START_DISPEN.txt"); }
-QString Sequencer::twinFile() const { return p.workDir + QStringLiteral("/START_DISPEN2.txt"); }
+QString Sequencer::queueFile() const {
+    return p.workDir + QStringLiteral("/START_DISPEN.txt");
+}
+QString Sequencer::twinFile() const {
+    return p.workDir + QStringLiteral("/START_DISPEN2.txt");
+}
 
 bool Sequencer::lightBusInUse() const {
     return !p.settings.trimmed(Setting::LightPort).isEmpty() && !p.run.StartupFailed();
 }
 
-bool Sequencer::secondLanguage() const { return p.settings.isExactlyOne(Setting::Language); }
+bool Sequencer::secondLanguage() const {
+    return p.settings.isExactlyOne(Setting::Language);
+}
 
 int Sequencer::balanceIndex(int line) const {
-    return m.LineBalance[size_t(line - 1)] == LineBalanceCode::Large ? BalanceReadings::kLarge : BalanceReadings::kSmall;
+    return m.LineBalance[size_t(line - 1)] == LineBalanceCode::Large ? BalanceReadings::kLarge
+                                                                     : BalanceReadings::kSmall;
 }
-bool Sequencer::balanceLive(int line) const { return p.readings.isLive(balanceIndex(line)); }
-Decimal Sequencer::reading(int line) const { return p.readings.value(balanceIndex(line)); }
+bool Sequencer::balanceLive(int line) const {
+    return p.readings.isLive(balanceIndex(line));
+}
+Decimal Sequencer::reading(int line) const {
+    return p.readings.value(balanceIndex(line));
+}
 Decimal Sequencer::resolution(int line) const {
     return Decimal::fromUnits(balanceIndex(line) == BalanceReadings::kLarge ? kTenth : kHundredth);
 }
@@ -68,8 +79,9 @@ QString Sequencer::cardMessage(bool tooMuch, int line) const {
     const QString n = QString::number(line);
     if (secondLanguage())
         return tooMuch ? m.Label3[7] + n + m.Label3[8] : m.Label3[5] + n + m.Label3[6];
-    return tooMuch ? QStringLiteral("染料超過 請取出第 ( ") + n + QStringLiteral(" ) 張染料卡指定染料")
-                   : QStringLiteral("染料不足 請加入第 ( ") + n + QStringLiteral(" ) 張染料卡指定染料");
+    return tooMuch
+               ? QStringLiteral("染料超過 請取出第 ( ") + n + QStringLiteral(" ) 張染料卡指定染料")
+               : QStringLiteral("染料不足 請加入第 ( ") + n + QStringLiteral(" ) 張染料卡指定染料");
 }
 
 QString Sequencer::staleMessage(int line) const {
@@ -78,10 +90,11 @@ QString Sequencer::staleMessage(int line) const {
 }
 
 void Sequencer::updateBox(int line) {
-    m.boxText[size_t(line - 1)] = m.LineTable[lineSlot(line, LineSlot::Code)] + kCrLf +
-                                  m.LineTable[lineSlot(line, LineSlot::B01)] + kCrLf +
-                                  m.LineTable[lineSlot(line, LineSlot::Target)] + QStringLiteral(" => ") +
-                                  m.LineTable[lineSlot(line, LineSlot::Actual)] + kCrLf + balanceName(line);
+    m.boxText[size_t(line - 1)] =
+        m.LineTable[lineSlot(line, LineSlot::Code)] + kCrLf +
+        m.LineTable[lineSlot(line, LineSlot::B01)] + kCrLf +
+        m.LineTable[lineSlot(line, LineSlot::Target)] + QStringLiteral(" => ") +
+        m.LineTable[lineSlot(line, LineSlot::Actual)] + kCrLf + balanceName(line);
 }
 
 // ---- the tick
@@ -101,9 +114,15 @@ void Sequencer::tick() {
     ++m_ticksSinceJournal;
 
     switch (m.State) {
-    case SequencerState::StartJob: startJob(); break;
-    case SequencerState::PrepareLine: prepareLine(); break;
-    case SequencerState::AskContainer: askForContainer(); break;
+    case SequencerState::StartJob:
+        startJob();
+        break;
+    case SequencerState::PrepareLine:
+        prepareLine();
+        break;
+    case SequencerState::AskContainer:
+        askForContainer();
+        break;
     case SequencerState::ZeroAlready:
     case SequencerState::WaitZero:
         if (!balanceLive(m.Line)) {
@@ -115,7 +134,8 @@ void Sequencer::tick() {
         if (m.State == SequencerState::ZeroAlready && m.Counter >= kZeroWaitTicks) {
             m.Counter = 0;
             m.State = SequencerState::BeginWeighing;
-        } else if (m.State == SequencerState::WaitZero && reading(m.Line).isZero() && m.Counter >= kZeroMinTicks) {
+        } else if (m.State == SequencerState::WaitZero && reading(m.Line).isZero() &&
+                   m.Counter >= kZeroMinTicks) {
             m.Counter = 0;
             m.State = SequencerState::BeginWeighing;
         }
@@ -126,11 +146,20 @@ void Sequencer::tick() {
             light(m.LineLight[size_t(m.Line)], LightBus::On);
         m.State = SequencerState::Weigh;
         break;
-    case SequencerState::Weigh: weigh(); break;
-    case SequencerState::NextLine: nextLine(); break;
-    case SequencerState::Finish: finishJob(); break;
-    case SequencerState::ClearUp: clearUp(); break;
-    default: break;
+    case SequencerState::Weigh:
+        weigh();
+        break;
+    case SequencerState::NextLine:
+        nextLine();
+        break;
+    case SequencerState::Finish:
+        finishJob();
+        break;
+    case SequencerState::ClearUp:
+        clearUp();
+        break;
+    default:
+        break;
     }
     m.notify();
 }
@@ -160,9 +189,10 @@ bool Sequencer::recoverJournal() {
             m_recoveryWait = kRecoveryRetryRefreshes;
             return false;
         }
-        p.status.report(secondLanguage()
-                            ? QStringLiteral("单号 %1 已不在排程首位,中断的计量纪录已舍弃").arg(rec.orderNo)
-                            : QStringLiteral("單號 %1 已不在排程首位,中斷的計量紀錄已捨棄").arg(rec.orderNo));
+        p.status.report(
+            secondLanguage()
+                ? QStringLiteral("单号 %1 已不在排程首位,中断的计量纪录已舍弃").arg(rec.orderNo)
+                : QStringLiteral("單號 %1 已不在排程首位,中斷的計量紀錄已捨棄").arg(rec.orderNo));
     } else if (rec.logged && rec.removed) {
         p.status.report(QStringLiteral("單號 %1 已完成,補寫歷史紀錄並從排程移除").arg(rec.orderNo));
     } else if (rec.removed) {
@@ -174,7 +204,8 @@ bool Sequencer::recoverJournal() {
 }
 
 void Sequencer::journal(bool durable) {
-    if (Outcome o = Completion::record(p.workDir, queueFile(), m_jobBytes, m_progress, durable); !o) {
+    if (Outcome o = Completion::record(p.workDir, queueFile(), m_jobBytes, m_progress, durable);
+        !o) {
         const QString why = QStringLiteral("計量紀錄無法寫入: %1").arg(o.reason());
         if (p.status.text() != why)
             p.status.report(why);
@@ -220,8 +251,10 @@ void Sequencer::resumeJob(const QByteArray& bytes, const Completion::Progress& p
     m_journaledAmount = m_progress.amount;
     journal(true);
     const int line = m.State == SequencerState::Finish ? last : m.Line;
-    p.status.report(secondLanguage() ? QStringLiteral("已恢复单号 %1,由第 %2 行继续计量").arg(m_job.OrderNo).arg(line)
-                                     : QStringLiteral("已恢復單號 %1,由第 %2 行繼續計量").arg(m_job.OrderNo).arg(line));
+    p.status.report(
+        secondLanguage()
+            ? QStringLiteral("已恢复单号 %1,由第 %2 行继续计量").arg(m_job.OrderNo).arg(line)
+            : QStringLiteral("已恢復單號 %1,由第 %2 行繼續計量").arg(m_job.OrderNo).arg(line));
 }
 
 void Sequencer::refresh(bool& counted, qint64& count) {
@@ -309,8 +342,8 @@ void Sequencer::loadJob(const JobRecord& job, const QByteArray& bytes) {
             continue;
         const bool large = threshold <= Decimal::parse(m_job.Weight[size_t(i)]);
         m.LineBalance[size_t(k)] = large ? LineBalanceCode::Large : LineBalanceCode::Small;
-        const QString box = code + kCrLf + m_job.B01[size_t(i)] + kCrLf + m_job.Weight[size_t(i)] + kCrLf +
-                            TextField::trimSpaces(m.Label3[large ? 0 : 1]);
+        const QString box = code + kCrLf + m_job.B01[size_t(i)] + kCrLf + m_job.Weight[size_t(i)] +
+                            kCrLf + TextField::trimSpaces(m.Label3[large ? 0 : 1]);
         m.LineStatus[size_t(i)] = LineStatusCode::Waiting;
         m.boxVisible[size_t(k)] = true;
         m.boxText[size_t(k)] = box;
@@ -352,7 +385,9 @@ void Sequencer::askForContainer() {
     m.prompt = containerMessage(n);
 }
 
-void Sequencer::holdForStaleBalance() { m.prompt = staleMessage(m.Line); }
+void Sequencer::holdForStaleBalance() {
+    m.prompt = staleMessage(m.Line);
+}
 
 void Sequencer::weigh() {
     const int n = m.Line;
@@ -365,7 +400,8 @@ void Sequencer::weigh() {
     m.LineTable[actualSlot] = actual.toString();
 
     switch (m.BoxChoice) {
-    case BoxChoiceCode::ChangeBarrel: // keep what is weighed so far, at the balance's own resolution
+    case BoxChoiceCode::ChangeBarrel: // keep what is weighed so far, at the balance's own
+                                      // resolution
         m.Adjust = actual.roundedTo(resolution(n).units());
         m.BoxChoice = BoxChoiceCode::None;
         m.State = SequencerState::AskContainer;
@@ -382,7 +418,8 @@ void Sequencer::weigh() {
         m.Adjust = (reading(n) + Decimal::fromInt(kBoxGrams)).roundedTo(Decimal::kScale);
         m.BoxChoice = BoxChoiceCode::None;
         break;
-    default: break;
+    default:
+        break;
     }
     actual = reading(n) + m.Adjust;
     m.LineTable[actualSlot] = actual.toString();
@@ -416,7 +453,8 @@ void Sequencer::weigh() {
         m.State = SequencerState::NextLine;
         m.Counter = 0;
         m.LineStatus[size_t(n)] = LineStatusCode::Idle;
-        m_progress.accepted.append({n, m.LineTable[actualSlot], m.LineBalance[size_t(n - 1)], p.clock.now()});
+        m_progress.accepted.append(
+            {n, m.LineTable[actualSlot], m.LineBalance[size_t(n - 1)], p.clock.now()});
         m_progress.line = 0;
         m_progress.amount.clear();
         journal(true);
@@ -461,13 +499,17 @@ void Sequencer::finishJob() {
     // is now, whatever a queue command did to it while an earlier attempt waited.
     if (!m_historyWritten)
         m_history = historyFromLineTable(m_job.OrderNo, m.LineTable, p.clock.now());
-    if (Outcome o = Completion::begin(p.workDir, queueFile(), m_jobBytes, m_history.encode(), m_progress); !o) {
-        waitToRetry(QStringLiteral("歷史資料寫入失敗,單號 %1 留在排程中,稍後重試: %2").arg(m_job.OrderNo, o.reason()));
+    if (Outcome o =
+            Completion::begin(p.workDir, queueFile(), m_jobBytes, m_history.encode(), m_progress);
+        !o) {
+        waitToRetry(QStringLiteral("歷史資料寫入失敗,單號 %1 留在排程中,稍後重試: %2")
+                        .arg(m_job.OrderNo, o.reason()));
         return;
     }
     if (!m_historyWritten) {
         if (Outcome o = AppendHistory(p.workDir, m_history); !o) {
-            waitToRetry(QStringLiteral("歷史資料寫入失敗,單號 %1 留在排程中,稍後重試: %2").arg(m_job.OrderNo, o.reason()));
+            waitToRetry(QStringLiteral("歷史資料寫入失敗,單號 %1 留在排程中,稍後重試: %2")
+                            .arg(m_job.OrderNo, o.reason()));
             return;
         }
         m_historyWritten = true;
@@ -477,7 +519,8 @@ void Sequencer::finishJob() {
         // Record 1 is removed only while it is still this job: a queue command may have
         // deleted it while it was weighed.
         const JobCountResult c = JobCount(queueFile());
-        const ReadJobResult first = c.outcome && c.count > 0 ? ReadJob(queueFile(), 1) : ReadJobResult{};
+        const ReadJobResult first =
+            c.outcome && c.count > 0 ? ReadJob(queueFile(), 1) : ReadJobResult{};
         Outcome o = !c.outcome ? c.outcome : first.outcome;
         if (o && c.count > 0 && first.bytes == m_jobBytes) {
             o = RemoveJob(queueFile(), twinFile(), 1);
@@ -485,7 +528,8 @@ void Sequencer::finishJob() {
                 ++m.queueRemovals;
         }
         if (!o) {
-            waitToRetry(QStringLiteral("單號 %1 已完成,但無法從排程移除,稍後重試: %2").arg(m_job.OrderNo, o.reason()));
+            waitToRetry(QStringLiteral("單號 %1 已完成,但無法從排程移除,稍後重試: %2")
+                            .arg(m_job.OrderNo, o.reason()));
             return;
         }
         m_removed = true;
@@ -495,7 +539,8 @@ void Sequencer::finishJob() {
         p.status.report(QStringLiteral("完成紀錄無法移除: %1").arg(o.reason()));
 
     if (p.settings.isExactlyOne(Setting::PrintFlag)) {
-        const Outcome o = p.print ? p.print(m_history) : Outcome::failure(QStringLiteral("沒有印表機"));
+        const Outcome o =
+            p.print ? p.print(m_history) : Outcome::failure(QStringLiteral("沒有印表機"));
         if (!o)
             p.status.report(QStringLiteral("單號 %1 未列印: %2").arg(m_job.OrderNo, o.reason()));
     }

@@ -42,10 +42,10 @@ public:
     };
 
     static constexpr int kRefreshTicks = 4;
-    static constexpr int kZeroWaitTicks = 30;   // balance already at 0: 6 s
-    static constexpr int kZeroMinTicks = 3;     // waiting for the zero: at least 3 ticks
-    static constexpr int kSettleTicks = 16;     // in tolerance this long accepts a line
-    static constexpr int kEndTicks = 6;         // "<<<END>>>" before the history is written
+    static constexpr int kZeroWaitTicks = 30;     // balance already at 0: 6 s
+    static constexpr int kZeroMinTicks = 3;       // waiting for the zero: at least 3 ticks
+    static constexpr int kSettleTicks = 16;       // in tolerance this long accepts a line
+    static constexpr int kEndTicks = 6;           // "<<<END>>>" before the history is written
     static constexpr int kHistoryRetryTicks = 15; // a failed history write is retried after 3 s
     static constexpr qint64 kBoxGrams = 25000;
     static constexpr int kRecoveryRetryRefreshes = 4; // a journal that failed: again after ~3 s

@@ -50,7 +50,8 @@ StartupResult runStartup(const StationSettings& settings, StartupPorts ports, St
     };
     if (!openPort(ports.MSComm1, QStringLiteral("MSComm1"), Setting::BalancePort1))
         balancePortFailed = mode == QStringLiteral("1") || mode == QStringLiteral("2");
-    if (mode == QStringLiteral("1") && !openPort(ports.MSComm2, QStringLiteral("MSComm2"), Setting::BalancePort2))
+    if (mode == QStringLiteral("1") &&
+        !openPort(ports.MSComm2, QStringLiteral("MSComm2"), Setting::BalancePort2))
         balancePortFailed = true;
     if (!settings.trimmed(Setting::LightPort).isEmpty())
         openPort(ports.MSComm3, QStringLiteral("MSComm3"), Setting::LightPort);

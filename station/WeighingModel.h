@@ -27,14 +27,20 @@ struct SequencerState {
         BeginWeighing = 6, // the line's light on
         Weigh = 7,         // too little / too much / within, 16 ticks accept
         NextLine = 8,
-        Finish = 9,        // "<<<END>>>", history, removal, ticket
+        Finish = 9, // "<<<END>>>", history, removal, ticket
         ClearUp = 10,
     };
 };
 
 // A line's status, LineStatus(1..10).
 struct LineStatusCode {
-    enum : qint16 { Idle = 0, Active = 1 /* or too little */, TooMuch = 2, Within = 3, Waiting = 4 };
+    enum : qint16 {
+        Idle = 0,
+        Active = 1 /* or too little */,
+        TooMuch = 2,
+        Within = 3,
+        Waiting = 4
+    };
 };
 
 // The overall status, LineStatus(11).
@@ -54,7 +60,9 @@ struct LineBalanceCode {
 
 // The fields of line n in LineTable: slot 10 n + field.
 enum class LineSlot { Code = 0, B01 = 1, Target = 2, Actual = 3, Balance = 4 };
-constexpr size_t lineSlot(int line, LineSlot field) { return size_t(10 * line + int(field)); }
+constexpr size_t lineSlot(int line, LineSlot field) {
+    return size_t(10 * line + int(field));
+}
 
 class WeighingModel : public QObject {
     Q_OBJECT
@@ -79,24 +87,30 @@ public:
     std::array<int, 11> LineBalance{}; // line n at element n - 1: 1 large, 2 small
     std::array<int, 21> LineLight{};   // line n at element n: light 1..120, 0 none
 
-    Decimal Adjust;    // added to the reading to give the amount weighed for the line
+    Decimal Adjust; // added to the reading to give the amount weighed for the line
     int BoxChoice = BoxChoiceCode::None;
 
     // The caption store Label3(0..12) of the main window: balance names and prompt parts
     // used instead of the built-in texts when Language is "1" (converted at start-up).
-    std::array<QString, 13> Label3{
-        QStringLiteral("大天平"), QStringLiteral("小天平"),
-        QStringLiteral("請在小天平(3000g)放上容器,按下歸零按鈕"),
-        QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕"), QStringLiteral("染料剛好請等待天平穩定"),
-        QStringLiteral("染料不足請加入第 "), QStringLiteral("張染料卡指定染料"),
-        QStringLiteral("染料超過請取出第 "), QStringLiteral("張染料卡指定染料"), QString(), QString(),
-        QString(), QString()};
+    std::array<QString, 13> Label3{QStringLiteral("大天平"),
+                                   QStringLiteral("小天平"),
+                                   QStringLiteral("請在小天平(3000g)放上容器,按下歸零按鈕"),
+                                   QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕"),
+                                   QStringLiteral("染料剛好請等待天平穩定"),
+                                   QStringLiteral("染料不足請加入第 "),
+                                   QStringLiteral("張染料卡指定染料"),
+                                   QStringLiteral("染料超過請取出第 "),
+                                   QStringLiteral("張染料卡指定染料"),
+                                   QString(),
+                                   QString(),
+                                   QString(),
+                                   QString()};
 
     // What the main window shows.
-    QString prompt;                   // Label2
-    std::array<QString, 11> boxText;  // Text1(0..10); 10 is the running job's order number
+    QString prompt;                    // Label2
+    std::array<QString, 11> boxText;   // Text1(0..10); 10 is the running job's order number
     std::array<bool, 10> boxVisible{}; // Text1(0..9)
-    QStringList queueEntries;         // List2
+    QStringList queueEntries;          // List2
     // The queue record each entry of List2 stands for. Every record the station removes
     // from the queue counts in queueRemovals; List2 was filled at queueListRemovals. Once
     // they differ the positions of List2 no longer name the records they show (the rows

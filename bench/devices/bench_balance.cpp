@@ -47,7 +47,8 @@ struct Sim {
     QTemporaryDir dir;
     QProcess process;
     bool start(const QStringList& args) {
-        process.setProgram(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("devsim")));
+        process.setProgram(
+            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("devsim")));
         process.setArguments(QStringList{QStringLiteral("--dir"), dir.path()} + args);
         process.setStandardOutputFile(QProcess::nullDevice());
         process.start();
@@ -85,7 +86,7 @@ struct Link {
         if (!comm1.open(port1) || (mode == QLatin1String("1") && !comm2.open(port2)))
             return false;
         timer1.setInterval(mode == QLatin1String("1") ? BalanceLinkTiming::kTextModeTickMs
-                                                       : BalanceLinkTiming::kModbusTickMs);
+                                                      : BalanceLinkTiming::kModbusTickMs);
         timer1.setEnabled(true);
         return true;
     }
@@ -95,7 +96,8 @@ double percentile(std::vector<double> v, double p) {
     if (v.empty())
         return NAN;
     std::sort(v.begin(), v.end());
-    return v[size_t(std::min<double>(double(v.size() - 1), std::floor(p * double(v.size() - 1) + 0.5)))];
+    return v[size_t(
+        std::min<double>(double(v.size() - 1), std::floor(p * double(v.size() - 1) + 0.5)))];
 }
 
 // Mode "1": the small balance ramps by 0.01 g a frame, so every frame names itself.
@@ -104,12 +106,14 @@ QStringList summary; // one line a figure, with its goal, for bench/run-all.sh
 void textDelay(const char* label, const char* rate, int frames) {
     const double rateValue = QByteArray(rate) == "max" ? 0 : QByteArray(rate).toDouble();
     Sim sim;
-    if (!sim.start({QStringLiteral("--rate"), QLatin1String(rate), QStringLiteral("--ramp"), QStringLiteral("--frame-log")})) {
+    if (!sim.start({QStringLiteral("--rate"), QLatin1String(rate), QStringLiteral("--ramp"),
+                    QStringLiteral("--frame-log")})) {
         std::printf("%-28s devsim did not start\n", label);
         return;
     }
     Link l;
-    if (!l.open(QStringLiteral("1"), sim.dir.filePath(QStringLiteral("small")), sim.dir.filePath(QStringLiteral("large")))) {
+    if (!l.open(QStringLiteral("1"), sim.dir.filePath(QStringLiteral("small")),
+                sim.dir.filePath(QStringLiteral("large")))) {
         std::printf("%-28s ports did not open\n", label);
         return;
     }
@@ -121,7 +125,8 @@ void textDelay(const char* label, const char* rate, int frames) {
     runFor(500); // the backlog of frames queued before the port opened
     const qint64 firstCount = shownAt.empty() ? 0 : shownAt.rbegin()->first;
     const QDeadlineTimer deadline(frames * 200 + 10000);
-    while (!deadline.hasExpired() && (shownAt.empty() || shownAt.rbegin()->first < firstCount + frames + 1))
+    while (!deadline.hasExpired() &&
+           (shownAt.empty() || shownAt.rbegin()->first < firstCount + frames + 1))
         runFor(50);
 
     std::vector<double> delays;
@@ -139,18 +144,20 @@ void textDelay(const char* label, const char* rate, int frames) {
             delays.push_back(double(it->second - f[4].toLongLong()) / 1e6);
     }
     const double worst = delays.empty() ? NAN : *std::max_element(delays.begin(), delays.end());
-    std::printf("%-28s %6lld %6zu %8.1f %8.1f %8.1f\n", label, static_cast<long long>(sent), delays.size(),
-                percentile(delays, 0.5), percentile(delays, 0.95), worst);
+    std::printf("%-28s %6lld %6zu %8.1f %8.1f %8.1f\n", label, static_cast<long long>(sent),
+                delays.size(), percentile(delays, 0.5), percentile(delays, 0.95), worst);
     // The goal: never more than one frame period and one tick behind the balance.
     const double period = rateValue > 0 ? 1000.0 / rateValue : 16.0 * 10.0 * 1000.0 / 9600.0;
-    summary.push_back(QString::asprintf("mode 1 delay, %s  n %zu  median %.1f ms  worst %.1f ms  goal %.0f ms", label,
-                                        delays.size(), percentile(delays, 0.5), worst,
-                                        std::ceil(period + BalanceLinkTiming::kTextModeTickMs)));
+    summary.push_back(
+        QString::asprintf("mode 1 delay, %s  n %zu  median %.1f ms  worst %.1f ms  goal %.0f ms",
+                          label, delays.size(), percentile(delays, 0.5), worst,
+                          std::ceil(period + BalanceLinkTiming::kTextModeTickMs)));
 }
 
 void modbusRate(int seconds, bool smallSilent) {
     Sim sim;
-    if (!sim.start({QStringLiteral("--small"), QStringLiteral("100"), QStringLiteral("--large"), QStringLiteral("1000")})) {
+    if (!sim.start({QStringLiteral("--small"), QStringLiteral("100"), QStringLiteral("--large"),
+                    QStringLiteral("1000")})) {
         std::printf("mode 2: devsim did not start\n");
         return;
     }
@@ -162,7 +169,8 @@ void modbusRate(int seconds, bool smallSilent) {
     if (smallSilent)
         sim.process.write("silent small\n");
     runFor(300);
-    const qint64 s0 = l.link.readingCount(BalanceReadings::kSmall), g0 = l.link.readingCount(BalanceReadings::kLarge);
+    const qint64 s0 = l.link.readingCount(BalanceReadings::kSmall),
+                 g0 = l.link.readingCount(BalanceReadings::kLarge);
     const qint64 t0 = monotonicNs();
     runFor(seconds * 1000);
     const double elapsed = double(monotonicNs() - t0) / 1e9;

@@ -35,10 +35,10 @@ inline QByteArray bytes(const uint8_t* data, size_t size) {
 
 } // namespace fuzz
 
-#define FUZZ_CHECK(cond)                                                                 \
-    do {                                                                                 \
-        if (!(cond)) {                                                                   \
-            std::fprintf(stderr, "property failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                                \
-        }                                                                                \
+#define FUZZ_CHECK(cond)                                                                           \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            std::fprintf(stderr, "property failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__);      \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (0)

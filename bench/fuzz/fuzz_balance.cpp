@@ -11,7 +11,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
-    const int gPosition = (data[0] & 1) ? BalanceFrames::kSmallGPosition : BalanceFrames::kLargeGPosition;
+    const int gPosition =
+        (data[0] & 1) ? BalanceFrames::kSmallGPosition : BalanceFrames::kLargeGPosition;
     const int piece = 1 + (data[0] >> 1) % 16;
     const QByteArray in = fuzz::bytes(data + 1, size - 1);
 

@@ -9,8 +9,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
         return 0;
     const QByteArray rest = fuzz::bytes(data + 2, size - 2);
-    const qsizetype a = qMin<qsizetype>(rest.size(), data[0] * 4), b = qMin<qsizetype>(rest.size() - a, data[1] * 32);
-    const QString in = fuzz::scratch("mapping-in"), out1 = fuzz::scratch("mapping-1"), out2 = fuzz::scratch("mapping-2");
+    const qsizetype a = qMin<qsizetype>(rest.size(), data[0] * 4),
+                    b = qMin<qsizetype>(rest.size() - a, data[1] * 32);
+    const QString in = fuzz::scratch("mapping-in"), out1 = fuzz::scratch("mapping-1"),
+                  out2 = fuzz::scratch("mapping-2");
     for (const QString& d : {in, out1, out2}) {
         QDir(d).removeRecursively();
         QDir().mkpath(d);
@@ -29,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(m2.load(out1).ok());
     FUZZ_CHECK(m2.save(out2).ok());
     for (const char* name : {"/set2_1.txt", "/set2_2.txt", "/set2.txt"})
-        FUZZ_CHECK(fuzz::readFile(out1 + QLatin1String(name)) == fuzz::readFile(out2 + QLatin1String(name)));
+        FUZZ_CHECK(fuzz::readFile(out1 + QLatin1String(name)) ==
+                   fuzz::readFile(out2 + QLatin1String(name)));
     // Bytes that are not code page 950 are replaced on the first save; from then on the
     // mapping reads back as it was saved.
     FieldMapping m3;

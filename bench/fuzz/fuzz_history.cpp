@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QDir().mkpath(dir + QStringLiteral("/data"));
     fuzz::writeFile(dir + QStringLiteral("/data/DATE_202403.txt"), file);
 
-    for (qsizetype off = 0; off + HistoryRecord::kLength <= file.size(); off += HistoryRecord::kLength) {
+    for (qsizetype off = 0; off + HistoryRecord::kLength <= file.size();
+         off += HistoryRecord::kLength) {
         const QByteArray rec = file.mid(off, HistoryRecord::kLength);
         const HistoryRecord h = HistoryRecord::decode(rec);
         FUZZ_CHECK(h.encode().size() == HistoryRecord::kLength);
@@ -33,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                 QStringLiteral("##") + QString::fromLatin1(search)}) {
         browser.search(text);
         FUZZ_CHECK(browser.matchCount() <= browser.recordCount());
-        FUZZ_CHECK(browser.jobLines().size() == (browser.searchActive() ? browser.matchCount() : browser.recordCount()));
+        FUZZ_CHECK(browser.jobLines().size() ==
+                   (browser.searchActive() ? browser.matchCount() : browser.recordCount()));
         const QStringList totals = browser.totals();
         if (browser.searchActive() && browser.matchCount() == 0)
             FUZZ_CHECK(totals.isEmpty());

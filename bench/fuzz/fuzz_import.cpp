@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(grid.rows() >= int(rows.rows.size()) + 1);
     const int rowCount = int(rows.rows.size());
     for (bool fixed : {true, false}) {
-        const ImportBuilder::JobBuild job =
-            ImportBuilder::buildJob(grid, rowCount, rows.lastField, {fixed, bool(data[62] & 1)}, mapping, 45000.25);
+        const ImportBuilder::JobBuild job = ImportBuilder::buildJob(
+            grid, rowCount, rows.lastField, {fixed, bool(data[62] & 1)}, mapping, 45000.25);
         if (job.outcome) {
             FUZZ_CHECK(job.jobs.size() <= (rowCount + JobRecord::kLines - 1) / JobRecord::kLines);
             for (const JobRecord& j : job.jobs) {
@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 FUZZ_CHECK(bytes.size() == JobRecord::kLength && bytes.endsWith("\r\n"));
             }
         }
-        const ImportBuilder::DyeOrderBuild order = ImportBuilder::buildDyeOrder(grid, rowCount, rows.lastField, fixed, mapping);
+        const ImportBuilder::DyeOrderBuild order =
+            ImportBuilder::buildDyeOrder(grid, rowCount, rows.lastField, fixed, mapping);
         if (order.outcome) {
             const QByteArray bytes = order.record.encode();
             FUZZ_CHECK(bytes.size() == DyeOrderRecord::kLength && bytes.endsWith("\r\n"));

@@ -28,9 +28,13 @@ QByteArray monthFile() {
         QByteArray r(1600, ' ');
         TextField::put(r, 0, 50, QStringLiteral("ORD%1").arg(k, 6, 10, QLatin1Char('0')));
         const int day = 1 + k * 28 / kRecords;
-        TextField::put(r, 480, 30, QStringLiteral("2024/03/%1 10:%2:00").arg(day, 2, 10, QLatin1Char('0')).arg(k % 60, 2, 10, QLatin1Char('0')));
+        TextField::put(r, 480, 30,
+                       QStringLiteral("2024/03/%1 10:%2:00")
+                           .arg(day, 2, 10, QLatin1Char('0'))
+                           .arg(k % 60, 2, 10, QLatin1Char('0')));
         for (int i = 0; i < 10; ++i) {
-            TextField::put(r, 80 + 20 * i, 20, QStringLiteral("DYE-%1").arg((k * 7 + i * 13) % 400));
+            TextField::put(r, 80 + 20 * i, 20,
+                           QStringLiteral("DYE-%1").arg((k * 7 + i * 13) % 400));
             TextField::put(r, 280 + 10 * i, 10, QStringLiteral("%1.5").arg(i + 1));
             TextField::put(r, 380 + 10 * i, 10, QStringLiteral("%1.%2").arg(i + 1).arg(k % 100));
         }
@@ -47,8 +51,8 @@ struct Figures {
     void print(const char* what, double goal) {
         std::sort(ms.begin(), ms.end());
         const double median = ms[ms.size() / 2], worst = ms.back();
-        std::printf("%-28s median %7.2f ms  worst %7.2f ms  goal %5.0f ms  %s\n", what, median, worst, goal,
-                    worst <= goal ? "ok" : "OVER");
+        std::printf("%-28s median %7.2f ms  worst %7.2f ms  goal %5.0f ms  %s\n", what, median,
+                    worst, goal, worst <= goal ? "ok" : "OVER");
     }
 };
 
@@ -108,9 +112,14 @@ int main(int argc, char** argv) {
             QApplication::processEvents();
         }));
     }
-    std::printf("month: %d records, %lld bytes; day 15: %d jobs; totals: %d codes\n", kRecords,
-                qint64(kRecords) * 1600, [&] { browser.search(QStringLiteral("##15")); return int(browser.matchCount()); }(),
-                int(browser.totals().size()));
+    std::printf(
+        "month: %d records, %lld bytes; day 15: %d jobs; totals: %d codes\n", kRecords,
+        qint64(kRecords) * 1600,
+        [&] {
+            browser.search(QStringLiteral("##15"));
+            return int(browser.matchCount());
+        }(),
+        int(browser.totals().size()));
     loadOnly.print("read and decode", 100);
     load.print("load and show", 100);
     step.print("longest load step", 50);

@@ -104,7 +104,8 @@ int main() {
     // every second of weighing (synced).
     Completion::Progress progress;
     for (int line = 1; line <= 9; ++line)
-        progress.accepted.append({line, QStringLiteral("%1.25").arg(line), 2, QDateTime::currentDateTime()});
+        progress.accepted.append(
+            {line, QStringLiteral("%1.25").arg(line), 2, QDateTime::currentDateTime()});
     progress.line = 10;
     const QByteArray head = ReadJob(queue, 1).bytes;
     timing("journal at an acceptance (synced, folder too)", 30, 5, [&](int r) {

@@ -34,8 +34,9 @@ struct Figures {
         std::sort(ms.begin(), ms.end());
         if (ms.empty())
             return;
-        std::printf("%-34s n %5zu  median %8.3f ms  worst %8.3f ms  goal %5.0f ms  %s\n", what, ms.size(),
-                    ms[ms.size() / 2], ms.back(), goal, ms.back() <= goal ? "met" : "MISSED");
+        std::printf("%-34s n %5zu  median %8.3f ms  worst %8.3f ms  goal %5.0f ms  %s\n", what,
+                    ms.size(), ms[ms.size() / 2], ms.back(), goal,
+                    ms.back() <= goal ? "met" : "MISSED");
     }
 };
 
@@ -45,7 +46,8 @@ JobRecord job(int k) {
     j.OutputPos = QString::number(k % 20);
     for (int i = 1; i <= 3; ++i) {
         j.Code[size_t(i)] = QStringLiteral("DYE-%1").arg((k + i) % 120);
-        j.Weight[size_t(i)] = i == 2 ? QStringLiteral("1500.5") : QStringLiteral("%1.25").arg(i * 3);
+        j.Weight[size_t(i)] =
+            i == 2 ? QStringLiteral("1500.5") : QStringLiteral("%1.25").arg(i * 3);
     }
     return j;
 }
@@ -75,8 +77,9 @@ struct Rig {
             qFatal("the in-memory light port did not open");
         readings.setLive(0, true);
         readings.setLive(1, true);
-        seq = std::make_unique<Sequencer>(Sequencer::Parts{model, readings, lightMap, bus, settings, run, clock,
-                                                           status, dir.path(), std::move(print)});
+        seq = std::make_unique<Sequencer>(Sequencer::Parts{model, readings, lightMap, bus, settings,
+                                                           run, clock, status, dir.path(),
+                                                           std::move(print)});
         for (int k = 0; k < 100; ++k)
             if (Outcome o = AppendJob(dir.filePath(QStringLiteral("START_DISPEN.txt")), job(k)); !o)
                 qFatal("queue not written: %s", qPrintable(o.reason()));
@@ -102,7 +105,8 @@ Outcome printToPdf(const QString& file, const HistoryRecord& h) {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(file);
-    return TicketPrinter::print(Ticket::items(h.OrderNo, lines, QDateTime::currentDateTime()), printer);
+    return TicketPrinter::print(Ticket::items(h.OrderNo, lines, QDateTime::currentDateTime()),
+                                printer);
 }
 
 void tickCost() {
@@ -161,8 +165,9 @@ void endOfJobLateness(int jobs, int intervalMs) {
     clock.start();
     timer.start();
     QCoreApplication::exec();
-    std::printf("%d jobs of 3 lines weighed, %d tickets printed to PDF, %s\n", finished, pdfs,
-                qPrintable(r.status.text().isEmpty() ? QStringLiteral("no reports") : r.status.text()));
+    std::printf(
+        "%d jobs of 3 lines weighed, %d tickets printed to PDF, %s\n", finished, pdfs,
+        qPrintable(r.status.text().isEmpty() ? QStringLiteral("no reports") : r.status.text()));
     endStep.print("end-of-job step (append+remove+PDF)", 50);
     endTicks.print("lateness of the tick after it", 50);
     all.print("lateness of every Timer2 tick", 50);

@@ -10,10 +10,10 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
-#include <QListView>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QListView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -31,7 +31,8 @@ int missed = 0;
 void figure(const char* what, double value, const char* unit, double goal) {
     const bool met = value <= goal;
     missed += met ? 0 : 1;
-    std::printf("%-44s %10.1f %-3s goal <= %7.0f %-3s %s\n", what, value, unit, goal, unit, met ? "met" : "MISSED");
+    std::printf("%-44s %10.1f %-3s goal <= %7.0f %-3s %s\n", what, value, unit, goal, unit,
+                met ? "met" : "MISSED");
     std::fflush(stdout);
 }
 
@@ -72,7 +73,8 @@ bool writeMonth(const QString& dir, const QString& name) {
         HistoryRecord h;
         h.OrderNo = QStringLiteral("單號%1").arg(k);
         for (int i = 1; i <= 1 + k % 10; ++i) {
-            h.Code[size_t(i)] = QStringLiteral("D%1").arg((k * 7 + i) % 400, 3, 10, QLatin1Char('0'));
+            h.Code[size_t(i)] =
+                QStringLiteral("D%1").arg((k * 7 + i) % 400, 3, 10, QLatin1Char('0'));
             h.Target[size_t(i)] = QStringLiteral("12.34");
             h.Actual[size_t(i)] = QStringLiteral("12.35");
         }
@@ -91,7 +93,8 @@ double median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
+                                                                    : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     QTemporaryDir dir;
     const QString quick = dir.filePath(QStringLiteral("QUICK.txt"));
@@ -113,7 +116,8 @@ int main(int argc, char** argv) {
             return 4;
     }
     figure("RemoveJob, QUICK.txt of 10000 recipes (median)", median(removeMs), "ms", 500);
-    figure("RemoveJob, QUICK.txt of 10000 recipes (worst)", *std::max_element(removeMs.begin(), removeMs.end()), "ms", 1000);
+    figure("RemoveJob, QUICK.txt of 10000 recipes (worst)",
+           *std::max_element(removeMs.begin(), removeMs.end()), "ms", 1000);
 
     // Start-up to a shown main window with the 10000 recipes listed.
     if (!writeStore(quick) || !writeMonth(dir.path(), QStringLiteral("DATE_202403.txt")))
@@ -141,11 +145,13 @@ int main(int argc, char** argv) {
     history.loadMonth(QStringLiteral("DATE_202403.txt"));
     QTest::qWait(1000);
     if (!history.List1->model() || history.List1->model()->rowCount() < kRecords) {
-        std::printf("the month did not load (%d lines shown)\n", history.List1->model() ? history.List1->model()->rowCount() : -1);
+        std::printf("the month did not load (%d lines shown)\n",
+                    history.List1->model() ? history.List1->model()->rowCount() : -1);
         return 7;
     }
     const double loaded = residentMb();
     figure("resident memory, 10000-record month loaded", loaded, "MB", 150);
-    std::printf("(resident before the station: %.1f MB; month adds %.1f MB)\n", rssBefore, loaded - idle);
+    std::printf("(resident before the station: %.1f MB; month adds %.1f MB)\n", rssBefore,
+                loaded - idle);
     return missed == 0 ? 0 : 1;
 }

@@ -56,7 +56,8 @@ private slots:
         const Decimal actual = Decimal::parse(QStringLiteral("0.14"));
         const Decimal tol = Decimal::parse(QStringLiteral("0.02"));
         QVERIFY(!(actual - tol > target));
-        QCOMPARE((Decimal::parse(QStringLiteral("12.34")) + Decimal::parse(QStringLiteral("5.67"))).toString(),
+        QCOMPARE((Decimal::parse(QStringLiteral("12.34")) + Decimal::parse(QStringLiteral("5.67")))
+                     .toString(),
                  QStringLiteral("18.01"));
         QCOMPARE(Decimal::parse(QStringLiteral("-0012.50")).toString(), QStringLiteral("-12.5"));
         QCOMPARE(Decimal::parse(QStringLiteral("x")).toString(), QStringLiteral("0"));
@@ -122,10 +123,13 @@ private slots:
         QCOMPARE(RecordFile::read(f, 10, 2).bytes, QByteArray("abcdefghij"));
         // Beyond the end reads as zero bytes; writing there leaves a zero gap.
         QCOMPARE(RecordFile::read(f, 10, 9).bytes, QByteArray(10, '\0'));
-        QVERIFY(RecordFile::write(f, dir.file(QStringLiteral("r2.txt")), 10, 5, QByteArray("5555555555")).ok());
+        QVERIFY(RecordFile::write(f, dir.file(QStringLiteral("r2.txt")), 10, 5,
+                                  QByteArray("5555555555"))
+                    .ok());
         QCOMPARE(dir.read(QStringLiteral("r.txt")).mid(30, 10), QByteArray(10, '\0'));
         // A folder that does not exist fails with a reason.
-        const RecordFile::Count bad = RecordFile::count(dir.file(QStringLiteral("no/such.txt")), 10);
+        const RecordFile::Count bad =
+            RecordFile::count(dir.file(QStringLiteral("no/such.txt")), 10);
         QVERIFY(!bad.outcome.ok());
         QVERIFY(!bad.outcome.reason().isEmpty());
     }

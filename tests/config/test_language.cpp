@@ -1,5 +1,5 @@
-#include "app/Station.h"
 #include "app/IntakeParts.h"
+#include "app/Station.h"
 #include "config/Form1.h"
 #include "config/Form2.h"
 #include "config/Language.h"
@@ -8,10 +8,10 @@
 #include "devices/MemorySerialPort.h"
 #include "history/Form5.h"
 #include "recipes/Form4.h"
+#include "station/Form3.h"
 #include "station/Form7.h"
 #include "station/JobFile.h"
 #include "station/Sequencer.h"
-#include "station/Form3.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
@@ -52,23 +52,36 @@ private slots:
     void toSimplified_data() {
         QTest::addColumn<QString>("traditional");
         QTest::addColumn<QString>("simplified");
-        QTest::newRow("search button") << "單號搜尋導入" << "单号搜寻导入";
-        QTest::newRow("history button") << "歷史資料" << "历史资料";
+        QTest::newRow("search button") << "單號搜尋導入"
+                                       << "单号搜寻导入";
+        QTest::newRow("history button") << "歷史資料"
+                                        << "历史资料";
         QTest::newRow("small balance prompt") << "請在小天平(3000g)放上容器,按下歸零按鈕"
                                               << "请在小天平(3000g)放上容器,按下归零按钮";
         QTest::newRow("large balance prompt") << "請在大天平(28KG)放上容器,按下歸零按鈕"
                                               << "请在大天平(28KG)放上容器,按下归零按钮";
-        QTest::newRow("within") << "染料剛好請等待天平穩定" << "染料刚好请等待天平稳定";
-        QTest::newRow("too little") << "染料不足請加入第 " << "染料不足请加入第 ";
-        QTest::newRow("too much") << "染料超過請取出第 " << "染料超过请取出第 ";
-        QTest::newRow("card") << "張染料卡指定染料" << "张染料卡指定染料";
-        QTest::newRow("same in both scripts") << "大天平" << "大天平";
-        QTest::newRow("ascii SET TYPE") << "SET TYPE" << "SET TYPE";
-        QTest::newRow("ascii ID") << "ID" << "ID";
-        QTest::newRow("ascii Password") << "Password" << "Password";
-        QTest::newRow("ascii EXIT") << "EXIT" << "EXIT";
-        QTest::newRow("ascii symbols") << "a=1 (x) 0.5%; \\ ~" << "a=1 (x) 0.5%; \\ ~";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("within") << "染料剛好請等待天平穩定"
+                                << "染料刚好请等待天平稳定";
+        QTest::newRow("too little") << "染料不足請加入第 "
+                                    << "染料不足请加入第 ";
+        QTest::newRow("too much") << "染料超過請取出第 "
+                                  << "染料超过请取出第 ";
+        QTest::newRow("card") << "張染料卡指定染料"
+                              << "张染料卡指定染料";
+        QTest::newRow("same in both scripts") << "大天平"
+                                              << "大天平";
+        QTest::newRow("ascii SET TYPE") << "SET TYPE"
+                                        << "SET TYPE";
+        QTest::newRow("ascii ID") << "ID"
+                                  << "ID";
+        QTest::newRow("ascii Password") << "Password"
+                                        << "Password";
+        QTest::newRow("ascii EXIT") << "EXIT"
+                                    << "EXIT";
+        QTest::newRow("ascii symbols") << "a=1 (x) 0.5%; \\ ~"
+                                       << "a=1 (x) 0.5%; \\ ~";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void toSimplified() {
         QFETCH(QString, traditional);
@@ -119,8 +132,8 @@ private slots:
     void aMissingControlIsReported() {
         StationSettings settings;
         Form1 f(settings);
-        const Outcome o = simplifyWindows({{&f, {QStringLiteral("Command2"), QStringLiteral("Label9(99)")}}},
-                                          stationConverter());
+        const Outcome o = simplifyWindows(
+            {{&f, {QStringLiteral("Command2"), QStringLiteral("Label9(99)")}}}, stationConverter());
         QVERIFY(!o.ok());
         QVERIFY(o.reason().contains(QLatin1String("Form1.Label9(99)")));
         QCOMPARE(f.Command2->text(), QStringLiteral("单号搜寻导入"));
@@ -137,20 +150,29 @@ private slots:
         QCOMPARE(child<QLabel>(f3, QStringLiteral("Label3(2)"))->text(),
                  QStringLiteral("请在小天平(3000g)放上容器,按下归零按钮"));
         QCOMPARE(st.form1().Command2->text(), QStringLiteral("单号搜寻导入"));
-        QCOMPARE(child<QLabel>(st.form4(), QStringLiteral("Label4"))->text(), QStringLiteral("单号"));
+        QCOMPARE(child<QLabel>(st.form4(), QStringLiteral("Label4"))->text(),
+                 QStringLiteral("单号"));
         Form2& f2 = *st.intake().form2;
-        QCOMPARE(child<QPushButton>(f2, QStringLiteral("Command1"))->text(), QStringLiteral("执行SQL"));
-        QCOMPARE(child<QLabel>(f2, QStringLiteral("Label1(0)"))->text(), QStringLiteral("栏位总数"));
-        QVERIFY(child<QPlainTextEdit>(f2, QStringLiteral("Text3"))->toPlainText().startsWith(QStringLiteral("条件栏位1=单号")));
-        QCOMPARE(child<QPushButton>(f2, QStringLiteral("Command4"))->text(), QStringLiteral("EXIT"));
+        QCOMPARE(child<QPushButton>(f2, QStringLiteral("Command1"))->text(),
+                 QStringLiteral("执行SQL"));
+        QCOMPARE(child<QLabel>(f2, QStringLiteral("Label1(0)"))->text(),
+                 QStringLiteral("栏位总数"));
+        QVERIFY(child<QPlainTextEdit>(f2, QStringLiteral("Text3"))
+                    ->toPlainText()
+                    .startsWith(QStringLiteral("条件栏位1=单号")));
+        QCOMPARE(child<QPushButton>(f2, QStringLiteral("Command4"))->text(),
+                 QStringLiteral("EXIT"));
         for (int k = 0; k < 4; ++k) {
-            const QString text = child<QPushButton>(st.form7(), QStringLiteral("Command1(%1)").arg(k))->text();
+            const QString text =
+                child<QPushButton>(st.form7(), QStringLiteral("Command1(%1)").arg(k))->text();
             QCOMPARE(text, ToSimplified(text));
         }
-        QVERIFY(st.status().text().isEmpty() || !st.status().text().contains(QStringLiteral("簡體")));
+        QVERIFY(st.status().text().isEmpty() ||
+                !st.status().text().contains(QStringLiteral("簡體")));
         // The caption store the sequencer builds its prompts from.
         const auto& l3 = st.weighing().Label3;
-        QCOMPARE(l3[7] + QStringLiteral("3") + l3[8], QStringLiteral("染料超过请取出第 3张染料卡指定染料"));
+        QCOMPARE(l3[7] + QStringLiteral("3") + l3[8],
+                 QStringLiteral("染料超过请取出第 3张染料卡指定染料"));
         QCOMPARE(l3[0], QStringLiteral("大天平"));
         QVERIFY(l3[9].isEmpty());
 
@@ -160,7 +182,8 @@ private slots:
         f5.hide();
         f5.show();
         QCOMPARE(child<QLabel>(f5, QStringLiteral("Label1"))->text(), Form5::hintText());
-        QCOMPARE(child<QPushButton>(f5, QStringLiteral("Command1"))->text(), QStringLiteral("統計當前用量"));
+        QCOMPARE(child<QPushButton>(f5, QStringLiteral("Command1"))->text(),
+                 QStringLiteral("統計當前用量"));
     }
 
     void sequencerPromptsInSimplified() {

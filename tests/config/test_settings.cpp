@@ -34,7 +34,8 @@ private slots:
         QCOMPARE(bytes.mid(2800, 7200), QByteArray(7200, '\0'));
         QCOMPARE(bytes.mid(10000, 100), QByteArray("0").append(99, ' '));
         // Owner only: the file holds the database password.
-        QCOMPARE(QFileInfo(f).permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup),
+        QCOMPARE(QFileInfo(f).permissions() &
+                     (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup),
                  QFileDevice::Permissions());
     }
 
@@ -46,9 +47,9 @@ private slots:
         s.setText(Setting::Language, QStringLiteral("1"));
         s.setText(Setting::LightPort, QStringLiteral("單號"));
         s.setText(Setting::Spare27, QString(120, QLatin1Char('x')));
-        s.setOption(Option::DyeBarcode, 1);     // Check1(1): record 104
-        s.setOption(Option::PollAux4, 1);       // Check4(3): record 113
-        s.setOption(Option::SpareOption3, 2);   // Check2(2), greyed: record 108
+        s.setOption(Option::DyeBarcode, 1);   // Check1(1): record 104
+        s.setOption(Option::PollAux4, 1);     // Check4(3): record 113
+        s.setOption(Option::SpareOption3, 2); // Check2(2), greyed: record 108
         QVERIFY(SettingsFile::save(f, s).ok());
         const QByteArray b = dir.read(QStringLiteral("set.txt"));
         auto rec = [&](int n) { return b.mid((n - 1) * 100, 100); };
@@ -146,7 +147,8 @@ private slots:
         QCOMPARE(s.text(Setting::WeightDecision), QStringLiteral("1000"));
         s.setText(Setting::WeightDecision, QStringLiteral("500"));
         QCOMPARE(box->text(), QStringLiteral("500"));
-        QCOMPARE(w.findChild<QLineEdit*>(QStringLiteral("Text2(2)"))->echoMode(), QLineEdit::Password);
+        QCOMPARE(w.findChild<QLineEdit*>(QStringLiteral("Text2(2)"))->echoMode(),
+                 QLineEdit::Password);
 
         auto* c = w.findChild<QCheckBox*>(QStringLiteral("Check4(3)"));
         QVERIFY(c);
@@ -154,11 +156,12 @@ private slots:
         QCOMPARE(s.option(Option::PollAux4), 1);
         auto* grey = w.findChild<QCheckBox*>(QStringLiteral("Check2(0)"));
         QCOMPARE(grey->checkState(), Qt::PartiallyChecked);
-        for (const char* name : {"Check1(0)", "Check1(2)", "Check3(0)", "Check3(2)", "Check4(0)", "Check4(4)",
-                                 "Frame1", "Frame2", "Frame3", "Text3", "Text1", "MSFlexGrid1", "Command1",
-                                 "Command4", "Label1(27)"})
+        for (const char* name : {"Check1(0)", "Check1(2)", "Check3(0)", "Check3(2)", "Check4(0)",
+                                 "Check4(4)", "Frame1", "Frame2", "Frame3", "Text3", "Text1",
+                                 "MSFlexGrid1", "Command1", "Command4", "Label1(27)"})
             QVERIFY2(w.findChild<QWidget*>(QLatin1String(name)), name);
-        QCOMPARE(w.findChild<QCheckBox*>(QStringLiteral("Check3(2)"))->text(), QStringLiteral("直接執行"));
+        QCOMPARE(w.findChild<QCheckBox*>(QStringLiteral("Check3(2)"))->text(),
+                 QStringLiteral("直接執行"));
 
         w.show();
         w.findChild<QPushButton*>(QStringLiteral("Command4"))->click();

@@ -21,13 +21,15 @@ template <class Pred> bool waitFor(Pred pred, int ms) {
     }
     return true;
 }
-inline void runFor(int ms) { waitFor([] { return false; }, ms); }
+inline void runFor(int ms) {
+    waitFor([] { return false; }, ms);
+}
 
 #define WAIT_VERIFY(expr, ms) QVERIFY2(waitFor([&] { return bool(expr); }, ms), #expr)
-#define WAIT_COMPARE(actual, expected, ms)                                        \
-    do {                                                                         \
-        waitFor([&] { return (actual) == (expected); }, ms);                     \
-        QCOMPARE(actual, expected);                                              \
+#define WAIT_COMPARE(actual, expected, ms)                                                         \
+    do {                                                                                           \
+        waitFor([&] { return (actual) == (expected); }, ms);                                       \
+        QCOMPARE(actual, expected);                                                                \
     } while (0)
 
 // The device simulator as a test peer: started in a temporary folder, commanded through

@@ -71,7 +71,8 @@ private slots:
         QTest::newRow("sign misplaced") << QByteArray("+S  123.45g\r\n") << 11 << QString();
         QTest::newRow("no sign") << QByteArray("S   123.45g\r\n") << 11 << QString();
         QTest::newRow("g misplaced") << QByteArray("S+  123.45 g\r\n") << 11 << QString();
-        QTest::newRow("large frame on small rule") << QByteArray("L+ 1234.5g\r\n") << 11 << QString();
+        QTest::newRow("large frame on small rule")
+            << QByteArray("L+ 1234.5g\r\n") << 11 << QString();
         QTest::newRow("blank number") << QByteArray("S+        g\r\n") << 11 << QString();
         QTest::newRow("blank negative") << QByteArray("S-        g\r\n") << 11 << QString();
         QTest::newRow("overload text") << QByteArray("S+ OVERLD g\r\n") << 11 << QString();
@@ -102,17 +103,23 @@ private slots:
         const QByteArray f1 = "S+  100.01g   \r\n";
         const QByteArray f2 = "S+  100.02g   \r\n";
         QTest::newRow("one frame") << QList<QByteArray>{f1} << QStringList{"100.01"};
-        QTest::newRow("newest of several") << QList<QByteArray>{f1 + f2 + f1 + f2} << QStringList{"100.02"};
-        QTest::newRow("starts mid frame") << QList<QByteArray>{f1.mid(5) + f2} << QStringList{"100.02"};
+        QTest::newRow("newest of several")
+            << QList<QByteArray>{f1 + f2 + f1 + f2} << QStringList{"100.02"};
+        QTest::newRow("starts mid frame")
+            << QList<QByteArray>{f1.mid(5) + f2} << QStringList{"100.02"};
         QTest::newRow("mid frame only") << QList<QByteArray>{f1.mid(5)} << QStringList{"-"};
         QTest::newRow("16 chars at a time, misaligned")
-            << QList<QByteArray>{(f1 + f2).mid(3, 16), (f1 + f2).mid(19)} << QStringList{"-", "100.02"};
+            << QList<QByteArray>{(f1 + f2).mid(3, 16), (f1 + f2).mid(19)}
+            << QStringList{"-", "100.02"};
         QTest::newRow("bad frame keeps the good one")
             << QList<QByteArray>{f1 + "S+  OVERLDg   \r\n"} << QStringList{"100.01"};
         QTest::newRow("garbage between frames")
-            << QList<QByteArray>{f1 + QByteArray("\xff\x00+g--gg+", 9) + f2} << QStringList{"100.02"};
-        QTest::newRow("no terminators") << QList<QByteArray>{"S+  100.01gS+  100.02g"} << QStringList{"100.02"};
-        QTest::newRow("garbage only") << QList<QByteArray>{QByteArray(500, 'x')} << QStringList{"-"};
+            << QList<QByteArray>{f1 + QByteArray("\xff\x00+g--gg+", 9) + f2}
+            << QStringList{"100.02"};
+        QTest::newRow("no terminators")
+            << QList<QByteArray>{"S+  100.01gS+  100.02g"} << QStringList{"100.02"};
+        QTest::newRow("garbage only")
+            << QList<QByteArray>{QByteArray(500, 'x')} << QStringList{"-"};
     }
     void stream() {
         QFETCH(QList<QByteArray>, feeds);
@@ -160,35 +167,52 @@ private slots:
         const int reading = int(ReplyStatus::Reading);
         const QByteArray good = reply(3, 0x0001, 0x0000, 0x3039);
         QTest::newRow("small 123.45") << good << 3 << reading << "123.45";
-        QTest::newRow("platform example") << fromHex("03 03 06 00 01 00 00 30 39 D1 C7") << 3 << reading << "123.45";
-        QTest::newRow("small negative") << reply(3, 0x0000, 0x0000, 0x3039) << 3 << reading << "-123.45";
-        QTest::newRow("digit 7 negative") << reply(3, 0x0017, 0x0000, 0x0005) << 3 << reading << "-0.05";
-        QTest::newRow("high digits ignored") << reply(3, 0xAB91, 0x0000, 0x0064) << 3 << reading << "1";
-        QTest::newRow("large 6553.6") << reply(4, 0x0001, 0x0001, 0x0000) << 4 << reading << "6553.6";
+        QTest::newRow("platform example")
+            << fromHex("03 03 06 00 01 00 00 30 39 D1 C7") << 3 << reading << "123.45";
+        QTest::newRow("small negative")
+            << reply(3, 0x0000, 0x0000, 0x3039) << 3 << reading << "-123.45";
+        QTest::newRow("digit 7 negative")
+            << reply(3, 0x0017, 0x0000, 0x0005) << 3 << reading << "-0.05";
+        QTest::newRow("high digits ignored")
+            << reply(3, 0xAB91, 0x0000, 0x0064) << 3 << reading << "1";
+        QTest::newRow("large 6553.6")
+            << reply(4, 0x0001, 0x0001, 0x0000) << 4 << reading << "6553.6";
         QTest::newRow("large zero") << reply(4, 0x0001, 0x0000, 0x0000) << 4 << reading << "0";
-        QTest::newRow("signed magnitude") << reply(4, 0x0001, 0xFFFF, 0xFFFF) << 4 << reading << "-0.1";
-        QTest::newRow("long, valid first 11") << good + QByteArray("\x00", 1) << 3 << reading << "123.45";
+        QTest::newRow("signed magnitude")
+            << reply(4, 0x0001, 0xFFFF, 0xFFFF) << 4 << reading << "-0.1";
+        QTest::newRow("long, valid first 11")
+            << good + QByteArray("\x00", 1) << 3 << reading << "123.45";
         QTest::newRow("empty") << QByteArray() << 3 << int(ReplyStatus::Short) << "";
         QTest::newRow("short") << good.left(10) << 3 << int(ReplyStatus::Short) << "";
-        QTest::newRow("exception reply") << ModbusFrames::withCrc(fromHex("03 83 02")) << 3 << int(ReplyStatus::Short) << "";
+        QTest::newRow("exception reply")
+            << ModbusFrames::withCrc(fromHex("03 83 02")) << 3 << int(ReplyStatus::Short) << "";
         QByteArray lowWrong = good, highWrong = good, bothWrong = good, dataWrong = good;
         lowWrong[9] = char(lowWrong[9] ^ 0x01);
         highWrong[10] = char(highWrong[10] ^ 0x80);
         bothWrong[9] = char(bothWrong[9] ^ 0x01);
         bothWrong[10] = char(bothWrong[10] ^ 0x01);
         dataWrong[8] = char(0x3A);
-        QTest::newRow("low checksum byte wrong") << lowWrong << 3 << int(ReplyStatus::BadChecksum) << "";
-        QTest::newRow("high checksum byte wrong") << highWrong << 3 << int(ReplyStatus::BadChecksum) << "";
-        QTest::newRow("both checksum bytes wrong") << bothWrong << 3 << int(ReplyStatus::BadChecksum) << "";
+        QTest::newRow("low checksum byte wrong")
+            << lowWrong << 3 << int(ReplyStatus::BadChecksum) << "";
+        QTest::newRow("high checksum byte wrong")
+            << highWrong << 3 << int(ReplyStatus::BadChecksum) << "";
+        QTest::newRow("both checksum bytes wrong")
+            << bothWrong << 3 << int(ReplyStatus::BadChecksum) << "";
         QTest::newRow("data byte changed") << dataWrong << 3 << int(ReplyStatus::BadChecksum) << "";
-        QTest::newRow("long, bad first 11") << QByteArray("\x03", 1) + good << 3 << int(ReplyStatus::BadChecksum) << "";
-        QTest::newRow("other slave") << reply(4, 0x0001, 0, 1) << 3 << int(ReplyStatus::Invalid) << "";
+        QTest::newRow("long, bad first 11")
+            << QByteArray("\x03", 1) + good << 3 << int(ReplyStatus::BadChecksum) << "";
+        QTest::newRow("other slave")
+            << reply(4, 0x0001, 0, 1) << 3 << int(ReplyStatus::Invalid) << "";
         QTest::newRow("wrong function")
-            << ModbusFrames::withCrc(fromHex("03 04 06 00 01 00 00 30 39")) << 3 << int(ReplyStatus::Invalid) << "";
+            << ModbusFrames::withCrc(fromHex("03 04 06 00 01 00 00 30 39")) << 3
+            << int(ReplyStatus::Invalid) << "";
         QTest::newRow("wrong byte count")
-            << ModbusFrames::withCrc(fromHex("03 03 05 00 01 00 00 30 39")) << 3 << int(ReplyStatus::Invalid) << "";
-        QTest::newRow("letter digit A") << reply(3, 0x000A, 0, 0x3039) << 3 << int(ReplyStatus::BadSign) << "";
-        QTest::newRow("letter digit F") << reply(4, 0x001F, 0, 0x3039) << 4 << int(ReplyStatus::BadSign) << "";
+            << ModbusFrames::withCrc(fromHex("03 03 05 00 01 00 00 30 39")) << 3
+            << int(ReplyStatus::Invalid) << "";
+        QTest::newRow("letter digit A")
+            << reply(3, 0x000A, 0, 0x3039) << 3 << int(ReplyStatus::BadSign) << "";
+        QTest::newRow("letter digit F")
+            << reply(4, 0x001F, 0, 0x3039) << 4 << int(ReplyStatus::BadSign) << "";
     }
     void modbusReply() {
         QFETCH(QByteArray, bytes);
@@ -220,7 +244,8 @@ private slots:
         Link l("1");
         l.comm1.feed("S+  012.50g   \r\n");
         l.link.tick();
-        for (const char* bad : {"S+        g   \r\n", "S-        g   \r\n", "S- OVERLD g   \r\n", "  12.50g   \r\n"}) {
+        for (const char* bad : {"S+        g   \r\n", "S-        g   \r\n", "S- OVERLD g   \r\n",
+                                "  12.50g   \r\n"}) {
             l.comm1.feed(bad);
             l.link.tick();
             QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("012.50"));
@@ -275,7 +300,7 @@ private slots:
         QSignalSpy reports(&l.status, &StatusLine::reported);
         l.comm1.feed("S+  100.01g   \r\nS+  10");
         l.link.tick();
-        l.comm1.lost = true; // adapter pulled out
+        l.comm1.lost = true;     // adapter pulled out
         l.comm1.failOpen = true; // and not back yet
         l.link.tick();
         QCOMPARE(reports.count(), 1);
@@ -304,7 +329,8 @@ private slots:
         QCOMPARE(hex(l.comm1.allWritten()), QString("03 03 00 01 00 03 55 E9"));
         l.comm1.feed(reply(3, 1, 0, 0x3039));
         l.ticks(12);
-        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("0")); // not read before tick 14
+        QCOMPARE(l.readings.caption(BalanceReadings::kSmall),
+                 QString("0")); // not read before tick 14
         l.link.tick();
         QCOMPARE(l.link.PollTick(), 14);
         QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("123.45"));

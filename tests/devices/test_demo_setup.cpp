@@ -22,8 +22,10 @@ private slots:
     void freshFolder_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("port1");
-        QTest::newRow("text frames") << "1" << "small";
-        QTest::newRow("modbus") << "2" << "bus";
+        QTest::newRow("text frames") << "1"
+                                     << "small";
+        QTest::newRow("modbus") << "2"
+                                << "bus";
     }
     void freshFolder() {
         QFETCH(QString, mode);

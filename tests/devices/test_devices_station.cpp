@@ -27,7 +27,9 @@ void prepare(const WorkDir& dir, const Devsim& sim, const QString& mode) {
     QVERIFY(m.save(dir.file("DYE_LIGHT.txt")).ok());
 }
 
-QLabel* reading(Station& st, int i) { return st.form3().findChild<QLabel*>(QStringLiteral("Label1(%1)").arg(i)); }
+QLabel* reading(Station& st, int i) {
+    return st.form3().findChild<QLabel*>(QStringLiteral("Label1(%1)").arg(i));
+}
 
 } // namespace
 
@@ -38,8 +40,10 @@ private slots:
     void readingsAndZeroing_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("small");
-        QTest::newRow("text frames") << "1" << "123.45";
-        QTest::newRow("modbus") << "2" << "123.45";
+        QTest::newRow("text frames") << "1"
+                                     << "123.45";
+        QTest::newRow("modbus") << "2"
+                                << "123.45";
     }
     void readingsAndZeroing() {
         QFETCH(QString, mode);

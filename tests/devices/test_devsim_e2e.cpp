@@ -37,7 +37,8 @@ struct Bench {
     QStringList reports;
 
     Bench(const Devsim& sim, const char* mode) {
-        QObject::connect(&status, &StatusLine::reported, [this](const QString& t) { reports << t; });
+        QObject::connect(&status, &StatusLine::reported,
+                         [this](const QString& t) { reports << t; });
         const bool text = QByteArray(mode) == "1";
         settings.setText(Setting::SetType, QString::fromLatin1(mode));
         settings.setText(Setting::BalancePort1, sim.link(text ? "small" : "bus"));
@@ -46,7 +47,8 @@ struct Bench {
         ok = comm1.open(settings.text(Setting::BalancePort1)).ok() &&
              (!text || comm2.open(settings.text(Setting::BalancePort2)).ok()) &&
              comm3.open(settings.text(Setting::LightPort)).ok();
-        timer1.setInterval(text ? BalanceLinkTiming::kTextModeTickMs : BalanceLinkTiming::kModbusTickMs);
+        timer1.setInterval(text ? BalanceLinkTiming::kTextModeTickMs
+                                : BalanceLinkTiming::kModbusTickMs);
         timer1.setEnabled(true);
     }
     bool ok = false;
@@ -87,8 +89,9 @@ private slots:
         // At 9600 baud every read must still find a whole reply: the readings keep coming.
         const qint64 before = b.link.readingCount(0) + b.link.readingCount(1);
         runFor(1000);
-        QVERIFY2(b.link.readingCount(0) + b.link.readingCount(1) - before >= 10,
-                 qPrintable(QString::number(b.link.readingCount(0) + b.link.readingCount(1) - before)));
+        QVERIFY2(
+            b.link.readingCount(0) + b.link.readingCount(1) - before >= 10,
+            qPrintable(QString::number(b.link.readingCount(0) + b.link.readingCount(1) - before)));
 
         // A double-click on the small reading: the command goes out and the balance reads 0.
         b.zeroing.request(1);
@@ -126,7 +129,8 @@ private slots:
         std::sort(times.begin(), times.end());
         const QString shown = QString("%1 ms").arg(times.at(2));
         QVERIFY2(times.first() >= 19, qPrintable(shown));
-        QVERIFY2(times.at(2) < (BalanceLink::kReadTick - 1) * BalanceLinkTiming::kModbusTickMs, qPrintable(shown));
+        QVERIFY2(times.at(2) < (BalanceLink::kReadTick - 1) * BalanceLinkTiming::kModbusTickMs,
+                 qPrintable(shown));
     }
 
     void silentBalanceGoesStaleAndRecovers_data() {

@@ -31,8 +31,12 @@ class TestForm6 : public QObject {
             settings.setText(Setting::LightPort, QStringLiteral("/dev/lights"));
             QVERIFY(port.open(QStringLiteral("/dev/lights")).ok());
         }
-        QLineEdit* box(int i) { return form.findChild<QLineEdit*>(QStringLiteral("Text1(%1)").arg(i)); }
-        QLabel* label(int i) { return form.findChild<QLabel*>(QStringLiteral("Label1(%1)").arg(i)); }
+        QLineEdit* box(int i) {
+            return form.findChild<QLineEdit*>(QStringLiteral("Text1(%1)").arg(i));
+        }
+        QLabel* label(int i) {
+            return form.findChild<QLabel*>(QStringLiteral("Label1(%1)").arg(i));
+        }
     };
 
 private slots:

@@ -58,7 +58,8 @@ private slots:
         QTest::newRow("1 on") << 1 << 1 << "01 05 00 00 FF 00 8C 3A";
         QTest::newRow("1 off") << 1 << 2 << "01 05 00 00 00 00 CD CA";
         QTest::newRow("16 module off") << 16 << 3 << "02 0F 00 00 00 10 02 00 00 F6 D0";
-        QTest::newRow("9 module off ignores output") << 9 << 3 << "02 0F 00 00 00 10 02 00 00 F6 D0";
+        QTest::newRow("9 module off ignores output")
+            << 9 << 3 << "02 0F 00 00 00 10 02 00 00 F6 D0";
         QTest::newRow("command 4") << 5 << 4 << "";
         QTest::newRow("command 0") << 5 << 0 << "";
         QTest::newRow("light 0 on") << 0 << 1 << "";
@@ -114,7 +115,7 @@ private slots:
         b.bus.startSweep();
         for (int i = 0; i < 20; ++i)
             b.bus.tick();
-        QVERIFY(b.bus.CALL_LIGHT(73, 1).ok()); // module 10, output 0
+        QVERIFY(b.bus.CALL_LIGHT(73, 1).ok());  // module 10, output 0
         QVERIFY(b.bus.CALL_LIGHT(100, 1).ok()); // module 13, switched off again before
         QVERIFY(b.bus.CALL_LIGHT(100, 2).ok());
         b.port.writes.clear();

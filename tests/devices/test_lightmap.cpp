@@ -8,7 +8,9 @@
 class TestLightMap : public QObject {
     Q_OBJECT
 
-    static QByteArray record(const QByteArray& code) { return code + QByteArray(50 - code.size(), ' '); }
+    static QByteArray record(const QByteArray& code) {
+        return code + QByteArray(50 - code.size(), ' ');
+    }
 
 private slots:
     void missingFileIsCreatedEmpty() {

@@ -17,7 +17,8 @@ std::array<TicketLine, Ticket::kLines> threeLines() {
     std::array<TicketLine, Ticket::kLines> l;
     l[0] = {QStringLiteral(" RED 01 "), QStringLiteral("12.34"), QStringLiteral("12.35")};
     l[1] = {QStringLiteral("YEL-2"), QStringLiteral("1500"), QStringLiteral("1500.1")};
-    l[2] = {QStringLiteral("藍色ABCDEFGHIJKLMNOP"), QStringLiteral("0.5"), QStringLiteral("1234567.89")};
+    l[2] = {QStringLiteral("藍色ABCDEFGHIJKLMNOP"), QStringLiteral("0.5"),
+            QStringLiteral("1234567.89")};
     return l;
 }
 
@@ -73,9 +74,12 @@ void TestTicket::threeLineOrderItems() {
     for (int i = 0; i < 10; ++i) {
         const int y = 550 + 300 * i;
         const bool filled = i < 3;
-        QCOMPARE(items[1 + 4 * i], (TicketItem{filled ? QString::fromUtf8(code[i]) : QString(), 14, 100, y}));
-        QCOMPARE(items[2 + 4 * i], (TicketItem{filled ? QString::fromUtf8(target[i]) : QString(), 14, 1300, y}));
-        QCOMPARE(items[3 + 4 * i], (TicketItem{filled ? QString::fromUtf8(actual[i]) : QString(), 14, 2200, y}));
+        QCOMPARE(items[1 + 4 * i],
+                 (TicketItem{filled ? QString::fromUtf8(code[i]) : QString(), 14, 100, y}));
+        QCOMPARE(items[2 + 4 * i],
+                 (TicketItem{filled ? QString::fromUtf8(target[i]) : QString(), 14, 1300, y}));
+        QCOMPARE(items[3 + 4 * i],
+                 (TicketItem{filled ? QString::fromUtf8(actual[i]) : QString(), 14, 2200, y}));
         QCOMPARE(items[4 + 4 * i], (TicketItem{QString(34, QLatin1Char('-')), 14, 0, y + 120}));
     }
     QCOMPARE(items.last(), (TicketItem{Ticket::dateText(kAt), 14, 100, 3550}));
@@ -100,12 +104,15 @@ void TestTicket::pdfRendering() {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdf);
-    QVERIFY(TicketPrinter::print(Ticket::items(QStringLiteral("單號A1"), threeLines(), kAt), printer).ok());
+    QVERIFY(
+        TicketPrinter::print(Ticket::items(QStringLiteral("單號A1"), threeLines(), kAt), printer)
+            .ok());
     QVERIFY(QFileInfo(pdf).size() > 0);
 
     const QList<Word> words = pdfWords(pdf);
     QVERIFY2(!words.isEmpty(), "pdftotext found no text");
-    for (const char* t : {"單號A1", "RED", "01", "YEL-2", "1500.1", "12.34", "藍色ABCDEFGHIJKLMNOP", "1234567.89"})
+    for (const char* t :
+         {"單號A1", "RED", "01", "YEL-2", "1500.1", "12.34", "藍色ABCDEFGHIJKLMNOP", "1234567.89"})
         QVERIFY2(find(words, QString::fromUtf8(t)), t);
     int rules = 0;
     for (const Word& w : words)
@@ -119,16 +126,19 @@ void TestTicket::pdfRendering() {
     const Word* actual1 = find(words, QStringLiteral("12.35"));
     const Word* code2 = find(words, QStringLiteral("YEL-2"));
     QVERIFY(code1 && target1 && actual1 && code2);
-    QVERIFY2(qAbs(target1->x - code1->x - 60.0) < 1.5, qPrintable(QString::number(target1->x - code1->x)));
+    QVERIFY2(qAbs(target1->x - code1->x - 60.0) < 1.5,
+             qPrintable(QString::number(target1->x - code1->x)));
     QVERIFY(qAbs(actual1->x - target1->x - 45.0) < 1.5);
-    QVERIFY2(qAbs(code2->y - code1->y - 15.0) < 1.0, qPrintable(QString::number(code2->y - code1->y)));
+    QVERIFY2(qAbs(code2->y - code1->y - 15.0) < 1.0,
+             qPrintable(QString::number(code2->y - code1->y)));
 }
 
 void TestTicket::noDefaultPrinterFails() {
     // The test machines have no print spooler: the ticket is refused with a reason.
     if (!QPrinterInfo::defaultPrinter().isNull())
         QSKIP("this machine has a default printer");
-    const Outcome o = TicketPrinter::printOnDefaultPrinter(Ticket::items(QStringLiteral("A1"), threeLines(), kAt));
+    const Outcome o = TicketPrinter::printOnDefaultPrinter(
+        Ticket::items(QStringLiteral("A1"), threeLines(), kAt));
     QVERIFY(!o.ok());
     QVERIFY(!o.reason().isEmpty());
 }

@@ -27,7 +27,8 @@ struct Dye {
     bool large;
 };
 // Threshold 1000 g: lines 1 and 3 go to the small balance, line 2 to the large one.
-const Dye kDyes[] = {{3, "RED 01", "12.34", false}, {12, "YEL-2", "1500.5", true}, {120, "BLUE", "0.5", false}};
+const Dye kDyes[] = {
+    {3, "RED 01", "12.34", false}, {12, "YEL-2", "1500.5", true}, {120, "BLUE", "0.5", false}};
 
 // Frames seen on the light bus, and which light is on.
 struct LightWatcher {
@@ -145,8 +146,10 @@ void TestE2eWeighing::threeLineJob() {
     connect(&play, &QTimer::timeout, this, [&] {
         watcher.feed(lights.readAvailable());
         const Dye* d = dyeAt(watcher.lit);
-        const QString onSmall = d && !d->large ? QString::fromLatin1(d->target) : QStringLiteral("0");
-        const QString onLarge = d && d->large ? QString::fromLatin1(d->target) : QStringLiteral("0");
+        const QString onSmall =
+            d && !d->large ? QString::fromLatin1(d->target) : QStringLiteral("0");
+        const QString onLarge =
+            d && d->large ? QString::fromLatin1(d->target) : QStringLiteral("0");
         if (mode == QStringLiteral("1")) {
             small.write(textFrame(onSmall, false));
             large.write(textFrame(onLarge, true));
@@ -165,13 +168,15 @@ void TestE2eWeighing::threeLineJob() {
 
     const QString historyFile = dir.file(historyFileName(QDateTime::currentDateTime()));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(historyFile).size() == 1600, 60000);
-    QTRY_COMPARE_WITH_TIMEOUT(JobCount(dir.file(QStringLiteral("START_DISPEN.txt"))).count, qint64(0), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(JobCount(dir.file(QStringLiteral("START_DISPEN.txt"))).count,
+                              qint64(0), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(station.weighing().State, SequencerState::Idle, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!station.timers().Timer5.enabled(), 5000); // the closing sweep
     play.stop();
     watcher.feed(lights.readAvailable(100));
 
-    const HistoryRecord h = HistoryRecord::decode(dir.read(historyFileName(QDateTime::currentDateTime())));
+    const HistoryRecord h =
+        HistoryRecord::decode(dir.read(historyFileName(QDateTime::currentDateTime())));
     QCOMPARE(h.OrderNo, job.OrderNo);
     for (int i = 1; i <= 3; ++i) {
         QCOMPARE(h.Code[size_t(i)], QString::fromLatin1(kDyes[i - 1].code));
@@ -190,7 +195,8 @@ void TestE2eWeighing::threeLineJob() {
     QCOMPARE(count(ModbusFrames::withCrc(fromHex("02 05 00 03 00 00"))), 1);
     QVERIFY(count(fromHex("02 0F 00 00 00 10 02 00 00 F6 D0")) >= 2);
     for (int module = 1; module <= 16; ++module)
-        QVERIFY2(count(ModbusFrames::withCrc(char(module) + fromHex("0F 00 00 00 10 02 00 00"))) >= 2,
+        QVERIFY2(count(ModbusFrames::withCrc(char(module) + fromHex("0F 00 00 00 10 02 00 00"))) >=
+                     2,
                  qPrintable(QString::number(module)));
 }
 
@@ -206,8 +212,10 @@ void TestE2eWeighing::threeLineJobWithDevsim() {
     QVERIFY(QDir().mkpath(dev));
     StationSettings s;
     s.setText(Setting::SetType, mode);
-    s.setText(Setting::BalancePort1, dev + (mode == QStringLiteral("1") ? QStringLiteral("/small") : QStringLiteral("/bus")));
-    s.setText(Setting::BalancePort2, mode == QStringLiteral("1") ? dev + QStringLiteral("/large") : QString());
+    s.setText(Setting::BalancePort1, dev + (mode == QStringLiteral("1") ? QStringLiteral("/small")
+                                                                        : QStringLiteral("/bus")));
+    s.setText(Setting::BalancePort2,
+              mode == QStringLiteral("1") ? dev + QStringLiteral("/large") : QString());
     s.setText(Setting::LightPort, dev + QStringLiteral("/lights"));
     s.setText(Setting::WeightDecision, QStringLiteral("1000"));
     QVERIFY(SettingsFile::save(dir.file(QStringLiteral("set.txt")), s).ok());
@@ -226,7 +234,8 @@ void TestE2eWeighing::threeLineJobWithDevsim() {
     const QString log = dir.file(QStringLiteral("devsim.log"));
     QProcess sim;
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(devsim, {QStringLiteral("--dir"), dev, QStringLiteral("--auto"), dir.path(), QStringLiteral("--log"), log});
+    sim.start(devsim, {QStringLiteral("--dir"), dev, QStringLiteral("--auto"), dir.path(),
+                       QStringLiteral("--log"), log});
     QVERIFY(sim.waitForStarted(5000));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dev + QStringLiteral("/lights")) &&
                                  QFileInfo::exists(dev + QStringLiteral("/small")),
@@ -238,9 +247,13 @@ void TestE2eWeighing::threeLineJobWithDevsim() {
         station.setSpeedUp(5);
         const QString historyFile = dir.file(historyFileName(QDateTime::currentDateTime()));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(historyFile).size() == 1600, 120000);
-        QTRY_COMPARE_WITH_TIMEOUT(JobCount(dir.file(QStringLiteral("START_DISPEN.txt"))).count, qint64(0), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(!station.timers().Timer5.enabled() && station.weighing().State == SequencerState::Idle, 5000);
-        const HistoryRecord h = HistoryRecord::decode(dir.read(historyFileName(QDateTime::currentDateTime())));
+        QTRY_COMPARE_WITH_TIMEOUT(JobCount(dir.file(QStringLiteral("START_DISPEN.txt"))).count,
+                                  qint64(0), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!station.timers().Timer5.enabled() &&
+                                     station.weighing().State == SequencerState::Idle,
+                                 5000);
+        const HistoryRecord h =
+            HistoryRecord::decode(dir.read(historyFileName(QDateTime::currentDateTime())));
         QCOMPARE(h.OrderNo, job.OrderNo);
         for (int i = 1; i <= 3; ++i) {
             QCOMPARE(h.Code[size_t(i)], QString::fromLatin1(kDyes[i - 1].code));
@@ -252,7 +265,8 @@ void TestE2eWeighing::threeLineJobWithDevsim() {
     sim.waitForFinished(5000);
     const QString events = QString::fromUtf8(dir.read(QStringLiteral("devsim.log")));
     for (const Dye& d : kDyes)
-        QVERIFY2(events.contains(QStringLiteral("light on %1\n").arg(d.light)), qPrintable(QString::number(d.light)));
+        QVERIFY2(events.contains(QStringLiteral("light on %1\n").arg(d.light)),
+                 qPrintable(QString::number(d.light)));
     QVERIFY(events.contains(QStringLiteral("light off 3\n")));
     QVERIFY(events.contains(QStringLiteral("light off 12\n")));
     QVERIFY(events.contains(QStringLiteral("module-off 16")));

@@ -14,7 +14,8 @@ public:
         m_path = m_base.filePath(QStringLiteral("disk"));
         QDir().mkpath(m_path);
         m_mounted = run({QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                         QStringLiteral("size=%1k,mode=0755").arg(kilobytes), QStringLiteral("tmpfs"), m_path});
+                         QStringLiteral("size=%1k,mode=0755").arg(kilobytes),
+                         QStringLiteral("tmpfs"), m_path});
     }
     ~SmallDisk() {
         if (m_mounted)
@@ -45,7 +46,8 @@ private:
     static bool run(const QStringList& args) {
         QProcess p;
         p.start(QStringLiteral("mount"), args);
-        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit &&
+               p.exitCode() == 0;
     }
     QTemporaryDir m_base;
     QString m_path;

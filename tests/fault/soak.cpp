@@ -29,7 +29,9 @@ qint64 residentKb() {
     return v.value(1).toLongLong() * (::sysconf(_SC_PAGESIZE) / 1024);
 }
 
-QString code(int position) { return QStringLiteral("D%1").arg(position, 3, 10, QLatin1Char('0')); }
+QString code(int position) {
+    return QStringLiteral("D%1").arg(position, 3, 10, QLatin1Char('0'));
+}
 
 // Job n (1-based): every tenth has ten lines, the others one; codes at distinct
 // lights, small and large targets mixed (the threshold is 1000 g). The first line's dye
@@ -43,10 +45,13 @@ JobRecord soakJob(int n) {
     j.OutputPos = QString::number(n % 7);
     const int lines = n % 10 == 0 ? JobRecord::kLines : 1;
     for (int i = 1; i <= lines; ++i) {
-        const int position = i == 1 ? 1 + n % 8 : 9 + (n * 13 + i * 11) % (LightMap::kPositions - 8);
+        const int position =
+            i == 1 ? 1 + n % 8 : 9 + (n * 13 + i * 11) % (LightMap::kPositions - 8);
         j.Code[size_t(i)] = code(position);
         j.Weight[size_t(i)] = (i + n) % 3 == 0 ? QStringLiteral("%1.5").arg(1000 + (n * i) % 900)
-                                                : QStringLiteral("%1.%2").arg(1 + (n + i) % 400).arg((n * i) % 100, 2, 10, QLatin1Char('0'));
+                                               : QStringLiteral("%1.%2")
+                                                     .arg(1 + (n + i) % 400)
+                                                     .arg((n * i) % 100, 2, 10, QLatin1Char('0'));
     }
     return j;
 }
@@ -60,9 +65,12 @@ private slots:
 };
 
 void Soak::backToBack() {
-    const int jobs = qEnvironmentVariableIsSet("DS_SOAK_JOBS") ? qEnvironmentVariableIntValue("DS_SOAK_JOBS") : 300;
+    const int jobs = qEnvironmentVariableIsSet("DS_SOAK_JOBS")
+                         ? qEnvironmentVariableIntValue("DS_SOAK_JOBS")
+                         : 300;
     WorkDir dir;
-    Devsim sim({QStringLiteral("--auto"), dir.path(), QStringLiteral("--rate"), QStringLiteral("50")});
+    Devsim sim(
+        {QStringLiteral("--auto"), dir.path(), QStringLiteral("--rate"), QStringLiteral("50")});
     QVERIFY(sim.ready());
 
     StationSettings s;
@@ -102,7 +110,8 @@ void Soak::backToBack() {
         if (done == jobs)
             rssAtEnd = residentKb();
         if (done % 25 == 0 || done == jobs)
-            qInfo("%lld jobs in %.1f s, resident %lld kB", done, clock.elapsed() / 1000.0, residentKb());
+            qInfo("%lld jobs in %.1f s, resident %lld kB", done, clock.elapsed() / 1000.0,
+                  residentKb());
     });
     watch.start();
     QTRY_VERIFY_WITH_TIMEOUT(done >= jobs, jobs * 60000);
@@ -115,7 +124,8 @@ void Soak::backToBack() {
     const QByteArray bytes = dir.read(historyName);
     QCOMPARE(bytes.size(), qsizetype(jobs) * HistoryRecord::kLength);
     for (int n = 1; n <= jobs; ++n) {
-        const HistoryRecord h = HistoryRecord::decode(bytes.mid(qsizetype(n - 1) * HistoryRecord::kLength, HistoryRecord::kLength));
+        const HistoryRecord h = HistoryRecord::decode(
+            bytes.mid(qsizetype(n - 1) * HistoryRecord::kLength, HistoryRecord::kLength));
         const JobRecord j = soakJob(n);
         QCOMPARE(h.OrderNo, j.OrderNo);
         for (int i = 1; i <= JobRecord::kLines; ++i) {
@@ -123,9 +133,13 @@ void Soak::backToBack() {
             QCOMPARE(h.Target[size_t(i)], j.Weight[size_t(i)]);
             if (!j.hasLine(i))
                 continue;
-            const qint64 off = (Decimal::parse(h.Actual[size_t(i)]) - Decimal::parse(j.Weight[size_t(i)])).units();
+            const qint64 off =
+                (Decimal::parse(h.Actual[size_t(i)]) - Decimal::parse(j.Weight[size_t(i)])).units();
             QVERIFY2(qAbs(off) <= Decimal::kScale / 10,
-                     qPrintable(QStringLiteral("%1 line %2: %3 for %4").arg(j.OrderNo).arg(i).arg(h.Actual[size_t(i)], j.Weight[size_t(i)])));
+                     qPrintable(QStringLiteral("%1 line %2: %3 for %4")
+                                    .arg(j.OrderNo)
+                                    .arg(i)
+                                    .arg(h.Actual[size_t(i)], j.Weight[size_t(i)])));
         }
     }
 
@@ -135,8 +149,8 @@ void Soak::backToBack() {
     const QString status = sim.events().filter(QStringLiteral("status ")).last();
     QVERIFY2(status.endsWith(QLatin1String("lit none")), qPrintable(status));
 
-    qInfo("%d jobs in %.1f s; resident %lld kB at job %d, %lld kB at the end", jobs, clock.elapsed() / 1000.0, rssAt50,
-          qMin(50, jobs), rssAtEnd);
+    qInfo("%d jobs in %.1f s; resident %lld kB at job %d, %lld kB at the end", jobs,
+          clock.elapsed() / 1000.0, rssAt50, qMin(50, jobs), rssAtEnd);
     QVERIFY(rssAt50 > 0 && rssAtEnd > 0);
     QVERIFY2(rssAtEnd - rssAt50 <= 2048, "resident memory grew by more than 2 MB");
 }

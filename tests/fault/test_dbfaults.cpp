@@ -6,8 +6,8 @@
 #include "intake/OrderPolling.h"
 #include "intake/OrderSearch.h"
 #include "intake/Queries.h"
-#include "tests/intake/DbFixture.h"
 #include "tests/fault/SmallDisk.h"
+#include "tests/intake/DbFixture.h"
 #include "tests/intake/IntakeRig.h"
 
 #include <QDirIterator>
@@ -34,26 +34,37 @@ bool run(const QString& program, const QStringList& args, QString* out = nullptr
 
 QStringList asPostgres(QStringList args) {
     if (::getuid() == 0)
-        args = QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--")} + args;
+        args = QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--")} +
+               args;
     return args;
 }
 
-QString pgBin(const char* tool) { return QStringLiteral("/usr/lib/postgresql/15/bin/") + QLatin1String(tool); }
+QString pgBin(const char* tool) {
+    return QStringLiteral("/usr/lib/postgresql/15/bin/") + QLatin1String(tool);
+}
 
 bool pgCtl(const QStringList& args) {
-    const QStringList full = asPostgres(QStringList{pgBin("pg_ctl"), QStringLiteral("-D"), g_pgDir + QStringLiteral("/data")} + args);
+    const QStringList full = asPostgres(
+        QStringList{pgBin("pg_ctl"), QStringLiteral("-D"), g_pgDir + QStringLiteral("/data")} +
+        args);
     return ::getuid() == 0 ? run(QStringLiteral("runuser"), full) : run(full.first(), full.mid(1));
 }
 
-bool stopServer() { return pgCtl({QStringLiteral("-m"), QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")}); }
+bool stopServer() {
+    return pgCtl({QStringLiteral("-m"), QStringLiteral("immediate"), QStringLiteral("-w"),
+                  QStringLiteral("stop")});
+}
 bool startServer() {
-    return pgCtl({QStringLiteral("-l"), g_pgDir + QStringLiteral("/server.log"), QStringLiteral("-w"), QStringLiteral("-t"),
-                  QStringLiteral("30"), QStringLiteral("-o"),
-                  QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off").arg(g_pgPort, g_pgDir),
+    return pgCtl({QStringLiteral("-l"), g_pgDir + QStringLiteral("/server.log"),
+                  QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("30"),
+                  QStringLiteral("-o"),
+                  QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
+                      .arg(g_pgPort, g_pgDir),
                   QStringLiteral("start")});
 }
 
-OrderLine orderLine(const QString& id, const QString& code, const QString& weight, int prodType = 2) {
+OrderLine orderLine(const QString& id, const QString& code, const QString& weight,
+                    int prodType = 2) {
     OrderLine l;
     l.prodType = prodType;
     l.idNo = id;
@@ -64,15 +75,17 @@ OrderLine orderLine(const QString& id, const QString& code, const QString& weigh
 
 // The order table as a view that sleeps `seconds` per row it reads.
 Outcome makeSlow(const OrderDb& db, double seconds) {
-    return DbFixture::exec(db, {QStringLiteral("ALTER TABLE vantrell RENAME TO vantrell_t"),
-                                QStringLiteral("CREATE OR REPLACE FUNCTION ds_slow() RETURNS boolean AS "
-                                               "$$ BEGIN PERFORM pg_sleep(%1); RETURN true; END $$ LANGUAGE plpgsql")
-                                    .arg(seconds),
-                                QStringLiteral("CREATE VIEW vantrell AS SELECT * FROM vantrell_t WHERE ds_slow()")});
+    return DbFixture::exec(
+        db, {QStringLiteral("ALTER TABLE vantrell RENAME TO vantrell_t"),
+             QStringLiteral("CREATE OR REPLACE FUNCTION ds_slow() RETURNS boolean AS "
+                            "$$ BEGIN PERFORM pg_sleep(%1); RETURN true; END $$ LANGUAGE plpgsql")
+                 .arg(seconds),
+             QStringLiteral("CREATE VIEW vantrell AS SELECT * FROM vantrell_t WHERE ds_slow()")});
 }
 
 int countAt(const OrderDb& db, int step) {
-    const auto rows = DbFixture::select(db, QStringLiteral("select count(*) from vantrell_t where step_no = %1").arg(step), 0);
+    const auto rows = DbFixture::select(
+        db, QStringLiteral("select count(*) from vantrell_t where step_no = %1").arg(step), 0);
     return rows.isEmpty() ? -1 : rows.first().first().toInt();
 }
 
@@ -110,10 +123,12 @@ void TestDbFaults::initTestCase() {
     // A server of this test alone: stopping it must not disturb other tests.
     g_pgDir = m_base.filePath(QStringLiteral("pg"));
     // The server runs as the postgres user, which must reach its folder.
-    QFile::setPermissions(m_base.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                             QFileDevice::ReadOther | QFileDevice::ExeOther);
+    QFile::setPermissions(m_base.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                             QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                             QFileDevice::ExeOther);
     QString out;
-    const QString script = QDir(qEnvironmentVariable("DS_SOURCE_DIR")).filePath(QStringLiteral("scripts/pg-start.sh"));
+    const QString script =
+        QDir(qEnvironmentVariable("DS_SOURCE_DIR")).filePath(QStringLiteral("scripts/pg-start.sh"));
     if (!run(QStringLiteral("bash"), {script, g_pgDir}, &out))
         QSKIP("no PostgreSQL server could be started here");
     // "export A=1 B=2" lines
@@ -130,7 +145,8 @@ void TestDbFaults::initTestCase() {
                 g_pgPort = value;
         }
     }
-    qputenv("DS_PG_PASSWORD", qEnvironmentVariable("DS_PG_PASSWORD_FOR_TESTS", QStringLiteral("ds;pw}1")).toUtf8());
+    qputenv("DS_PG_PASSWORD",
+            qEnvironmentVariable("DS_PG_PASSWORD_FOR_TESTS", QStringLiteral("ds;pw}1")).toUtf8());
     QVERIFY(!g_pgPort.isEmpty());
     DbFixture::setUp(QStringLiteral("ds_test_dbfaults"));
     m_db = DbFixture::pg();
@@ -148,8 +164,9 @@ void TestDbFaults::init() {
 
 void TestDbFaults::cleanupTestCase() {
     if (!g_pgDir.isEmpty())
-        run(QStringLiteral("bash"),
-            {QDir(qEnvironmentVariable("DS_SOURCE_DIR")).filePath(QStringLiteral("scripts/pg-stop.sh")), g_pgDir});
+        run(QStringLiteral("bash"), {QDir(qEnvironmentVariable("DS_SOURCE_DIR"))
+                                         .filePath(QStringLiteral("scripts/pg-stop.sh")),
+                                     g_pgDir});
 }
 
 void TestDbFaults::serverStopsDuringPolling_data() {
@@ -160,7 +177,9 @@ void TestDbFaults::serverStopsDuringPolling_data() {
 
 void TestDbFaults::serverStopsDuringPolling() {
     QFETCH(QString, during);
-    QVERIFY(DbFixture::createOrders(m_db, {orderLine("F-1", "C1", "1.5"), orderLine("F-1", "C2", "2.5")}).ok());
+    QVERIFY(DbFixture::createOrders(m_db,
+                                    {orderLine("F-1", "C1", "1.5"), orderLine("F-1", "C2", "2.5")})
+                .ok());
     QVERIFY(makeSlow(m_db, 0.4).ok());
     IntakeRig rig(m_db);
     rig.settings.setOption(Option::PollPowder, 1);
@@ -200,7 +219,9 @@ void TestDbFaults::serverStopsDuringPolling() {
 }
 
 void TestDbFaults::serverStopsDuringSearch() {
-    QVERIFY(DbFixture::createOrders(m_db, {orderLine("S-1", "C1", "1.5", 1), orderLine("S-1", "C2", "2.5", 1)}).ok());
+    QVERIFY(DbFixture::createOrders(
+                m_db, {orderLine("S-1", "C1", "1.5", 1), orderLine("S-1", "C2", "2.5", 1)})
+                .ok());
     QVERIFY(makeSlow(m_db, 0.4).ok());
     IntakeRig rig(m_db);
     rig.settings.setOption(Option::DyeBarcode, 1); // the main window's direct query
@@ -208,7 +229,8 @@ void TestDbFaults::serverStopsDuringSearch() {
     const auto before = snapshot(rig.work);
     QSignalSpy done(&form3, &OrderSearch::finished);
     form3.enter(QStringLiteral("S-1"));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.queryBox.text().startsWith(QStringLiteral("SELECT"), Qt::CaseInsensitive), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        rig.queryBox.text().startsWith(QStringLiteral("SELECT"), Qt::CaseInsensitive), 30000);
     QVERIFY(stopServer());
     QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty(), 30000);
     QCOMPARE(done.first().first().toBool(), false);
@@ -216,7 +238,8 @@ void TestDbFaults::serverStopsDuringSearch() {
     QVERIFY(!rig.status.text().isEmpty());
 
     QVERIFY(startServer());
-    QVERIFY2(rig.search(form3, QStringLiteral("S-1")), qPrintable(rig.status.text() + QLatin1String(" / ") + rig.queryBox.text()));
+    QVERIFY2(rig.search(form3, QStringLiteral("S-1")),
+             qPrintable(rig.status.text() + QLatin1String(" / ") + rig.queryBox.text()));
     // The order went in once, as a search that had never been cut off.
     const auto after = snapshot(rig.work);
     QCOMPARE(after.size(), before.size() + 1);

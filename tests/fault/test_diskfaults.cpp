@@ -35,7 +35,8 @@ QMap<QString, QByteArray> snapshot(const QString& dir) {
         if (path.endsWith(QLatin1String("/filler")))
             continue;
         QFile f(path);
-        files.insert(QDir(dir).relativeFilePath(path), f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("?"));
+        files.insert(QDir(dir).relativeFilePath(path),
+                     f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("?"));
     }
     return files;
 }
@@ -76,8 +77,9 @@ bool populate(const QString& dir) {
     mapping.setEntry(FieldMapping::OrderNoColumn, QStringLiteral("1"));
     mapping.setQuery(QStringLiteral("SELECT * FROM orders"));
     return SettingsFile::save(dir + QStringLiteral("/set.txt"), s) && mapping.save(dir) &&
-           QDir(dir).mkpath(QStringLiteral("other")) && map.save(dir + QStringLiteral("/DYE_LIGHT.txt")) &&
-           AppendHistory(dir, finished(1)) && AppendHistory(dir, finished(2));
+           QDir(dir).mkpath(QStringLiteral("other")) &&
+           map.save(dir + QStringLiteral("/DYE_LIGHT.txt")) && AppendHistory(dir, finished(1)) &&
+           AppendHistory(dir, finished(2));
 }
 
 // Names first, then each file's bytes, so that a failure says which file changed. A record
@@ -85,13 +87,16 @@ bool populate(const QString& dir) {
 // it, which needs no space.
 void compareFiles(QMap<QString, QByteArray> now, const QMap<QString, QByteArray>& before) {
     for (const QString& name : now.keys())
-        if (!before.contains(name) && now.value(name).isEmpty() && !name.endsWith(QLatin1String("2.txt")))
+        if (!before.contains(name) && now.value(name).isEmpty() &&
+            !name.endsWith(QLatin1String("2.txt")))
             now.remove(name);
     QCOMPARE(now.keys(), before.keys());
     for (auto it = before.begin(); it != before.end(); ++it) {
         QVERIFY2(now.value(it.key()) == it.value(),
                  qPrintable(QStringLiteral("%1 changed: %2 bytes, was %3")
-                                .arg(it.key()).arg(now.value(it.key()).size()).arg(it.value().size())));
+                                .arg(it.key())
+                                .arg(now.value(it.key()).size())
+                                .arg(it.value().size())));
     }
 }
 
@@ -99,15 +104,23 @@ using Write = std::function<Outcome(const QString& dir)>;
 
 void addWriters(bool readOnly) {
     QTest::addColumn<Write>("write");
-    auto file = [](const QString& dir, const char* name) { return dir + QLatin1Char('/') + QLatin1String(name); };
-    QTest::newRow("AppendJob queue") << Write([=](const QString& d) { return AppendJob(file(d, "START_DISPEN.txt"), job(6)); });
-    QTest::newRow("AppendJob store") << Write([=](const QString& d) { return AppendJob(file(d, "QUICK.txt"), job(106)); });
-    QTest::newRow("AppendJob new file") << Write([=](const QString& d) { return AppendJob(file(d, "QUICK_A.txt"), job(7)); });
-    QTest::newRow("WriteJob past the end") << Write([=](const QString& d) { return WriteJob(file(d, "START_DISPEN.txt"), 6, job(6)); });
+    auto file = [](const QString& dir, const char* name) {
+        return dir + QLatin1Char('/') + QLatin1String(name);
+    };
+    QTest::newRow("AppendJob queue")
+        << Write([=](const QString& d) { return AppendJob(file(d, "START_DISPEN.txt"), job(6)); });
+    QTest::newRow("AppendJob store")
+        << Write([=](const QString& d) { return AppendJob(file(d, "QUICK.txt"), job(106)); });
+    QTest::newRow("AppendJob new file")
+        << Write([=](const QString& d) { return AppendJob(file(d, "QUICK_A.txt"), job(7)); });
+    QTest::newRow("WriteJob past the end") << Write(
+        [=](const QString& d) { return WriteJob(file(d, "START_DISPEN.txt"), 6, job(6)); });
     QTest::newRow("RemoveJob queue") << Write([=](const QString& d) {
         return RemoveJob(file(d, "START_DISPEN.txt"), file(d, "START_DISPEN2.txt"), 1);
     });
-    QTest::newRow("RemoveJob store") << Write([=](const QString& d) { return RemoveJob(file(d, "QUICK.txt"), file(d, "QUICK2.txt"), 3); });
+    QTest::newRow("RemoveJob store") << Write([=](const QString& d) {
+        return RemoveJob(file(d, "QUICK.txt"), file(d, "QUICK2.txt"), 3);
+    });
     QTest::newRow("settings save") << Write([=](const QString& d) {
         StationSettings s;
         s.setText(Setting::DataSourceName, QStringLiteral("other"));
@@ -122,7 +135,8 @@ void addWriters(bool readOnly) {
         map.setCode(5, QStringLiteral("YEL-5"));
         return map.save(file(d, "DYE_LIGHT.txt"));
     });
-    QTest::newRow("history append") << Write([](const QString& d) { return AppendHistory(d, finished(3)); });
+    QTest::newRow("history append")
+        << Write([](const QString& d) { return AppendHistory(d, finished(3)); });
     QTest::newRow("history new month") << Write([](const QString& d) {
         HistoryRecord h = finished(4);
         h.Completed = kMonth.addMonths(1);
@@ -141,8 +155,10 @@ void addWriters(bool readOnly) {
             return mapping.save(d);
         });
         // In place needs no new space, so only a read-only disk refuses it.
-        QTest::newRow("WriteJob in place") << Write([=](const QString& d) { return WriteJob(file(d, "START_DISPEN.txt"), 2, job(9)); });
-        QTest::newRow("DeleteJobFile") << Write([=](const QString& d) { return DeleteJobFile(file(d, "START_DISPEN.txt")); });
+        QTest::newRow("WriteJob in place") << Write(
+            [=](const QString& d) { return WriteJob(file(d, "START_DISPEN.txt"), 2, job(9)); });
+        QTest::newRow("DeleteJobFile")
+            << Write([=](const QString& d) { return DeleteJobFile(file(d, "START_DISPEN.txt")); });
     }
 }
 

@@ -38,9 +38,15 @@ void TestPortLoss::lineVanishesMidJob_data() {
     QTest::addColumn<QString>("line");   // devsim's name of the line pulled
     QTest::addColumn<QString>("during"); // the event after which it is pulled
     QTest::addColumn<QString>("told");   // part of what the status line must have said
-    QTest::newRow("large balance while it is weighed") << "large" << "auto pour large line 2" << "MSComm2";
-    QTest::newRow("small balance between its lines") << "small" << "auto pour large line 2" << "MSComm1";
-    QTest::newRow("light bus while a light is on") << "lights" << "auto pour large line 2" << "燈號";
+    QTest::newRow("large balance while it is weighed") << "large"
+                                                       << "auto pour large line 2"
+                                                       << "MSComm2";
+    QTest::newRow("small balance between its lines") << "small"
+                                                     << "auto pour large line 2"
+                                                     << "MSComm1";
+    QTest::newRow("light bus while a light is on") << "lights"
+                                                   << "auto pour large line 2"
+                                                   << "燈號";
 }
 
 void TestPortLoss::lineVanishesMidJob() {
@@ -48,7 +54,8 @@ void TestPortLoss::lineVanishesMidJob() {
     QFETCH(QString, during);
     QFETCH(QString, told);
     WorkDir dir;
-    Devsim sim({QStringLiteral("--auto"), dir.path(), QStringLiteral("--rate"), QStringLiteral("50")});
+    Devsim sim(
+        {QStringLiteral("--auto"), dir.path(), QStringLiteral("--rate"), QStringLiteral("50")});
     QVERIFY(sim.ready());
 
     StationSettings s;
@@ -72,7 +79,8 @@ void TestPortLoss::lineVanishesMidJob() {
 
     Station station(StationOptions{dir.path(), {}, nullptr});
     QStringList reports;
-    connect(&station.status(), &StatusLine::reported, this, [&](const QString& t) { reports << t; });
+    connect(&station.status(), &StatusLine::reported, this,
+            [&](const QString& t) { reports << t; });
     station.start();
     QVERIFY2(!station.runControl().StartupFailed(), qPrintable(station.status().text()));
     station.setSpeedUp(5);
@@ -89,11 +97,13 @@ void TestPortLoss::lineVanishesMidJob() {
     QTRY_COMPARE_WITH_TIMEOUT(station.weighing().State, SequencerState::Idle, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!station.timers().Timer5.enabled(), 10000);
 
-    const HistoryRecord h = HistoryRecord::decode(dir.read(historyFileName(QDateTime::currentDateTime())));
+    const HistoryRecord h =
+        HistoryRecord::decode(dir.read(historyFileName(QDateTime::currentDateTime())));
     QCOMPARE(h.OrderNo, job.OrderNo);
     for (int i = 1; i <= 3; ++i) {
         QCOMPARE(h.Code[size_t(i)], job.Code[size_t(i)]);
-        const qint64 off = (Decimal::parse(h.Actual[size_t(i)]) - Decimal::parse(job.Weight[size_t(i)])).units();
+        const qint64 off =
+            (Decimal::parse(h.Actual[size_t(i)]) - Decimal::parse(job.Weight[size_t(i)])).units();
         QVERIFY2(qAbs(off) <= Decimal::kScale / 10, qPrintable(h.Actual[size_t(i)]));
     }
     QVERIFY2(!reports.filter(told).isEmpty(), qPrintable(reports.join(QLatin1String(" | "))));

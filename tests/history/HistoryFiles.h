@@ -7,8 +7,8 @@
 
 // History records built byte by byte for the tests, independent of the station's encoder.
 struct TestJob {
-    QByteArray order;          // code page 950 bytes
-    QByteArray stamp;          // "2024/03/02 09:05:07"
+    QByteArray order;                               // code page 950 bytes
+    QByteArray stamp;                               // "2024/03/02 09:05:07"
     QList<std::pair<QByteArray, QByteArray>> lines; // code, actual; line k at index k - 1
 };
 

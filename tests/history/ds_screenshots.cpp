@@ -43,8 +43,9 @@ int main(int argc, char** argv) {
     QDir(work.path()).mkpath(QStringLiteral("data"));
     QFile month(work.filePath(QStringLiteral("data/DATE_202403.txt")));
     if (!month.open(QIODevice::WriteOnly) ||
-        month.write(historyFile({{"DEMO-001", "2024/03/02 09:05:07", {{"R-101", "12.34"}, {"Y-7", "5.67"}}},
-                                 {"DEMO-002", "2024/03/15 14:20:00", {{"R-101", "1000"}, {"B-9", "234.5"}}}})) < 0)
+        month.write(historyFile(
+            {{"DEMO-001", "2024/03/02 09:05:07", {{"R-101", "12.34"}, {"Y-7", "5.67"}}},
+             {"DEMO-002", "2024/03/15 14:20:00", {{"R-101", "1000"}, {"B-9", "234.5"}}}})) < 0)
         return 1;
     month.close();
 
@@ -70,7 +71,8 @@ int main(int argc, char** argv) {
             f5->loadMonth(QStringLiteral("DATE_202403.txt"));
         for (int i = 0; i < 10; ++i)
             QApplication::processEvents();
-        const QString file = QDir(out).filePath(QStringLiteral("%1_lang%2.png").arg(w->objectName(), language));
+        const QString file =
+            QDir(out).filePath(QStringLiteral("%1_lang%2.png").arg(w->objectName(), language));
         if (w->grab().save(file)) {
             std::printf("%s\n", qPrintable(file));
             ++saved;

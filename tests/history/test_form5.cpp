@@ -3,11 +3,11 @@
 #include "config/StationSettings.h"
 #include "devices/BalanceReadings.h"
 #include "devices/MemorySerialPort.h"
+#include "history/Form5.h"
+#include "history/HistoryBrowser.h"
 #include "station/Form3.h"
 #include "station/JobFile.h"
 #include "station/Sequencer.h"
-#include "history/Form5.h"
-#include "history/HistoryBrowser.h"
 #include "tests/history/HistoryFiles.h"
 #include "tests/support/TestSupport.h"
 
@@ -99,7 +99,8 @@ private slots:
         f.show();
         auto* list2 = child<QListWidget>(f, "List2");
         QCOMPARE(list2->count(), 0);
-        w.write(QStringLiteral("data/DATE_202403.txt"), historyFile({{"A-1", "2024/03/02 09:05:07", {{"R", "1"}}}}));
+        w.write(QStringLiteral("data/DATE_202403.txt"),
+                historyFile({{"A-1", "2024/03/02 09:05:07", {{"R", "1"}}}}));
         QDir(w.path()).mkpath(QStringLiteral("data/DATE_202404.txt")); // a folder
         f.hide();
         f.show();
@@ -117,11 +118,13 @@ private slots:
     void aLargeMonthLoadsInStepsWithProgress() {
         WorkDir w;
         QDir(w.path()).mkpath(QStringLiteral("data"));
-        w.write(QStringLiteral("data/DATE_202402.txt"), historyFile({{"OLD", "2024/02/01 08:00:00", {{"R", "1"}}}}));
+        w.write(QStringLiteral("data/DATE_202402.txt"),
+                historyFile({{"OLD", "2024/02/01 08:00:00", {{"R", "1"}}}}));
         QByteArray big;
         const int n = 2 * Form5::kRecordsPerStep + 5;
         for (int k = 0; k < n; ++k)
-            big += historyRecord({"N" + QByteArray::number(k), "2024/03/09 12:00:00", {{"K", "2"}}});
+            big +=
+                historyRecord({"N" + QByteArray::number(k), "2024/03/09 12:00:00", {{"K", "2"}}});
         w.write(QStringLiteral("data/DATE_202403.txt"), big);
         StationSettings settings;
         HistoryBrowser browser(w.path());
@@ -215,7 +218,8 @@ private slots:
         child<QPushButton>(f, "Command1")->setText(QString());
         f.show();
         QCOMPARE(child<QLabel>(f, "Label1")->text(),
-                 QStringLiteral("輸入搜索編碼 ENTER 搜索當頁結果  輸入## + 日期 等於搜尋當天 例如 ##02 ##15"));
+                 QStringLiteral(
+                     "輸入搜索編碼 ENTER 搜索當頁結果  輸入## + 日期 等於搜尋當天 例如 ##02 ##15"));
         QCOMPARE(child<QPushButton>(f, "Command1")->text(), QStringLiteral("統計當前用量"));
         QCOMPARE(child<QPushButton>(f, "Command2")->text(), QStringLiteral("EXIT"));
     }

@@ -38,7 +38,8 @@ class TestHistory : public QObject {
 private slots:
     void jobLineIsTheRecordsPaddedFields() {
         WorkDir w;
-        QByteArray r = historyRecord({"\xB3\xE6\xB8\xB9-7", "2024/03/02 09:05:07", {{"R-101", "12.34"}}});
+        QByteArray r =
+            historyRecord({"\xB3\xE6\xB8\xB9-7", "2024/03/02 09:05:07", {{"R-101", "12.34"}}});
         r.replace(50, 10, padded("s1", 10));
         r.replace(60, 10, padded("s2", 10));
         r.replace(70, 10, padded("s3", 10));
@@ -56,7 +57,8 @@ private slots:
         QCOMPARE(line.mid(60, 30), QStringLiteral("2024/03/02 09:05:07").leftJustified(30));
         QCOMPARE(line.mid(90, 10), QStringLiteral("s2").leftJustified(10));
         QCOMPARE(line.mid(100, 10), QStringLiteral("s3").leftJustified(10));
-        QCOMPARE(line.mid(110, 40), QStringLiteral("R-101").leftJustified(20) + QStringLiteral("100").leftJustified(10) +
+        QCOMPARE(line.mid(110, 40), QStringLiteral("R-101").leftJustified(20) +
+                                        QStringLiteral("100").leftJustified(10) +
                                         QStringLiteral("12.34").leftJustified(10));
         QCOMPARE(line.mid(110 + 9 * 40, 20), QStringLiteral("LAST").leftJustified(20));
         QCOMPARE(line.mid(110 + 9 * 40 + 30, 10), QStringLiteral("9.5").leftJustified(10));
@@ -87,8 +89,10 @@ private slots:
         QTest::newRow("single digit day") << "##2" << QStringList{} << true;
         QTest::newRow("no day") << "##" << QStringList{} << true;
         QTest::newRow("day without match") << "##31" << QStringList{} << true;
-        QTest::newRow("empty: whole month") << "" << QStringList{"A-1@02", "B-2@15", "A-1@02"} << false;
-        QTest::newRow("blanks: whole month") << "   " << QStringList{"A-1@02", "B-2@15", "A-1@02"} << false;
+        QTest::newRow("empty: whole month")
+            << "" << QStringList{"A-1@02", "B-2@15", "A-1@02"} << false;
+        QTest::newRow("blanks: whole month")
+            << "   " << QStringList{"A-1@02", "B-2@15", "A-1@02"} << false;
     }
     void search() {
         QFETCH(QString, text);
@@ -108,13 +112,16 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         // Codes in first-met order; case counts; the blank code is left out; an Actual of
         // 0 adds nothing but its code is met; exact sums: 12.34 + 5.67 = 18.01 g.
-        QTest::newRow("whole month") << QString()
-                                     << QStringList{"1   R-101   1.2345(KG)", "2   Y-7   0(KG)", "3   B-9   0.01801(KG)",
-                                                    "4   r-101   0.001(KG)"};
-        QTest::newRow("after a search") << "A-1"
-                                        << QStringList{"1   R-101   1(KG)", "2   Y-7   0(KG)", "3   B-9   0.00567(KG)",
-                                                       "4   r-101   0.001(KG)"};
-        QTest::newRow("after a day search") << "##15" << QStringList{"1   R-101   0.2345(KG)", "2   B-9   0.01234(KG)"};
+        QTest::newRow("whole month")
+            << QString()
+            << QStringList{"1   R-101   1.2345(KG)", "2   Y-7   0(KG)", "3   B-9   0.01801(KG)",
+                           "4   r-101   0.001(KG)"};
+        QTest::newRow("after a search")
+            << "A-1"
+            << QStringList{"1   R-101   1(KG)", "2   Y-7   0(KG)", "3   B-9   0.00567(KG)",
+                           "4   r-101   0.001(KG)"};
+        QTest::newRow("after a day search")
+            << "##15" << QStringList{"1   R-101   0.2345(KG)", "2   B-9   0.01234(KG)"};
         QTest::newRow("after a search that found nothing") << "##31" << QStringList{};
     }
     void totals() {
@@ -152,12 +159,18 @@ private slots:
     void kilograms_data() {
         QTest::addColumn<QString>("grams");
         QTest::addColumn<QString>("kg");
-        QTest::newRow("zero") << "0" << "0";
-        QTest::newRow("one gram") << "1" << "0.001";
-        QTest::newRow("smallest") << "0.000001" << "0.000000001";
-        QTest::newRow("whole kilos") << "25000" << "25";
-        QTest::newRow("mixed") << "123456.78" << "123.45678";
-        QTest::newRow("negative") << "-0.5" << "-0.0005";
+        QTest::newRow("zero") << "0"
+                              << "0";
+        QTest::newRow("one gram") << "1"
+                                  << "0.001";
+        QTest::newRow("smallest") << "0.000001"
+                                  << "0.000000001";
+        QTest::newRow("whole kilos") << "25000"
+                                     << "25";
+        QTest::newRow("mixed") << "123456.78"
+                               << "123.45678";
+        QTest::newRow("negative") << "-0.5"
+                                  << "-0.0005";
     }
     void kilograms() {
         QFETCH(QString, grams);
@@ -190,7 +203,8 @@ private slots:
         WorkDir w;
         QByteArray all;
         for (int k = 0; k < 10050; ++k)
-            all += historyRecord({"N" + QByteArray::number(k), "2024/03/09 12:00:00",
+            all += historyRecord({"N" + QByteArray::number(k),
+                                  "2024/03/09 12:00:00",
                                   {{"K" + QByteArray::number(k % 600), "2"}}});
         writeMonth(w, kMonth, all);
         HistoryBrowser b(w.path());
@@ -199,7 +213,7 @@ private slots:
         QCOMPARE(b.jobLines().size(), 10050);
         const QStringList t = b.totals();
         QCOMPARE(t.size(), 600);
-        QCOMPARE(t.at(0), QStringLiteral("1   K0   0.034(KG)"));    // 17 jobs of 2 g
+        QCOMPARE(t.at(0), QStringLiteral("1   K0   0.034(KG)"));       // 17 jobs of 2 g
         QCOMPARE(t.at(599), QStringLiteral("600   K599   0.032(KG)")); // 16 jobs
         b.search(QStringLiteral("N10049"));
         QCOMPARE(b.matchCount(), 1);
@@ -242,7 +256,8 @@ private slots:
         writeMonth(w, kMonth, marchFile());
         QDir(w.path()).mkpath(QStringLiteral("data/old"));
         writeMonth(w, QStringLiteral("DATE_202402.txt"), marchFile());
-        QFile::setPermissions(w.file(QStringLiteral("data/DATE_202402.txt")), QFileDevice::Permissions());
+        QFile::setPermissions(w.file(QStringLiteral("data/DATE_202402.txt")),
+                              QFileDevice::Permissions());
         if (name == QLatin1String("DATE_202402.txt") && !permissionsEnforced())
             QSKIP("file permissions are not enforced for this user");
         HistoryBrowser b(w.path());
@@ -274,7 +289,8 @@ private slots:
         writeMonth(w, kMonth, marchFile());
         QByteArray april;
         for (int k = 0; k < 5; ++k)
-            april += historyRecord({"P" + QByteArray::number(k), "2024/04/01 08:00:00", {{"Z", "1"}}});
+            april +=
+                historyRecord({"P" + QByteArray::number(k), "2024/04/01 08:00:00", {{"Z", "1"}}});
         writeMonth(w, QStringLiteral("DATE_202404.txt"), april);
         HistoryBrowser b(w.path());
         QVERIFY(b.load(kMonth).ok());

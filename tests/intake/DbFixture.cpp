@@ -25,22 +25,27 @@ QString sqlQuoted(const QString& s) {
 
 namespace DbFixture {
 
-QString pgDriverPath() { return QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"); }
+QString pgDriverPath() {
+    return QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so");
+}
 
 void setUp(const QString& pgDatabase) {
     const QString dir = iniDir().path();
     const QString pgPort = qEnvironmentVariable("DS_PG_PORT");
-    const QString user = qEnvironmentVariable("DS_PG_USER"), password = qEnvironmentVariable("DS_PG_PASSWORD");
+    const QString user = qEnvironmentVariable("DS_PG_USER"),
+                  password = qEnvironmentVariable("DS_PG_PASSWORD");
     const QString host = qEnvironmentVariable("DS_PG_HOST", QStringLiteral("127.0.0.1"));
 
     // This test's own PostgreSQL database, made through the server's first database.
     QString pgWhy;
     if (pgPort.isEmpty()) {
-        pgWhy = QStringLiteral("no PostgreSQL server (DS_PG_PORT unset; scripts/test.sh starts one)");
+        pgWhy =
+            QStringLiteral("no PostgreSQL server (DS_PG_PORT unset; scripts/test.sh starts one)");
     } else {
         OrderDb admin{QStringLiteral("pg-admin"),
                       {QStringLiteral("DRIVER=%1;SERVER=%2;PORT=%3;DATABASE=%4;SSLmode=disable")
-                           .arg(pgDriverPath(), host, pgPort, qEnvironmentVariable("DS_PG_DB", QStringLiteral("orders"))),
+                           .arg(pgDriverPath(), host, pgPort,
+                                qEnvironmentVariable("DS_PG_DB", QStringLiteral("orders"))),
                        user, password, 10},
                       true,
                       {}};
@@ -59,15 +64,18 @@ void setUp(const QString& pgDatabase) {
         env.insert(QStringLiteral("PG_DB"), pgDatabase);
     }
     p.setProcessEnvironment(env);
-    const QString script = QDir(qEnvironmentVariable("DS_SOURCE_DIR")).filePath(QStringLiteral("scripts/odbc-ini.sh"));
+    const QString script =
+        QDir(qEnvironmentVariable("DS_SOURCE_DIR")).filePath(QStringLiteral("scripts/odbc-ini.sh"));
     p.start(QStringLiteral("bash"), {script, dir, sqliteFile});
     if (!p.waitForFinished(20000) || p.exitCode() != 0)
-        QFAIL(qPrintable(QStringLiteral("odbc-ini.sh failed: %1").arg(QString::fromLocal8Bit(p.readAllStandardError()))));
+        QFAIL(qPrintable(QStringLiteral("odbc-ini.sh failed: %1")
+                             .arg(QString::fromLocal8Bit(p.readAllStandardError()))));
     qputenv("ODBCSYSINI", QFile::encodeName(dir));
     qputenv("ODBCINI", QFile::encodeName(QDir(dir).filePath(QStringLiteral("odbc.ini"))));
 
     g_sqlite = {QStringLiteral("sqlite"), {QStringLiteral("ds_sqlite"), {}, {}, 5}, true, {}};
-    g_pg = {QStringLiteral("pg"), {QStringLiteral("ds_pg"), user, password, 5}, pgWhy.isEmpty(), pgWhy};
+    g_pg = {
+        QStringLiteral("pg"), {QStringLiteral("ds_pg"), user, password, 5}, pgWhy.isEmpty(), pgWhy};
     if (!g_pg.available && qEnvironmentVariable("CI") == QLatin1String("true"))
         QFAIL(qPrintable(QStringLiteral("CI needs the PostgreSQL server: %1").arg(pgWhy)));
 }
@@ -81,9 +89,15 @@ void attach() {
             QStringLiteral("no PostgreSQL server")};
 }
 
-OrderDb sqlite() { return g_sqlite; }
-OrderDb pg() { return g_pg; }
-OrderDb byLabel(const QString& label) { return label == QLatin1String("pg") ? g_pg : g_sqlite; }
+OrderDb sqlite() {
+    return g_sqlite;
+}
+OrderDb pg() {
+    return g_pg;
+}
+OrderDb byLabel(const QString& label) {
+    return label == QLatin1String("pg") ? g_pg : g_sqlite;
+}
 
 Outcome exec(const OrderDb& db, const QStringList& statements) {
     DbSession s(db.login);
@@ -108,7 +122,8 @@ QList<QStringList> select(const OrderDb& db, const QString& sql, int lastField) 
 }
 
 QString insert(const OrderLine& l, int seq) {
-    return QStringLiteral("INSERT INTO vantrell VALUES (%1, %2, %3, %4, 250.5, %5, %6, 'M1', %7, 'red', 1.25, %8, 'g', "
+    return QStringLiteral("INSERT INTO vantrell VALUES (%1, %2, %3, %4, 250.5, %5, %6, 'M1', %7, "
+                          "'red', 1.25, %8, 'g', "
                           "'lot', %9, NULL)")
         .arg(seq)
         .arg(sqlQuoted(l.idNo))
@@ -119,12 +134,13 @@ QString insert(const OrderLine& l, int seq) {
 }
 
 Outcome createOrders(const OrderDb& db, const QList<OrderLine>& lines) {
-    QStringList sql{QStringLiteral("DROP TABLE IF EXISTS vantrell"),
-                    QStringLiteral("CREATE TABLE vantrell (seq INTEGER, id_no VARCHAR(40), prod_type INTEGER, "
-                                   "out_pos VARCHAR(10), goods_kg REAL, step_no INTEGER, note3 VARCHAR(6), "
-                                   "machine VARCHAR(10), code VARCHAR(20), color VARCHAR(10), recipe REAL, "
-                                   "weight REAL, unit VARCHAR(4), lot VARCHAR(10), remark VARCHAR(50), "
-                                   "note VARCHAR(50))")};
+    QStringList sql{
+        QStringLiteral("DROP TABLE IF EXISTS vantrell"),
+        QStringLiteral("CREATE TABLE vantrell (seq INTEGER, id_no VARCHAR(40), prod_type INTEGER, "
+                       "out_pos VARCHAR(10), goods_kg REAL, step_no INTEGER, note3 VARCHAR(6), "
+                       "machine VARCHAR(10), code VARCHAR(20), color VARCHAR(10), recipe REAL, "
+                       "weight REAL, unit VARCHAR(4), lot VARCHAR(10), remark VARCHAR(50), "
+                       "note VARCHAR(50))")};
     for (int i = 0; i < lines.size(); ++i)
         sql << insert(lines[i], i + 1);
     if (db.label == QLatin1String("sqlite") && lines.size() > 50) {
@@ -138,16 +154,20 @@ Outcome blockUpdates(const OrderDb& db, bool block) {
     if (db.label == QLatin1String("pg")) {
         if (!block)
             return exec(db, {QStringLiteral("DROP TRIGGER IF EXISTS no_update ON vantrell")});
-        return exec(db, {QStringLiteral("CREATE OR REPLACE FUNCTION refuse() RETURNS trigger AS $$ BEGIN RAISE "
-                                        "EXCEPTION 'updates refused'; END $$ LANGUAGE plpgsql"),
-                         QStringLiteral("DROP TRIGGER IF EXISTS no_update ON vantrell"),
-                         QStringLiteral("CREATE TRIGGER no_update BEFORE UPDATE ON vantrell FOR EACH ROW EXECUTE "
-                                        "FUNCTION refuse()")});
+        return exec(
+            db,
+            {QStringLiteral("CREATE OR REPLACE FUNCTION refuse() RETURNS trigger AS $$ BEGIN RAISE "
+                            "EXCEPTION 'updates refused'; END $$ LANGUAGE plpgsql"),
+             QStringLiteral("DROP TRIGGER IF EXISTS no_update ON vantrell"),
+             QStringLiteral(
+                 "CREATE TRIGGER no_update BEFORE UPDATE ON vantrell FOR EACH ROW EXECUTE "
+                 "FUNCTION refuse()")});
     }
     if (!block)
         return exec(db, {QStringLiteral("DROP TRIGGER IF EXISTS no_update")});
-    return exec(db, {QStringLiteral("CREATE TRIGGER no_update BEFORE UPDATE ON vantrell BEGIN SELECT "
-                                    "RAISE(ABORT, 'updates refused'); END")});
+    return exec(db,
+                {QStringLiteral("CREATE TRIGGER no_update BEFORE UPDATE ON vantrell BEGIN SELECT "
+                                "RAISE(ABORT, 'updates refused'); END")});
 }
 
 } // namespace DbFixture

@@ -25,7 +25,7 @@ struct OrderLine {
     int stepNo = 44;
     QString note3 = QStringLiteral("1");
     QString code;
-    QString weight = QStringLiteral("1"); // SQL text: a number or NULL
+    QString weight = QStringLiteral("1");    // SQL text: a number or NULL
     QString outPos = QStringLiteral("'P1'"); // SQL text
     QString remark = QStringLiteral("NULL"); // SQL text
 };

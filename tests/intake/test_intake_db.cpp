@@ -32,7 +32,8 @@ QList<OrderLine> searchOrders() {
     for (int i = 1; i <= 3; ++i)
         l << line(QStringLiteral("ORD-3"), QStringLiteral("B%1").arg(i), QString::number(10 + i));
     for (int i = 1; i <= 2; ++i) {
-        OrderLine m = line(QStringLiteral("MAIN-1"), QStringLiteral("M%1").arg(i), QStringLiteral("2.5"), 1);
+        OrderLine m =
+            line(QStringLiteral("MAIN-1"), QStringLiteral("M%1").arg(i), QStringLiteral("2.5"), 1);
         m.remark = QStringLiteral("'b-%1'").arg(i);
         l << m;
     }
@@ -45,13 +46,14 @@ QList<OrderLine> searchOrders() {
 }
 
 int stepNo(const OrderDb& db, const QString& where) {
-    const auto rows = DbFixture::select(db, QStringLiteral("select step_no from vantrell where ") + where, 0);
+    const auto rows =
+        DbFixture::select(db, QStringLiteral("select step_no from vantrell where ") + where, 0);
     return rows.isEmpty() ? -1 : rows.first().first().toInt();
 }
 
 int countAt(const OrderDb& db, int step) {
-    const auto rows =
-        DbFixture::select(db, QStringLiteral("select count(*) from vantrell where step_no = %1").arg(step), 0);
+    const auto rows = DbFixture::select(
+        db, QStringLiteral("select count(*) from vantrell where step_no = %1").arg(step), 0);
     return rows.isEmpty() ? -1 : rows.first().first().toInt();
 }
 
@@ -123,7 +125,8 @@ private slots:
         QCOMPARE(jobs[0].B01[2], QStringLiteral("b-2"));
         rig.settings.setOption(Option::DirectRun, 0);
         QVERIFY(rig.search(form3, QStringLiteral("MAIN-1")));
-        QCOMPARE(rig.jobs(QStringLiteral("QUICK.txt")).size(), 1); // no duplicate check: a second search appends
+        QCOMPARE(rig.jobs(QStringLiteral("QUICK.txt")).size(),
+                 1);                   // no duplicate check: a second search appends
         QCOMPARE(rowsRead.count(), 2); // only the settings window's box is emptied by the rows
 
         // ORD-5 has no prod_type 1 lines: the main window finds nothing and writes nothing.
@@ -164,7 +167,7 @@ private slots:
         m.setEntry(FieldMapping::Condition2Field, QStringLiteral("prod_type"));
         m.setEntry(FieldMapping::Condition2Value, QStringLiteral("1"));
         m.setEntry(0, QStringLiteral("2"));
-        m.setEntry(1, QStringLiteral("8"));  // machine
+        m.setEntry(1, QStringLiteral("8")); // machine
         m.setEntry(3, QStringLiteral("9"));
         m.setEntry(4, QStringLiteral("12"));
         m.setEntry(6, QStringLiteral("15"));
@@ -172,7 +175,8 @@ private slots:
         OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
         OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
         QVERIFY(rig.search(form1, QStringLiteral("MAIN-1")));
-        QCOMPARE(rig.queryBox.text(), QStringLiteral("select * from vantrell where id_no = 'MAIN-1' and prod_type = 1"));
+        QCOMPARE(rig.queryBox.text(),
+                 QStringLiteral("select * from vantrell where id_no = 'MAIN-1' and prod_type = 1"));
         auto jobs = rig.jobs(QStringLiteral("recv/QUICK_A.txt"));
         QCOMPARE(jobs.size(), 1);
         QCOMPARE(jobs[0].OrderNo, QStringLiteral("MAIN-1"));
@@ -198,8 +202,11 @@ private slots:
         rig.settings.setOption(Option::DyeBarcode, 1);
         OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
         QVERIFY(rig.search(form1, QStringLiteral("O'REILLY-7")));
-        QCOMPARE(rig.queryBox.text(), QStringLiteral("select * from vantrell where id_no = 'O''REILLY-7' and prod_type = 2"));
-        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).last().OrderNo, QStringLiteral("O'REILLY-7"));
+        QCOMPARE(
+            rig.queryBox.text(),
+            QStringLiteral("select * from vantrell where id_no = 'O''REILLY-7' and prod_type = 2"));
+        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).last().OrderNo,
+                 QStringLiteral("O'REILLY-7"));
 
         QVERIFY(!rig.search(form1, QStringLiteral("x' or '1'='1")));
         QCOMPARE(rig.grid.rows(), 2); // one numbered blank row
@@ -214,7 +221,8 @@ private slots:
         QVERIFY(rig.search(form1, QStringLiteral("FLOAT-1")));
         QCOMPARE(rig.grid.text(1, 12), QStringLiteral("12.3")); // REAL, at most 15 digits
         QCOMPARE(rig.grid.text(1, 5), QStringLiteral("250.5"));
-        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).last().Weight[1], QStringLiteral("12.3"));
+        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).last().Weight[1],
+                 QStringLiteral("12.3"));
     }
 
     void searchDyeOrderMode_data() { addDatabases(); }
@@ -310,8 +318,9 @@ private slots:
         QList<OrderLine> lines{line("P-2", "X1", "1", 1, "4")};
         for (int i = 1; i <= 4; ++i)
             lines << line("P-1", QStringLiteral("C%1").arg(i), QString::number(i), 2, "4");
-        lines << line("P-1", "AUX", "9", 1, "4") << line("P-3", "D1", "5", 2, "4") << line("P-3", "D2", "6", 2, "4")
-              << line("P-3", "OTHER", "7", 2, "2") << line("Q'1", "E1", "8", 2, "4");
+        lines << line("P-1", "AUX", "9", 1, "4") << line("P-3", "D1", "5", 2, "4")
+              << line("P-3", "D2", "6", 2, "4") << line("P-3", "OTHER", "7", 2, "2")
+              << line("Q'1", "E1", "8", 2, "4");
         if (!useDatabase(lines))
             QSKIP(qPrintable(m_db.why));
         IntakeRig rig(m_db);
@@ -339,7 +348,7 @@ private slots:
         QCOMPARE(byOrder["P-3"].Code[3], QString());
         QCOMPARE(stepNo(m_db, "code = 'C3'"), 45);
         QCOMPARE(stepNo(m_db, "code = 'E1'"), 45);
-        QCOMPARE(stepNo(m_db, "code = 'AUX'"), 44);   // prod_type 1 stays waiting
+        QCOMPARE(stepNo(m_db, "code = 'AUX'"), 44); // prod_type 1 stays waiting
         QCOMPARE(stepNo(m_db, "code = 'X1'"), 44);
         QCOMPARE(stepNo(m_db, "code = 'OTHER'"), 44); // station 2's line is left to station 2
         QVERIFY(rig.queryBox.text().startsWith(QStringLiteral("UPDATE vantrell SET STEP_NO = 45")));
@@ -355,7 +364,8 @@ private slots:
         rig.settings.setOption(Option::PollPowder, 0);
         rig.settings.setOption(Option::PollAux2, 1);
         rig.step(poll);
-        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).last().Code[1], QStringLiteral("OTHER"));
+        QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).last().Code[1],
+                 QStringLiteral("OTHER"));
         QCOMPARE(stepNo(m_db, "code = 'OTHER'"), 45);
         QVERIFY(!rig.faults.polling.active());
     }
@@ -633,7 +643,8 @@ private slots:
     }
 
     void databaseDown() {
-        IntakeRig rig(OrderDb{QStringLiteral("down"), {QStringLiteral("ds_no_such_source"), {}, {}, 5}, true, {}});
+        IntakeRig rig(OrderDb{
+            QStringLiteral("down"), {QStringLiteral("ds_no_such_source"), {}, {}, 5}, true, {}});
         rig.settings.setOption(Option::PollPowder, 1);
         rig.settings.setOption(Option::DyeBarcode, 1);
         QSignalSpy reports(&rig.status, &StatusLine::reported);
@@ -671,10 +682,12 @@ private slots:
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
         const int port = ntohs(a.sin_port);
 
-        const QString dsn = QStringLiteral("DRIVER=%1;SERVER=127.0.0.1;PORT=%2;DATABASE=x;SSLmode=disable")
-                                .arg(DbFixture::pgDriverPath())
-                                .arg(port);
-        IntakeRig rig(OrderDb{QStringLiteral("hang"), {dsn, QStringLiteral("u"), QStringLiteral("p"), 2}, true, {}});
+        const QString dsn =
+            QStringLiteral("DRIVER=%1;SERVER=127.0.0.1;PORT=%2;DATABASE=x;SSLmode=disable")
+                .arg(DbFixture::pgDriverPath())
+                .arg(port);
+        IntakeRig rig(OrderDb{
+            QStringLiteral("hang"), {dsn, QStringLiteral("u"), QStringLiteral("p"), 2}, true, {}});
         rig.ctx.loginTimeoutSecs = 2;
         rig.settings.setOption(Option::PollPowder, 1);
         OrderPolling poll(rig.ctx);
@@ -706,13 +719,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > firstFault + 1000, 5000);
         tick.stop();
         ::close(fd);
-        qInfo("login gave up after %lld ms; polling step on this thread took at most %lld ms; worst gap "
+        qInfo("login gave up after %lld ms; polling step on this thread took at most %lld ms; "
+              "worst gap "
               "between 20 ms ticks %lld ms over %d ticks",
               firstFault, worstTick, worstGap, ticks);
         QVERIFY(firstFault >= 1500); // it waited for the server, on the database thread
-        QVERIFY2(worstTick < 50, qPrintable(QStringLiteral("a polling step took %1 ms").arg(worstTick)));
+        QVERIFY2(worstTick < 50,
+                 qPrintable(QStringLiteral("a polling step took %1 ms").arg(worstTick)));
         // A blocked thread would show the whole login wait; a loaded machine shows far less.
-        QVERIFY2(worstGap < 500, qPrintable(QStringLiteral("a tick was delayed %1 ms").arg(worstGap)));
+        QVERIFY2(worstGap < 500,
+                 qPrintable(QStringLiteral("a tick was delayed %1 ms").arg(worstGap)));
         QCOMPARE(reports.count(), 1);
         QVERIFY(!QFileInfo::exists(rig.file(QStringLiteral("recv/START_DISPEN.txt"))));
         QTRY_VERIFY_WITH_TIMEOUT(rig.db.inFlight() == 0, 20000);

@@ -55,8 +55,8 @@ private slots:
         std::vector<std::unique_ptr<IntakeRig>> rigs;
         std::vector<std::unique_ptr<OrderPolling>> pollers;
         std::vector<bool> done(5, false);
-        const Option boxes[] = {Option::PollPowder, Option::PollAux2, Option::PollAux3, Option::PollAux4,
-                                Option::PollAux5};
+        const Option boxes[] = {Option::PollPowder, Option::PollAux2, Option::PollAux3,
+                                Option::PollAux4, Option::PollAux5};
         for (int i = 0; i < 5; ++i) {
             rigs.push_back(std::make_unique<IntakeRig>(db));
             rigs[size_t(i)]->settings.setOption(boxes[i], 1);
@@ -78,14 +78,17 @@ private slots:
         QElapsedTimer elapsed;
         elapsed.start();
         timer2.start();
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(done.begin(), done.end(), [](bool d) { return d; }), 150000);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(done.begin(), done.end(), [](bool d) { return d; }),
+                                 150000);
         timer2.stop();
-        qInfo("%d orders, %d lines taken by 5 stations in %lld ms", kOrders, takenLines, elapsed.elapsed());
+        qInfo("%d orders, %d lines taken by 5 stations in %lld ms", kOrders, takenLines,
+              elapsed.elapsed());
 
         // Every (station, order) exactly once, in its own station's queue, with its lines.
         QMap<QString, int> seen;
         for (int i = 0; i < 5; ++i) {
-            for (const JobRecord& j : rigs[size_t(i)]->jobs(QStringLiteral("recv/START_DISPEN.txt"))) {
+            for (const JobRecord& j :
+                 rigs[size_t(i)]->jobs(QStringLiteral("recv/START_DISPEN.txt"))) {
                 const QString key = QStringLiteral("%1|%2").arg(i + 1).arg(j.OrderNo);
                 ++seen[key];
                 QVERIFY2(expected.contains(key), qPrintable(key));
@@ -100,7 +103,10 @@ private slots:
         for (auto it = seen.cbegin(); it != seen.cend(); ++it)
             QVERIFY2(it.value() == 1, qPrintable(it.key()));
         const auto count = [&](const char* where) {
-            return DbFixture::select(db, QStringLiteral("select count(*) from vantrell where ") + QLatin1String(where), 0)
+            return DbFixture::select(db,
+                                     QStringLiteral("select count(*) from vantrell where ") +
+                                         QLatin1String(where),
+                                     0)
                 .value(0)
                 .value(0)
                 .toInt();

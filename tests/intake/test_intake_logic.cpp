@@ -15,7 +15,9 @@
 
 namespace {
 
-QByteArray field(const QByteArray& text, int width) { return text + QByteArray(width - text.size(), ' '); }
+QByteArray field(const QByteArray& text, int width) {
+    return text + QByteArray(width - text.size(), ' ');
+}
 
 // Rows of `fields` texts each, row r field f = "r.f" unless given.
 DbRows rows(QList<QStringList> data, int lastField) {
@@ -27,7 +29,8 @@ DbRows rows(QList<QStringList> data, int lastField) {
 
 // A fixed-layout row: 16 fields with the order number in field 1, output position 3,
 // goods weight 4, code 8, recipe 10, weight 11, B01 14.
-QStringList fixedRow(const QString& order, const QString& code, const QString& weight, const QString& b01 = {}) {
+QStringList fixedRow(const QString& order, const QString& code, const QString& weight,
+                     const QString& b01 = {}) {
     QStringList f(16);
     f[0] = QStringLiteral("1");
     f[1] = order;
@@ -52,15 +55,45 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("expected"); // empty: no query
         const QString t = QStringLiteral("select * from orders where id = ");
-        QTest::newRow("1 only") << "id" << "" << "" << " A1 " << t + "'A1'";
-        QTest::newRow("1+2") << "id" << "kind" << "" << "A1" << t + "'A1' and kind = 2";
-        QTest::newRow("1+2+3") << "id" << "kind" << "st" << "A1" << t + "'A1' and kind = 2 and st = 'X'";
-        QTest::newRow("1+3 no query") << "id" << "" << "st" << "A1" << "";
-        QTest::newRow("2 only no query") << "" << "kind" << "" << "A1" << "";
-        QTest::newRow("none") << "" << "" << "" << "A1" << "";
-        QTest::newRow("apostrophe doubled") << "id" << "" << "" << "O'REILLY-7" << t + "'O''REILLY-7'";
-        QTest::newRow("injection stays a value") << "id" << "" << "" << "x' or '1'='1" << t + "'x'' or ''1''=''1'";
-        QTest::newRow("percent kept") << "id" << "kind" << "" << "A%1%2" << t + "'A%1%2' and kind = 2";
+        QTest::newRow("1 only") << "id"
+                                << ""
+                                << ""
+                                << " A1 " << t + "'A1'";
+        QTest::newRow("1+2") << "id"
+                             << "kind"
+                             << ""
+                             << "A1" << t + "'A1' and kind = 2";
+        QTest::newRow("1+2+3") << "id"
+                               << "kind"
+                               << "st"
+                               << "A1" << t + "'A1' and kind = 2 and st = 'X'";
+        QTest::newRow("1+3 no query") << "id"
+                                      << ""
+                                      << "st"
+                                      << "A1"
+                                      << "";
+        QTest::newRow("2 only no query") << ""
+                                         << "kind"
+                                         << ""
+                                         << "A1"
+                                         << "";
+        QTest::newRow("none") << ""
+                              << ""
+                              << ""
+                              << "A1"
+                              << "";
+        QTest::newRow("apostrophe doubled") << "id"
+                                            << ""
+                                            << ""
+                                            << "O'REILLY-7" << t + "'O''REILLY-7'";
+        QTest::newRow("injection stays a value") << "id"
+                                                 << ""
+                                                 << ""
+                                                 << "x' or '1'='1" << t + "'x'' or ''1''=''1'";
+        QTest::newRow("percent kept") << "id"
+                                      << "kind"
+                                      << ""
+                                      << "A%1%2" << t + "'A%1%2' and kind = 2";
     }
     void mappedQuery() {
         QFETCH(QString, c1);
@@ -85,14 +118,27 @@ private slots:
         QTest::addColumn<QString>("c3");
         QTest::addColumn<QString>("searchBox");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("1 alone takes entry 21") << "" << "" << "ignored" << "select * from orders where id = 'A1'";
-        QTest::newRow("1+2 takes the search box") << "kind" << "" << "K9"
-                                                  << "select * from orders where id = 'K9' and kind = 2";
-        QTest::newRow("1+2 empty search box") << "kind" << "" << ""
+        QTest::newRow("1 alone takes entry 21") << ""
+                                                << ""
+                                                << "ignored"
+                                                << "select * from orders where id = 'A1'";
+        QTest::newRow("1+2 takes the search box")
+            << "kind"
+            << ""
+            << "K9"
+            << "select * from orders where id = 'K9' and kind = 2";
+        QTest::newRow("1+2 empty search box") << "kind"
+                                              << ""
+                                              << ""
                                               << "select * from orders where id = '' and kind = 2";
-        QTest::newRow("1+2+3") << "kind" << "st" << " K9 "
+        QTest::newRow("1+2+3") << "kind"
+                               << "st"
+                               << " K9 "
                                << "select * from orders where id = 'K9' and kind = 2 and st = 3";
-        QTest::newRow("3 without 2") << "" << "st" << "K9" << "";
+        QTest::newRow("3 without 2") << ""
+                                     << "st"
+                                     << "K9"
+                                     << "";
     }
     void generatedQuery() {
         QFETCH(QString, c2);
@@ -117,16 +163,20 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("direct 2") << Queries::direct(QStringLiteral(" A-1 "), 2)
                                   << "select * from vantrell where id_no = 'A-1' and prod_type = 2";
-        QTest::newRow("direct 1 quoted") << Queries::direct(QStringLiteral("O'R"), 1)
-                                         << "select * from vantrell where id_no = 'O''R' and prod_type = 1";
-        QTest::newRow("waiting") << Queries::pollWaiting(QStringLiteral(" vantrell "), 4)
-                                 << "select * from vantrell where step_no = 44 and note3 = '4' and prod_type = 2";
-        QTest::newRow("lines") << Queries::pollLines(QStringLiteral("vantrell"), 1, QStringLiteral("a'b"))
-                               << "select * from vantrell where step_no = 44 and note3 = '1' and id_no = 'a''b' "
-                                  "and prod_type = 2";
-        QTest::newRow("update") << Queries::pollUpdate(QStringLiteral("vantrell"), 5, QStringLiteral("X1"))
-                                << "UPDATE vantrell SET STEP_NO = 45 where step_no = 44 and id_no = 'X1' and "
-                                   "prod_type = 2 and note3 = '5'";
+        QTest::newRow("direct 1 quoted")
+            << Queries::direct(QStringLiteral("O'R"), 1)
+            << "select * from vantrell where id_no = 'O''R' and prod_type = 1";
+        QTest::newRow("waiting")
+            << Queries::pollWaiting(QStringLiteral(" vantrell "), 4)
+            << "select * from vantrell where step_no = 44 and note3 = '4' and prod_type = 2";
+        QTest::newRow("lines")
+            << Queries::pollLines(QStringLiteral("vantrell"), 1, QStringLiteral("a'b"))
+            << "select * from vantrell where step_no = 44 and note3 = '1' and id_no = 'a''b' "
+               "and prod_type = 2";
+        QTest::newRow("update")
+            << Queries::pollUpdate(QStringLiteral("vantrell"), 5, QStringLiteral("X1"))
+            << "UPDATE vantrell SET STEP_NO = 45 where step_no = 44 and id_no = 'X1' and "
+               "prod_type = 2 and note3 = '5'";
     }
     void directAndPollingQueries() {
         QFETCH(QString, actual);
@@ -137,11 +187,16 @@ private slots:
     void odbcValueQuoting_data() {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "dsuser" << "dsuser";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("semicolon") << "a;DSN=x" << "{a;DSN=x}";
-        QTest::newRow("brace doubled") << "p}w" << "{p}}w}";
-        QTest::newRow("open brace") << "{x" << "{{x}";
+        QTest::newRow("plain") << "dsuser"
+                               << "dsuser";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("semicolon") << "a;DSN=x"
+                                   << "{a;DSN=x}";
+        QTest::newRow("brace doubled") << "p}w"
+                                       << "{p}}w}";
+        QTest::newRow("open brace") << "{x"
+                                    << "{{x}";
     }
     void odbcValueQuoting() {
         QFETCH(QString, value);
@@ -165,7 +220,8 @@ private slots:
         QCOMPARE(dir.read(QStringLiteral("set2_1.txt")).size(), 500);
         QCOMPARE(dir.read(QStringLiteral("set2_2.txt")).size(), 6000);
         QCOMPARE(dir.read(QStringLiteral("set2.txt")).size(), 100);
-        QCOMPARE(dir.read(QStringLiteral("set2_2.txt")).mid(59 * 100, 4), QByteArray("\xB3\xE6\xB8\xB9"));
+        QCOMPARE(dir.read(QStringLiteral("set2_2.txt")).mid(59 * 100, 4),
+                 QByteArray("\xB3\xE6\xB8\xB9"));
         FieldMapping back;
         QVERIFY(back.load(dir.path()).ok());
         QCOMPARE(back.text(0), QStringLiteral("15"));
@@ -278,9 +334,10 @@ private slots:
 
     void mappedJobRecord() {
         StagingGrid g;
-        ImportBuilder::showRows(g, rows({{"K1", "A", "100", "DYE-1", "1.5", "T", "n1", "x2", "x3", "x4", "x5"},
-                                         {"K1", "B", "", "DYE-2", "2.5", "T", "n2", "y2", "", "", ""}},
-                                        10));
+        ImportBuilder::showRows(
+            g, rows({{"K1", "A", "100", "DYE-1", "1.5", "T", "n1", "x2", "x3", "x4", "x5"},
+                     {"K1", "B", "", "DYE-2", "2.5", "T", "n2", "y2", "", "", ""}},
+                    10));
         FieldMapping m;
         for (int e = 0; e <= 10; ++e)
             m.setEntry(e, QString::number(e + 1));
@@ -330,13 +387,16 @@ private slots:
 
     void dyeOrderRecordByteExact() {
         StagingGrid g;
-        ImportBuilder::showRows(g, rows({fixedRow("單號1", "RED-5", "3.25"), fixedRow("單號1", "BLU", "0.5")}, 15));
+        ImportBuilder::showRows(
+            g, rows({fixedRow("單號1", "RED-5", "3.25"), fixedRow("單號1", "BLU", "0.5")}, 15));
         FieldMapping m;
         const auto b = ImportBuilder::buildDyeOrder(g, 2, 15, true, m);
         QVERIFY(b.outcome.ok());
         const QByteArray r = b.record.encode();
         QCOMPARE(r.size(), 932);
-        QCOMPARE(r.mid(0, 30), field("\xB3\xE6\xB8\xB9" "1", 30));
+        QCOMPARE(r.mid(0, 30), field("\xB3\xE6\xB8\xB9"
+                                     "1",
+                                     30));
         QCOMPARE(r.mid(30, 6), field("P7", 6));
         QCOMPARE(r.mid(36, 42), QByteArray(42, ' ')); // note 2, note 3, code
         QCOMPARE(r.mid(78, 10), field("250.5", 10));

@@ -54,8 +54,9 @@ class TestIntakeStation : public QObject {
 private slots:
     void initTestCase() {
         QProcess p;
-        p.start(QStringLiteral("bash"),
-                {QDir(qEnvironmentVariable("DS_SOURCE_DIR")).filePath(QStringLiteral("scripts/odbc-demo.sh")), m_dir.path()});
+        p.start(QStringLiteral("bash"), {QDir(qEnvironmentVariable("DS_SOURCE_DIR"))
+                                             .filePath(QStringLiteral("scripts/odbc-demo.sh")),
+                                         m_dir.path()});
         QVERIFY(p.waitForFinished(30000));
         QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
         QVERIFY(p.readAllStandardOutput().contains("ODBCSYSINI="));
@@ -76,10 +77,13 @@ private slots:
         QTest::keyClick(f3.Text2, Qt::Key_Return);
         QCOMPARE(f3.Text2->text(), QString()); // cleared at the end of the Enter
         // The demo ticks DirectRun: the scanned order goes straight to the queue.
-        QTRY_COMPARE_WITH_TIMEOUT(orders(QStringLiteral("START_DISPEN.txt")), QStringList{"DEMO-1001"}, 20000);
-        QCOMPARE(f1.Text1->toPlainText(),
-                 QStringLiteral("select * from vantrell where id_no = 'DEMO-1001' and prod_type = 1"));
-        const JobRecord j = JobRecord::decode(ReadJob(m_dir.file(QStringLiteral("START_DISPEN.txt")), 1).bytes);
+        QTRY_COMPARE_WITH_TIMEOUT(orders(QStringLiteral("START_DISPEN.txt")),
+                                  QStringList{"DEMO-1001"}, 20000);
+        QCOMPARE(
+            f1.Text1->toPlainText(),
+            QStringLiteral("select * from vantrell where id_no = 'DEMO-1001' and prod_type = 1"));
+        const JobRecord j =
+            JobRecord::decode(ReadJob(m_dir.file(QStringLiteral("START_DISPEN.txt")), 1).bytes);
         QCOMPARE(j.Code[3], QStringLiteral("AUX-1"));
         QCOMPARE(j.Weight[2], QStringLiteral("3.25"));
         QCOMPARE(j.B01[1], QStringLiteral("first"));
@@ -87,8 +91,10 @@ private slots:
         st->settings().setOption(Option::DirectRun, 0);
         f3.Text2->setText(QStringLiteral("DEMO-1001"));
         QTest::keyClick(f3.Text2, Qt::Key_Return);
-        QTRY_COMPARE_WITH_TIMEOUT(orders(QStringLiteral("QUICK.txt")), QStringList{"DEMO-1001"}, 20000);
-        QTRY_VERIFY(!f3.List1->findItems(QStringLiteral("DEMO-1001"), Qt::MatchStartsWith).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(orders(QStringLiteral("QUICK.txt")), QStringList{"DEMO-1001"},
+                                  20000);
+        QTRY_VERIFY(
+            !f3.List1->findItems(QStringLiteral("DEMO-1001"), Qt::MatchStartsWith).isEmpty());
 
         // The staging grid: header, three rows, a numbered blank row; a click names the cell.
         QCOMPARE(f1.MSFlexGrid1->rowCount(), 5);
@@ -118,15 +124,24 @@ private slots:
         Form2& f2 = *st->intake().form2;
         QVERIFY(f2.isVisible());
         QCOMPARE(find<QLineEdit>(&f2, QStringLiteral("Text2(0)"))->text(), QStringLiteral("15"));
-        QCOMPARE(find<QLabel>(&f2, QStringLiteral("Label2(39)"))->text(), QStringLiteral("表單名稱"));
-        QCOMPARE(find<QLabel>(&f2, QStringLiteral("Label1(1)"))->text(), QStringLiteral("新粉體1染料2"));
-        QVERIFY(find<QPlainTextEdit>(&f2, QStringLiteral("Text3"))->toPlainText().contains(QStringLiteral("條件欄位1=單號")));
-        QTest::keyClicks(find<QComboBox>(&f2, QStringLiteral("Combo1(39)")), QStringLiteral("vantrell"));
-        QTest::keyClicks(find<QComboBox>(&f2, QStringLiteral("Combo1(20)")), QStringLiteral("id_no"));
-        QTest::keyClicks(find<QComboBox>(&f2, QStringLiteral("Combo1(21)")), QStringLiteral("DEMO-1002"));
+        QCOMPARE(find<QLabel>(&f2, QStringLiteral("Label2(39)"))->text(),
+                 QStringLiteral("表單名稱"));
+        QCOMPARE(find<QLabel>(&f2, QStringLiteral("Label1(1)"))->text(),
+                 QStringLiteral("新粉體1染料2"));
+        QVERIFY(find<QPlainTextEdit>(&f2, QStringLiteral("Text3"))
+                    ->toPlainText()
+                    .contains(QStringLiteral("條件欄位1=單號")));
+        QTest::keyClicks(find<QComboBox>(&f2, QStringLiteral("Combo1(39)")),
+                         QStringLiteral("vantrell"));
+        QTest::keyClicks(find<QComboBox>(&f2, QStringLiteral("Combo1(20)")),
+                         QStringLiteral("id_no"));
+        QTest::keyClicks(find<QComboBox>(&f2, QStringLiteral("Combo1(21)")),
+                         QStringLiteral("DEMO-1002"));
         QCOMPARE(st->intake().mapping.entry(20), QStringLiteral("id_no")); // acts at once
-        QTest::mouseClick(find<QPushButton>(&f2, QStringLiteral("Command3")), Qt::LeftButton); // 生成代碼
-        QCOMPARE(f2.Text1->toPlainText(), QStringLiteral("select * from vantrell where id_no = 'DEMO-1002'"));
+        QTest::mouseClick(find<QPushButton>(&f2, QStringLiteral("Command3")),
+                          Qt::LeftButton); // 生成代碼
+        QCOMPARE(f2.Text1->toPlainText(),
+                 QStringLiteral("select * from vantrell where id_no = 'DEMO-1002'"));
 
         // 執行SQL with a field count above the grid's columns widens the grid.
         f2.Text2[0]->clear();
@@ -138,10 +153,12 @@ private slots:
         QCOMPARE(f2.MSFlexGrid1->item(2, 9)->text(), QStringLiteral("K-401"));
         QCOMPARE(f2.MSFlexGrid1->item(1, 0)->text(), QString()); // column 0 stays empty here
 
-        QTest::mouseClick(find<QPushButton>(&f2, QStringLiteral("Command2")), Qt::LeftButton); // 存檔
+        QTest::mouseClick(find<QPushButton>(&f2, QStringLiteral("Command2")),
+                          Qt::LeftButton); // 存檔
         QCOMPARE(m_dir.read(QStringLiteral("set2_2.txt")).size(), 6000);
         QCOMPARE(m_dir.read(QStringLiteral("set2_2.txt")).mid(39 * 100, 8), QByteArray("vantrell"));
-        QTest::mouseClick(find<QPushButton>(&f2, QStringLiteral("Command4")), Qt::LeftButton); // EXIT
+        QTest::mouseClick(find<QPushButton>(&f2, QStringLiteral("Command4")),
+                          Qt::LeftButton); // EXIT
         QVERIFY(!f2.isVisible());
         // Saved mapping, with the condition 1 alone: the next start builds the mapped query.
         QVERIFY(QFile::remove(m_dir.file(QStringLiteral("set2_2.txt"))));
@@ -155,14 +172,16 @@ private slots:
         QVERIFY(st->settings().isSet(Option::PollPowder));
         // Timer2 runs once a second: three released orders for station 1 come in by themselves.
         const auto polledOrders = [this] {
-            QStringList out = orders(QStringLiteral("START_DISPEN.txt")).filter(QStringLiteral("POLL-"));
+            QStringList out =
+                orders(QStringLiteral("START_DISPEN.txt")).filter(QStringLiteral("POLL-"));
             out.sort();
             return out;
         };
         QTRY_COMPARE_WITH_TIMEOUT(polledOrders().size(), 3, 20000);
         const QStringList polled = polledOrders();
         QCOMPARE(polled, (QStringList{"POLL-2001", "POLL-2002", "POLL-2003"}));
-        QTRY_VERIFY_WITH_TIMEOUT(f1.Text1->toPlainText().startsWith(QStringLiteral("select")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(f1.Text1->toPlainText().startsWith(QStringLiteral("select")),
+                                 5000);
         QCOMPARE(f1.StatusLabel->text(), QString());
     }
 };

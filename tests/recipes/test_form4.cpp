@@ -19,7 +19,8 @@ namespace {
 struct Rig {
     WorkDir dir;
     StatusLine status;
-    RecipeEditor editor{dir.file(QStringLiteral("QUICK.txt")), dir.file(QStringLiteral("QUICK2.txt")), status};
+    RecipeEditor editor{dir.file(QStringLiteral("QUICK.txt")),
+                        dir.file(QStringLiteral("QUICK2.txt")), status};
     Form4 form{editor, status};
 
     Rig() {
@@ -34,10 +35,13 @@ struct Rig {
         return w;
     }
     QLineEdit* text1(int k) { return find<QLineEdit>(QStringLiteral("Text1(%1)").arg(k)); }
-    void click(const char* button) { QTest::mouseClick(find<QPushButton>(QLatin1String(button)), Qt::LeftButton); }
+    void click(const char* button) {
+        QTest::mouseClick(find<QPushButton>(QLatin1String(button)), Qt::LeftButton);
+    }
     void clickEntry(int row) {
         auto* list = find<QListWidget>(QStringLiteral("List1"));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(row)).center());
     }
     QStringList stored() const {
         QStringList out;
@@ -71,11 +75,14 @@ private slots:
         QCOMPARE(r.find<QLabel>(QStringLiteral("Label3"))->text(), QStringLiteral("桶號"));
         QCOMPARE(r.find<QLabel>(QStringLiteral("Label2"))->text(), QStringLiteral("加水量"));
         for (int k = 0; k < 10; ++k)
-            QCOMPARE(r.find<QLabel>(QStringLiteral("Label1(%1)").arg(k))->text(), QString::number(k + 1));
+            QCOMPARE(r.find<QLabel>(QStringLiteral("Label1(%1)").arg(k))->text(),
+                     QString::number(k + 1));
         const QStringList captions{"存檔", "修改", "刪除", "清除", "EXIT"};
         for (int i = 0; i < 5; ++i) {
-            QCOMPARE(r.find<QPushButton>(QStringLiteral("Command%1").arg(i + 1))->text(), captions.at(i));
-            QCOMPARE(r.find<QCheckBox>(QStringLiteral("Check%1").arg(i + 1))->text(), QStringLiteral("Check%1").arg(i + 1));
+            QCOMPARE(r.find<QPushButton>(QStringLiteral("Command%1").arg(i + 1))->text(),
+                     captions.at(i));
+            QCOMPARE(r.find<QCheckBox>(QStringLiteral("Check%1").arg(i + 1))->text(),
+                     QStringLiteral("Check%1").arg(i + 1));
         }
         for (int k = 0; k < 20; ++k)
             QVERIFY(r.text1(k)->text().isEmpty());
@@ -118,7 +125,8 @@ private slots:
         r.click("Command1");
         QVERIFY(r.stored().isEmpty());
         QCOMPARE(r.text1(0)->text(), QStringLiteral("RED"));
-        QVERIFY(r.find<QLabel>(QStringLiteral("StatusLine"))->text().contains(QStringLiteral("單號")));
+        QVERIFY(
+            r.find<QLabel>(QStringLiteral("StatusLine"))->text().contains(QStringLiteral("單號")));
     }
 
     void clickShowsModifyRewritesCheck5Deletes() {
@@ -137,7 +145,8 @@ private slots:
         QTest::keyClicks(r.text1(10), QStringLiteral("2.5"));
         r.click("Command2"); // modify the selected entry B
         QCOMPARE(r.stored(), (QStringList{"A", "B", "C"}));
-        QCOMPARE(ReadJob(r.dir.file(QStringLiteral("QUICK.txt")), 2).job.Weight[1], QStringLiteral("2.5"));
+        QCOMPARE(ReadJob(r.dir.file(QStringLiteral("QUICK.txt")), 2).job.Weight[1],
+                 QStringLiteral("2.5"));
 
         QTest::mouseClick(r.find<QCheckBox>(QStringLiteral("Check5")), Qt::LeftButton);
         QVERIFY(r.editor.Check5);

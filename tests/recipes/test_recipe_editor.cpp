@@ -9,12 +9,15 @@
 
 namespace {
 
-QString raw(const QString& order) { return order.leftJustified(50, QLatin1Char(' ')); }
+QString raw(const QString& order) {
+    return order.leftJustified(50, QLatin1Char(' '));
+}
 
 struct Bench {
     WorkDir dir;
     StatusLine status;
-    RecipeEditor editor{dir.file(QStringLiteral("QUICK.txt")), dir.file(QStringLiteral("QUICK2.txt")), status};
+    RecipeEditor editor{dir.file(QStringLiteral("QUICK.txt")),
+                        dir.file(QStringLiteral("QUICK2.txt")), status};
 
     QString quick() const { return dir.file(QStringLiteral("QUICK.txt")); }
     QStringList stored() const {
@@ -66,7 +69,7 @@ private slots:
         const QByteArray r = b.dir.read(QStringLiteral("QUICK.txt"));
         QCOMPARE(r.mid(50, 10), QByteArray(" B7       ")); // barrel number as typed
         QCOMPARE(r.mid(60, 10), QByteArray("350       ")); // water trimmed
-        QCOMPARE(r.mid(378, 550), QByteArray(550, ' ')); // B01 blank
+        QCOMPARE(r.mid(378, 550), QByteArray(550, ' '));   // B01 blank
         QCOMPARE(r.right(2), QByteArray("\r\n"));
     }
 
@@ -212,8 +215,8 @@ private slots:
         QVERIFY(AppendJob(b.quick(), imported).ok());
         b.editor.load();
         QVERIFY(b.editor.click(0, raw("IMP-1")).ok());
-        b.editor.Text1[11] = QStringLiteral("25");   // line 2: new weight, same code
-        b.editor.Text1[2] = QStringLiteral("D-9");   // line 3: another code
+        b.editor.Text1[11] = QStringLiteral("25"); // line 2: new weight, same code
+        b.editor.Text1[2] = QStringLiteral("D-9"); // line 3: another code
         QVERIFY(b.editor.modify(0, raw("IMP-1")).ok());
 
         const JobRecord j = ReadJob(b.quick(), 1).job;
@@ -297,7 +300,8 @@ private slots:
         Bench b;
         b.saveAll({"A", "B"});
         const QByteArray before = b.dir.read(QStringLiteral("QUICK.txt"));
-        QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("QUICK2.txt"))); // the twin cannot be written
+        QVERIFY(
+            QDir(b.dir.path()).mkdir(QStringLiteral("QUICK2.txt"))); // the twin cannot be written
         b.type(QStringLiteral("typed"));
         QVERIFY(!b.editor.remove(0, raw("B")).ok());
         QCOMPARE(b.dir.read(QStringLiteral("QUICK.txt")), before);

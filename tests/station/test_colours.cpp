@@ -7,7 +7,8 @@ Q_DECLARE_METATYPE(Rgb)
 
 namespace {
 QString describe(const std::optional<Rgb>& c) {
-    return c ? QStringLiteral("(%1, %2, %3)").arg(c->r).arg(c->g).arg(c->b) : QStringLiteral("unchanged");
+    return c ? QStringLiteral("(%1, %2, %3)").arg(c->r).arg(c->g).arg(c->b)
+             : QStringLiteral("unchanged");
 }
 } // namespace
 
@@ -22,7 +23,8 @@ private slots:
             c.tick();
             seen << w.LineStatus[0];
         }
-        QCOMPARE(seen, (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 1}));
+        QCOMPARE(seen, (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9,  10, 0, 1,
+                                   2, 3, 4, 5, 6, 7, 8, 9, 10, 0,  1}));
     }
 
     void phaseOutOfRangeRestartsAtZero() {
@@ -45,7 +47,8 @@ private slots:
             QTest::newRow("idle" + at) << 0 << p << true << Rgb{255, 255, 255};
             QTest::newRow("within" + at) << 1 << p << true << Rgb{255 - 5 * p, 255, 255 - 5 * p};
             QTest::newRow("too much" + at) << 2 << p << true << Rgb{255, 255 - 5 * p, 255 - 5 * p};
-            QTest::newRow("too little" + at) << 3 << p << true << Rgb{255 - 5 * p, 255 - 5 * p, 255};
+            QTest::newRow("too little" + at)
+                << 3 << p << true << Rgb{255 - 5 * p, 255 - 5 * p, 255};
             QTest::newRow("waiting zero" + at) << 4 << p << true << Rgb{255, 255, 255 - 15 * p};
             QTest::newRow("other 5" + at) << 5 << p << false << Rgb{};
             QTest::newRow("other -1" + at) << -1 << p << false << Rgb{};
@@ -73,7 +76,8 @@ private slots:
             const QByteArray at = " p" + QByteArray::number(p);
             QTest::newRow("idle" + at) << 0 << p << true << Rgb{255, 255, 255};
             QTest::newRow("active" + at) << 1 << p << true << Rgb{255 - 20 * p, 255, 255 - 20 * p};
-            QTest::newRow("too much" + at) << 2 << p << true << Rgb{255, 255 - 15 * p, 255 - 15 * p};
+            QTest::newRow("too much" + at)
+                << 2 << p << true << Rgb{255, 255 - 15 * p, 255 - 15 * p};
             QTest::newRow("within, steady" + at) << 3 << p << true << Rgb{50, 255, 50};
             QTest::newRow("waiting turn" + at) << 4 << p << true << Rgb{255, 255, 100};
             QTest::newRow("other 9" + at) << 9 << p << false << Rgb{};

@@ -10,8 +10,12 @@
 
 namespace {
 
-QByteArray field(const QByteArray& rec, int offset, int width) { return rec.mid(offset, width); }
-QByteArray padded(const QByteArray& text, int width) { return text + QByteArray(width - text.size(), ' '); }
+QByteArray field(const QByteArray& rec, int offset, int width) {
+    return rec.mid(offset, width);
+}
+QByteArray padded(const QByteArray& text, int width) {
+    return text + QByteArray(width - text.size(), ' ');
+}
 
 HistoryRecord threeLines(const QDateTime& at) {
     std::array<QString, 201> table;
@@ -56,7 +60,9 @@ void TestHistory::threeLineRecordByteExact() {
     QVERIFY(AppendHistory(dir.path(), threeLines(at)).ok());
     const QByteArray rec = dir.read(QStringLiteral("data/DATE_202403.txt"));
     QCOMPARE(rec.size(), 1600);
-    QCOMPARE(field(rec, 0, 50), padded("\xB3\xE6\xB8\xB9" "A1", 50));
+    QCOMPARE(field(rec, 0, 50), padded("\xB3\xE6\xB8\xB9"
+                                       "A1",
+                                       50));
     QCOMPARE(field(rec, 50, 30), QByteArray(30, ' '));
     QCOMPARE(field(rec, 80, 20), padded("RED 01", 20));
     QCOMPARE(field(rec, 100, 20), padded("YEL-2", 20));
@@ -80,9 +86,12 @@ void TestHistory::threeLineRecordByteExact() {
 void TestHistory::monthBoundary_data() {
     QTest::addColumn<QDateTime>("at");
     QTest::addColumn<QString>("file");
-    QTest::newRow("last second of March") << QDateTime(QDate(2024, 3, 31), QTime(23, 59, 59)) << "DATE_202403.txt";
-    QTest::newRow("first second of April") << QDateTime(QDate(2024, 4, 1), QTime(0, 0, 0)) << "DATE_202404.txt";
-    QTest::newRow("new year's eve") << QDateTime(QDate(2023, 12, 31), QTime(23, 59, 59)) << "DATE_202312.txt";
+    QTest::newRow("last second of March")
+        << QDateTime(QDate(2024, 3, 31), QTime(23, 59, 59)) << "DATE_202403.txt";
+    QTest::newRow("first second of April")
+        << QDateTime(QDate(2024, 4, 1), QTime(0, 0, 0)) << "DATE_202404.txt";
+    QTest::newRow("new year's eve")
+        << QDateTime(QDate(2023, 12, 31), QTime(23, 59, 59)) << "DATE_202312.txt";
     QTest::newRow("new year") << QDateTime(QDate(2024, 1, 1), QTime(0, 0, 0)) << "DATE_202401.txt";
 }
 
@@ -125,7 +134,8 @@ void TestHistory::existingFolderIsFine() {
 void TestHistory::folderThatIsAFileFails() {
     WorkDir dir;
     dir.write(QStringLiteral("data"), "x");
-    const Outcome o = AppendHistory(dir.path(), threeLines(QDateTime(QDate(2024, 5, 1), QTime(8, 0))));
+    const Outcome o =
+        AppendHistory(dir.path(), threeLines(QDateTime(QDate(2024, 5, 1), QTime(8, 0))));
     QVERIFY(!o.ok());
     QVERIFY(o.reason().contains(QStringLiteral("data")));
     QCOMPARE(dir.read(QStringLiteral("data")), QByteArray("x"));
@@ -136,8 +146,10 @@ void TestHistory::readOnlyFolderFails() {
         QSKIP("file permissions are not enforced for this user");
     WorkDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("data")));
-    QFile::setPermissions(dir.file(QStringLiteral("data")), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    const Outcome o = AppendHistory(dir.path(), threeLines(QDateTime(QDate(2024, 5, 1), QTime(8, 0))));
+    QFile::setPermissions(dir.file(QStringLiteral("data")),
+                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const Outcome o =
+        AppendHistory(dir.path(), threeLines(QDateTime(QDate(2024, 5, 1), QTime(8, 0))));
     QFile::setPermissions(dir.file(QStringLiteral("data")),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QVERIFY(!o.ok());

@@ -28,7 +28,9 @@ JobRecord job(const QString& order, int lines = 2) {
     return j;
 }
 
-QByteArray field(const QByteArray& text, int width) { return text + QByteArray(width - text.size(), ' '); }
+QByteArray field(const QByteArray& text, int width) {
+    return text + QByteArray(width - text.size(), ' ');
+}
 
 } // namespace
 
@@ -82,7 +84,8 @@ private slots:
         QCOMPARE(back.Code[1], QStringLiteral("一二三四五六七八九十"));
         // The recipe list shows the raw, padded field.
         j.OrderNo = QStringLiteral("  R1");
-        QCOMPARE(recipeListEntry(j.encode()), QStringLiteral("  R1") + QString(46, QLatin1Char(' ')));
+        QCOMPARE(recipeListEntry(j.encode()),
+                 QStringLiteral("  R1") + QString(46, QLatin1Char(' ')));
         j.OutputPos = QStringLiteral(" 3 ");
         QCOMPARE(queueListEntry(JobRecord::decode(j.encode())), QStringLiteral("R1---3"));
     }
@@ -270,7 +273,8 @@ private slots:
         QCOMPARE(int(st.st_mode & 07777), 0664);
 
         dir.write(QStringLiteral("victim"), "not a queue");
-        QVERIFY(QFile::link(dir.file(QStringLiteral("victim")), dir.file(QStringLiteral("q2.txt"))));
+        QVERIFY(
+            QFile::link(dir.file(QStringLiteral("victim")), dir.file(QStringLiteral("q2.txt"))));
         const QByteArray before = dir.read(QStringLiteral("q.txt"));
         const Outcome o = RemoveJob(f, dir.file(QStringLiteral("q2.txt")), 1);
         QVERIFY(!o.ok());

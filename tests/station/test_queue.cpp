@@ -24,7 +24,9 @@ JobRecord job(const QString& order, const QString& barrel = QStringLiteral("B7")
     return j;
 }
 
-QString rawEntry(const QString& order) { return order.leftJustified(50, QLatin1Char(' ')); }
+QString rawEntry(const QString& order) {
+    return order.leftJustified(50, QLatin1Char(' '));
+}
 
 // One queue-command set-up over a temporary working folder and an in-memory light bus.
 struct Bench {
@@ -35,9 +37,14 @@ struct Bench {
     TickTimer timer5{10};
     StatusLine status;
     LightBus lightBus{settings, lightPort, timer5, status};
-    QueueCommands commands{{dir.file(QStringLiteral("QUICK.txt")), dir.file(QStringLiteral("START_DISPEN.txt")),
+    QueueCommands commands{{dir.file(QStringLiteral("QUICK.txt")),
+                            dir.file(QStringLiteral("START_DISPEN.txt")),
                             dir.file(QStringLiteral("START_DISPEN2.txt"))},
-                           weighing, settings, lightPort, lightBus, status};
+                           weighing,
+                           settings,
+                           lightPort,
+                           lightBus,
+                           status};
 
     QString quick() const { return dir.file(QStringLiteral("QUICK.txt")); }
     QString queue() const { return dir.file(QStringLiteral("START_DISPEN.txt")); }
@@ -107,7 +114,8 @@ private slots:
         QSignalSpy spy(&b.commands, &QueueCommands::recipeListChanged);
         QVERIFY(b.commands.refresh().ok());
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toStringList(), (QStringList{rawEntry("C"), rawEntry("B"), rawEntry("A")}));
+        QCOMPARE(spy.at(0).at(0).toStringList(),
+                 (QStringList{rawEntry("C"), rawEntry("B"), rawEntry("A")}));
     }
 
     void queueTopRecipeCopiesLastRecord() {
@@ -164,7 +172,8 @@ private slots:
     void queueIntoAnUnwritableQueueKeepsItAndSaysWhy() {
         Bench b;
         b.addRecipes({"A"});
-        QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("START_DISPEN.txt"))); // cannot be opened as a file
+        QVERIFY(QDir(b.dir.path())
+                    .mkdir(QStringLiteral("START_DISPEN.txt"))); // cannot be opened as a file
         QVERIFY(!b.commands.queue(0, rawEntry("A")).ok());
         QVERIFY(b.status.text().contains(QStringLiteral("排入計量失敗")));
         QCOMPARE(JobCount(b.quick()).count, 1);
@@ -261,7 +270,8 @@ private slots:
         b.addQueued({"X", "Y"});
         b.weighing2ndLine();
         const QByteArray before = b.dir.read(QStringLiteral("START_DISPEN.txt"));
-        QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("START_DISPEN2.txt"))); // the twin cannot be written
+        QVERIFY(QDir(b.dir.path())
+                    .mkdir(QStringLiteral("START_DISPEN2.txt"))); // the twin cannot be written
         QVERIFY(!b.commands.deleteQueued(0, QStringLiteral("X---B7")).ok());
         QCOMPARE(b.dir.read(QStringLiteral("START_DISPEN.txt")), before);
         QCOMPARE(b.weighing.State, SequencerState::Weigh);

@@ -54,9 +54,10 @@ struct Rig {
         station->readings().setLive(0, true);
         station->readings().setLive(1, true);
         Station& s = *station;
-        seq = std::make_unique<Sequencer>(Sequencer::Parts{
-            s.weighing(), s.readings(), s.lightMap(), s.lightBus(), s.settings(), s.runControl(), s.clock(),
-            s.status(), dir.path(), [](const HistoryRecord&) { return Outcome::success(); }});
+        seq = std::make_unique<Sequencer>(
+            Sequencer::Parts{s.weighing(), s.readings(), s.lightMap(), s.lightBus(), s.settings(),
+                             s.runControl(), s.clock(), s.status(), dir.path(),
+                             [](const HistoryRecord&) { return Outcome::success(); }});
     }
 
     MemorySerialPort& lights() { return *ports.at(2); }
@@ -89,7 +90,9 @@ struct Rig {
             seq->tick();
         return done();
     }
-    bool untilWeighing() { return until([this] { return model().State == SequencerState::Weigh; }); }
+    bool untilWeighing() {
+        return until([this] { return model().State == SequencerState::Weigh; });
+    }
     // Weighs the next job line by line on target, up to its end (the sequencer idle again).
     void weighOneJob() {
         QVERIFY(untilWeighing());
@@ -99,7 +102,10 @@ struct Rig {
             station->readings().setCaption(b, model().LineTable[size_t(10 * n + 2)]);
             QVERIFY(until([this] { return model().State != SequencerState::Weigh; }, 40));
             station->readings().setCaption(b, QStringLiteral("0"));
-            QVERIFY(until([this] { return model().State == SequencerState::Weigh || model().State == SequencerState::Idle; }));
+            QVERIFY(until([this] {
+                return model().State == SequencerState::Weigh ||
+                       model().State == SequencerState::Idle;
+            }));
             if (model().State == SequencerState::Idle)
                 return;
         }
@@ -121,7 +127,8 @@ struct Rig {
         QCOMPARE(model().State, SequencerState::Idle);
         QCOMPARE(find<QLabel>("Label2")->text(), QString());
         for (int i = 0; i < 10; ++i)
-            QVERIFY(find<QPlainTextEdit>(qPrintable(QStringLiteral("Text1(%1)").arg(i)))->isHidden());
+            QVERIFY(
+                find<QPlainTextEdit>(qPrintable(QStringLiteral("Text1(%1)").arg(i)))->isHidden());
         QCOMPARE(find<QPlainTextEdit>("Text1(10)")->toPlainText(), QString());
     }
 };
@@ -162,11 +169,15 @@ private slots:
     void queueFromAListThatAnImportOutdated() {
         Rig r;
         r.addRecipes({"A", "B"});
-        QVERIFY(AppendJob(r.dir.file(QStringLiteral("QUICK.txt")), recipe(QStringLiteral("IMPORTED"))).ok());
-        r.find<QListWidget>("List1")->setCurrentRow(0); // shows B, the file's last record is IMPORTED
+        QVERIFY(
+            AppendJob(r.dir.file(QStringLiteral("QUICK.txt")), recipe(QStringLiteral("IMPORTED")))
+                .ok());
+        r.find<QListWidget>("List1")->setCurrentRow(
+            0); // shows B, the file's last record is IMPORTED
         QTest::mouseClick(r.find<QPushButton>("Command5"), Qt::LeftButton);
         QCOMPARE(JobCount(r.queue()).count, 0);
-        QCOMPARE(r.find<QListWidget>("List1")->item(0)->text().trimmed(), QStringLiteral("IMPORTED"));
+        QCOMPARE(r.find<QListWidget>("List1")->item(0)->text().trimmed(),
+                 QStringLiteral("IMPORTED"));
         QVERIFY(r.find<QLabel>("StatusLine")->text().contains(QStringLiteral("配方檔已變更")));
     }
 
@@ -301,13 +312,16 @@ private slots:
         r.station->setSpeedUp(10);
         r.station->timers().Timer3.setEnabled(true);
         auto base = [&](int i) {
-            return r.find<QPlainTextEdit>(qPrintable(QStringLiteral("Text1(%1)").arg(i)))->palette().color(QPalette::Base);
+            return r.find<QPlainTextEdit>(qPrintable(QStringLiteral("Text1(%1)").arg(i)))
+                ->palette()
+                .color(QPalette::Base);
         };
         QTRY_COMPARE(base(0), QColor(50, 255, 50));
         QCOMPARE(base(1), QColor(255, 255, 100));
         QCOMPARE(base(2), QColor(255, 255, 255));
         auto prompt = [&] { return r.find<QLabel>("Label2")->palette().color(QPalette::Window); };
-        QTRY_VERIFY(prompt().red() == 255 && prompt().green() == prompt().blue() && prompt().green() < 255);
+        QTRY_VERIFY(prompt().red() == 255 && prompt().green() == prompt().blue() &&
+                    prompt().green() < 255);
         r.station->timers().Timer3.setEnabled(false);
     }
 

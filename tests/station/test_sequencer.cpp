@@ -5,10 +5,10 @@
 #include "devices/LightBus.h"
 #include "devices/LightMap.h"
 #include "devices/MemorySerialPort.h"
+#include "station/Completion.h"
 #include "station/History.h"
 #include "station/JobFile.h"
 #include "station/RunControl.h"
-#include "station/Completion.h"
 #include "station/Sequencer.h"
 #include "station/StationTimers.h"
 #include "station/WeighingModel.h"
@@ -60,12 +60,12 @@ struct Rig {
         readings.setLive(0, true);
         readings.setLive(1, true);
         QVERIFY(comm3.open(QStringLiteral("lights")).ok());
-        seq = std::make_unique<Sequencer>(Sequencer::Parts{
-            model, readings, lightMap, bus, settings, run, clock, status, dir.path(),
-            [this](const HistoryRecord& h) {
-                printed << h;
-                return printResult;
-            }});
+        seq = std::make_unique<Sequencer>(Sequencer::Parts{model, readings, lightMap, bus, settings,
+                                                           run, clock, status, dir.path(),
+                                                           [this](const HistoryRecord& h) {
+                                                               printed << h;
+                                                               return printResult;
+                                                           }});
     }
 
     QString queue() const { return dir.file(QStringLiteral("START_DISPEN.txt")); }
@@ -155,11 +155,16 @@ void TestSequencer::balanceChoice_data() {
     QTest::addColumn<QString>("threshold");
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("balance");
-    QTest::newRow("equal goes large") << "1000" << "1000" << 1;
-    QTest::newRow("just below goes small") << "1000" << "999.99" << 2;
-    QTest::newRow("above") << "1000" << "1000.01" << 1;
-    QTest::newRow("blank threshold is 0") << "" << "0.5" << 1;
-    QTest::newRow("text target reads 0") << "1000" << "abc" << 2;
+    QTest::newRow("equal goes large") << "1000"
+                                      << "1000" << 1;
+    QTest::newRow("just below goes small") << "1000"
+                                           << "999.99" << 2;
+    QTest::newRow("above") << "1000"
+                           << "1000.01" << 1;
+    QTest::newRow("blank threshold is 0") << ""
+                                          << "0.5" << 1;
+    QTest::newRow("text target reads 0") << "1000"
+                                         << "abc" << 2;
 }
 
 void TestSequencer::balanceChoice() {
@@ -173,11 +178,13 @@ void TestSequencer::balanceChoice() {
     QCOMPARE(r.model.LineBalance[0], balance);
     QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Balance)], QString::number(balance));
     QCOMPARE(r.model.LineStatus[1], qint16(4));
-    QCOMPARE(r.model.boxText[0], QStringLiteral("RED 01\r\n\r\n%1\r\n%2")
-                                     .arg(target, balance == 1 ? QStringLiteral("大天平") : QStringLiteral("小天平")));
+    QCOMPARE(r.model.boxText[0],
+             QStringLiteral("RED 01\r\n\r\n%1\r\n%2")
+                 .arg(target, balance == 1 ? QStringLiteral("大天平") : QStringLiteral("小天平")));
     r.ticks(1);
-    QCOMPARE(r.model.prompt, balance == 1 ? QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕")
-                                          : QStringLiteral("請在小天平(3000g)放上容器,按下歸零按鈕"));
+    QCOMPARE(r.model.prompt, balance == 1
+                                 ? QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕")
+                                 : QStringLiteral("請在小天平(3000g)放上容器,按下歸零按鈕"));
     QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(4));
 }
 
@@ -187,28 +194,70 @@ void TestSequencer::tolerance_data() {
     QTest::addColumn<QString>("reading");
     QTest::addColumn<int>("status"); // line status: 3 within, 2 too much, 1 too little
     // Small balance (targets below 1000 g): tolerance steps of 0.01 g.
-    QTest::newRow("small exact") << "2" << "10.00" << "10.00" << 3;
-    QTest::newRow("small inside") << "2" << "10.00" << "10.01" << 3;
-    QTest::newRow("small upper bound") << "2" << "10.00" << "10.02" << 3;
-    QTest::newRow("small lower bound") << "2" << "10.00" << "9.98" << 3;
-    QTest::newRow("small just over") << "2" << "10.00" << "10.03" << 2;
-    QTest::newRow("small just under") << "2" << "10.00" << "9.97" << 1;
-    QTest::newRow("small too much") << "2" << "10.00" << "10.05" << 2;
-    QTest::newRow("small too little") << "2" << "10.00" << "9.95" << 1;
-    QTest::newRow("binary bound case") << "2" << "0.12" << "0.14" << 3;
-    QTest::newRow("binary lower bound") << "2" << "0.12" << "0.10" << 3;
-    QTest::newRow("blank count is 2") << "" << "10.00" << "10.02" << 3;
-    QTest::newRow("blank count is 2, over") << "" << "10.00" << "10.03" << 2;
-    QTest::newRow("count 5") << "5" << "10.00" << "10.05" << 3;
-    QTest::newRow("count 0 exact only") << "0" << "10.00" << "10.01" << 2;
+    QTest::newRow("small exact") << "2"
+                                 << "10.00"
+                                 << "10.00" << 3;
+    QTest::newRow("small inside") << "2"
+                                  << "10.00"
+                                  << "10.01" << 3;
+    QTest::newRow("small upper bound") << "2"
+                                       << "10.00"
+                                       << "10.02" << 3;
+    QTest::newRow("small lower bound") << "2"
+                                       << "10.00"
+                                       << "9.98" << 3;
+    QTest::newRow("small just over") << "2"
+                                     << "10.00"
+                                     << "10.03" << 2;
+    QTest::newRow("small just under") << "2"
+                                      << "10.00"
+                                      << "9.97" << 1;
+    QTest::newRow("small too much") << "2"
+                                    << "10.00"
+                                    << "10.05" << 2;
+    QTest::newRow("small too little") << "2"
+                                      << "10.00"
+                                      << "9.95" << 1;
+    QTest::newRow("binary bound case") << "2"
+                                       << "0.12"
+                                       << "0.14" << 3;
+    QTest::newRow("binary lower bound") << "2"
+                                        << "0.12"
+                                        << "0.10" << 3;
+    QTest::newRow("blank count is 2") << ""
+                                      << "10.00"
+                                      << "10.02" << 3;
+    QTest::newRow("blank count is 2, over") << ""
+                                            << "10.00"
+                                            << "10.03" << 2;
+    QTest::newRow("count 5") << "5"
+                             << "10.00"
+                             << "10.05" << 3;
+    QTest::newRow("count 0 exact only") << "0"
+                                        << "10.00"
+                                        << "10.01" << 2;
     // Large balance: tolerance steps of 0.1 g.
-    QTest::newRow("large upper bound") << "2" << "2000" << "2000.2" << 3;
-    QTest::newRow("large lower bound") << "2" << "2000" << "1999.8" << 3;
-    QTest::newRow("large just over") << "2" << "2000" << "2000.3" << 2;
-    QTest::newRow("large just under") << "2" << "2000" << "1999.7" << 1;
-    QTest::newRow("large bound 0.3") << "3" << "1000.1" << "1000.4" << 3;
-    QTest::newRow("balance digits") << "2" << "12.34" << "0012.35" << 3;
-    QTest::newRow("negative reading") << "2" << "12.34" << "-12.34" << 1;
+    QTest::newRow("large upper bound") << "2"
+                                       << "2000"
+                                       << "2000.2" << 3;
+    QTest::newRow("large lower bound") << "2"
+                                       << "2000"
+                                       << "1999.8" << 3;
+    QTest::newRow("large just over") << "2"
+                                     << "2000"
+                                     << "2000.3" << 2;
+    QTest::newRow("large just under") << "2"
+                                      << "2000"
+                                      << "1999.7" << 1;
+    QTest::newRow("large bound 0.3") << "3"
+                                     << "1000.1"
+                                     << "1000.4" << 3;
+    QTest::newRow("balance digits") << "2"
+                                    << "12.34"
+                                    << "0012.35" << 3;
+    QTest::newRow("negative reading") << "2"
+                                      << "12.34"
+                                      << "-12.34" << 1;
 }
 
 void TestSequencer::tolerance() {
@@ -234,8 +283,9 @@ void TestSequencer::tolerance() {
     QCOMPARE(r.model.LineStatus[3], qint16(status));
     const QString shown = Decimal::parse(reading).toString();
     QCOMPARE(r.model.LineTable[lineSlot(3, LineSlot::Actual)], shown);
-    QCOMPARE(r.model.boxText[2], QStringLiteral("RED\r\n\r\n%1 => %2\r\n%3")
-                                     .arg(target, shown, b == 0 ? QStringLiteral("大天平") : QStringLiteral("小天平")));
+    QCOMPARE(r.model.boxText[2],
+             QStringLiteral("RED\r\n\r\n%1 => %2\r\n%3")
+                 .arg(target, shown, b == 0 ? QStringLiteral("大天平") : QStringLiteral("小天平")));
     switch (status) {
     case 3:
         QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(1));
@@ -348,8 +398,8 @@ void TestSequencer::lineChangeAndLights() {
     QCOMPARE(hex(r.comm3.allWritten()), QStringLiteral("01 05 00 00 00 00 CD CA"));
     r.comm3.writes.clear();
     QVERIFY(r.until(SequencerState::Weigh));
-    QCOMPARE(hex(r.comm3.allWritten()), QStringLiteral("0F 05 00 07 FF 00 ") +
-                                            hex(r.comm3.allWritten().right(2)));
+    QCOMPARE(hex(r.comm3.allWritten()),
+             QStringLiteral("0F 05 00 07 FF 00 ") + hex(r.comm3.allWritten().right(2)));
     QCOMPARE(r.comm3.allWritten(), LightBus::frame(120, LightBus::On));
     r.comm3.writes.clear();
     r.weighCurrentLine();
@@ -379,7 +429,8 @@ void TestSequencer::tenLines() {
     Rig r;
     QList<Line> lines;
     for (int i = 1; i <= 10; ++i)
-        lines << Line{QStringLiteral("D%1").arg(i), QStringLiteral("%1.5").arg(i * 150), QStringLiteral("b%1").arg(i)};
+        lines << Line{QStringLiteral("D%1").arg(i), QStringLiteral("%1.5").arg(i * 150),
+                      QStringLiteral("b%1").arg(i)};
     r.add(makeJob(QStringLiteral("TEN"), lines));
     r.add(makeJob(QStringLiteral("NEXT"), {{QStringLiteral("X"), QStringLiteral("1")}}));
     QList<int> weighed;
@@ -520,12 +571,21 @@ void TestSequencer::staleBalanceHoldsTheCount() {
 
 void TestSequencer::changeBarrelKeepsTheAmount_data() {
     QTest::addColumn<QString>("target");
-    QTest::addColumn<QString>("before");   // on the balance when the barrel is changed
-    QTest::addColumn<QString>("adjust");   // kept as the amount already weighed
-    QTest::addColumn<QString>("rest");     // put on the new barrel to finish the line
-    QTest::newRow("large 700 of 1000") << "1000" << "700" << "700" << "300";
-    QTest::newRow("large keeps 0.1 g") << "1000" << "700.4" << "700.4" << "299.6";
-    QTest::newRow("small keeps 0.01 g") << "20" << "12.34" << "12.34" << "7.66";
+    QTest::addColumn<QString>("before"); // on the balance when the barrel is changed
+    QTest::addColumn<QString>("adjust"); // kept as the amount already weighed
+    QTest::addColumn<QString>("rest");   // put on the new barrel to finish the line
+    QTest::newRow("large 700 of 1000") << "1000"
+                                       << "700"
+                                       << "700"
+                                       << "300";
+    QTest::newRow("large keeps 0.1 g") << "1000"
+                                       << "700.4"
+                                       << "700.4"
+                                       << "299.6";
+    QTest::newRow("small keeps 0.01 g") << "20"
+                                        << "12.34"
+                                        << "12.34"
+                                        << "7.66";
 }
 
 void TestSequencer::changeBarrelKeepsTheAmount() {
@@ -640,7 +700,9 @@ void TestSequencer::historyFailureKeepsTheJobAndRetries() {
     QVERIFY(r.status.text().contains(QStringLiteral("A1")));
     QCOMPARE(r.model.prompt, r.status.text());
     // A restart now finds the job not logged and leaves it queued to be weighed.
-    QVERIFY(!Completion::recover(r.dir.path(), r.queue(), r.dir.file(QStringLiteral("START_DISPEN2.txt"))).removed);
+    QVERIFY(!Completion::recover(r.dir.path(), r.queue(),
+                                 r.dir.file(QStringLiteral("START_DISPEN2.txt")))
+                 .removed);
     QCOMPARE(r.queued(), 2);
     r.ticks(100); // tried again every few seconds, never moving on
     QCOMPARE(r.model.State, SequencerState::Finish);
@@ -655,7 +717,8 @@ void TestSequencer::historyFailureKeepsTheJobAndRetries() {
 
 void TestSequencer::emptyFirstLineIsRemovedAtOnce() {
     Rig r;
-    r.add(makeJob(QStringLiteral("EMPTY"), {{QString(), QString()}, {QStringLiteral("C2"), QStringLiteral("5")}}));
+    r.add(makeJob(QStringLiteral("EMPTY"),
+                  {{QString(), QString()}, {QStringLiteral("C2"), QStringLiteral("5")}}));
     r.add(makeJob(QStringLiteral("A2"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
     r.ticks(4);
     QCOMPARE(r.model.State, SequencerState::Idle);
@@ -734,7 +797,8 @@ QTEST_GUILESS_MAIN(TestSequencer)
 // job is weighed.
 void TestSequencer::pendingFinishIsCompletedBeforeAnyJobStarts() {
     Rig r;
-    const JobRecord a = makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}});
+    const JobRecord a =
+        makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}});
     r.add(a);
     r.add(makeJob(QStringLiteral("A2"), {{QStringLiteral("C2"), QStringLiteral("10")}}));
     HistoryRecord h;
@@ -752,14 +816,16 @@ void TestSequencer::pendingFinishIsCompletedBeforeAnyJobStarts() {
     QCOMPARE(r.queued(), 1);
     QCOMPARE(r.model.boxText[10], QStringLiteral("A2"));
     // The journal now follows the next job.
-    QVERIFY(r.dir.read(QLatin1String(Completion::kJournal)).startsWith(ReadJob(r.queue(), 1).bytes));
+    QVERIFY(
+        r.dir.read(QLatin1String(Completion::kJournal)).startsWith(ReadJob(r.queue(), 1).bytes));
 }
 
 namespace {
 // The station's files as a crash left them, moved (the same files: a rename keeps the
 // queue file's identity) into the working folder of a fresh station.
 void restartInto(const Rig& crashed, Rig& next) {
-    for (const QString& f : {QStringLiteral("START_DISPEN.txt"), QString::fromLatin1(Completion::kJournal)})
+    for (const QString& f :
+         {QStringLiteral("START_DISPEN.txt"), QString::fromLatin1(Completion::kJournal)})
         if (crashed.dir.exists(f))
             QVERIFY(QFile::rename(crashed.dir.file(f), next.dir.file(f)));
 }
@@ -783,9 +849,10 @@ void TestSequencer::resumeAfterRestart() {
     QFETCH(int, linesAccepted);
     QFETCH(QString, poured);
     QFETCH(int, resumedLine);
-    const JobRecord job = makeJob(QStringLiteral("R1"), {{QStringLiteral("C1"), QStringLiteral("10")},
-                                                         {QStringLiteral("C2"), QStringLiteral("20")},
-                                                         {QStringLiteral("C3"), QStringLiteral("30")}});
+    const JobRecord job =
+        makeJob(QStringLiteral("R1"), {{QStringLiteral("C1"), QStringLiteral("10")},
+                                       {QStringLiteral("C2"), QStringLiteral("20")},
+                                       {QStringLiteral("C3"), QStringLiteral("30")}});
     Rig crashed;
     crashed.add(job);
     for (int k = 0; k < linesAccepted; ++k) {
@@ -807,7 +874,8 @@ void TestSequencer::resumeAfterRestart() {
     QVERIFY(!next.seq->recoverJournal());
     QVERIFY(next.status.text().contains(QStringLiteral("R1")));
     QCOMPARE(next.model.Line, resumedLine);
-    QCOMPARE(next.model.State, linesAccepted == 3 ? int(SequencerState::Finish) : int(SequencerState::AskContainer));
+    QCOMPARE(next.model.State,
+             linesAccepted == 3 ? int(SequencerState::Finish) : int(SequencerState::AskContainer));
     for (int k = 1; k <= linesAccepted; ++k) {
         QCOMPARE(next.model.LineStatus[size_t(k)], LineStatusCode::Idle);
         QCOMPARE(next.model.LineTable[lineSlot(k, LineSlot::Actual)], QString::number(10 * k));
@@ -818,7 +886,8 @@ void TestSequencer::resumeAfterRestart() {
     for (int guard = 0; guard < 5 && next.model.State != SequencerState::Finish; ++guard) {
         QVERIFY(next.toWeighing());
         const int n = next.model.Line;
-        const Decimal missing = Decimal::parse(next.model.LineTable[lineSlot(n, LineSlot::Target)]) - next.model.Adjust;
+        const Decimal missing =
+            Decimal::parse(next.model.LineTable[lineSlot(n, LineSlot::Target)]) - next.model.Adjust;
         next.setReading(1, missing.toString());
         next.ticks(Sequencer::kSettleTicks);
         next.setReading(1, QStringLiteral("0"));
@@ -836,14 +905,16 @@ void TestSequencer::resumeAfterRestart() {
 // The interrupted job was removed while the station was down and an identical one is now
 // at the head: that one was never weighed, so nothing is resumed and nothing is touched.
 void TestSequencer::journalOfAJobRemovedWhileDownIsDropped() {
-    const JobRecord job = makeJob(QStringLiteral("R1"), {{QStringLiteral("C1"), QStringLiteral("10")},
-                                                         {QStringLiteral("C2"), QStringLiteral("20")}});
+    const JobRecord job =
+        makeJob(QStringLiteral("R1"), {{QStringLiteral("C1"), QStringLiteral("10")},
+                                       {QStringLiteral("C2"), QStringLiteral("20")}});
     Rig crashed;
     crashed.add(job);
     crashed.add(job);
     QVERIFY(crashed.toWeighing());
     crashed.weighCurrentLine();
-    QVERIFY(RemoveJob(crashed.queue(), crashed.dir.file(QStringLiteral("START_DISPEN2.txt")), 1).ok());
+    QVERIFY(
+        RemoveJob(crashed.queue(), crashed.dir.file(QStringLiteral("START_DISPEN2.txt")), 1).ok());
     Rig next;
     restartInto(crashed, next);
     QVERIFY(next.seq->recoverJournal());

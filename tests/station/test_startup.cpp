@@ -7,19 +7,19 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 namespace {
 
-void writeSettings(const WorkDir& dir, const QString& mode, const QString& port1, const QString& port2,
-                   const QString& light) {
+void writeSettings(const WorkDir& dir, const QString& mode, const QString& port1,
+                   const QString& port2, const QString& light) {
     StationSettings s;
     s.setText(Setting::SetType, mode);
     s.setText(Setting::BalancePort1, port1);
@@ -28,7 +28,9 @@ void writeSettings(const WorkDir& dir, const QString& mode, const QString& port1
     QVERIFY(SettingsFile::save(dir.file(QStringLiteral("set.txt")), s).ok());
 }
 
-QTimer* timer(Station& st, const char* name) { return st.form3().findChild<QTimer*>(QLatin1String(name)); }
+QTimer* timer(Station& st, const char* name) {
+    return st.form3().findChild<QTimer*>(QLatin1String(name));
+}
 
 } // namespace
 
@@ -45,7 +47,10 @@ private slots:
         // No balance port is set: the failure path.
         QVERIFY(st.runControl().StartupFailed());
         QCOMPARE(st.form3().background(), Form3::Background::Failed);
-        QVERIFY(st.form3().findChild<QLabel*>(QStringLiteral("StatusLine"))->text().contains(QStringLiteral("MSComm1")));
+        QVERIFY(st.form3()
+                    .findChild<QLabel*>(QStringLiteral("StatusLine"))
+                    ->text()
+                    .contains(QStringLiteral("MSComm1")));
     }
 
     void portSets_data() {
@@ -64,7 +69,8 @@ private slots:
         Pty small(dir.file(QStringLiteral("small"))), large(dir.file(QStringLiteral("large"))),
             lights(dir.file(QStringLiteral("lights")));
         QVERIFY(small.ok() && large.ok() && lights.ok());
-        writeSettings(dir, mode, small.path(), large.path(), withLight ? QStringLiteral("  ") + lights.path() : QStringLiteral("  "));
+        writeSettings(dir, mode, small.path(), large.path(),
+                      withLight ? QStringLiteral("  ") + lights.path() : QStringLiteral("  "));
         Station st({dir.path(), {}, nullptr});
         st.start();
         QVERIFY2(!st.runControl().StartupFailed(), qPrintable(st.status().text()));
@@ -90,7 +96,8 @@ private slots:
     void missingBalancePortTurnsRedButKeepsTheRest() {
         WorkDir dir;
         Pty small(dir.file(QStringLiteral("small"))), lights(dir.file(QStringLiteral("lights")));
-        writeSettings(dir, QStringLiteral("1"), small.path(), dir.file(QStringLiteral("gone")), lights.path());
+        writeSettings(dir, QStringLiteral("1"), small.path(), dir.file(QStringLiteral("gone")),
+                      lights.path());
         Station st({dir.path(), {}, nullptr});
         st.start();
         QVERIFY(st.runControl().StartupFailed());
@@ -107,7 +114,8 @@ private slots:
     void missingLightAdapterKeepsBalancesReading() {
         WorkDir dir;
         Pty small(dir.file(QStringLiteral("small"))), large(dir.file(QStringLiteral("large")));
-        writeSettings(dir, QStringLiteral("1"), small.path(), large.path(), dir.file(QStringLiteral("nolights")));
+        writeSettings(dir, QStringLiteral("1"), small.path(), large.path(),
+                      dir.file(QStringLiteral("nolights")));
         Station st({dir.path(), {}, nullptr});
         st.start();
         QVERIFY(st.runControl().StartupFailed());
@@ -182,10 +190,11 @@ private slots:
         Station st({dir.path(), {}, nullptr});
         st.start();
         Form3& f = st.form3();
-        const QStringList names = {"Command1", "Command2", "Command3", "Command4", "Command5", "Command6",
-                                   "Command7", "Check1", "Check2", "Check3", "Check4", "Check5", "Text2",
-                                   "List1", "List2", "Text1(0)", "Text1(9)", "Text1(10)", "Label1(0)",
-                                   "Label1(1)", "Label2", "Label3(0)", "Label3(12)"};
+        const QStringList names = {"Command1", "Command2",  "Command3",  "Command4",  "Command5",
+                                   "Command6", "Command7",  "Check1",    "Check2",    "Check3",
+                                   "Check4",   "Check5",    "Text2",     "List1",     "List2",
+                                   "Text1(0)", "Text1(9)",  "Text1(10)", "Label1(0)", "Label1(1)",
+                                   "Label2",   "Label3(0)", "Label3(12)"};
         for (const QString& n : names)
             QVERIFY2(f.findChild<QWidget*>(n), qPrintable(n));
         QCOMPARE(f.findChild<QLabel*>(QStringLiteral("Label1(0)"))->text(), QStringLiteral("0"));

@@ -47,7 +47,9 @@ QByteArray Pty::readAvailable(int ms) {
     QByteArray out;
     if (m_master < 0)
         return out;
-    struct pollfd p {m_master, POLLIN, 0};
+    struct pollfd p {
+        m_master, POLLIN, 0
+    };
     if (::poll(&p, 1, ms) <= 0)
         return out;
     char buf[4096];

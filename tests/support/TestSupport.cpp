@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 
-WorkDir::WorkDir() { m_dir.setAutoRemove(true); }
+WorkDir::WorkDir() {
+    m_dir.setAutoRemove(true);
+}
 
 QByteArray WorkDir::read(const QString& name) const {
     QFile f(file(name));
@@ -18,11 +20,17 @@ void WorkDir::write(const QString& name, const QByteArray& bytes) const {
         f.write(bytes);
 }
 
-bool WorkDir::exists(const QString& name) const { return QFile::exists(file(name)); }
+bool WorkDir::exists(const QString& name) const {
+    return QFile::exists(file(name));
+}
 
-QString hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
+QString hex(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
 
-QByteArray fromHex(const char* text) { return QByteArray::fromHex(QByteArray(text)); }
+QByteArray fromHex(const char* text) {
+    return QByteArray::fromHex(QByteArray(text));
+}
 
 QString builtProgram(const QString& name) {
     const QString dir = qEnvironmentVariable("DS_BUILD_DIR");
@@ -30,4 +38,6 @@ QString builtProgram(const QString& name) {
 }
 
 #include <unistd.h>
-bool permissionsEnforced() { return ::geteuid() != 0; }
+bool permissionsEnforced() {
+    return ::geteuid() != 0;
+}

@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
         s.setText(Setting::PrintFlag, QStringLiteral("0"));
     }
     s.setText(Setting::SetType, mode);
-    s.setText(Setting::BalancePort1, devices.filePath(mode == QLatin1String("2") ? "bus" : "small"));
+    s.setText(Setting::BalancePort1,
+              devices.filePath(mode == QLatin1String("2") ? "bus" : "small"));
     s.setText(Setting::BalancePort2, devices.filePath(QStringLiteral("large")));
     s.setText(Setting::LightPort, devices.filePath(QStringLiteral("lights")));
     ok &= report(SettingsFile::save(setFile, s), setFile);
@@ -76,7 +77,8 @@ int main(int argc, char** argv) {
     const QString mapFile = work.filePath(QStringLiteral("DYE_LIGHT.txt"));
     if (!QFileInfo::exists(mapFile)) {
         LightMap m;
-        const char* codes[] = {"R-101", "R-102", "Y-201", "Y-202", "B-301", "B-302", "K-401", "AUX-1"};
+        const char* codes[] = {"R-101", "R-102", "Y-201", "Y-202",
+                               "B-301", "B-302", "K-401", "AUX-1"};
         const int positions[] = {1, 2, 9, 10, 17, 18, 73, 120};
         for (int k = 0; k < 8; ++k)
             m.setCode(positions[k], QString::fromLatin1(codes[k]));
@@ -85,14 +87,23 @@ int main(int argc, char** argv) {
 
     const QString quick = work.filePath(QStringLiteral("QUICK.txt"));
     if (!QFileInfo::exists(quick)) {
-        ok &= report(AppendJob(quick, job("RED-01", {{"R-101", "12.5"}, {"Y-201", "3.25"}, {"AUX-1", "1500"}})), quick);
-        ok &= report(AppendJob(quick, job("NAVY-02", {{"B-301", "45.6"}, {"K-401", "8.8"}})), quick);
-        ok &= report(AppendJob(quick, job("GOLD-03", {{"Y-202", "20"}, {"R-102", "0.75"}, {"AUX-1", "2500"}})), quick);
+        ok &=
+            report(AppendJob(quick, job("RED-01",
+                                        {{"R-101", "12.5"}, {"Y-201", "3.25"}, {"AUX-1", "1500"}})),
+                   quick);
+        ok &=
+            report(AppendJob(quick, job("NAVY-02", {{"B-301", "45.6"}, {"K-401", "8.8"}})), quick);
+        ok &= report(AppendJob(quick, job("GOLD-03",
+                                          {{"Y-202", "20"}, {"R-102", "0.75"}, {"AUX-1", "2500"}})),
+                     quick);
     }
 
     const QString queue = work.filePath(QStringLiteral("START_DISPEN.txt"));
     const JobCountResult count = JobCount(queue);
     if (count.outcome && count.count == 0)
-        ok &= report(AppendJob(queue, job("DEMO-0001", {{"R-101", "12.5"}, {"AUX-1", "1200"}, {"K-401", "3.33"}})), queue);
+        ok &=
+            report(AppendJob(queue, job("DEMO-0001",
+                                        {{"R-101", "12.5"}, {"AUX-1", "1200"}, {"K-401", "3.33"}})),
+                   queue);
     return ok ? 0 : 1;
 }

@@ -156,7 +156,8 @@ struct Line {
         logEvent("unplugged %s", name.c_str());
     }
     // Queues bytes to leave at line speed, starting no earlier than `earliest`.
-    void send(const std::vector<unsigned char>& bytes, double earliest, std::function<void()> done = {}) {
+    void send(const std::vector<unsigned char>& bytes, double earliest,
+              std::function<void()> done = {}) {
         double t = std::max(earliest, lineFreeAt);
         for (size_t i = 0; i < bytes.size(); ++i) {
             t += kByteMs;
@@ -189,9 +190,9 @@ struct Line {
 struct Balance {
     const char* name;
     int slave;
-    double unit;        // grams per count
-    int width;          // number field width of the text frame
-    const char* tail;   // what follows the "g"
+    double unit;         // grams per count
+    int width;           // number field width of the text frame
+    const char* tail;    // what follows the "g"
     long long gross = 0; // counts on the pan
     long long tare = 0;
     bool silent = false;
@@ -202,7 +203,8 @@ struct Balance {
     std::vector<unsigned char> textFrame() const {
         const long long r = reading();
         char number[32];
-        snprintf(number, sizeof number, "%*.*f", width, unit < 0.05 ? 2 : 1, std::fabs(double(r) * unit));
+        snprintf(number, sizeof number, "%*.*f", width, unit < 0.05 ? 2 : 1,
+                 std::fabs(double(r) * unit));
         std::string f = "S";
         f += r < 0 ? '-' : '+';
         if (int(strlen(number)) > width)
@@ -253,7 +255,8 @@ struct Slave {
     }
     // Hands a whole request frame to libmodbus. Returns the reply, or nothing when the
     // frame was refused (its reason in `why`).
-    std::optional<std::vector<unsigned char>> handle(const std::vector<unsigned char>& frame, std::string& why) {
+    std::optional<std::vector<unsigned char>> handle(const std::vector<unsigned char>& frame,
+                                                     std::string& why) {
         (void)!write(peer, frame.data(), frame.size());
         unsigned char req[MODBUS_RTU_MAX_ADU_LENGTH];
         const int n = modbus_receive(ctx, req);
@@ -283,9 +286,15 @@ int requestLength(const std::vector<unsigned char>& b) {
     if (b.size() < 2)
         return 0;
     switch (b[1]) {
-    case 1: case 2: case 3: case 4: case 5: case 6:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
         return 8;
-    case 15: case 16:
+    case 15:
+    case 16:
         return b.size() < 7 ? 0 : 9 + b[6];
     default:
         return -1;
@@ -355,7 +364,7 @@ struct Bench {
     std::string lastRecord;
     long long lastCount = 0;
     std::set<int> doneLines;
-    std::map<int, int> pouring; // lit position -> line index (0-based)
+    std::map<int, int> pouring;   // lit position -> line index (0-based)
     Balance* firstZero = nullptr; // line 1's balance, zeroed when the job's sweep begins
 
     std::vector<Line*> all() { return {&small, &large, &bus, &lights}; }
@@ -401,7 +410,8 @@ struct Bench {
         while (!l.in.empty()) {
             const int len = requestLength(l.in);
             if (len < 0) {
-                logEvent("bad-frame %s unknown-function %s", l.name.c_str(), hexOf(l.in.data(), l.in.size()).c_str());
+                logEvent("bad-frame %s unknown-function %s", l.name.c_str(),
+                         hexOf(l.in.data(), l.in.size()).c_str());
                 l.in.clear();
                 return;
             }
@@ -419,7 +429,8 @@ struct Bench {
     // A partial frame followed by silence is a broken frame.
     void dropStalePartial(Line& l, double now) {
         if (!l.in.empty() && now - l.lastIn > 50) {
-            logEvent("bad-frame %s incomplete %s", l.name.c_str(), hexOf(l.in.data(), l.in.size()).c_str());
+            logEvent("bad-frame %s incomplete %s", l.name.c_str(),
+                     hexOf(l.in.data(), l.in.size()).c_str());
             l.in.clear();
         }
     }
@@ -429,7 +440,8 @@ struct Bench {
         std::map<int, Slave>& table = &l == &bus ? busSlaves : slaves;
         auto it = table.find(address);
         if (it == table.end()) {
-            logEvent("bad-frame %s no-slave %s", l.name.c_str(), hexOf(frame.data(), frame.size()).c_str());
+            logEvent("bad-frame %s no-slave %s", l.name.c_str(),
+                     hexOf(frame.data(), frame.size()).c_str());
             return;
         }
         Slave& s = it->second;
@@ -452,7 +464,8 @@ struct Bench {
         std::string why;
         std::optional<std::vector<unsigned char>> reply = s.handle(frame, why);
         if (!reply) {
-            logEvent("bad-frame %s %s %s", l.name.c_str(), why.c_str(), hexOf(frame.data(), frame.size()).c_str());
+            logEvent("bad-frame %s %s %s", l.name.c_str(), why.c_str(),
+                     hexOf(frame.data(), frame.size()).c_str());
             return;
         }
         if (b) {
@@ -470,8 +483,8 @@ struct Bench {
             l.send(*reply, arrived + turnaround);
     }
 
-    void lightChanges(int module, const std::vector<unsigned char>& frame, const std::vector<bool>& before,
-                      const uint8_t* after) {
+    void lightChanges(int module, const std::vector<unsigned char>& frame,
+                      const std::vector<bool>& before, const uint8_t* after) {
         if (frame[1] == 15) {
             logEvent("module-off %d", module);
             // The sweep at the start of a job: the station asks for line 1's container
@@ -505,7 +518,7 @@ struct Bench {
 
     void textFrames(double now) {
         for (auto [line, bal, next] : {std::make_tuple(&small, &g_small, &nextSmallFrame),
-                                      std::make_tuple(&large, &g_large, &nextLargeFrame)}) {
+                                       std::make_tuple(&large, &g_large, &nextLargeFrame)}) {
             if (!line->plugged || bal->silent) {
                 *next = now;
                 continue;
@@ -524,7 +537,8 @@ struct Bench {
                 const char* name = bal->name;
                 done = [grams, name] {
                     if (g_log) {
-                        fprintf(g_log, "%.1f frame %s %.2f %lld\n", nowMs() - g_start, name, grams, nowNs());
+                        fprintf(g_log, "%.1f frame %s %.2f %lld\n", nowMs() - g_start, name, grams,
+                                nowNs());
                         fflush(g_log);
                     }
                 };
@@ -551,7 +565,8 @@ struct Bench {
             std::string s;
             for (int p : lit)
                 s += " " + std::to_string(p);
-            logEvent("status small %.2f large %.1f lit%s", g_small.grams(), g_large.grams(), s.empty() ? " none" : s.c_str());
+            logEvent("status small %.2f large %.1f lit%s", g_small.grams(), g_large.grams(),
+                     s.empty() ? " none" : s.c_str());
         } else if ((verb == "unplug" || verb == "plug") && lineNamed(who)) {
             Line* l = lineNamed(who);
             if (verb == "unplug")
@@ -610,9 +625,12 @@ struct Bench {
         const double threshold = set.size() >= 2200 ? atof(set.substr(2100, 100).c_str()) : 0;
         return threshold <= target ? &g_large : &g_small;
     }
-    void later(double ms, Balance* b, std::function<void()> f) { actions.push_back({nowMs() + ms, b, std::move(f)}); }
+    void later(double ms, Balance* b, std::function<void()> f) {
+        actions.push_back({nowMs() + ms, b, std::move(f)});
+    }
     void cancelFor(Balance* b) {
-        actions.erase(std::remove_if(actions.begin(), actions.end(), [b](const Action& a) { return a.balance == b; }),
+        actions.erase(std::remove_if(actions.begin(), actions.end(),
+                                     [b](const Action& a) { return a.balance == b; }),
                       actions.end());
     }
     // A container on the next line's balance; it is zeroed once the station has asked
@@ -645,19 +663,21 @@ struct Bench {
         if (!j)
             return;
         for (int i = 0; i < 10; ++i) {
-            if (j->codes[size_t(i)].empty() || doneLines.count(i) || lightOf(j->codes[size_t(i)]) != position)
+            if (j->codes[size_t(i)].empty() || doneLines.count(i) ||
+                lightOf(j->codes[size_t(i)]) != position)
                 continue;
             const double target = j->targets[size_t(i)];
             Balance* b = balanceFor(target);
             cancelFor(b);
             if (firstZero == b)
                 firstZero = nullptr; // the pan is zeroed now; a later zero would undo the pour
-            b->tare = b->gross; // a person zeroes before pouring
+            b->tare = b->gross;      // a person zeroes before pouring
             pouring[position] = i;
             logEvent("auto pour %s line %d target %.2f", b->name, i + 1, target);
             const long long base = b->tare;
             for (auto [ms, part] : {std::pair{300.0, 0.5}, {700.0, 0.9}, {1100.0, 1.0}})
-                later(ms, b, [b, base, target, part] { b->gross = base + b->counts(target * part); });
+                later(ms, b,
+                      [b, base, target, part] { b->gross = base + b->counts(target * part); });
             return;
         }
     }
@@ -673,7 +693,8 @@ struct Bench {
             return;
         Balance* b = balanceFor(j->targets[size_t(line)]);
         const int next = line + 1;
-        const bool sameBalance = next < 10 && !j->codes[size_t(next)].empty() && balanceFor(j->targets[size_t(next)]) == b;
+        const bool sameBalance = next < 10 && !j->codes[size_t(next)].empty() &&
+                                 balanceFor(j->targets[size_t(next)]) == b;
         // The station looks at the next line's balance one tick (200 ms) after this light
         // went out and must see something on it then: on the same balance the poured dye
         // stays until that look; another balance gets its container at once.
@@ -715,7 +736,8 @@ struct Bench {
                 ++it;
             }
         }
-        std::sort(due.begin(), due.end(), [](const Action& a, const Action& b) { return a.due < b.due; });
+        std::sort(due.begin(), due.end(),
+                  [](const Action& a, const Action& b) { return a.due < b.due; });
         for (Action& a : due)
             a.run();
     }
@@ -728,12 +750,15 @@ struct Bench {
 };
 
 void usage() {
-    fprintf(stderr,
-            "usage: devsim --dir DIR [--rate N|max] [--log FILE] [--auto WORKDIR] [--small G] [--large G]\n"
-            "              [--turnaround MS] [--frame-log] [--ramp]\n"
-            "Creates DIR/small, DIR/large, DIR/bus, DIR/lights (pseudo-terminals) and DIR/control.\n"
-            "Commands (standard input or DIR/control): set|put|pour BAL GRAMS, zero|take|silent|resume BAL,\n"
-            "unplug|plug small|large|bus|lights, status, quit.  BAL is small or large.\n");
+    fprintf(
+        stderr,
+        "usage: devsim --dir DIR [--rate N|max] [--log FILE] [--auto WORKDIR] [--small G] [--large "
+        "G]\n"
+        "              [--turnaround MS] [--frame-log] [--ramp]\n"
+        "Creates DIR/small, DIR/large, DIR/bus, DIR/lights (pseudo-terminals) and DIR/control.\n"
+        "Commands (standard input or DIR/control): set|put|pour BAL GRAMS, zero|take|silent|resume "
+        "BAL,\n"
+        "unplug|plug small|large|bus|lights, status, quit.  BAL is small or large.\n");
 }
 
 } // namespace
@@ -792,7 +817,8 @@ int main(int argc, char** argv) {
     unlink(fifo.c_str());
     mkfifo(fifo.c_str(), 0600);
     const int control = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-    const int keepWriter = open(fifo.c_str(), O_WRONLY | O_NONBLOCK); // no end-of-file when a writer leaves
+    const int keepWriter =
+        open(fifo.c_str(), O_WRONLY | O_NONBLOCK); // no end-of-file when a writer leaves
     bool stdinOpen = true;
     std::string stdinText, controlText;
     logEvent("ready %s", bench.dir.c_str());
@@ -855,7 +881,8 @@ int main(int argc, char** argv) {
             bool open = true;
             takeLines(control, controlText, open);
         }
-        if (stdinOpen && fds.size() > controlAt + 1 && (fds[controlAt + 1].revents & (POLLIN | POLLHUP)))
+        if (stdinOpen && fds.size() > controlAt + 1 &&
+            (fds[controlAt + 1].revents & (POLLIN | POLLHUP)))
             takeLines(0, stdinText, stdinOpen);
     }
     logEvent("stopped");
