@@ -10,7 +10,7 @@ PACKAGES=(
   libopencc-dev libopencc-data libopencc1.1
   libmodbus-dev
   xvfb xauth imagemagick x11-apps poppler-utils fonts-wqy-microhei
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
 )
 
 missing=()
