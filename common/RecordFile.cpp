@@ -250,9 +250,16 @@ Outcome rewrite(const QString& path, const QString& twin, int length, const Edit
         ::unlink(QFile::encodeName(twin).constData());
         return o;
     }
+    // The rename is the change: from here on the rewrite has happened, and a failure to
+    // carry over a late append or to sync the folder (a failing disk) is logged but not
+    // returned. Returned, it would make the caller try the removal again, which would then
+    // remove the next record.
     if (Outcome late = carryOverLateAppends(old.fd, path, length, copied); !late)
-        return late;
-    return FileOps::syncFolder(QFileInfo(path).absolutePath());
+        qWarning("%s: records appended during the rewrite may be lost: %s", qPrintable(path),
+                 qPrintable(late.reason()));
+    if (Outcome synced = FileOps::syncFolder(QFileInfo(path).absolutePath()); !synced)
+        qWarning("%s", qPrintable(synced.reason()));
+    return Outcome::success();
 }
 
 Outcome write(const QString& path, const QString& twin, int length, qint64 record,
