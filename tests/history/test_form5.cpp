@@ -182,7 +182,7 @@ private slots:
         };
         for (int line = 1; line <= 2; ++line) {
             QVERIFY(until(SequencerState::Weigh));
-            st.readings().setCaption(1, m.LineTable[size_t(10 * line + 2)]);
+            st.readings().setCaption(1, m.LineTable[lineSlot(line, LineSlot::Target)]);
             for (int i = 0; i < Sequencer::kSettleTicks; ++i)
                 st.sequencer().tick();
             st.readings().setCaption(1, QStringLiteral("0"));

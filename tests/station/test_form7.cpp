@@ -62,7 +62,7 @@ struct Rig {
         return model.State == state;
     }
     void large(const QString& caption) { readings.setCaption(BalanceReadings::kLarge, caption); }
-    QString actual() const { return model.LineTable[size_t(10 * model.Line + 3)]; }
+    QString actual() const { return model.LineTable[lineSlot(model.Line, LineSlot::Actual)]; }
     void choose(int k) {
         form7.show();
         QTest::mouseClick(form7.Command1[size_t(k)], Qt::LeftButton);

@@ -1,5 +1,6 @@
 #include "common/OleDate.h"
 #include "station/History.h"
+#include "station/WeighingModel.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -23,11 +24,11 @@ HistoryRecord threeLines(const QDateTime& at) {
     const char* targets[] = {"12.34", "1500", "0.5"};
     const char* actuals[] = {"12.35", "1500.1", "0.5"};
     for (int i = 1; i <= 3; ++i) {
-        table[size_t(10 * i)] = QLatin1String(codes[i - 1]);
-        table[size_t(10 * i + 1)] = QStringLiteral("b%1").arg(i);
-        table[size_t(10 * i + 2)] = QLatin1String(targets[i - 1]);
-        table[size_t(10 * i + 3)] = QLatin1String(actuals[i - 1]);
-        table[size_t(10 * i + 4)] = QStringLiteral("2");
+        table[lineSlot(i, LineSlot::Code)] = QLatin1String(codes[i - 1]);
+        table[lineSlot(i, LineSlot::B01)] = QStringLiteral("b%1").arg(i);
+        table[lineSlot(i, LineSlot::Target)] = QLatin1String(targets[i - 1]);
+        table[lineSlot(i, LineSlot::Actual)] = QLatin1String(actuals[i - 1]);
+        table[lineSlot(i, LineSlot::Balance)] = QStringLiteral("2");
     }
     return historyFromLineTable(QStringLiteral("  單號A1  "), table, at);
 }

@@ -99,7 +99,7 @@ struct Rig {
         for (int guard = 0; guard < 12; ++guard) {
             const int n = model().Line;
             const int b = model().LineBalance[size_t(n - 1)] - 1;
-            station->readings().setCaption(b, model().LineTable[size_t(10 * n + 2)]);
+            station->readings().setCaption(b, model().LineTable[lineSlot(n, LineSlot::Target)]);
             QVERIFY(until([this] { return model().State != SequencerState::Weigh; }, 40));
             station->readings().setCaption(b, QStringLiteral("0"));
             QVERIFY(until([this] {
@@ -264,7 +264,7 @@ private slots:
         for (int guard = 0; guard < 12 && r.model().State == 7; ++guard) {
             const int n = r.model().Line;
             const int b = r.model().LineBalance[size_t(n - 1)] - 1;
-            r.station->readings().setCaption(b, r.model().LineTable[size_t(10 * n + 2)]);
+            r.station->readings().setCaption(b, r.model().LineTable[lineSlot(n, LineSlot::Target)]);
             QVERIFY(r.until([&r] { return r.model().State != 7; }, 40));
             r.station->readings().setCaption(b, QStringLiteral("0"));
             QVERIFY(r.until([&r] { return r.model().State == 7 || r.model().State == 10; }));

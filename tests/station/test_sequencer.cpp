@@ -91,7 +91,7 @@ struct Rig {
     void weighCurrentLine() {
         const int n = model.Line;
         const int b = model.LineBalance[size_t(n - 1)] - 1;
-        setReading(b, model.LineTable[size_t(10 * n + 2)]);
+        setReading(b, model.LineTable[lineSlot(n, LineSlot::Target)]);
         ticks(Sequencer::kSettleTicks);
         setReading(b, QStringLiteral("0"));
     }
