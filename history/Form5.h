@@ -31,6 +31,7 @@ public:
     QPushButton* Command2 = nullptr;  // EXIT
     QLabel* StatusLabel = nullptr;    // what went wrong with a month file
     QProgressBar* Progress = nullptr; // shown while a large month loads
+    QPushButton* ExportLog = nullptr; // the weighing log of the month as CSV
 
     // Records decoded between two returns to the event loop while a month loads.
     static constexpr int kRecordsPerStep = 1000;
@@ -39,6 +40,9 @@ public:
     void loadMonth(const QString& name);
     void runSearch();
     void showTotals();
+
+signals:
+    void exportLogClicked();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -55,6 +55,7 @@ public:
     QPushButton* Command5 = nullptr;   // 排入計量
     QPushButton* Command6 = nullptr;   // 染料燈號
     QPushButton* Command7 = nullptr;   // 取消全部
+    QPushButton* ExtensionsButton = nullptr; // 擴充設定 (dyestation.ini)
     std::array<QCheckBox*, 5> Check{}; // Check1 .. Check5 at 0 .. 4
     QLineEdit* Text2 = nullptr;
     QListWidget* List1 = nullptr;
@@ -77,6 +78,7 @@ signals:
     void refreshRecipes();
     void queueRecipe(int list1Position);
     void openLightMap();
+    void openExtensions();
     void cancelAll();
     void orderEntered(const QString& text);
     void runClicked();

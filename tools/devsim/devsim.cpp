@@ -4,6 +4,7 @@
 //   large   the large balance (28 kg, 0.1 g), 13-character text frames
 //   bus     both balances as Modbus RTU slaves 3 (small) and 4 (large)
 //   lights  the light modules, Modbus RTU slaves 1..16, coils 0..7
+//   scanner a barcode scanner fixed at the bench: `scan TEXT` sends TEXT and CR LF
 //   control a named pipe that takes the same commands as standard input
 //
 // Every line is timed like a 9600-baud line: a byte takes 10 bit times (1.04 ms), a
@@ -342,7 +343,7 @@ std::string readFile(const std::string& path) {
 
 struct Bench {
     std::string dir;
-    Line small{"small"}, large{"large"}, bus{"bus"}, lights{"lights"};
+    Line small{"small"}, large{"large"}, bus{"bus"}, lights{"lights"}, scanner{"scanner"};
     std::map<int, Slave> slaves; // 1..16 lights, 3 and 4 balances (on different lines)
     std::map<int, Slave> busSlaves;
     std::set<int> lit;
@@ -352,6 +353,7 @@ struct Bench {
     bool ramp = false;
     double nextSmallFrame = 0, nextLargeFrame = 0;
     std::string autoDir;
+    bool autoScan = false; // the automatic operator scans each container on the scanner
 
     // The automatic operator.
     struct Action {
@@ -367,7 +369,7 @@ struct Bench {
     std::map<int, int> pouring;   // lit position -> line index (0-based)
     Balance* firstZero = nullptr; // line 1's balance, zeroed when the job's sweep begins
 
-    std::vector<Line*> all() { return {&small, &large, &bus, &lights}; }
+    std::vector<Line*> all() { return {&small, &large, &bus, &lights, &scanner}; }
     Line* lineNamed(const std::string& n) {
         for (Line* l : all())
             if (l->name == n)
@@ -573,6 +575,13 @@ struct Bench {
                 l->unplug();
             else if (!l->plugged)
                 l->plug();
+        } else if (verb == "scan" && !who.empty()) {
+            const std::string code = text.substr(text.find(who));
+            std::vector<unsigned char> bytes(code.begin(), code.end());
+            bytes.push_back('\r');
+            bytes.push_back('\n');
+            scanner.send(bytes, nowMs());
+            logEvent("scan %s", code.c_str());
         } else if (b && verb == "set" && hasNumber) {
             b->gross = b->tare + b->counts(grams);
             logEvent("weight %s %.2f", b->name, b->grams());
@@ -673,6 +682,10 @@ struct Bench {
                 firstZero = nullptr; // the pan is zeroed now; a later zero would undo the pour
             b->tare = b->gross;      // a person zeroes before pouring
             pouring[position] = i;
+            if (autoScan) {
+                const std::string& code = j->codes[size_t(i)];
+                command("scan " + code.substr(0, code.find(' ')) + "|AUTO-" + std::to_string(i + 1));
+            }
             logEvent("auto pour %s line %d target %.2f", b->name, i + 1, target);
             const long long base = b->tare;
             for (auto [ms, part] : {std::pair{300.0, 0.5}, {700.0, 0.9}, {1100.0, 1.0}})
@@ -754,11 +767,13 @@ void usage() {
         stderr,
         "usage: devsim --dir DIR [--rate N|max] [--log FILE] [--auto WORKDIR] [--small G] [--large "
         "G]\n"
-        "              [--turnaround MS] [--frame-log] [--ramp]\n"
-        "Creates DIR/small, DIR/large, DIR/bus, DIR/lights (pseudo-terminals) and DIR/control.\n"
+        "              [--turnaround MS] [--frame-log] [--ramp] [--auto-scan]\n"
+        "Creates DIR/small, DIR/large, DIR/bus, DIR/lights, DIR/scanner (pseudo-terminals) and "
+        "DIR/control.\n"
         "Commands (standard input or DIR/control): set|put|pour BAL GRAMS, zero|take|silent|resume "
         "BAL,\n"
-        "unplug|plug small|large|bus|lights, status, quit.  BAL is small or large.\n");
+        "unplug|plug small|large|bus|lights|scanner, scan TEXT, status, quit.  BAL is small or "
+        "large.\n");
 }
 
 } // namespace
@@ -794,6 +809,8 @@ int main(int argc, char** argv) {
             bench.frameLog = true;
         else if (a == "--ramp")
             bench.ramp = true;
+        else if (a == "--auto-scan")
+            bench.autoScan = true;
         else {
             usage();
             return 2;
