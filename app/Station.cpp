@@ -465,17 +465,17 @@ void Station::exportLogOfMonth() {
     first = QDate(first.year(), first.month(), 1);
     if (const QListWidgetItem* item = m_form5->List2->currentItem()) {
         const QString digits = item->text().section(QLatin1Char('_'), 1).left(6);
-        const QDate chosen = QDate::fromString(digits + QStringLiteral("01"),
-                                               QStringLiteral("yyyyMMdd"));
+        const QDate chosen =
+            QDate::fromString(digits + QStringLiteral("01"), QStringLiteral("yyyyMMdd"));
         if (chosen.isValid())
             first = chosen;
     }
     const QString file =
         path(QStringLiteral("data/weighings_%1.csv").arg(first.toString(QStringLiteral("yyyyMM"))));
     QByteArray csv;
-    Outcome o = LogStore::exportLog(m_dir.path(), m_ext.logOdbc, first,
-                                    first.addMonths(1).addDays(-1),
-                                    [&csv](const QByteArray& b) { csv += b; });
+    Outcome o =
+        LogStore::exportLog(m_dir.path(), m_ext.logOdbc, first, first.addMonths(1).addDays(-1),
+                            [&csv](const QByteArray& b) { csv += b; });
     if (o)
         o = FileOps::replaceWhole(file, file + QStringLiteral(".new"), csv);
     const QString text = o ? QStringLiteral("計量紀錄已匯出 %1").arg(file)

@@ -18,21 +18,20 @@ namespace {
 // included) as CSV on standard output; no window, no display, no lock of the folder.
 int exportLog(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QDate from = argc == 4 ? QDate::fromString(QString::fromUtf8(argv[2]), Qt::ISODate)
-                                 : QDate();
-    const QDate to = argc == 4 ? QDate::fromString(QString::fromUtf8(argv[3]), Qt::ISODate)
-                               : QDate();
+    const QDate from =
+        argc == 4 ? QDate::fromString(QString::fromUtf8(argv[2]), Qt::ISODate) : QDate();
+    const QDate to =
+        argc == 4 ? QDate::fromString(QString::fromUtf8(argv[3]), Qt::ISODate) : QDate();
     if (!from.isValid() || !to.isValid() || to < from) {
         std::fprintf(stderr, "usage: dyestation --export-log YYYY-MM-DD YYYY-MM-DD\n");
         return 2;
     }
     const ExtensionSettings ext =
         ExtensionSettings::load(QDir::current().filePath(QStringLiteral("dyestation.ini")));
-    const Outcome o = LogStore::exportLog(QDir::currentPath(), ext.logOdbc, from, to,
-                                          [](const QByteArray& b) {
-                                              std::fwrite(b.constData(), 1, size_t(b.size()),
-                                                          stdout);
-                                          });
+    const Outcome o =
+        LogStore::exportLog(QDir::currentPath(), ext.logOdbc, from, to, [](const QByteArray& b) {
+            std::fwrite(b.constData(), 1, size_t(b.size()), stdout);
+        });
     std::fflush(stdout);
     if (!o) {
         std::fprintf(stderr, "dyestation: %s\n", qPrintable(o.reason()));

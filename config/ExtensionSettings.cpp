@@ -26,8 +26,10 @@ QByteArray iniValue(const QString& v) {
     if (!quote)
         return v.toUtf8();
     QString q = v;
-    q.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
-    q.replace(QLatin1Char('\n'), QStringLiteral("\\n")).replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+    q.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    q.replace(QLatin1Char('\n'), QStringLiteral("\\n"))
+        .replace(QLatin1Char('\r'), QStringLiteral("\\r"));
     return '"' + q.toUtf8() + '"';
 }
 
@@ -53,7 +55,7 @@ ExtensionSettings ExtensionSettings::load(const QString& file) {
     const QSettings ini(file, QSettings::IniFormat);
     s.present = true;
     s.pickConfirm = ini.value(kConfirm).toString().trimmed().compare(QLatin1String("true"),
-                                                                      Qt::CaseInsensitive) == 0;
+                                                                     Qt::CaseInsensitive) == 0;
     s.scannerPort = ini.value(kScanner).toString().trimmed();
     s.aliases = ini.value(kAliases).toString().trimmed();
     s.logOdbc = ini.value(kOdbc).toString().trimmed();

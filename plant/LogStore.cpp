@@ -28,10 +28,10 @@ QByteArray csvField(const QString& s) {
 } // namespace
 
 QStringList LogStore::columns() {
-    return {QStringLiteral("at"),       QStringLiteral("station"),     QStringLiteral("order_no"),
-            QStringLiteral("line"),     QStringLiteral("code"),        QStringLiteral("lot"),
-            QStringLiteral("target_g"), QStringLiteral("actual_g"),    QStringLiteral("tolerance_g"),
-            QStringLiteral("balance"),  QStringLiteral("event"),       QStringLiteral("detail")};
+    return {QStringLiteral("at"),       QStringLiteral("station"),  QStringLiteral("order_no"),
+            QStringLiteral("line"),     QStringLiteral("code"),     QStringLiteral("lot"),
+            QStringLiteral("target_g"), QStringLiteral("actual_g"), QStringLiteral("tolerance_g"),
+            QStringLiteral("balance"),  QStringLiteral("event"),    QStringLiteral("detail")};
 }
 
 QString LogStore::isoText(const QDateTime& t) {
@@ -61,7 +61,8 @@ Outcome LogStore::exportLog(const QString& workDir, const QString& odbc, const Q
 
 LogStore::LogStore(QString odbc, QString sqliteFile)
     : m_odbc(std::move(odbc)), m_file(std::move(sqliteFile)),
-      m_name(QStringLiteral("weighing-log-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
+      m_name(QStringLiteral("weighing-log-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {
+}
 
 LogStore::~LogStore() {
     close();
@@ -119,7 +120,8 @@ Outcome LogStore::write(const QList<WeighingEvent>& events) {
     if (!db.transaction())
         return fail(QStringLiteral("計量紀錄無法寫入"));
     QSqlQuery seen(db), insert(db);
-    seen.prepare(QStringLiteral("SELECT COUNT(*) FROM weighing_event WHERE at = ? AND station = ?"));
+    seen.prepare(
+        QStringLiteral("SELECT COUNT(*) FROM weighing_event WHERE at = ? AND station = ?"));
     insert.prepare(QStringLiteral("INSERT INTO weighing_event (at, station, order_no, line, code, "
                                   "lot, target_g, actual_g, tolerance_g, balance, event, detail) "
                                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));

@@ -20,8 +20,8 @@ struct WeighingLog::Worker : QThread {
     bool stop = false, retry = false, busy = false, behind = false;
 
     void run() override {
-        LogStore store(config.odbc, config.odbc.isEmpty() ? LogStore::embeddedFile(config.workDir)
-                                                          : QString());
+        LogStore store(config.odbc,
+                       config.odbc.isEmpty() ? LogStore::embeddedFile(config.workDir) : QString());
         QList<WeighingEvent> held; // in neither the database nor the spool (disk full)
         bool reported = false;
         auto failed = [&](const QString& why) {

@@ -112,11 +112,12 @@ void PickCheck::log(const QString& event, const QString& scanned) const {
     e.lot = m_lot;
     e.target = m.LineTable[lineSlot(m.Line, LineSlot::Target)];
     e.actual = m.LineTable[lineSlot(m.Line, LineSlot::Actual)];
-    e.balance = m.LineBalance[size_t(m.Line - 1)] == LineBalanceCode::Large ? QStringLiteral("large")
-                                                                            : QStringLiteral("small");
+    e.balance = m.LineBalance[size_t(m.Line - 1)] == LineBalanceCode::Large
+                    ? QStringLiteral("large")
+                    : QStringLiteral("small");
     e.event = event;
-    e.detail = event == QLatin1String("pick_ok") ? QStringLiteral("scanned %1").arg(scanned)
-                                                 : QStringLiteral("scanned %1, needs %2")
-                                                       .arg(scanned, lineCode().trimmed());
+    e.detail = event == QLatin1String("pick_ok")
+                   ? QStringLiteral("scanned %1").arg(scanned)
+                   : QStringLiteral("scanned %1, needs %2").arg(scanned, lineCode().trimmed());
     m_events->record(e);
 }

@@ -19,20 +19,34 @@ private slots:
         QTest::addColumn<QString>("code");
         QTest::addColumn<bool>("matches");
         QTest::addColumn<QString>("lot");
-        QTest::newRow("equal") << "R-101" << "R-101" << true << "";
-        QTest::newRow("code up to its space") << "R-101" << "R-101 red" << true << "";
-        QTest::newRow("lot after space") << "R-101 L77" << "R-101" << true << "L77";
-        QTest::newRow("lot after bar") << "R-101|L77" << "R-101" << true << "L77";
-        QTest::newRow("lot after semicolon") << "R-101;L 7" << "R-101" << true << "L 7";
-        QTest::newRow("lot after comma") << "R-101,L7" << "R-101" << true << "L7";
-        QTest::newRow("longer code") << "R-1010" << "R-101" << false << "";
-        QTest::newRow("other separator") << "R-101/L7" << "R-101" << false << "";
-        QTest::newRow("case counts") << "r-101" << "R-101" << false << "";
-        QTest::newRow("alias") << "CAN-7" << "B-202" << true << "";
-        QTest::newRow("alias with lot") << "CAN-7|L9" << "B-202" << true << "L9";
-        QTest::newRow("alias of another dye") << "CAN-7" << "R-101" << false << "";
-        QTest::newRow("empty scan") << "" << "R-101" << false << "";
-        QTest::newRow("empty line code") << "CAN-8" << "" << false << "";
+        QTest::newRow("equal") << "R-101"
+                               << "R-101" << true << "";
+        QTest::newRow("code up to its space") << "R-101"
+                                              << "R-101 red" << true << "";
+        QTest::newRow("lot after space") << "R-101 L77"
+                                         << "R-101" << true << "L77";
+        QTest::newRow("lot after bar") << "R-101|L77"
+                                       << "R-101" << true << "L77";
+        QTest::newRow("lot after semicolon") << "R-101;L 7"
+                                             << "R-101" << true << "L 7";
+        QTest::newRow("lot after comma") << "R-101,L7"
+                                         << "R-101" << true << "L7";
+        QTest::newRow("longer code") << "R-1010"
+                                     << "R-101" << false << "";
+        QTest::newRow("other separator") << "R-101/L7"
+                                         << "R-101" << false << "";
+        QTest::newRow("case counts") << "r-101"
+                                     << "R-101" << false << "";
+        QTest::newRow("alias") << "CAN-7"
+                               << "B-202" << true << "";
+        QTest::newRow("alias with lot") << "CAN-7|L9"
+                                        << "B-202" << true << "L9";
+        QTest::newRow("alias of another dye") << "CAN-7"
+                                              << "R-101" << false << "";
+        QTest::newRow("empty scan") << ""
+                                    << "R-101" << false << "";
+        QTest::newRow("empty line code") << "CAN-8"
+                                         << "" << false << "";
     }
     void pickMatch() {
         QFETCH(QString, scan);

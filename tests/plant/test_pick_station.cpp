@@ -63,7 +63,8 @@ private slots:
         WAIT_VERIFY(m.Line == 2, 5000);
         WAIT_VERIFY(m.Line == 2 && m.LineStatus[2] == LineStatusCode::Within, 20000);
         sim.command("scan CAN-7;L9");
-        WAIT_VERIFY(m.State == SequencerState::Idle && JobCount(dir.file("START_DISPEN.txt")).count == 0,
+        WAIT_VERIFY(m.State == SequencerState::Idle &&
+                        JobCount(dir.file("START_DISPEN.txt")).count == 0,
                     20000);
 
         QVERIFY(st.weighingLog()->waitWritten(5000));

@@ -67,7 +67,8 @@ private slots:
         QVERIFY(LogStore::exportLog(dir.path(), {}, QDate(2026, 4, 1), QDate(2026, 4, 1),
                                     [&](const QByteArray& b) { csv += b; })
                     .ok());
-        QVERIFY(csv.startsWith("\xEF\xBB\xBF" "at,station,order_no,line,code,lot,target_g,"
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF"
+                               "at,station,order_no,line,code,lot,target_g,"
                                "actual_g,tolerance_g,balance,event,detail\r\n"));
         const QList<QByteArray> lines = csv.split('\n');
         QCOMPARE(lines.size(), 4); // header, two events of April 1, the end
@@ -141,7 +142,8 @@ private slots:
         QVERIFY(p.waitForFinished(20000));
         QCOMPARE(p.exitCode(), 0);
         const QByteArray out = p.readAllStandardOutput();
-        QVERIFY(out.startsWith("\xEF\xBB\xBF" "at,"));
+        QVERIFY(out.startsWith("\xEF\xBB\xBF"
+                               "at,"));
         QCOMPARE(out.count("\r\n"), 2);
         p.start(builtProgram("dyestation"), {"--export-log", "2026-05-02", "yesterday"});
         QVERIFY(p.waitForFinished(20000));

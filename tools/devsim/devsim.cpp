@@ -684,7 +684,8 @@ struct Bench {
             pouring[position] = i;
             if (autoScan) {
                 const std::string& code = j->codes[size_t(i)];
-                command("scan " + code.substr(0, code.find(' ')) + "|AUTO-" + std::to_string(i + 1));
+                command("scan " + code.substr(0, code.find(' ')) + "|AUTO-" +
+                        std::to_string(i + 1));
             }
             logEvent("auto pour %s line %d target %.2f", b->name, i + 1, target);
             const long long base = b->tare;
