@@ -48,15 +48,14 @@ public:
     Outcome CALL_LIGHT(int light, int command);
     static QByteArray CRC16(const QByteArray& data);
 
-    QPushButton* Command1 = nullptr;         // 設置
-    QPushButton* Command2 = nullptr;         // 配方輸入
-    QPushButton* Command3 = nullptr;         // 歷史資料
-    QPushButton* Command4 = nullptr;         // 刷新
-    QPushButton* Command5 = nullptr;         // 排入計量
-    QPushButton* Command6 = nullptr;         // 染料燈號
-    QPushButton* Command7 = nullptr;         // 取消全部
-    QPushButton* ExtensionsButton = nullptr; // 擴充設定 (dyestation.ini)
-    std::array<QCheckBox*, 5> Check{};       // Check1 .. Check5 at 0 .. 4
+    QPushButton* Command1 = nullptr;   // 設置
+    QPushButton* Command2 = nullptr;   // 配方輸入
+    QPushButton* Command3 = nullptr;   // 歷史資料
+    QPushButton* Command4 = nullptr;   // 刷新
+    QPushButton* Command5 = nullptr;   // 排入計量
+    QPushButton* Command6 = nullptr;   // 染料燈號
+    QPushButton* Command7 = nullptr;   // 取消全部
+    std::array<QCheckBox*, 5> Check{}; // Check1 .. Check5 at 0 .. 4
     QLineEdit* Text2 = nullptr;
     QListWidget* List1 = nullptr;
     QListWidget* List2 = nullptr;
@@ -70,6 +69,8 @@ public:
     QAction* RUN = nullptr;
     QAction* STOP = nullptr;
     QAction* DEL = nullptr;
+
+    QPushButton* ExtensionsButton = nullptr; // 擴充設定: the window of dyestation.ini
 
 signals:
     void openSettings();
