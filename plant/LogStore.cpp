@@ -76,13 +76,31 @@ void LogStore::close() {
     m_open = false;
 }
 
-Outcome LogStore::fail(const QString& what) {
-    const QString why = QSqlDatabase::database(m_name, false).lastError().text();
-    close();
-    return Outcome::failure(QStringLiteral("%1: %2").arg(what, why.trimmed()));
+Outcome LogStore::fail(const QString& what, const QSqlError& error) {
+    m_open = false; // connected afresh next time (see closeIfFailed)
+    return Outcome::failure(QStringLiteral("%1: %2").arg(what, error.text().trimmed()));
+}
+
+Outcome LogStore::closeIfFailed(Outcome o) {
+    if (!o)
+        close();
+    return o;
 }
 
 Outcome LogStore::open(bool create) {
+    return closeIfFailed(openOnce(create));
+}
+
+Outcome LogStore::write(const QList<WeighingEvent>& events) {
+    return closeIfFailed(writeOnce(events));
+}
+
+Outcome LogStore::exportCsv(const QDate& from, const QDate& to,
+                            const std::function<void(const QByteArray&)>& out) {
+    return closeIfFailed(exportOnce(from, to, out));
+}
+
+Outcome LogStore::openOnce(bool create) {
     if (m_open)
         return Outcome::success();
     QSqlDatabase db;
@@ -99,26 +117,26 @@ Outcome LogStore::open(bool create) {
         db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=5"));
     }
     if (!db.open())
-        return fail(QStringLiteral("計量紀錄資料庫無法連線"));
+        return fail(QStringLiteral("計量紀錄資料庫無法連線"), db.lastError());
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM weighing_event WHERE 1 = 0"))) {
         // Missing: created here (another station may have created it meanwhile).
         if (!q.exec(kCreate) &&
             !q.exec(QStringLiteral("SELECT COUNT(*) FROM weighing_event WHERE 1 = 0")))
-            return fail(QStringLiteral("計量紀錄表無法建立"));
+            return fail(QStringLiteral("計量紀錄表無法建立"), q.lastError());
     }
     if (!q.exec(kIndex))
-        return fail(QStringLiteral("計量紀錄索引無法建立"));
+        return fail(QStringLiteral("計量紀錄索引無法建立"), q.lastError());
     m_open = true;
     return Outcome::success();
 }
 
-Outcome LogStore::write(const QList<WeighingEvent>& events) {
-    if (Outcome o = open(); !o)
+Outcome LogStore::writeOnce(const QList<WeighingEvent>& events) {
+    if (Outcome o = openOnce(true); !o)
         return o;
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (!db.transaction())
-        return fail(QStringLiteral("計量紀錄無法寫入"));
+        return fail(QStringLiteral("計量紀錄無法寫入"), db.lastError());
     QSqlQuery seen(db), insert(db);
     seen.prepare(
         QStringLiteral("SELECT COUNT(*) FROM weighing_event WHERE at = ? AND station = ?"));
@@ -130,8 +148,9 @@ Outcome LogStore::write(const QList<WeighingEvent>& events) {
         seen.addBindValue(at);
         seen.addBindValue(e.station);
         if (!seen.exec() || !seen.next()) {
+            const QSqlError error = seen.lastError();
             db.rollback();
-            return fail(QStringLiteral("計量紀錄無法寫入"));
+            return fail(QStringLiteral("計量紀錄無法寫入"), error);
         }
         const bool there = seen.value(0).toInt() > 0;
         seen.finish();
@@ -143,18 +162,19 @@ Outcome LogStore::write(const QList<WeighingEvent>& events) {
               QVariant(e.tolerance), QVariant(e.balance), QVariant(e.event), QVariant(e.detail)})
             insert.addBindValue(v);
         if (!insert.exec()) {
+            const QSqlError error = insert.lastError();
             db.rollback();
-            return fail(QStringLiteral("計量紀錄無法寫入"));
+            return fail(QStringLiteral("計量紀錄無法寫入"), error);
         }
     }
     if (!db.commit())
-        return fail(QStringLiteral("計量紀錄無法寫入"));
+        return fail(QStringLiteral("計量紀錄無法寫入"), db.lastError());
     return Outcome::success();
 }
 
-Outcome LogStore::exportCsv(const QDate& from, const QDate& to,
-                            const std::function<void(const QByteArray&)>& out) {
-    if (Outcome o = open(false); !o)
+Outcome LogStore::exportOnce(const QDate& from, const QDate& to,
+                             const std::function<void(const QByteArray&)>& out) {
+    if (Outcome o = openOnce(false); !o)
         return o;
     QSqlQuery q(QSqlDatabase::database(m_name, false));
     q.setForwardOnly(true);
@@ -163,7 +183,7 @@ Outcome LogStore::exportCsv(const QDate& from, const QDate& to,
     q.addBindValue(from.toString(Qt::ISODate));
     q.addBindValue(to.addDays(1).toString(Qt::ISODate));
     if (!q.exec())
-        return fail(QStringLiteral("計量紀錄無法讀取"));
+        return fail(QStringLiteral("計量紀錄無法讀取"), q.lastError());
     const int n = int(columns().size());
     QByteArray chunk = columns().join(QLatin1Char(',')).toUtf8() + "\r\n";
     while (q.next()) {
@@ -179,7 +199,7 @@ Outcome LogStore::exportCsv(const QDate& from, const QDate& to,
         }
     }
     if (q.lastError().isValid())
-        return fail(QStringLiteral("計量紀錄無法讀取"));
+        return fail(QStringLiteral("計量紀錄無法讀取"), q.lastError());
     out(chunk);
     return Outcome::success();
 }

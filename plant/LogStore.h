@@ -7,6 +7,8 @@
 #include <QString>
 #include <functional>
 
+class QSqlError;
+
 // The table of the weighing log, weighing_event, in the embedded SQLite file or in an
 // ODBC data source that all stations of a plant share. The table (and an index on the
 // time) is created when it is missing. A connection belongs to the thread that opened it.
@@ -40,7 +42,13 @@ public:
                       const std::function<void(const QByteArray&)>& out);
 
 private:
-    Outcome fail(const QString& what);
+    Outcome openOnce(bool create);
+    Outcome writeOnce(const QList<WeighingEvent>& events);
+    Outcome exportOnce(const QDate& from, const QDate& to,
+                       const std::function<void(const QByteArray&)>& out);
+    // A failure closes the connection, once the caller's handles on it are gone.
+    Outcome fail(const QString& what, const QSqlError& error);
+    Outcome closeIfFailed(Outcome o);
 
     QString m_odbc, m_file, m_name;
     bool m_open = false;

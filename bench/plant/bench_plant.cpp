@@ -48,15 +48,19 @@ struct Figures {
     }
 };
 
+QString braced(const char* name) {
+    return qEnvironmentVariable(name).replace(QLatin1Char('}'), QStringLiteral("}}"));
+}
+
 QString sharedLog() {
     if (qEnvironmentVariableIsEmpty("DS_PG_PORT"))
         return {};
     return QStringLiteral("DRIVER=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so;SERVER=%1;PORT=%2;"
-                          "DATABASE=%3;UID=%4;PWD=%5;SSLmode=disable")
+                          "DATABASE=%3;UID=%4;PWD={%5};SSLmode=disable")
         .arg(qEnvironmentVariable("DS_PG_HOST", QStringLiteral("127.0.0.1")),
              qEnvironmentVariable("DS_PG_PORT"),
              qEnvironmentVariable("DS_PG_DB", QStringLiteral("orders")),
-             qEnvironmentVariable("DS_PG_USER"), qEnvironmentVariable("DS_PG_PASSWORD"));
+             qEnvironmentVariable("DS_PG_USER"), braced("DS_PG_PASSWORD"));
 }
 
 WeighingEvent event(int k) {

@@ -69,7 +69,7 @@ struct Subscriber {
     }
 };
 
-WeighingEvent event(int line, const char* what) {
+WeighingEvent weighing(int line, const char* what) {
     WeighingEvent e;
     e.at = QDateTime::currentDateTime().addMSecs(line);
     e.station = QStringLiteral("st/1");
@@ -130,18 +130,18 @@ private slots:
         WorkDir station;
         const MqttLink::Config config{station.path(), "127.0.0.1", m_port, "st/1", 200};
         auto link = std::make_unique<MqttLink>(config);
-        link->publish(event(1, "accepted"));
+        link->publish(weighing(1, "accepted"));
         QVERIFY(link->waitSent(10000));
         QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 1, 10000);
         QCOMPARE(sub.lastState(), QByteArray("online"));
 
         stopBroker();
-        link->publish(event(2, "accepted"));
-        link->publish(event(2, "pick_mismatch"));
+        link->publish(weighing(2, "accepted"));
+        link->publish(weighing(2, "pick_mismatch"));
         QVERIFY(!link->waitSent(500));
         link.reset(); // the station closes while the broker is away
         link = std::make_unique<MqttLink>(config);
-        link->publish(event(0, "finished"));
+        link->publish(weighing(0, "finished"));
         startBroker();
         QVERIFY(link->waitSent(15000));
         QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 4, 15000);

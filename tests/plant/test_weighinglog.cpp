@@ -15,8 +15,9 @@
 
 namespace {
 
-WeighingEvent event(int k, const QString& station = QStringLiteral("st1"),
-                    const QDateTime& at = QDateTime(QDate(2026, 3, 31), QTime(23, 59, 59))) {
+WeighingEvent weighingEvent(int k, const QString& station = QStringLiteral("st1"),
+                            const QDateTime& at = QDateTime(QDate(2026, 3, 31),
+                                                            QTime(23, 59, 59))) {
     WeighingEvent e;
     e.at = at.addMSecs(k);
     e.station = station;
@@ -31,6 +32,11 @@ WeighingEvent event(int k, const QString& station = QStringLiteral("st1"),
     e.event = QStringLiteral("accepted");
     e.detail = QStringLiteral("k=%1").arg(k);
     return e;
+}
+
+// An environment value for inside {} of an ODBC connection string.
+QString braced(const char* name) {
+    return qEnvironmentVariable(name).replace(QLatin1Char('}'), QStringLiteral("}}"));
 }
 
 QStringList rows(const QString& odbc, const QString& file) {
@@ -59,7 +65,7 @@ private slots:
         {
             WeighingLog log({dir.path(), {}, 100});
             for (int k : {0, 1000, 2001}) // 23:59:59, then 00:00:00 and 00:00:01 of April 1
-                log.record(event(k));
+                log.record(weighingEvent(k));
             QVERIFY(log.waitWritten(5000));
         }
         QVERIFY(QFile::exists(dir.file("data/weighings.db")));
@@ -72,7 +78,7 @@ private slots:
                                "actual_g,tolerance_g,balance,event,detail\r\n"));
         const QList<QByteArray> lines = csv.split('\n');
         QCOMPARE(lines.size(), 4); // header, two events of April 1, the end
-        const QString offset = LogStore::isoText(event(1000).at).right(6);
+        const QString offset = LogStore::isoText(weighingEvent(1000).at).right(6);
         QCOMPARE(QString::fromUtf8(lines.at(1)),
                  "2026-04-01T00:00:00.000" + offset +
                      ",st1,單號1000,10,R-101,,12.34,12.35,0.02,small,accepted,k=1000\r");
@@ -87,10 +93,10 @@ private slots:
         WeighingLog log({dir.path(), {}, 50});
         QSignalSpy reports(&log, &WeighingLog::report);
         for (int k = 0; k < 5; ++k)
-            log.record(event(k));
+            log.record(weighingEvent(k));
         QVERIFY(!log.waitWritten(600));
         for (int k = 5; k < 8; ++k)
-            log.record(event(k));
+            log.record(weighingEvent(k));
         QVERIFY(!log.waitWritten(300));
         QCOMPARE(EventSpool::read(WeighingLog::pendingFile(dir.path())).size(), 8);
         QTRY_COMPARE(reports.size(), 1);
@@ -111,7 +117,7 @@ private slots:
         WorkDir dir;
         QList<WeighingEvent> events;
         for (int k = 0; k < 4; ++k)
-            events << event(k);
+            events << weighingEvent(k);
         {
             LogStore store({}, dir.file("data/weighings.db"));
             QVERIFY(store.write(events.mid(0, 3)).ok());
@@ -129,7 +135,8 @@ private slots:
         WorkDir dir;
         {
             WeighingLog log({dir.path(), {}, 100});
-            log.record(event(0, QStringLiteral("st1"), QDateTime(QDate(2026, 5, 2), QTime(8, 0))));
+            log.record(
+                weighingEvent(0, QStringLiteral("st1"), QDateTime(QDate(2026, 5, 2), QTime(8, 0))));
             QVERIFY(log.waitWritten(5000));
         }
         QProcess p;
@@ -156,21 +163,24 @@ private slots:
         if (!pg.available)
             QSKIP(qPrintable(pg.why));
         const QString odbc =
-            QStringLiteral("DRIVER=%1;SERVER=%2;PORT=%3;DATABASE=ds_weighlog;UID=%4;PWD=%5;"
+            QStringLiteral("DRIVER=%1;SERVER=%2;PORT=%3;DATABASE=ds_weighlog;UID=%4;PWD={%5};"
                            "SSLmode=disable")
                 .arg(DbFixture::pgDriverPath(),
                      qEnvironmentVariable("DS_PG_HOST", QStringLiteral("127.0.0.1")),
                      qEnvironmentVariable("DS_PG_PORT"), qEnvironmentVariable("DS_PG_USER"),
-                     qEnvironmentVariable("DS_PG_PASSWORD"));
+                     braced("DS_PG_PASSWORD"));
         WorkDir a, b;
         {
             WeighingLog logA({a.path(), odbc, 100}), logB({b.path(), odbc, 100});
+            QStringList reports;
+            for (WeighingLog* log : {&logA, &logB})
+                connect(log, &WeighingLog::report, this, [&](const QString& r) { reports << r; });
             for (int k = 0; k < 20; ++k) {
-                logA.record(event(k, QStringLiteral("A")));
-                logB.record(event(k, QStringLiteral("B")));
+                logA.record(weighingEvent(k, QStringLiteral("A")));
+                logB.record(weighingEvent(k, QStringLiteral("B")));
             }
-            QVERIFY(logA.waitWritten(10000));
-            QVERIFY(logB.waitWritten(10000));
+            QVERIFY2(logA.waitWritten(10000) && logB.waitWritten(10000),
+                     qPrintable((QCoreApplication::processEvents(), reports.join('\n'))));
         }
         const QStringList r = rows(odbc, {});
         QCOMPARE(r.size(), 40);
