@@ -119,6 +119,11 @@ Outcome LogStore::openOnce(bool create) {
     if (!db.open())
         return fail(QStringLiteral("計量紀錄資料庫無法連線"), db.lastError());
     QSqlQuery q(db);
+    // The embedded log: a commit is one synced append to the write-ahead log, and the
+    // export may read while the station writes.
+    if (m_odbc.isEmpty() && (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
+                             !q.exec(QStringLiteral("PRAGMA synchronous=FULL"))))
+        return fail(QStringLiteral("計量紀錄資料庫無法連線"), q.lastError());
     if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM weighing_event WHERE 1 = 0"))) {
         // Missing: created here (another station may have created it meanwhile).
         if (!q.exec(kCreate) &&

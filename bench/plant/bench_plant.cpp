@@ -84,6 +84,10 @@ void logWrite(const QString& odbc, const char* label) {
     WeighingLog log({dir.path(), odbc, 2000});
     Figures write, call;
     QElapsedTimer t;
+    // The first event connects (and creates the table): not a figure of the write.
+    log.record(event(-1));
+    if (!log.waitWritten(10000))
+        qFatal("the log was not written");
     for (int k = 0; k < 300; ++k) {
         WeighingEvent e = event(k);
         e.at = QDateTime::currentDateTime().addMSecs(k);
@@ -116,7 +120,9 @@ struct Broker {
                        .toUtf8());
         conf.close();
         process.start(exe, {"-c", conf.fileName()});
-        QThread::msleep(300);
+        if (!process.waitForStarted(3000))
+            return false;
+        QThread::msleep(300); // listening
         return process.state() == QProcess::Running;
     }
     ~Broker() {
