@@ -16,8 +16,14 @@ constexpr Balance otherBalance(Balance b) {
 }
 
 // Label1(index) of the main window.
-constexpr int labelIndex(Balance b) { return b == Balance::Large ? 0 : 1; }
-constexpr Balance balanceAtLabel(int index) { return index == 0 ? Balance::Large : Balance::Small; }
+constexpr int labelIndex(Balance b) {
+    return b == Balance::Large ? 0 : 1;
+}
+constexpr Balance balanceAtLabel(int index) {
+    return index == 0 ? Balance::Large : Balance::Small;
+}
 
 // PollBalance, ZeroTarget: 0 small, 1 large.
-constexpr int smallFirstIndex(Balance b) { return b == Balance::Small ? 0 : 1; }
+constexpr int smallFirstIndex(Balance b) {
+    return b == Balance::Small ? 0 : 1;
+}
