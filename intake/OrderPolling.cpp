@@ -72,28 +72,27 @@ Outcome appendMissing(const ClaimJournal& j, const StepInput& in, bool& appended
 // has nothing more to do.
 Outcome complete(const StepInput& in, DbSession& session, OrderPolling::StepResult& r, bool& done) {
     done = true;
-    QString error;
-    const std::optional<ClaimJournal> j = ClaimJournal::read(in.journal, &error);
-    if (!j)
-        return Outcome::failure(QStringLiteral("POLL_CLAIM.txt 無法讀取: %1").arg(error));
+    ClaimJournal journal;
+    if (Outcome o = ClaimJournal::read(in.journal, journal); !o)
+        return Outcome::failure(QStringLiteral("POLL_CLAIM.txt 無法讀取: %1").arg(o.reason()));
     if (Outcome o = session.connect(); !o)
         return o;
-    const QString sql = Queries::pollLines(j->table, j->station, j->orderId);
+    const QString sql = Queries::pollLines(journal.table, journal.station, journal.orderId);
     in.show(sql);
     DbRows waiting;
     if (Outcome o = session.query(sql, kPollLastField, waiting); !o)
         return o;
     bool stillWaiting = false;
-    for (const QStringList& line : j->lines)
+    for (const QStringList& line : journal.lines)
         stillWaiting = stillWaiting ||
                        std::any_of(waiting.rows.cbegin(), waiting.rows.cend(),
                                    [&](const QStringList& w) { return joined(w) == joined(line); });
     if (!stillWaiting) { // the claim was committed
         r.marked = true;
-        if (Outcome o = appendMissing(*j, in, r.queued); !o)
+        if (Outcome o = appendMissing(journal, in, r.queued); !o)
             return o;
         if (r.queued)
-            r.reports << QStringLiteral("單號 %1 的接單在上次中斷, 已補排入").arg(j->orderId);
+            r.reports << QStringLiteral("單號 %1 的接單在上次中斷, 已補排入").arg(journal.orderId);
     } else {
         done = false; // never committed: the order is claimed afresh
     }

@@ -40,8 +40,8 @@ struct Rig {
 
     Rig() {
         settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
-        readings.setLive(0, true);
-        readings.setLive(1, true);
+        readings.setLive(Balance::Large, true);
+        readings.setLive(Balance::Small, true);
     }
     void queue(const QString& target) {
         JobRecord j;
@@ -61,7 +61,7 @@ struct Rig {
             seq.tick();
         return model.State == state;
     }
-    void large(const QString& caption) { readings.setCaption(BalanceReadings::kLarge, caption); }
+    void large(const QString& caption) { readings.setCaption(Balance::Large, caption); }
     QString actual() const { return model.LineTable[lineSlot(model.Line, LineSlot::Actual)]; }
     void choose(int k) {
         form7.show();
