@@ -400,6 +400,7 @@ void Station::saveSettings() {
 
 void Station::wireExtensions() {
     m_extWindow = std::make_unique<ExtensionsWindow>();
+    m_scans->guard(m_extWindow.get()); // a scan never lands in a setting
     connect(m_form3.get(), &Form3::openExtensions, this, [this] {
         m_extWindow->setValues(ExtensionSettings::load(path(QStringLiteral("dyestation.ini"))));
         showWindow(m_extWindow.get());

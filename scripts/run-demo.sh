@@ -46,7 +46,7 @@ if [ "${DEMO_PICK:-0}" = 1 ] || [ -n "${DEMO_LOG:-}" ] || [ "${DEMO_MQTT:-0}" = 
     echo "[log]"
     if [ "${DEMO_LOG:-}" = pg ]; then
       PGDIR=$DEMO/pg
-      eval "$("$ROOT/scripts/pg-start.sh" "$PGDIR")"
+      eval "$(DS_PG_PASSWORD=dsdemo "$ROOT/scripts/pg-start.sh" "$PGDIR")"
       echo "odbc=\"DRIVER=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so;SERVER=$DS_PG_HOST;PORT=$DS_PG_PORT;DATABASE=$DS_PG_DB;UID=$DS_PG_USER;PWD=$DS_PG_PASSWORD;SSLmode=disable\""
     else
       echo "odbc="

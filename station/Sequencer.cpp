@@ -113,8 +113,8 @@ void Sequencer::logEvent(int line, const QString& event, const QString& detail) 
         e.target = m_job.Weight[size_t(line)];
         e.actual = m.LineTable[lineSlot(line, LineSlot::Actual)];
         e.tolerance = (resolution(line) * m_tolSteps).toString();
-        e.balance = balanceIndex(line) == BalanceReadings::kLarge ? QStringLiteral("large")
-                                                                  : QStringLiteral("small");
+        e.balance =
+            balanceOf(line) == Balance::Large ? QStringLiteral("large") : QStringLiteral("small");
     }
     m_events->record(e);
 }

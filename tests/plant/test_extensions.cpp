@@ -1,14 +1,29 @@
 // The extensions' logic with plain calls: the pick's matching rule, the settings file and
 // the fixed scanner's line splitting.
 #include "common/StatusLine.h"
+#include "common/TickTimer.h"
 #include "config/ExtensionSettings.h"
 #include "devices/FixedScanner.h"
+#include "devices/LightBus.h"
 #include "devices/MemorySerialPort.h"
+#include "station/JobFile.h"
 #include "station/PickCheck.h"
+#include "station/QueueCommands.h"
+#include "station/WeighingEvents.h"
+#include "station/WeighingModel.h"
 #include "tests/support/TestSupport.h"
 
 #include <QSettings>
 #include <QTest>
+
+namespace {
+struct Recorder : WeighingEvents {
+    QStringList seen;
+    void record(const WeighingEvent& e) override {
+        seen << QStringLiteral("%1 %2 %3").arg(e.event, e.orderNo).arg(e.line);
+    }
+};
+} // namespace
 
 class TestExtensions : public QObject {
     Q_OBJECT
@@ -94,6 +109,41 @@ private slots:
         QCOMPARE(back.scannerPort, s.scannerPort);
         QCOMPARE(back.mqttPort, 1884);
         QCOMPARE(back.station(), QStringLiteral("站 1"));
+    }
+
+    // A deleted job and every job of a cancelled queue are reported by their order numbers,
+    // as the queue held them (the list shown may be older than the file).
+    void queueCommandsReportJobs() {
+        WorkDir dir;
+        WeighingModel weighing;
+        StationSettings settings;
+        MemorySerialPort lightPort;
+        TickTimer timer5{10};
+        StatusLine status;
+        LightBus bus{settings, lightPort, timer5, status};
+        const QString queue = dir.file("START_DISPEN.txt");
+        QueueCommands commands{{dir.file("QUICK.txt"), queue, dir.file("START_DISPEN2.txt")},
+                               weighing,
+                               settings,
+                               lightPort,
+                               bus,
+                               status};
+        Recorder events;
+        commands.setEvents(&events);
+        for (const char* order : {"A1", "B2", "C3"}) {
+            JobRecord j;
+            j.OrderNo = QString::fromLatin1(order);
+            j.Code[1] = "R-1";
+            QVERIFY(AppendJob(queue, j).ok());
+        }
+        QVERIFY(commands.reloadQueueList().ok());
+        QVERIFY(commands.deleteQueued(1, weighing.queueEntries.at(1)).ok());
+        JobRecord late;
+        late.OrderNo = "D4"; // appended after the list was filled
+        QVERIFY(AppendJob(queue, late).ok());
+        QVERIFY(commands.cancelAll().ok());
+        QCOMPARE(events.seen, QStringList({"deleted B2 0", "cancelled A1 0", "cancelled C3 0",
+                                           "cancelled D4 0"}));
     }
 
     // Codes split at CR, LF or both, across reads; blank and overlong lines dropped.
