@@ -156,8 +156,8 @@ void timer2Lateness(const QString& odbc, const char* label) {
     MemorySerialPort comm3;
     LightBus bus{settings, comm3, timers.Timer5, status};
     settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
-    readings.setLive(0, true);
-    readings.setLive(1, true);
+    readings.setLive(Balance::Large, true);
+    readings.setLive(Balance::Small, true);
     Sequencer seq(Sequencer::Parts{
         model, readings, lightMap, bus, settings, run, clock, status, dir.path(), {}});
     const int jobs = 8;
@@ -189,10 +189,10 @@ void timer2Lateness(const QString& odbc, const char* label) {
             all.ms.push_back((now - last) / 1e6 - intervalMs);
         last = now;
         const int n = model.Line;
-        readings.setCaption(0, QStringLiteral("0"));
-        readings.setCaption(1, QStringLiteral("0"));
+        readings.setCaption(Balance::Large, QStringLiteral("0"));
+        readings.setCaption(Balance::Small, QStringLiteral("0"));
         if (model.State == SequencerState::Weigh && n >= 1)
-            readings.setCaption(model.LineBalance[size_t(n - 1)] - 1,
+            readings.setCaption(LineBalanceCode::balance(model.LineBalance[size_t(n - 1)]),
                                 model.LineTable[size_t(10 * n + 2)]);
         const int before = model.State;
         seq.tick();

@@ -3,6 +3,7 @@
 #include "common/StatusLine.h"
 #include "common/TickTimer.h"
 #include "config/ExtensionSettings.h"
+#include "config/StationSettings.h"
 #include "devices/FixedScanner.h"
 #include "devices/LightBus.h"
 #include "devices/MemorySerialPort.h"
