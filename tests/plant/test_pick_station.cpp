@@ -3,22 +3,52 @@
 // before its container is scanned, a wrong scan is refused on the prompt, and the log holds
 // the refusal, the lots and the finish.
 #include "app/Station.h"
+#include "config/ExtensionsWindow.h"
 #include "config/SettingsFile.h"
 #include "devices/LightMap.h"
 #include "plant/LogStore.h"
 #include "plant/WeighingLog.h"
+#include "station/Form3.h"
 #include "station/JobFile.h"
 #include "station/PickCheck.h"
 #include "station/WeighingModel.h"
 #include "tests/devices/Devsim.h"
 #include "tests/support/TestSupport.h"
 
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
 #include <QTest>
 
 class TestPickStation : public QObject {
     Q_OBJECT
 
 private slots:
+    // The main window opens the window with the file as it is; a save writes the file whole,
+    // keeping the keys it does not own; nothing is switched on before the next start.
+    void extensionsWindow() {
+        WorkDir dir;
+        dir.write("dyestation.ini", "[OrderDatabase]\nStatementTimeout=3\n[mqtt]\nhost=b1\n");
+        Station st({dir.path(), {}, nullptr});
+        st.start();
+        QVERIFY(st.weighingLog() && st.mqttLink() && !st.pickCheck());
+        QTest::mouseClick(st.form3().ExtensionsButton, Qt::LeftButton);
+        ExtensionsWindow& w = st.extensionsWindow();
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.MqttHost->text(), QStringLiteral("b1"));
+        w.PickConfirm->setChecked(true);
+        w.MqttHost->clear();
+        QTest::mouseClick(w.Save, Qt::LeftButton);
+        QCOMPARE(w.StatusLabel->text(), QStringLiteral("已存檔,重新啟動後生效"));
+        const QSettings ini(dir.file("dyestation.ini"), QSettings::IniFormat);
+        QCOMPARE(ini.value("OrderDatabase/StatementTimeout").toInt(), 3);
+        QCOMPARE(ini.value("pick/confirm").toString(), QStringLiteral("true"));
+        QCOMPARE(ini.value("mqtt/host").toString(), QString());
+        QVERIFY(!st.pickCheck());
+    }
+
     void wrongScanRefusedRightScanAccepted() {
         WorkDir dir;
         Devsim sim({"--auto", dir.path()});
