@@ -30,14 +30,15 @@ private slots:
     // keeping the keys it does not own; nothing is switched on before the next start.
     void extensionsWindow() {
         WorkDir dir;
-        dir.write("dyestation.ini", "[OrderDatabase]\nStatementTimeout=3\n[mqtt]\nhost=b1\n");
+        dir.write("dyestation.ini",
+                  "[OrderDatabase]\nStatementTimeout=3\n[mqtt]\nhost=127.0.0.1\nport=1\n");
         Station st({dir.path(), {}, nullptr});
         st.start();
         QVERIFY(st.weighingLog() && st.mqttLink() && !st.pickCheck());
         QTest::mouseClick(st.form3().ExtensionsButton, Qt::LeftButton);
         ExtensionsWindow& w = st.extensionsWindow();
         QVERIFY(w.isVisible());
-        QCOMPARE(w.MqttHost->text(), QStringLiteral("b1"));
+        QCOMPARE(w.MqttHost->text(), QStringLiteral("127.0.0.1"));
         w.PickConfirm->setChecked(true);
         w.MqttHost->clear();
         QTest::mouseClick(w.Save, Qt::LeftButton);
