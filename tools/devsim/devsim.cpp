@@ -764,9 +764,11 @@ struct Bench {
             firstZero = nullptr;
             std::optional<Job> j = currentJob();
             logEvent("auto job %s", j ? j->order.c_str() : "?");
-            if (j && !j->codes[0].empty()) {
-                prepareContainer(*j, 0, 100, false);
-                firstZero = balanceFor(j->targets[0]);
+            // The first line the station asks for: line 1, or the line it resumes.
+            const int first = j ? firstOpenLine(*j) : 10;
+            if (first < 10) {
+                prepareContainer(*j, first, 100, false);
+                firstZero = balanceFor(j->targets[size_t(first)]);
             }
         }
         lastRecord = first;
