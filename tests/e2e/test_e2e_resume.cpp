@@ -58,7 +58,8 @@ void TestE2eResume::killedAndRestartedOrderEqualsAnUninterruptedOne() {
     JobRecord job;
     job.OrderNo = QStringLiteral("RESUME-1");
     for (int i = 0; i < 3; ++i) {
-        map.setCode(kDyes[i].light, QString::fromLatin1(kDyes[i].code).section(QLatin1Char(' '), 0, 0));
+        map.setCode(kDyes[i].light,
+                    QString::fromLatin1(kDyes[i].code).section(QLatin1Char(' '), 0, 0));
         job.Code[size_t(i + 1)] = QString::fromLatin1(kDyes[i].code);
         job.Weight[size_t(i + 1)] = QString::fromLatin1(kDyes[i].target);
     }
@@ -71,9 +72,7 @@ void TestE2eResume::killedAndRestartedOrderEqualsAnUninterruptedOne() {
     QRandomGenerator rnd(seed);
     const QString historyName = historyFileName(QDateTime::currentDateTime());
     const QString history = dir.file(historyName);
-    auto pours = [&] {
-        return int(sim.events().filter(QStringLiteral("auto pour")).size());
-    };
+    auto pours = [&] { return int(sim.events().filter(QStringLiteral("auto pour")).size()); };
     auto journal = [&] { return QFileInfo::exists(dir.file(QStringLiteral("JOURNAL.txt"))); };
     int kills = 0, killed = 0;
     for (;;) {
