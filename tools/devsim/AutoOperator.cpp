@@ -19,7 +19,8 @@ std::optional<Job> AutoOperator::currentJob() const {
     j.order = trim(j.record.substr(kOrderAt, kOrderWidth));
     for (int i = 0; i < kLines; ++i) {
         j.codes.push_back(trim(j.record.substr(kCodeAt + kCodeWidth * size_t(i), kCodeWidth)));
-        j.targets.push_back(atof(j.record.substr(kTargetAt + kTargetWidth * size_t(i), kTargetWidth).c_str()));
+        j.targets.push_back(
+            atof(j.record.substr(kTargetAt + kTargetWidth * size_t(i), kTargetWidth).c_str()));
     }
     return j;
 }
@@ -77,8 +78,8 @@ void AutoOperator::later(double ms, Balance* b, std::function<void()> f) {
 
 void AutoOperator::cancelFor(Balance* b) {
     m_actions.erase(std::remove_if(m_actions.begin(), m_actions.end(),
-                                 [b](const Action& a) { return a.balance == b; }),
-                  m_actions.end());
+                                   [b](const Action& a) { return a.balance == b; }),
+                    m_actions.end());
 }
 
 // A container on the next line's balance; it is zeroed once the station has asked
@@ -130,10 +131,9 @@ void AutoOperator::seesOn(int position) {
         cancelFor(b);
         if (m_firstZero == b)
             m_firstZero = nullptr; // the pan is zeroed now; a later zero would undo the pour
-        b->tare = b->gross;      // a person zeroes before m_pouring
+        b->tare = b->gross;        // a person zeroes before m_pouring
         m_pouring[position] = i;
-        logEvent("auto pour %s line %d target %.2f already %.2f", b->name, i + 1, target,
-                 already);
+        logEvent("auto pour %s line %d target %.2f already %.2f", b->name, i + 1, target, already);
         const long long base = b->tare;
         for (auto [ms, part] : {std::pair{300.0, 0.5}, {700.0, 0.9}, {1100.0, 1.0}})
             later(ms, b, [b, base, rest, part] { b->gross = base + b->counts(rest * part); });

@@ -117,7 +117,7 @@ void Bench::dispatch(Line& l, const std::vector<unsigned char>& frame, double ar
 }
 
 void Bench::lightChanges(int module, const std::vector<unsigned char>& frame,
-                  const std::vector<bool>& before, const uint8_t* after) {
+                         const std::vector<bool>& before, const uint8_t* after) {
     if (frame[1] == 15) {
         logEvent("module-off %d", module);
         autoOperator.seesSweep();

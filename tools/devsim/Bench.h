@@ -33,7 +33,6 @@ struct Bench {
         return nullptr;
     }
 
-
     bool start();
     // What has arrived on a line: Modbus frames are cut and answered, text is ignored.
     void takeIn(Line& l, double now);

@@ -10,7 +10,7 @@ namespace devsim::layout {
 // START_DISPEN.txt: 1460-byte job records, the head of the queue first.
 constexpr size_t kJobRecord = 1460;
 constexpr size_t kOrderAt = 0, kOrderWidth = 50;
-constexpr size_t kCodeAt = 70, kCodeWidth = 20;     // line i (0-based) at kCodeAt + 20 i
+constexpr size_t kCodeAt = 70, kCodeWidth = 20;      // line i (0-based) at kCodeAt + 20 i
 constexpr size_t kTargetAt = 270, kTargetWidth = 10; // line i at kTargetAt + 10 i
 constexpr int kLines = 10;
 
