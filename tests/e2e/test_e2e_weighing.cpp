@@ -14,7 +14,6 @@
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <memory>
