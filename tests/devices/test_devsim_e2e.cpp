@@ -10,7 +10,7 @@
 #include "devices/ModbusFrames.h"
 #include "devices/QtSerialPort.h"
 #include "devices/Zeroing.h"
-#include "tests/devices/Devsim.h"
+#include "tests/support/Devsim.h"
 #include "tests/support/TestSupport.h"
 
 #include <QElapsedTimer>

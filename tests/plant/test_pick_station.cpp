@@ -12,7 +12,7 @@
 #include "station/JobFile.h"
 #include "station/PickCheck.h"
 #include "station/WeighingModel.h"
-#include "tests/devices/Devsim.h"
+#include "tests/support/Devsim.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
