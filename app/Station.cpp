@@ -1,6 +1,7 @@
 #include "app/Station.h"
 
 #include "app/IntakeParts.h"
+#include "app/ScanRouter.h"
 #include "common/BoundTimer.h"
 #include "config/Form1.h"
 #include "config/Language.h"
@@ -19,7 +20,6 @@
 #include "station/Form3.h"
 #include "station/Form7.h"
 #include "station/QueueCommands.h"
-#include "station/ScanRouter.h"
 #include "station/Sequencer.h"
 #include "station/Startup.h"
 #include "station/StatusColours.h"
@@ -27,12 +27,6 @@
 #include "intake/Queries.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTableWidget>
 #include <tuple>
 
 namespace {
@@ -90,10 +84,10 @@ Station::Station(StationOptions options)
 void Station::wireScans() {
     m_scans =
         std::make_unique<ScanRouter>([this](const QString& code) { m_form3->enterOrder(code); });
-    m_scans->guard(m_form1.get(), {m_form1->Text3});
+    m_scans->guard(m_form1.get(), {m_form1->searchBox()});
     m_scans->guard(m_intake->form2.get());
     m_scans->guard(m_form6.get());
-    m_scans->replaceOnScan(m_form1->Text3);
+    m_scans->replaceOnScan(m_form1->searchBox());
     m_scans->replaceOnScan(m_form4.get());
     qApp->installEventFilter(m_scans.get());
 }
@@ -154,10 +148,8 @@ void Station::wireQueue() {
         m_weighing, m_settings, *m_comm3, *m_lightBus, m_status);
     connect(m_queue.get(), &QueueCommands::recipeListChanged, &f3, &Form3::setRecipeEntries);
     // The queue commands put every refusal and failure on the status line themselves.
-    connect(&f3, &Form3::queueRecipe, this, [this](int p) {
-        const QListWidgetItem* item = m_form3->List1->item(p);
-        std::ignore = m_queue->queue(p, item ? item->text() : QString());
-    });
+    connect(&f3, &Form3::queueRecipe, this,
+            [this](int p) { std::ignore = m_queue->queue(p, m_form3->recipeEntry(p)); });
     connect(&f3, &Form3::deleteQueued, this,
             [this](int p, const QString& entry) { std::ignore = m_queue->deleteQueued(p, entry); });
     connect(&f3, &Form3::cancelAll, this, [this] { std::ignore = m_queue->cancelAll(); });
@@ -181,34 +173,10 @@ void Station::wireQueue() {
 
 void Station::tickTimer3() {
     m_colours->tick();
-    auto colour = [](const Rgb& c) { return QColor(c.r, c.g, c.b); };
-    if (const std::optional<Rgb>& c = m_colours->prompt())
-        m_form3->setPromptColour(colour(*c));
-    for (int i = 0; i < StatusColours::kBoxes; ++i)
-        if (const std::optional<Rgb>& c = m_colours->box(i))
-            m_form3->setBoxColour(i, colour(*c));
+    m_form3->showColours(*m_colours);
 }
 
 // ---- order intake: database, field mapping (Form2), search, polling
-
-namespace {
-// Shows a grid model in a table control: header row 0 is an ordinary row, as the grids
-// of the station show their column numbers in it.
-void showGrid(QTableWidget& table, const StagingGrid& grid) {
-    table.setRowCount(grid.rows());
-    table.setColumnCount(grid.cols());
-    for (int r = 0; r < grid.rows(); ++r)
-        for (int c = 0; c < grid.cols(); ++c) {
-            QTableWidgetItem* item = table.item(r, c);
-            if (!item) {
-                item = new QTableWidgetItem;
-                item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-                table.setItem(r, c, item);
-            }
-            item->setText(grid.text(r, c));
-        }
-}
-} // namespace
 
 void Station::wireIntake() {
     m_intake =
@@ -220,19 +188,14 @@ void Station::wireIntake() {
     Form2& f2 = *in.form2;
 
     // Form1.Text1 shows every query sent; the search runs its text when no direct query applies.
-    connect(f1.Text1, &QPlainTextEdit::textChanged, this,
-            [&in, &f1] { in.queryBox.setText(f1.Text1->toPlainText()); });
-    connect(&in.queryBox, &QueryBox::changed, this, [&in, &f1] {
-        if (f1.Text1->toPlainText() != in.queryBox.text())
-            f1.Text1->setPlainText(in.queryBox.text());
-    });
-    connect(&in.grid, &StagingGrid::changed, this,
-            [&in, &f1] { showGrid(*f1.MSFlexGrid1, in.grid); });
-    connect(&in.form2Grid, &StagingGrid::changed, this,
-            [&in, &f2] { showGrid(*f2.MSFlexGrid1, in.form2Grid); });
+    connect(&f1, &Form1::queryEdited, &in.queryBox, &QueryBox::setText);
+    connect(&in.queryBox, &QueryBox::changed, &f1,
+            [&in, &f1] { f1.setQueryText(in.queryBox.text()); });
+    connect(&in.grid, &StagingGrid::changed, &f1, [&in, &f1] { f1.showGrid(in.grid.cells()); });
+    connect(&in.form2Grid, &StagingGrid::changed, &f2,
+            [&in, &f2] { f2.showGrid(in.form2Grid.cells()); });
     for (FaultMonitor* f : {&in.faults.search, &in.faults.polling, &in.faults.sql})
-        connect(f, &FaultMonitor::changed, this,
-                [&in, &f1] { f1.StatusLabel->setText(in.faults.text()); });
+        connect(f, &FaultMonitor::changed, &f1, [&in, &f1] { f1.setFaultText(in.faults.text()); });
     connect(&f1, &Form1::gridClicked, this, [&in](int column, int row) {
         in.queryBox.setText(QStringLiteral(" <Y> ") + QString::number(column) +
                             QStringLiteral("  <X> ") + QString::number(row));
@@ -240,10 +203,7 @@ void Station::wireIntake() {
 
     // The two entry points of the order search.
     connect(&f1, &Form1::searchEntered, &in.form1Search, &OrderSearch::enter);
-    connect(&in.form1Search, &OrderSearch::rowsRead, this, [&f1](const QString& key) {
-        if (TextField::trimSpaces(f1.Text3->text()) == key)
-            f1.Text3->clear();
-    });
+    connect(&in.form1Search, &OrderSearch::rowsRead, &f1, &Form1::clearSearchIf);
     connect(m_form3.get(), &Form3::orderEntered, &in.form3Search, &OrderSearch::enter);
     connect(&in.form3Search, &OrderSearch::finished, this, [this](bool wrote) {
         if (wrote)
@@ -254,7 +214,7 @@ void Station::wireIntake() {
     connect(&f1, &Form1::mappingClicked, this, [this] { showWindow(m_intake->form2.get()); });
     connect(&f2, &Form2::runSqlClicked, &in.workbench, &SqlWorkbench::run);
     connect(&f2, &Form2::generateClicked, this, [&in, &f1] {
-        if (const auto q = Queries::generated(in.mapping, f1.Text3->text()))
+        if (const auto q = Queries::generated(in.mapping, f1.searchText()))
             in.mapping.setQuery(*q);
     });
     connect(&f2, &Form2::saveClicked, this, [this] {
@@ -302,11 +262,11 @@ void Station::applyLanguage() {
         return;
     const ChineseConverter& converter = stationConverter();
     const std::vector<WindowTexts> windows = {
-        {m_form1.get(), SimplifiedTexts::form1()},
-        {m_intake ? m_intake->form2.get() : nullptr, SimplifiedTexts::form2()},
-        {m_form3.get(), SimplifiedTexts::form3()},
-        {m_form4.get(), SimplifiedTexts::form4()},
-        {m_form7.get(), SimplifiedTexts::form7()},
+        {m_form1.get(), Form1::simplifiedTexts()},
+        {m_intake ? m_intake->form2.get() : nullptr, Form2::simplifiedTexts()},
+        {m_form3.get(), Form3::simplifiedTexts()},
+        {m_form4.get(), Form4::simplifiedTexts()},
+        {m_form7.get(), Form7::simplifiedTexts()},
     };
     if (Outcome o = simplifyWindows(windows, converter); !o) {
         m_status.report(o.reason());

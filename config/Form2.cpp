@@ -1,6 +1,8 @@
 #include "config/Form2.h"
 
 #include "config/FieldMapping.h"
+#include "config/GridTable.h"
+#include "config/Language.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -97,4 +99,15 @@ Form2::Form2(FieldMapping& mapping, QWidget* parent) : QWidget(parent), m_mappin
     connect(Command2, &QPushButton::clicked, this, &Form2::saveClicked);
     connect(Command3, &QPushButton::clicked, this, &Form2::generateClicked);
     connect(Command4, &QPushButton::clicked, this, &QWidget::hide);
+}
+
+QStringList Form2::simplifiedTexts() {
+    return controlArray(QStringLiteral("Label1"), 0, 4) +
+           controlArray(QStringLiteral("Label2"), 0, 59) +
+           QStringList{QStringLiteral("Command1"), QStringLiteral("Command2"),
+                       QStringLiteral("Command3"), QStringLiteral("Text3")};
+}
+
+void Form2::showGrid(const QList<QStringList>& cells) {
+    showGridCells(*MSFlexGrid1, cells);
 }

@@ -1,6 +1,7 @@
 #include "recipes/Form4.h"
 
 #include "common/StatusLine.h"
+#include "config/Language.h"
 #include "recipes/RecipeEditor.h"
 
 #include <QCheckBox>
@@ -190,4 +191,10 @@ bool Form4::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+QStringList Form4::simplifiedTexts() {
+    return {QStringLiteral("Label2"),   QStringLiteral("Label3"),   QStringLiteral("Label4"),
+            QStringLiteral("Command1"), QStringLiteral("Command2"), QStringLiteral("Command3"),
+            QStringLiteral("Command4")};
 }

@@ -35,6 +35,9 @@ public:
     std::array<QCheckBox*, 5> Check{}; // Check1 .. Check5 at 0 .. 4
     QLabel* StatusLabel = nullptr;
 
+    // The controls whose texts are converted to Simplified Chinese.
+    static QStringList simplifiedTexts();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;

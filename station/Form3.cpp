@@ -1,9 +1,11 @@
 #include "station/Form3.h"
 
 #include "common/StatusLine.h"
+#include "config/Language.h"
 #include "devices/BalanceReadings.h"
 #include "devices/LightBus.h"
 #include "devices/ModbusFrames.h"
+#include "station/StatusColours.h"
 #include "station/WeighingModel.h"
 
 #include <QCheckBox>
@@ -295,4 +297,27 @@ bool Form3::eventFilter(QObject* watched, QEvent* event) {
             }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void Form3::showColours(const StatusColours& colours) {
+    auto colour = [](const Rgb& c) { return QColor(c.r, c.g, c.b); };
+    if (const std::optional<Rgb>& c = colours.prompt())
+        setPromptColour(colour(*c));
+    for (int i = 0; i < StatusColours::kBoxes; ++i)
+        if (const std::optional<Rgb>& c = colours.box(i))
+            setBoxColour(i, colour(*c));
+}
+
+QString Form3::recipeEntry(int row) const {
+    const QListWidgetItem* item = List1->item(row);
+    return item ? item->text() : QString();
+}
+
+QStringList Form3::simplifiedTexts() {
+    QStringList names;
+    for (int i = 1; i <= 7; ++i)
+        names << QStringLiteral("Command%1").arg(i);
+    for (int i = 1; i <= 5; ++i)
+        names << QStringLiteral("Check%1").arg(i);
+    return names + controlArray(QStringLiteral("Label3"), 0, 12);
 }

@@ -17,6 +17,7 @@ class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class StatusColours;
 class StatusLine;
 class WeighingModel;
 
@@ -36,6 +37,13 @@ public:
     Background background() const { return m_background; }
     void setPromptColour(const QColor& c);
     void setBoxColour(int index, const QColor& c);
+    // The prompt and box colours of the status-colour model, where it has set them.
+    void showColours(const StatusColours& colours);
+    // The text of row `row` of the recipe list, empty when there is none.
+    QString recipeEntry(int row) const;
+    // The controls whose texts are converted to Simplified Chinese; Label3(0..12) also
+    // lives in the weighing model's caption store.
+    static QStringList simplifiedTexts();
     // Barcode focus (Timer4): puts the focus on Text2 when Check1 is ticked and this is
     // the active window, so typing in another station window is never interrupted.
     void keepBarcodeFocus();

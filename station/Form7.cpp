@@ -1,5 +1,6 @@
 #include "station/Form7.h"
 
+#include "config/Language.h"
 #include "station/WeighingModel.h"
 
 #include <QPushButton>
@@ -25,4 +26,8 @@ Form7::Form7(WeighingModel& weighing, QWidget* parent) : QWidget(parent), m_weig
         });
         Command1[size_t(k)] = b;
     }
+}
+
+QStringList Form7::simplifiedTexts() {
+    return controlArray(QStringLiteral("Command1"), 0, 3);
 }
