@@ -23,6 +23,9 @@
 #include "station/Sequencer.h"
 #include "station/Startup.h"
 #include "station/StatusColours.h"
+#include "station/UndoStore.h"
+#include "station/WeighingPanelModel.h"
+#include "common/EventLog.h"
 
 #include "intake/Queries.h"
 
@@ -46,8 +49,25 @@ Station::Station(StationOptions options)
     m_comm3 = make();
     m_lightBus = std::make_unique<LightBus>(m_settings, *m_comm3, m_timers.Timer5, m_status);
 
+    // The status line's messages with their time; a port is named by what is on it.
+    m_events = std::make_unique<EventLog>(m_status, *m_clock, [this](const QString& port) {
+        if (port == QLatin1String("MSComm3"))
+            return QStringLiteral("燈號");
+        if (port == QLatin1String("MSComm1") && m_settings.trimmed(Setting::SetType) == "2")
+            return m_weighing.Label3[0] + QLatin1Char('/') + m_weighing.Label3[1];
+        return m_weighing.Label3[port == QLatin1String("MSComm1") ? 1 : 0];
+    });
+    m_panel = std::make_unique<WeighingPanelModel>(
+        m_weighing, m_readings, [this] { return m_sequencer ? m_sequencer->TolSteps() : 2; },
+        [this] { return m_settings.isExactlyOne(Setting::Language); },
+        [this] { return m_clock->now(); });
+    connect(&m_weighing, &WeighingModel::changed, m_panel.get(), &WeighingPanelModel::update);
+    connect(&m_readings, &BalanceReadings::changed, m_panel.get(), &WeighingPanelModel::update);
+    m_undo = std::make_unique<UndoStore>(m_dir.path());
+
     m_form1 = std::make_unique<Form1>(m_settings);
-    m_form3 = std::make_unique<Form3>(m_weighing, m_readings, m_status);
+    m_form3 = std::make_unique<Form3>(m_weighing, m_readings, m_status, *m_panel);
+    connect(m_events.get(), &EventLog::added, m_form3.get(), &Form3::addEvent);
 
     Form3& f3 = *m_form3;
     connect(&f3, &Form3::openSettings, this, [this] { showWindow(m_form1.get()); });
@@ -107,6 +127,8 @@ void Station::wireDevices() {
     m_form3->setLightBus(m_lightBus.get());
     connect(m_form3.get(), &Form3::openLightMap, this, [this] { showWindow(m_form6.get()); });
     connect(m_form3.get(), &Form3::zeroRequested, m_zeroing.get(), &Zeroing::request);
+    connect(m_form3.get(), &Form3::zeroRequested, m_panel.get(), &WeighingPanelModel::zeroStarted);
+    connect(m_zeroing.get(), &Zeroing::finished, m_panel.get(), &WeighingPanelModel::zeroFinished);
 }
 
 void Station::tickTimer1() {
@@ -158,6 +180,7 @@ void Station::wireQueue() {
 
     // The box/barrel dialog is modeless: the weighing goes on behind it.
     m_form7 = std::make_unique<Form7>(m_weighing);
+    connect(m_form7.get(), &Form7::undoRequested, this, &Station::undoBoxChoice);
     connect(&f3, &Form3::boxBarrelRequested, this, [this] {
         m_form7->show();
         m_form7->raise();
@@ -169,6 +192,24 @@ void Station::wireQueue() {
     m_form4 = std::make_unique<Form4>(*m_recipes, m_status);
     connect(m_recipes.get(), &RecipeEditor::storeChanged, this, &Station::refreshRecipeList);
     connect(&f3, &Form3::openRecipes, this, [this] { showWindow(m_form4.get()); });
+
+    // Removals keep what they remove; the undo buttons put the last one back.
+    m_queue->setUndo(m_undo.get());
+    m_recipes->setUndo(m_undo.get());
+    connect(m_undo.get(), &UndoStore::changed, this, [this] {
+        m_form3->setUndoText(m_undo->lastWhat());
+        m_form4->setUndoText(m_undo->lastWhat());
+    });
+    connect(&f3, &Form3::undoRequested, this, &Station::undoRemoval);
+    connect(m_form4.get(), &Form4::undoRequested, this, &Station::undoRemoval);
+    connect(m_undo.get(), &UndoStore::restored, this, [this](const QString& file) {
+        if (file == path(QStringLiteral("QUICK.txt"))) {
+            refreshRecipeList();
+            std::ignore = m_recipes->refill();
+        } else {
+            std::ignore = m_queue->reloadQueueList();
+        }
+    });
 }
 
 void Station::tickTimer3() {
@@ -292,6 +333,13 @@ void Station::start() {
     startIntake();
     applyLanguage();
 
+    // A removal or an undo cut off by a crash is completed first: what it kept belongs in
+    // the files the sequencer reads.
+    if (Outcome o = m_undo->recover(); !o)
+        m_status.report(QStringLiteral("復原紀錄讀取失敗 %1").arg(o.reason()));
+    m_form3->setUndoText(m_undo->lastWhat());
+    m_form4->setUndoText(m_undo->lastWhat());
+
     // A job cut off by a crash: its finish completed, or its weighing resumed, now, before
     // anything touches the queue (the sequencer tries again while it cannot be done).
     m_sequencer->recoverJournal();
@@ -324,6 +372,20 @@ void Station::showWindow(QWidget* w) {
     w->show();
     w->raise();
     w->activateWindow();
+}
+
+void Station::undoRemoval() {
+    const QString what = m_undo->lastWhat();
+    if (Outcome o = m_undo->undo(); !o)
+        m_status.report(QStringLiteral("復原失敗: %1").arg(o.reason()));
+    else
+        m_status.report(QStringLiteral("已復原 %1").arg(what));
+}
+
+void Station::undoBoxChoice() {
+    m_status.report(m_sequencer->undoBoxChoice()
+                        ? QStringLiteral("已復原上一個換桶/加箱/扣箱選擇")
+                        : QStringLiteral("沒有可復原的換桶/加箱/扣箱選擇 (本行已完成或未選擇)"));
 }
 
 void Station::saveSettings() {

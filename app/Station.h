@@ -31,6 +31,9 @@ class Form7;
 class RecipeEditor;
 class ScanRouter;
 class Form4;
+class EventLog;
+class UndoStore;
+class WeighingPanelModel;
 
 struct StationOptions {
     QString workDir = QDir::currentPath();
@@ -81,6 +84,9 @@ public:
     BalanceLink& balanceLink() { return *m_balanceLink; }
     Zeroing& zeroing() { return *m_zeroing; }
     Form5& form5() { return *m_form5; }
+    WeighingPanelModel& panel() { return *m_panel; }
+    UndoStore& undoStore() { return *m_undo; }
+    EventLog& events() { return *m_events; }
 
     // Runs every logic timer `factor` times faster than its interval (tests, soak).
     void setSpeedUp(int factor);
@@ -105,6 +111,8 @@ private:
 
     void showWindow(QWidget* w);
     void saveSettings();
+    void undoRemoval();
+    void undoBoxChoice();
 
     QDir m_dir;
     Clock m_systemClock;
@@ -121,6 +129,9 @@ private:
     RunControl m_run{m_timers};
     std::unique_ptr<SerialPort> m_comm1, m_comm2, m_comm3;
     std::unique_ptr<LightBus> m_lightBus;
+    std::unique_ptr<EventLog> m_events;
+    std::unique_ptr<WeighingPanelModel> m_panel;
+    std::unique_ptr<UndoStore> m_undo;
     std::unique_ptr<Form1> m_form1;
     std::unique_ptr<Form3> m_form3;
     std::unique_ptr<QueueCommands> m_queue;

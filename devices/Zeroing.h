@@ -22,6 +22,11 @@ public:
     int ZeroTarget() const { return m_zeroTarget; } // 0 small, 1 large
     int ZeroTick() const { return m_zeroTick; }
 
+signals:
+    // The sequence ended (the balance link runs again); `commandSent`: the zero command
+    // went out.
+    void finished(bool commandSent);
+
 private:
     SerialPort& m_comm1;
     TickTimer& m_timer1;
@@ -29,4 +34,5 @@ private:
     StatusLine& m_status;
     int m_zeroTarget = 0;
     int m_zeroTick = 0;
+    bool m_sent = false;
 };

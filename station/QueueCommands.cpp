@@ -6,6 +6,7 @@
 #include "devices/SerialPort.h"
 #include "station/Completion.h"
 #include "station/JobFile.h"
+#include "station/UndoStore.h"
 #include "station/Startup.h"
 #include "station/WeighingModel.h"
 
@@ -121,8 +122,18 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
     // Record 1 is the job the sequencer holds while it is not idle. Left alone, it would
     // finish that job and then remove record 1 again, which by then is the next job.
     const bool deletesRunningJob = p == 0 && m_weighing.State != SequencerState::Idle;
-    if (Outcome o = RemoveJob(m_files.queue, m_files.queueTwin, p + 1); !o)
-        return failed(QStringLiteral("刪除失敗"), o);
+    const QByteArray record = m_weighing.queueRecords.at(p);
+    if (m_undo)
+        if (Outcome o = m_undo->keep(
+                m_files.queue, {record},
+                QStringLiteral("DEL 單號 %1").arg(JobRecord::decode(record).OrderNo));
+            !o)
+            return failed(QStringLiteral("刪除失敗"), o);
+    const Outcome removed = RemoveJob(m_files.queue, m_files.queueTwin, p + 1);
+    if (m_undo)
+        m_undo->settle(removed.ok());
+    if (!removed)
+        return failed(QStringLiteral("刪除失敗"), removed);
     ++m_weighing.queueRemovals;
     const Outcome listed = reloadQueueList();
     const bool emptied = listed && m_weighing.queueEntries.isEmpty();
@@ -141,8 +152,22 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
 Outcome QueueCommands::cancelAll() {
     // The queue file goes first: when it cannot be deleted the jobs are still queued, so
     // the weighing goes on as it was and the operator is told why.
-    if (Outcome o = DeleteJobFile(m_files.queue); !o)
-        return failed(QStringLiteral("取消全部失敗"), o);
+    // What is cancelled is kept first, so that it can be put back.
+    if (m_undo) {
+        const ReadAllJobsResult all = ReadAllJobs(m_files.queue);
+        if (!all.outcome)
+            return failed(QStringLiteral("取消全部失敗"), all.outcome);
+        if (!all.records.isEmpty())
+            if (Outcome o = m_undo->keep(m_files.queue, all.records,
+                                         QStringLiteral("取消全部 %1 筆").arg(all.records.size()));
+                !o)
+                return failed(QStringLiteral("取消全部失敗"), o);
+    }
+    const Outcome deleted = DeleteJobFile(m_files.queue);
+    if (m_undo)
+        m_undo->settle(deleted.ok());
+    if (!deleted)
+        return failed(QStringLiteral("取消全部失敗"), deleted);
     if (m_weighing.State != SequencerState::Idle)
         dropJournal();
     m_weighing.State = SequencerState::Idle;

@@ -9,6 +9,7 @@ class LightBus;
 class SerialPort;
 class StationSettings;
 class StatusLine;
+class UndoStore;
 class WeighingModel;
 
 // The queue commands of the main window: reload the recipe list, queue a recipe, delete
@@ -47,6 +48,8 @@ public:
     Outcome cancelAll();
     // Refills List2 from the queue file.
     Outcome reloadQueueList();
+    // Where delete and cancel all keep what they remove, so that it can be put back.
+    void setUndo(UndoStore* undo) { m_undo = undo; }
 
 signals:
     void recipeListChanged(const QStringList& entries);
@@ -66,4 +69,5 @@ private:
     SerialPort& m_lightPort;
     LightBus& m_lightBus;
     StatusLine& m_status;
+    UndoStore* m_undo = nullptr;
 };

@@ -60,6 +60,12 @@ public:
     // cannot be completed yet (tried again later) or after a resume.
     bool recoverJournal();
 
+    // Takes back the last box/barrel choice of the line being weighed (a choice not yet
+    // acted on, or the adjustment it made, a change of barrel included) until the line is
+    // accepted. False when there is none.
+    bool undoBoxChoice();
+    bool canUndoBoxChoice() const;
+
     int TolSteps() const { return m_tolSteps; }
     // The record of the last finished job, as printed.
     const HistoryRecord& lastHistory() const { return m_history; }
@@ -113,4 +119,5 @@ private:
     int m_ticksSinceJournal = 0;
     bool m_queueUnreadable = false;
     HistoryRecord m_history;
+    QList<Decimal> m_adjustBefore; // Adjust before each choice acted on for this line
 };
