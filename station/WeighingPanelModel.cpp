@@ -142,9 +142,13 @@ void WeighingPanelModel::update() {
         m_amount = m_target = m_tolerance = Decimal();
     }
 
-    // A zeroing whose command went out is judged by the next live reading of its balance.
+    // A zeroing whose command went out is judged by the first reading that differs from the
+    // one shown when it ended, or after a few more updates (a balance that stays at 0).
     for (int i = 0; i < 2; ++i) {
         if (m_zero[size_t(i)] != ZeroState::Checking || !m_readings.isLive(i))
+            continue;
+        if (m_readings.caption(i) == m_captionAtZero[size_t(i)] &&
+            ++m_checkUpdates[size_t(i)] < kCheckUpdates)
             continue;
         m_zero[size_t(i)] = m_readings.value(i).isZero() ? ZeroState::Done : ZeroState::NotZero;
     }
@@ -198,6 +202,8 @@ void WeighingPanelModel::zeroFinished(bool commandSent) {
     if (m_zeroing < 0)
         return;
     m_zero[size_t(m_zeroing)] = commandSent ? ZeroState::Checking : ZeroState::Failed;
+    m_captionAtZero[size_t(m_zeroing)] = m_readings.caption(m_zeroing);
+    m_checkUpdates[size_t(m_zeroing)] = 0;
     m_zeroing = -1;
     update();
 }

@@ -134,6 +134,9 @@ private:
     int m_countdownSeconds = 0;
     std::array<ZeroState, 2> m_zero{ZeroState::Idle, ZeroState::Idle};
     int m_zeroing = -1;
+    static constexpr int kCheckUpdates = 5; // about a second of sequencer ticks
+    std::array<QString, 2> m_captionAtZero;
+    std::array<int, 2> m_checkUpdates{};
     QList<Line> m_lines;
     Summary m_summary;
     int m_previousState = 0;
