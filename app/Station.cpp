@@ -1,5 +1,6 @@
 #include "app/Station.h"
 
+#include "app/FitToScreen.h"
 #include "app/IntakeParts.h"
 #include "app/ScanRouter.h"
 #include "common/BoundTimer.h"
@@ -67,7 +68,11 @@ Station::Station(StationOptions options)
 
     m_form1 = std::make_unique<Form1>(m_settings);
     m_form3 = std::make_unique<Form3>(m_weighing, m_readings, m_status, *m_panel);
-    connect(m_events.get(), &EventLog::added, m_form3.get(), &Form3::addEvent);
+    connect(m_events.get(), &EventLog::added, m_form3.get(), [this](EventLog::Event e) {
+        if (m_settings.isExactlyOne(Setting::Language)) // the plain words in the shown script
+            e.plain = ToSimplified(e.plain);
+        m_form3->addEvent(e);
+    });
 
     Form3& f3 = *m_form3;
     connect(&f3, &Form3::openSettings, this, [this] { showWindow(m_form1.get()); });
@@ -96,6 +101,9 @@ Station::Station(StationOptions options)
     wireIntake();
     wireHistory();
     wireScans();
+    for (QWidget* w : std::initializer_list<QWidget*>{m_form1.get(), m_intake->form2.get(),
+                                                      m_form4.get(), m_form5.get(), m_form6.get()})
+        fitToScreen(w);
 }
 
 // A barcode scanned into a setting, a light position or the field mapping goes to the

@@ -49,7 +49,7 @@ private:
 Form1::Form1(StationSettings& settings, QWidget* parent) : QWidget(parent), m_settings(settings) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("設置"));
-    resize(1180, 760);
+    resize(1180, 716); // the 28 settings rows end at 707: fits a 1366 x 768 screen
 
     constexpr int rowH = 25, labelW = 130, boxW = 230, top = 10, left = 10;
     for (int i = 0; i < StationSettings::kTextCount; ++i) {

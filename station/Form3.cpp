@@ -11,6 +11,8 @@
 #include "station/WeighingModel.h"
 
 #include <QCheckBox>
+#include <QScrollBar>
+#include <QTextEdit>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -81,11 +83,10 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     List2->setObjectName(QStringLiteral("List2"));
     List2->viewport()->installEventFilter(this);
 
-    EventList = new QListWidget(this);
+    EventList = new QTextEdit(this);
     EventList->setObjectName(QStringLiteral("EventList"));
-    EventList->setWordWrap(true);
-    EventList->setTextElideMode(Qt::ElideNone);
-    EventList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    EventList->setReadOnly(true);
+    EventList->document()->setMaximumBlockCount(EventLog::kKept); // one block a message
 
     for (int i = 0; i < 2; ++i) {
         BalanceName[size_t(i)] = new QLabel(weighing.Label3[size_t(i)], this);
@@ -134,8 +135,7 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
         t->viewport()->installEventFilter(this);
         t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         if (i < 10) {
-            t->setMinimumHeight(72);
-            t->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+            t->setFixedHeight(76);
             t->hide();
         } else {
             QFont f = t->font();
@@ -287,17 +287,16 @@ void Form3::setUndoText(const QString& what) {
 }
 
 void Form3::addEvent(const EventLog::Event& e) {
-    QString text = e.time.toString(QStringLiteral("HH:mm:ss  ")) + e.plain;
+    // Plain words first, in red for a fault; the technical detail after, smaller and grey.
+    QString html = QStringLiteral("<p style=\"margin:0 0 4px 0\"><span style=\"color:%1\">%2 "
+                                  "%3</span>")
+                       .arg(e.fault ? QStringLiteral("#be0000") : QStringLiteral("#000000"),
+                            e.time.toString(QStringLiteral("HH:mm:ss")), e.plain.toHtmlEscaped());
     if (!e.detail.isEmpty())
-        text += QStringLiteral("\n    ") + e.detail;
-    auto* item = new QListWidgetItem(text);
-    if (e.fault)
-        item->setForeground(QColor(190, 0, 0));
-    item->setToolTip(text);
-    EventList->addItem(item);
-    while (EventList->count() > EventLog::kKept)
-        delete EventList->takeItem(0);
-    EventList->scrollToBottom();
+        html += QStringLiteral("<br/><span style=\"color:#707070\">&nbsp;&nbsp;&nbsp;%1</span>")
+                    .arg(e.detail.toHtmlEscaped());
+    EventList->append(html + QStringLiteral("</p>"));
+    EventList->verticalScrollBar()->setValue(EventList->verticalScrollBar()->maximum());
     StatusLabel->setText(e.detail.isEmpty() ? e.plain : e.plain + QStringLiteral(" — ") + e.detail);
     QPalette p = StatusLabel->palette();
     p.setColor(QPalette::WindowText, e.fault ? QColor(190, 0, 0) : QColor(Qt::black));

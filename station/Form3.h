@@ -18,6 +18,7 @@ class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QTextEdit;
 class StatusColours;
 class StatusLine;
 class WeighingModel;
@@ -81,7 +82,7 @@ public:
     std::array<QLabel*, 2> BalanceName{};
     QLabel* StatusLabel = nullptr;
     QPushButton* UndoButton = nullptr; // puts the last removal back
-    QListWidget* EventList = nullptr;  // the status line's messages with their time
+    QTextEdit* EventList = nullptr;    // the status line's messages with their time
     std::array<QPushButton*, 2> ZeroButton{};
     std::array<QLabel*, 2> ZeroState{};
     WeighingPanel* Panel = nullptr;

@@ -36,13 +36,15 @@ WeighingPanel::WeighingPanel(const WeighingPanelModel& model, QWidget* parent)
 }
 
 void WeighingPanel::paintEvent(QPaintEvent*) {
+    // Everything grows with the panel, so a large screen shows larger figures.
+    m_scale = std::clamp(std::min(width() / 900.0, height() / 300.0), 0.8, 2.4);
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     p.setPen(QColor(160, 160, 160));
     p.drawRect(rect().adjusted(0, 0, -1, -1));
     const QRect inner = rect().adjusted(8, 6, -8, -6);
     // The lines of the order on the right, a third of the width.
-    const int listWidth = std::max(200, inner.width() * 3 / 10);
+    const int listWidth = std::max(px(200), inner.width() * 3 / 10);
     const QRect main(inner.left(), inner.top(), inner.width() - listWidth - 10, inner.height());
     const QRect list(main.right() + 10, inner.top(), listWidth, inner.height());
     if (m_model.lineShown())
@@ -51,7 +53,7 @@ void WeighingPanel::paintEvent(QPaintEvent*) {
         drawSummary(p, main);
     else {
         p.setPen(QColor(90, 90, 90));
-        p.setFont(pixelFont(font(), 28, true));
+        p.setFont(pixelFont(font(), px(28), true));
         p.drawText(main, Qt::AlignCenter, m_model.stateWord());
     }
     if (!m_model.lines().isEmpty())
@@ -64,42 +66,42 @@ void WeighingPanel::drawLine(QPainter& p, const QRect& r) {
     int y = r.top();
 
     // Code, shelf position and balance; the state word with its symbol on its colour.
-    const int headH = 40;
-    const int stateW = std::min(r.width() / 2, 330);
+    const int headH = px(40);
+    const int stateW = std::min(r.width() / 2, px(330));
     const QRect stateBox(r.right() - stateW, y, stateW, headH);
     p.fillRect(stateBox, state);
     p.setPen(Qt::white);
     const QString word = m.stateSymbol() + QLatin1Char(' ') + m.stateWord();
-    p.setFont(fitted(font(), word, 24, stateW - 12));
+    p.setFont(fitted(font(), word, px(24), stateW - 12));
     p.drawText(stateBox, Qt::AlignCenter, word);
     const QString head = m.caption("第 %1 行  ").arg(m.line()) + m.code() + m.caption("   位置 ") +
                          m.shelf() + QStringLiteral("   ") + m.balanceName();
     p.setPen(Qt::black);
-    p.setFont(fitted(font(), head, 24, r.width() - stateW - 10));
+    p.setFont(fitted(font(), head, px(24), r.width() - stateW - 10));
     p.drawText(QRect(r.left(), y, r.width() - stateW - 10, headH), Qt::AlignVCenter | Qt::AlignLeft,
                head);
     y += headH + 6;
 
     // Target, amount, difference: at least 40 px high.
     const int colW = r.width() / 3;
-    const int labelH = 18;
-    const int bigH = 52;
+    const int labelH = px(18);
+    const int bigH = px(52);
     const QString labels[3] = {m.caption("目標"), m.caption("已秤"), m.caption("差")};
     const QString values[3] = {m.targetText(), m.amountText(), m.differenceText()};
     for (int i = 0; i < 3; ++i) {
-        const QRect cell(r.left() + i * colW, y, colW - 6, labelH + bigH);
+        const QRect cell(r.left() + i * colW, y, colW - px(18), labelH + bigH);
         p.setPen(QColor(90, 90, 90));
-        p.setFont(pixelFont(font(), 15));
+        p.setFont(pixelFont(font(), px(15)));
         p.drawText(cell.adjusted(0, 0, 0, -bigH), Qt::AlignLeft | Qt::AlignVCenter, labels[i]);
         const bool grey = values[i] == QStringLiteral("—");
         p.setPen(grey ? QColor(150, 150, 150) : i == 2 ? state : QColor(0, 0, 0));
-        p.setFont(fitted(font(), values[i], 46, cell.width()));
+        p.setFont(fitted(font(), values[i], px(46), cell.width()));
         p.drawText(cell.adjusted(0, labelH, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, values[i]);
     }
     y += labelH + bigH + 8;
 
     // The gauge: 0 .. max, the tolerance band, the target, the amount as a needle.
-    const int gaugeH = 30;
+    const int gaugeH = px(30);
     const QRect bar(r.left(), y, r.width(), gaugeH);
     const double max = double(m.gaugeMax().units());
     auto xAt = [&](qint64 units) {
@@ -130,7 +132,7 @@ void WeighingPanel::drawLine(QPainter& p, const QRect& r) {
     y += gaugeH + 8;
 
     // Settling progress (in tolerance) or the countdown of the zero wait.
-    const int progH = 16;
+    const int progH = px(16);
     if (y + progH <= r.bottom() + 1) {
         double fraction = -1;
         QString text;
@@ -142,10 +144,10 @@ void WeighingPanel::drawLine(QPainter& p, const QRect& r) {
             text = m.caption("等待");
         }
         if (fraction >= 0) {
-            p.setFont(pixelFont(font(), 14));
+            p.setFont(pixelFont(font(), px(14)));
             p.setPen(Qt::black);
-            p.drawText(QRect(r.left(), y, 60, progH), Qt::AlignVCenter | Qt::AlignLeft, text);
-            const QRect track(r.left() + 60, y + 2, r.width() - 60, progH - 4);
+            p.drawText(QRect(r.left(), y, px(60), progH), Qt::AlignVCenter | Qt::AlignLeft, text);
+            const QRect track(r.left() + px(60), y + 2, r.width() - px(60), progH - 4);
             p.fillRect(track, QColor(225, 225, 225));
             p.fillRect(QRect(track.left(), track.top(), int(track.width() * fraction),
                              track.height()),
@@ -156,8 +158,8 @@ void WeighingPanel::drawLine(QPainter& p, const QRect& r) {
 
 void WeighingPanel::drawLines(QPainter& p, const QRect& r) {
     const QList<WeighingPanelModel::Line>& lines = m_model.lines();
-    const int rowH = std::clamp(r.height() / std::max<int>(10, int(lines.size())), 12, 24);
-    p.setFont(pixelFont(font(), std::min(16, rowH - 4)));
+    const int rowH = std::clamp(r.height() / std::max<int>(10, int(lines.size())), 12, px(26));
+    p.setFont(pixelFont(font(), std::min(px(18), rowH - 4)));
     int y = r.top();
     for (const WeighingPanelModel::Line& l : lines) {
         QString mark = QStringLiteral("  ");
@@ -183,14 +185,14 @@ void WeighingPanel::drawLines(QPainter& p, const QRect& r) {
 void WeighingPanel::drawSummary(QPainter& p, const QRect& r) {
     const WeighingPanelModel::Summary& s = m_model.summary();
     p.setPen(QColor(0, 100, 60));
-    p.setFont(pixelFont(font(), 22, true));
-    p.drawText(QRect(r.left(), r.top(), r.width(), 30), Qt::AlignVCenter | Qt::AlignLeft,
+    p.setFont(pixelFont(font(), px(24), true));
+    p.drawText(QRect(r.left(), r.top(), r.width(), px(32)), Qt::AlignVCenter | Qt::AlignLeft,
                QStringLiteral("✔ ") + m_model.summaryTitle());
     const int rows = std::max<int>(1, int(s.lines.size()) + 1);
-    const int rowH = std::clamp((r.height() - 36) / rows, 12, 24);
-    p.setFont(pixelFont(font(), std::min(16, rowH - 4)));
+    const int rowH = std::clamp((r.height() - px(38)) / rows, 12, px(28));
+    p.setFont(pixelFont(font(), std::min(px(20), rowH - 4)));
     const int colW = r.width() / 5;
-    int y = r.top() + 36;
+    int y = r.top() + px(38);
     const QString head[5] = {m_model.caption("行"), m_model.caption("代碼"),
                              m_model.caption("目標"), m_model.caption("實際"),
                              m_model.caption("偏差")};

@@ -24,5 +24,8 @@ private:
     void drawLines(QPainter& p, const QRect& r);
     void drawSummary(QPainter& p, const QRect& r);
 
+    int px(int n) const { return int(n * m_scale); }
+
     const WeighingPanelModel& m_model;
+    double m_scale = 1.0;
 };
