@@ -4,6 +4,7 @@
 #include "app/IntakeParts.h"
 #include "app/ScanRouter.h"
 #include "common/BoundTimer.h"
+#include "common/EventLog.h"
 #include "config/Form1.h"
 #include "config/Language.h"
 #include "config/SettingsFile.h"
@@ -26,7 +27,6 @@
 #include "station/StatusColours.h"
 #include "station/UndoStore.h"
 #include "station/WeighingPanelModel.h"
-#include "common/EventLog.h"
 
 #include "intake/Queries.h"
 

@@ -7,10 +7,10 @@
 
 namespace {
 // Words of the station's messages that tell of something that went wrong, in both scripts.
-const char* const kFaultWords[] = {"失敗", "失败", "無法", "无法", "中斷", "中断", "沒有回應",
-                                   "没有回应", "未送出", "未寫入", "未写入", "未開啟", "未开启",
-                                   "錯誤", "错误", "找不到", "未刪除", "未删除", "未列印",
-                                   "未列印", "不存在", "拒絕", "拒绝", "locked"};
+const char* const kFaultWords[] = {"失敗",     "失败",     "無法",   "无法",   "中斷",   "中断",
+                                   "沒有回應", "没有回应", "未送出", "未寫入", "未写入", "未開啟",
+                                   "未开启",   "錯誤",     "错误",   "找不到", "未刪除", "未删除",
+                                   "未列印",   "未列印",   "不存在", "拒絕",   "拒绝",   "locked"};
 } // namespace
 
 EventLog::EventLog(StatusLine& status, const Clock& clock, PortName portName, QObject* parent)
@@ -28,8 +28,8 @@ EventLog::Event EventLog::describe(const QString& text, const PortName& portName
     QRegularExpressionMatch m = port.match(plain);
     if (m.hasMatch()) {
         const QString name = portName ? portName(m.captured(1)) : QString();
-        detail << (m.captured(1) + (m.captured(2).isEmpty() ? QString()
-                                                             : QLatin1Char(' ') + m.captured(2)));
+        detail << (m.captured(1) +
+                   (m.captured(2).isEmpty() ? QString() : QLatin1Char(' ') + m.captured(2)));
         plain.replace(m.capturedStart(), m.capturedLength(),
                       name.isEmpty() ? m.captured(1) : name + QLatin1Char(' '));
     }

@@ -65,8 +65,7 @@ void OrderSearch::enter(const QString& text) {
 void OrderSearch::answer(const QString& text) {
     if (m_entry != Entry::MainWindow)
         return;
-    m_ctx.status.report(m_ctx.settings.isExactlyOne(Setting::Language) ? ToSimplified(text)
-                                                                        : text);
+    m_ctx.status.report(m_ctx.settings.isExactlyOne(Setting::Language) ? ToSimplified(text) : text);
 }
 
 QString OrderSearch::alreadyNote(const QString& file) const {
@@ -81,19 +80,20 @@ QString OrderSearch::alreadyNote(const QString& file) const {
                                                                     : QStringLiteral("計量佇列"))
                      .arg(same);
     const QDateTime now = m_ctx.clock.now();
-    const RecordFile::Read month =
-        RecordFile::readAll(QDir(m_ctx.workDir).filePath(historyFileName(now)),
-                            HistoryRecord::kLength);
+    const RecordFile::Read month = RecordFile::readAll(
+        QDir(m_ctx.workDir).filePath(historyFileName(now)), HistoryRecord::kLength);
     for (qsizetype at = 0; at + HistoryRecord::kLength <= month.bytes.size();
          at += HistoryRecord::kLength) {
         const HistoryRecord h = HistoryRecord::decode(month.bytes.mid(at, HistoryRecord::kLength));
         if (h.OrderNo == m_key && h.Completed.date() == now.date()) {
-            notes << QStringLiteral("今日 %1 已計量過").arg(h.Completed.toString(QStringLiteral("HH:mm")));
+            notes << QStringLiteral("今日 %1 已計量過")
+                         .arg(h.Completed.toString(QStringLiteral("HH:mm")));
             break;
         }
     }
-    return notes.isEmpty() ? QString()
-                           : QStringLiteral(" (%1, 仍再排入)").arg(notes.join(QStringLiteral(", ")));
+    return notes.isEmpty()
+               ? QString()
+               : QStringLiteral(" (%1, 仍再排入)").arg(notes.join(QStringLiteral(", ")));
 }
 
 void OrderSearch::fail(const QString& reason) {

@@ -199,8 +199,8 @@ bool Form4::eventFilter(QObject* watched, QEvent* event) {
 }
 
 QStringList Form4::simplifiedTexts() {
-    return {QStringLiteral("Label2"),   QStringLiteral("Label3"),   QStringLiteral("Label4"),
-            QStringLiteral("Command1"), QStringLiteral("Command2"), QStringLiteral("Command3"),
+    return {QStringLiteral("Label2"),   QStringLiteral("Label3"),    QStringLiteral("Label4"),
+            QStringLiteral("Command1"), QStringLiteral("Command2"),  QStringLiteral("Command3"),
             QStringLiteral("Command4"), QStringLiteral("UndoButton")};
 }
 

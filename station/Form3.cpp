@@ -6,16 +6,13 @@
 #include "devices/LightBus.h"
 #include "devices/ModbusFrames.h"
 #include "station/StatusColours.h"
+#include "station/WeighingModel.h"
 #include "station/WeighingPanel.h"
 #include "station/WeighingPanelModel.h"
-#include "station/WeighingModel.h"
 
 #include <QCheckBox>
-#include <QScrollBar>
-#include <QTextEdit>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QVBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +20,9 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextEdit>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -444,5 +444,6 @@ QStringList Form3::simplifiedTexts() {
     for (int i = 1; i <= 5; ++i)
         names << QStringLiteral("Check%1").arg(i);
     return names + controlArray(QStringLiteral("Label3"), 0, 12) +
-           controlArray(QStringLiteral("ZeroButton"), 0, 1) + QStringList{QStringLiteral("UndoButton")};
+           controlArray(QStringLiteral("ZeroButton"), 0, 1) +
+           QStringList{QStringLiteral("UndoButton")};
 }

@@ -6,8 +6,8 @@
 #include "devices/SerialPort.h"
 #include "station/Completion.h"
 #include "station/JobFile.h"
-#include "station/UndoStore.h"
 #include "station/Startup.h"
+#include "station/UndoStore.h"
 #include "station/WeighingModel.h"
 
 #include <QFileInfo>
@@ -124,9 +124,9 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
     const bool deletesRunningJob = p == 0 && m_weighing.State != SequencerState::Idle;
     const QByteArray record = m_weighing.queueRecords.at(p);
     if (m_undo)
-        if (Outcome o = m_undo->keep(
-                m_files.queue, {record},
-                QStringLiteral("DEL 單號 %1").arg(JobRecord::decode(record).OrderNo));
+        if (Outcome o =
+                m_undo->keep(m_files.queue, {record},
+                             QStringLiteral("DEL 單號 %1").arg(JobRecord::decode(record).OrderNo));
             !o)
             return failed(QStringLiteral("刪除失敗"), o);
     const Outcome removed = RemoveJob(m_files.queue, m_files.queueTwin, p + 1);

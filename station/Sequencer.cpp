@@ -466,7 +466,8 @@ void Sequencer::weigh() {
 }
 
 bool Sequencer::canUndoBoxChoice() const {
-    const bool lineOpen = m.State >= SequencerState::AskContainer && m.State <= SequencerState::Weigh;
+    const bool lineOpen =
+        m.State >= SequencerState::AskContainer && m.State <= SequencerState::Weigh;
     return lineOpen && (m.BoxChoice != BoxChoiceCode::None || !m_adjustBefore.isEmpty());
 }
 

@@ -28,7 +28,8 @@ QString text(const QByteArray& bytes) {
 }
 } // namespace
 
-UndoStore::UndoStore(QString workDir, QObject* parent) : QObject(parent), m_dir(std::move(workDir)) {}
+UndoStore::UndoStore(QString workDir, QObject* parent)
+    : QObject(parent), m_dir(std::move(workDir)) {}
 
 QString UndoStore::fileName() const {
     return QDir(m_dir).filePath(QStringLiteral("UNDO.txt"));
@@ -183,8 +184,7 @@ Outcome UndoStore::undo() {
     next.removeIf([group](const Entry& e) { return e.group == group; });
     if (Outcome o = save(next); !o)
         return o;
-    emit restored(absolute(restoring.first().file), int(restoring.size()),
-                  restoring.first().what);
+    emit restored(absolute(restoring.first().file), int(restoring.size()), restoring.first().what);
     return Outcome::success();
 }
 
@@ -203,7 +203,8 @@ Outcome UndoStore::recover() {
     const char state = last.first().state;
     if (state == 'P') {
         // Removed or not: a record of the group missing from its file says it was.
-        const RecordFile::Read all = RecordFile::readAll(absolute(last.first().file), kRecordLength);
+        const RecordFile::Read all =
+            RecordFile::readAll(absolute(last.first().file), kRecordLength);
         if (!all.outcome)
             return all.outcome;
         bool removed = false;

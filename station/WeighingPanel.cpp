@@ -149,9 +149,9 @@ void WeighingPanel::drawLine(QPainter& p, const QRect& r) {
             p.drawText(QRect(r.left(), y, px(60), progH), Qt::AlignVCenter | Qt::AlignLeft, text);
             const QRect track(r.left() + px(60), y + 2, r.width() - px(60), progH - 4);
             p.fillRect(track, QColor(225, 225, 225));
-            p.fillRect(QRect(track.left(), track.top(), int(track.width() * fraction),
-                             track.height()),
-                       state);
+            p.fillRect(
+                QRect(track.left(), track.top(), int(track.width() * fraction), track.height()),
+                state);
         }
     }
 }

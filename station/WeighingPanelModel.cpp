@@ -77,8 +77,7 @@ void WeighingPanelModel::update() {
         l.code = TextField::trimSpaces(parts.value(0));
         l.target = TextField::trimSpaces(parts.value(2));
         const QString actual = m.LineTable[lineSlot(n, LineSlot::Actual)];
-        const bool done =
-            !actual.isEmpty() && (n < m.Line || state >= SequencerState::NextLine);
+        const bool done = !actual.isEmpty() && (n < m.Line || state >= SequencerState::NextLine);
         if (done) {
             l.mark = Mark::Done;
             l.actual = actual;
@@ -137,7 +136,7 @@ void WeighingPanelModel::update() {
         }
     } else {
         m_phase = state == SequencerState::Finish || state == SequencerState::ClearUp ? Phase::End
-                                                                                    : Phase::Idle;
+                                                                                      : Phase::Idle;
         m_code.clear();
         m_amount = m_target = m_tolerance = Decimal();
     }
@@ -190,8 +189,7 @@ void WeighingPanelModel::captureSummary() {
 }
 
 void WeighingPanelModel::zeroStarted(int index) {
-    if (m_zeroing >= 0 && m_zeroing != index &&
-        m_zero[size_t(m_zeroing)] == ZeroState::Running)
+    if (m_zeroing >= 0 && m_zeroing != index && m_zero[size_t(m_zeroing)] == ZeroState::Running)
         m_zero[size_t(m_zeroing)] = ZeroState::Idle; // a new request changes the balance
     m_zeroing = index;
     m_zero[size_t(index)] = ZeroState::Running;

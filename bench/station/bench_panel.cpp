@@ -35,7 +35,8 @@ void report(const char* what, std::vector<double> ms, double goal) {
     std::sort(ms.begin(), ms.end());
     std::printf("%-40s 99th percentile %.3f ms\n", what, ms[ms.size() * 99 / 100]);
     std::printf("%-40s n %5zu  median %8.3f ms  worst %8.3f ms  goal %5.0f ms  %s\n", what,
-                ms.size(), ms[ms.size() / 2], ms.back(), goal, ms.back() <= goal ? "met" : "MISSED");
+                ms.size(), ms[ms.size() / 2], ms.back(), goal,
+                ms.back() <= goal ? "met" : "MISSED");
 }
 
 } // namespace
@@ -117,7 +118,8 @@ int main(int argc, char** argv) {
     });
     QTimer feeder;
     int k = 0;
-    QObject::connect(&feeder, &QTimer::timeout, [&] { small.feed(frame(100.0 + (++k % 300) * 0.37)); });
+    QObject::connect(&feeder, &QTimer::timeout,
+                     [&] { small.feed(frame(100.0 + (++k % 300) * 0.37)); });
     feeder.start(20);
     t.Timer1.setEnabled(true);
     t.Timer2.setEnabled(true);

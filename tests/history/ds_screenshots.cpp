@@ -16,8 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
-#include <QScreen>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <cstdio>
@@ -26,8 +26,7 @@ namespace {
 
 // Drives the sequencer by hand through one order of three lines and saves the main window
 // in each state of a line.
-template <typename Save>
-bool weighingStates(Station& station, const QRect& screen, Save save) {
+template <typename Save> bool weighingStates(Station& station, const QRect& screen, Save save) {
     station.timers().Timer1.setEnabled(false); // the readings are set here
     JobRecord job;
     job.OrderNo = QStringLiteral("DEMO-003");
@@ -169,8 +168,8 @@ int main(int argc, char** argv) {
     auto save = [&](QWidget* w, const QString& name) {
         for (int i = 0; i < 10; ++i)
             QApplication::processEvents();
-        const QString file = QDir(out).filePath(
-            QStringLiteral("%1_lang%2%3.png").arg(name, language, suffix));
+        const QString file =
+            QDir(out).filePath(QStringLiteral("%1_lang%2%3.png").arg(name, language, suffix));
         if (w->frameGeometry().width() > screen.width() ||
             w->frameGeometry().height() > screen.height())
             std::fprintf(stderr, "%s: %dx%d does not fit the screen %dx%d\n", qPrintable(name),

@@ -188,8 +188,9 @@ private slots:
         QVERIFY(rig.search(form3, QStringLiteral("MAIN-1")));
         QCOMPARE(rig.jobs(QStringLiteral("QUICK.txt")).size(), 1);
         // Every scan of the main window is answered: where it went, and what was there.
-        QVERIFY2(rig.status.text().contains(QStringLiteral("MAIN-1 已存入配方清單, 2 行 (QUICK.txt)")),
-                 qPrintable(rig.status.text()));
+        QVERIFY2(
+            rig.status.text().contains(QStringLiteral("MAIN-1 已存入配方清單, 2 行 (QUICK.txt)")),
+            qPrintable(rig.status.text()));
         HistoryRecord done;
         done.OrderNo = QStringLiteral("MAIN-1");
         done.Completed = rig.clock.now().addSecs(-60);

@@ -41,14 +41,13 @@ struct Rig {
         settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
         readings.setLive(0, true);
         readings.setLive(1, true);
-        seq = std::make_unique<Sequencer>(Sequencer::Parts{model, readings, lightMap, bus, settings,
-                                                           run, clock, status, dir.path(), {}});
+        seq = std::make_unique<Sequencer>(Sequencer::Parts{
+            model, readings, lightMap, bus, settings, run, clock, status, dir.path(), {}});
         panel = std::make_unique<WeighingPanelModel>(
             model, readings, [this] { return seq->TolSteps(); },
             [this] { return settings.isExactlyOne(Setting::Language); },
             [this] { return clock.now(); });
-        QObject::connect(&model, &WeighingModel::changed, panel.get(),
-                         &WeighingPanelModel::update);
+        QObject::connect(&model, &WeighingModel::changed, panel.get(), &WeighingPanelModel::update);
         QObject::connect(&readings, &BalanceReadings::changed, panel.get(),
                          &WeighingPanelModel::update);
     }
@@ -81,15 +80,20 @@ private slots:
         QTest::addColumn<QString>("reading");
         QTest::addColumn<int>("phase");
         QTest::addColumn<QString>("difference");
-        QTest::newRow("small too little") << "10" << "9.95" << int(Phase::TooLittle)
-                                          << "還差 0.05 g";
-        QTest::newRow("small lower bound") << "10" << "9.98" << int(Phase::Within) << "還差 0.02 g";
-        QTest::newRow("small exact") << "10" << "10.00" << int(Phase::Within) << "剛好";
-        QTest::newRow("small upper bound") << "10" << "10.02" << int(Phase::Within) << "超過 0.02 g";
-        QTest::newRow("small too much") << "10" << "10.05" << int(Phase::TooMuch) << "超過 0.05 g";
-        QTest::newRow("large too little") << "1500" << "1499.7" << int(Phase::TooLittle)
-                                          << "還差 0.3 g";
-        QTest::newRow("large within") << "1500" << "1500.2" << int(Phase::Within) << "超過 0.2 g";
+        QTest::newRow("small too little") << "10"
+                                          << "9.95" << int(Phase::TooLittle) << "還差 0.05 g";
+        QTest::newRow("small lower bound") << "10"
+                                           << "9.98" << int(Phase::Within) << "還差 0.02 g";
+        QTest::newRow("small exact") << "10"
+                                     << "10.00" << int(Phase::Within) << "剛好";
+        QTest::newRow("small upper bound") << "10"
+                                           << "10.02" << int(Phase::Within) << "超過 0.02 g";
+        QTest::newRow("small too much") << "10"
+                                        << "10.05" << int(Phase::TooMuch) << "超過 0.05 g";
+        QTest::newRow("large too little") << "1500"
+                                          << "1499.7" << int(Phase::TooLittle) << "還差 0.3 g";
+        QTest::newRow("large within") << "1500"
+                                      << "1500.2" << int(Phase::Within) << "超過 0.2 g";
     }
     void statePerReading() {
         QFETCH(QString, target);
@@ -100,7 +104,7 @@ private slots:
         r.add(QStringLiteral("P-1"), {QStringLiteral("R-101"), target});
         QVERIFY(r.until(SequencerState::Weigh));
         const int b = r.model.LineBalance[0] == LineBalanceCode::Large ? BalanceReadings::kLarge
-                                                                        : BalanceReadings::kSmall;
+                                                                       : BalanceReadings::kSmall;
         r.readings.setCaption(b, reading);
         QCOMPARE(int(r.panel->phase()), phase);
         QCOMPARE(r.panel->differenceText(), difference);
@@ -116,8 +120,8 @@ private slots:
     // actual; the summary stays through idle until the next order starts.
     void settlingDoneAndSummary() {
         Rig r;
-        r.add(QStringLiteral("P-2"), {QStringLiteral("A"), QStringLiteral("10"), QStringLiteral("B"),
-                                      QStringLiteral("20")});
+        r.add(QStringLiteral("P-2"), {QStringLiteral("A"), QStringLiteral("10"),
+                                      QStringLiteral("B"), QStringLiteral("20")});
         QVERIFY(r.until(SequencerState::Weigh));
         r.readings.setCaption(1, QStringLiteral("10.01"));
         r.seq->tick();

@@ -96,7 +96,8 @@ private slots:
     // removal happened can be undone, and a restore cut short is completed without doubles.
     void crashBetweenSteps() {
         Bench b;
-        const QByteArray a = job(QStringLiteral("A")).encode(), c = job(QStringLiteral("C")).encode();
+        const QByteArray a = job(QStringLiteral("A")).encode(),
+                         c = job(QStringLiteral("C")).encode();
         QVERIFY(AppendJobBytes(b.file("START_DISPEN.txt"), a).ok());
         QVERIFY(b.undo.keep(b.file("START_DISPEN.txt"), {a}, QStringLiteral("DEL")).ok());
         // (the removal did not happen)
