@@ -90,7 +90,7 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
 
     for (int i = 0; i < 2; ++i) {
         BalanceName[size_t(i)] = new QLabel(weighing.Label3[size_t(i)], this);
-        auto* l = new QLabel(readings.caption(i), this);
+        auto* l = new QLabel(readings.caption(balanceAtLabel(i)), this);
         l->setObjectName(indexed("Label1", i));
         l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         QFont f = l->font();
@@ -105,7 +105,8 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
         auto* z = new QPushButton(QStringLiteral("歸零"), this);
         z->setObjectName(indexed("ZeroButton", i));
         z->setMinimumHeight(30);
-        connect(z, &QPushButton::clicked, this, [this, i] { emit zeroRequested(i); });
+        connect(z, &QPushButton::clicked, this,
+                [this, i] { emit zeroRequested(balanceAtLabel(i)); });
         ZeroButton[size_t(i)] = z;
         ZeroState[size_t(i)] = new QLabel(this);
         ZeroState[size_t(i)]->setObjectName(indexed("ZeroState", i));
@@ -191,8 +192,8 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     connect(&panel, &WeighingPanelModel::changed, this, &Form3::showPanel);
     showWeighing();
     showPanel();
-    showReading(0);
-    showReading(1);
+    for (Balance b : kBalances)
+        showReading(b);
 }
 
 // The controls in layouts, so that the window scales from 1366 x 768 up: the commands,
@@ -257,27 +258,28 @@ int Form3::selectedRow(const QListWidget* list) {
     return selected.isEmpty() ? -1 : list->row(selected.first());
 }
 
-void Form3::showReading(int index) {
+void Form3::showReading(Balance b) {
     // A balance that never answered or went stale shows a grey dash, never a number that
     // could be taken for a live weight.
-    const bool live = m_readings.isLive(index);
-    Label1[size_t(index)]->setText(m_panel.readingText(index));
-    if (live != m_readingShownLive[size_t(index)]) {
-        m_readingShownLive[size_t(index)] = live;
-        QPalette p = Label1[size_t(index)]->palette();
+    const size_t index = size_t(labelIndex(b));
+    const bool live = m_readings.isLive(b);
+    Label1[index]->setText(m_panel.readingText(b));
+    if (live != m_readingShownLive[index]) {
+        m_readingShownLive[index] = live;
+        QPalette p = Label1[index]->palette();
         p.setColor(QPalette::WindowText, live ? QColor(Qt::black) : QColor(160, 160, 160));
-        Label1[size_t(index)]->setPalette(p);
-        Label1[size_t(index)]->setToolTip(live ? QString() : QStringLiteral("天平無回應"));
+        Label1[index]->setPalette(p);
+        Label1[index]->setToolTip(live ? QString() : QStringLiteral("天平無回應"));
     }
 }
 
 void Form3::showPanel() {
-    for (int i = 0; i < 2; ++i) {
-        const QString z = m_panel.zeroText(i);
-        if (ZeroState[size_t(i)]->text() != z)
-            ZeroState[size_t(i)]->setText(z);
-        const bool running = m_panel.zeroState(i) == WeighingPanelModel::ZeroState::Running;
-        ZeroButton[size_t(i)]->setEnabled(!running);
+    for (Balance b : kBalances) {
+        const size_t i = size_t(labelIndex(b));
+        const QString z = m_panel.zeroText(b);
+        if (ZeroState[i]->text() != z)
+            ZeroState[i]->setText(z);
+        ZeroButton[i]->setEnabled(m_panel.zeroState(b) != WeighingPanelModel::ZeroState::Running);
     }
 }
 
@@ -411,7 +413,7 @@ bool Form3::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonDblClick) {
         for (int i = 0; i < 2; ++i)
             if (watched == Label1[size_t(i)]) {
-                emit zeroRequested(i);
+                emit zeroRequested(balanceAtLabel(i));
                 return true;
             }
         for (int i = 0; i < 11; ++i)

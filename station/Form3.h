@@ -1,6 +1,7 @@
 #pragma once
 #include "common/EventLog.h"
 #include "common/Outcome.h"
+#include "devices/Balance.h"
 #include "station/RunControl.h"
 
 #include <QByteArray>
@@ -103,7 +104,7 @@ signals:
     void runClicked();
     void stopClicked();
     void deleteQueued(int list2Position, const QString& entry);
-    void zeroRequested(int labelIndex);
+    void zeroRequested(Balance b);
     void boxBarrelRequested();
     void undoRequested();
 
@@ -113,7 +114,7 @@ protected:
 private:
     static int selectedRow(const QListWidget* list);
     void showWeighing();
-    void showReading(int index);
+    void showReading(Balance b);
     void showPanel();
     void setupLayout();
 

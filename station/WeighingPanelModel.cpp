@@ -40,14 +40,12 @@ int WeighingPanelModel::settleTicks() {
     return Sequencer::kSettleTicks;
 }
 
-int WeighingPanelModel::balanceIndex(int line) const {
-    return m_weighing.LineBalance[size_t(line - 1)] == LineBalanceCode::Large
-               ? BalanceReadings::kLarge
-               : BalanceReadings::kSmall;
+Balance WeighingPanelModel::balanceOf(int line) const {
+    return LineBalanceCode::balance(m_weighing.LineBalance[size_t(line - 1)]);
 }
 
 int WeighingPanelModel::decimals() const {
-    return m_balance == BalanceReadings::kLarge ? 1 : 2;
+    return m_balance == Balance::Large ? 1 : 2;
 }
 
 QString WeighingPanelModel::grams(Decimal d) const {
@@ -100,11 +98,10 @@ void WeighingPanelModel::update() {
         const QStringList start = m.LineTable[size_t(n - 1)].split(QStringLiteral("\r\n"));
         m_code = TextField::trimSpaces(start.value(0));
         m_light = m.LineLight[size_t(n)];
-        m_balance = balanceIndex(n);
+        m_balance = balanceOf(n);
         m_target = Decimal::parse(start.value(2));
         const int steps = m_tolSteps ? m_tolSteps() : 2;
-        m_tolerance =
-            Decimal::fromUnits(m_balance == BalanceReadings::kLarge ? kTenth : kHundredth) * steps;
+        m_tolerance = Decimal::fromUnits(m_balance == Balance::Large ? kTenth : kHundredth) * steps;
         const bool live = m_readings.isLive(m_balance);
         const bool weighing =
             state == SequencerState::BeginWeighing || state == SequencerState::Weigh;
@@ -125,7 +122,7 @@ void WeighingPanelModel::update() {
                 m_phase = Phase::Within;
                 m_settled = std::clamp(m.Counter, 0, settleTicks());
             }
-        } else if (m_zero[size_t(m_balance)] == ZeroState::Running) {
+        } else if (zeroState(m_balance) == ZeroState::Running) {
             m_phase = Phase::Zeroing;
         } else if (state == SequencerState::ZeroAlready) {
             m_phase = Phase::Countdown;
@@ -143,13 +140,13 @@ void WeighingPanelModel::update() {
 
     // A zeroing whose command went out is judged by the first reading that differs from the
     // one shown when it ended, or after a few more updates (a balance that stays at 0).
-    for (int i = 0; i < 2; ++i) {
-        if (m_zero[size_t(i)] != ZeroState::Checking || !m_readings.isLive(i))
+    for (Balance b : kBalances) {
+        const size_t i = size_t(labelIndex(b));
+        if (m_zero[i] != ZeroState::Checking || !m_readings.isLive(b))
             continue;
-        if (m_readings.caption(i) == m_captionAtZero[size_t(i)] &&
-            ++m_checkUpdates[size_t(i)] < kCheckUpdates)
+        if (m_readings.caption(b) == m_captionAtZero[i] && ++m_checkUpdates[i] < kCheckUpdates)
             continue;
-        m_zero[size_t(i)] = m_readings.value(i).isZero() ? ZeroState::Done : ZeroState::NotZero;
+        m_zero[i] = m_readings.value(b).isZero() ? ZeroState::Done : ZeroState::NotZero;
     }
 
     QString key = QString::number(int(m_phase)) + QLatin1Char('|') + QString::number(m_line) +
@@ -158,8 +155,8 @@ void WeighingPanelModel::update() {
                   QString::number(m_settled) + QLatin1Char('|') +
                   QString::number(m_countdownSeconds) + QLatin1Char('|') +
                   QString::number(m_summary.lines.size()) + m_summary.orderNo;
-    for (int i = 0; i < 2; ++i)
-        key += QLatin1Char('|') + readingText(i) + QString::number(int(m_zero[size_t(i)]));
+    for (Balance b : kBalances)
+        key += QLatin1Char('|') + readingText(b) + QString::number(int(zeroState(b)));
     for (const Line& l : m_lines)
         key += QLatin1Char('|') + l.actual + QString::number(int(l.mark));
     if (key != m_shownKey) {
@@ -188,21 +185,23 @@ void WeighingPanelModel::captureSummary() {
     }
 }
 
-void WeighingPanelModel::zeroStarted(int index) {
-    if (m_zeroing >= 0 && m_zeroing != index && m_zero[size_t(m_zeroing)] == ZeroState::Running)
-        m_zero[size_t(m_zeroing)] = ZeroState::Idle; // a new request changes the balance
-    m_zeroing = index;
-    m_zero[size_t(index)] = ZeroState::Running;
+void WeighingPanelModel::zeroStarted(Balance b) {
+    // A new request while one runs only changes the balance.
+    if (m_zeroing && *m_zeroing != b && zeroState(*m_zeroing) == ZeroState::Running)
+        m_zero[size_t(labelIndex(*m_zeroing))] = ZeroState::Idle;
+    m_zeroing = b;
+    m_zero[size_t(labelIndex(b))] = ZeroState::Running;
     update();
 }
 
 void WeighingPanelModel::zeroFinished(bool commandSent) {
-    if (m_zeroing < 0)
+    if (!m_zeroing)
         return;
-    m_zero[size_t(m_zeroing)] = commandSent ? ZeroState::Checking : ZeroState::Failed;
-    m_captionAtZero[size_t(m_zeroing)] = m_readings.caption(m_zeroing);
-    m_checkUpdates[size_t(m_zeroing)] = 0;
-    m_zeroing = -1;
+    const size_t i = size_t(labelIndex(*m_zeroing));
+    m_zero[i] = commandSent ? ZeroState::Checking : ZeroState::Failed;
+    m_captionAtZero[i] = m_readings.caption(*m_zeroing);
+    m_checkUpdates[i] = 0;
+    m_zeroing.reset();
     update();
 }
 
@@ -211,7 +210,7 @@ QString WeighingPanelModel::shelf() const {
 }
 
 QString WeighingPanelModel::balanceName() const {
-    return m_weighing.Label3[m_balance == BalanceReadings::kLarge ? 0 : 1];
+    return m_weighing.Label3[m_balance == Balance::Large ? 0 : 1];
 }
 
 QString WeighingPanelModel::targetText() const {
@@ -316,23 +315,19 @@ Decimal WeighingPanelModel::gaugeMax() const {
     return top.units() > 0 ? top : Decimal::fromInt(1);
 }
 
-QString WeighingPanelModel::readingText(int index) const {
-    return m_readings.isLive(index) ? m_readings.caption(index) : kDash;
+QString WeighingPanelModel::readingText(Balance b) const {
+    return m_readings.isLive(b) ? m_readings.caption(b) : kDash;
 }
 
-bool WeighingPanelModel::readingLive(int index) const {
-    return m_readings.isLive(index);
-}
-
-QString WeighingPanelModel::zeroText(int index) const {
-    switch (m_zero[size_t(index)]) {
+QString WeighingPanelModel::zeroText(Balance b) const {
+    switch (zeroState(b)) {
     case ZeroState::Running:
     case ZeroState::Checking:
         return caption("歸零中…");
     case ZeroState::Done:
         return caption("已歸零");
     case ZeroState::NotZero:
-        return caption("歸零後讀數 %1").arg(m_readings.caption(index));
+        return caption("歸零後讀數 %1").arg(m_readings.caption(b));
     case ZeroState::Failed:
         return caption("歸零指令未送出");
     case ZeroState::Idle:

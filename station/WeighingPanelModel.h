@@ -1,5 +1,6 @@
 #pragma once
 #include "common/Numbers.h"
+#include "devices/Balance.h"
 #include "station/StatusColours.h"
 
 #include <QDateTime>
@@ -9,6 +10,7 @@
 #include <QString>
 #include <array>
 #include <functional>
+#include <optional>
 
 class BalanceReadings;
 class WeighingModel;
@@ -68,9 +70,8 @@ public:
                        std::function<QDateTime()> now, QObject* parent = nullptr);
 
     void update();
-    // The zeroing of balance reading `index` (0 large, 1 small) was started; it finished,
-    // with its command sent or not.
-    void zeroStarted(int index);
+    // The zeroing of a balance was started; it finished, with its command sent or not.
+    void zeroStarted(Balance b);
     void zeroFinished(bool commandSent);
 
     Phase phase() const { return m_phase; }
@@ -98,10 +99,9 @@ public:
     int countdownSeconds() const { return m_countdownSeconds; }
 
     // The reading of a balance as shown: "—" while it never answered or went stale.
-    QString readingText(int index) const;
-    bool readingLive(int index) const;
-    ZeroState zeroState(int index) const { return m_zero[size_t(index)]; }
-    QString zeroText(int index) const;
+    QString readingText(Balance b) const;
+    ZeroState zeroState(Balance b) const { return m_zero[size_t(labelIndex(b))]; }
+    QString zeroText(Balance b) const;
 
     const QList<Line>& lines() const { return m_lines; }
     bool hasSummary() const { return !m_summary.orderNo.isEmpty() || !m_summary.lines.isEmpty(); }
@@ -113,7 +113,7 @@ signals:
     void changed();
 
 private:
-    int balanceIndex(int line) const;
+    Balance balanceOf(int line) const;
     int decimals() const;
     QString grams(Decimal d) const;
     void captureSummary();
@@ -128,12 +128,12 @@ private:
     int m_line = 0;
     QString m_code;
     int m_light = 0;
-    int m_balance = 1;
+    Balance m_balance = Balance::Small;
     Decimal m_target, m_amount, m_tolerance;
     int m_settled = 0;
     int m_countdownSeconds = 0;
-    std::array<ZeroState, 2> m_zero{ZeroState::Idle, ZeroState::Idle};
-    int m_zeroing = -1;
+    std::array<ZeroState, 2> m_zero{ZeroState::Idle, ZeroState::Idle}; // by labelIndex
+    std::optional<Balance> m_zeroing;
     static constexpr int kCheckUpdates = 5; // about a second of sequencer ticks
     std::array<QString, 2> m_captionAtZero;
     std::array<int, 2> m_checkUpdates{};

@@ -41,8 +41,8 @@ template <typename Save> bool weighingStates(Station& station, const QRect& scre
     station.lightMap().setCode(12, QStringLiteral("R-101"));
     station.lightMap().setCode(47, QStringLiteral("Y-7"));
     BalanceReadings& r = station.readings();
-    r.setLive(0, true);
-    r.setLive(1, true);
+    r.setLive(Balance::Large, true);
+    r.setLive(Balance::Small, true);
     station.status().report(QStringLiteral("天平連接埠 MSComm2 (/dev/ttyS1) 中斷, 等待重新連線"));
     station.status().report(QStringLiteral("天平連接埠 MSComm2 (/dev/ttyS1) 已重新連線"));
     station.status().report(QStringLiteral("單號 DEMO-003 已排入計量, 3 行 (START_DISPEN.txt)"));
@@ -70,36 +70,37 @@ template <typename Save> bool weighingStates(Station& station, const QRect& scre
         return save(&f3, QStringLiteral("Form3_%1").arg(QLatin1String(state)));
     };
     bool ok = true;
-    r.setCaption(1, QStringLiteral("35.20")); // an empty container, not zeroed yet
+    r.setCaption(Balance::Small, QStringLiteral("35.20")); // an empty container, not zeroed yet
     ok &= until(SequencerState::WaitZero) && shot("1_container");
-    station.panel().zeroStarted(1);
+    station.panel().zeroStarted(Balance::Small);
     ok &= shot("2_zeroing");
     station.panel().zeroFinished(true);
-    r.setCaption(1, QStringLiteral("0.00"));
+    r.setCaption(Balance::Small, QStringLiteral("0.00"));
     ok &= until(SequencerState::Weigh);
-    r.setCaption(1, QStringLiteral("8.40"));
+    r.setCaption(Balance::Small, QStringLiteral("8.40"));
     tick(1);
     ok &= shot("4_too_little");
-    r.setCaption(1, QStringLiteral("13.10"));
+    r.setCaption(Balance::Small, QStringLiteral("13.10"));
     tick(1);
     ok &= shot("5_too_much");
-    r.setCaption(1, QStringLiteral("12.51"));
+    r.setCaption(Balance::Small, QStringLiteral("12.51"));
     tick(1);
     ok &= shot("6_within");
     tick(9);
     ok &= shot("7_settling");
     ok &= until(SequencerState::NextLine) && shot("8_accepted");
-    r.setCaption(1, QStringLiteral("0.00")); // the container taken off: the next one reads 0
+    r.setCaption(Balance::Small,
+                 QStringLiteral("0.00")); // the container taken off: the next one reads 0
     ok &= until(SequencerState::ZeroAlready);
     tick(12);
     ok &= shot("3_countdown");
     ok &= until(SequencerState::Weigh);
-    r.setCaption(1, QStringLiteral("5.66"));
+    r.setCaption(Balance::Small, QStringLiteral("5.66"));
     ok &= until(SequencerState::NextLine);
-    r.setCaption(1, QStringLiteral("0.00"));
-    r.setCaption(0, QStringLiteral("0.0"));
+    r.setCaption(Balance::Small, QStringLiteral("0.00"));
+    r.setCaption(Balance::Large, QStringLiteral("0.0"));
     ok &= until(SequencerState::Weigh);
-    r.setCaption(0, QStringLiteral("1500.1"));
+    r.setCaption(Balance::Large, QStringLiteral("1500.1"));
     ok &= until(SequencerState::Finish);
     tick(2);
     ok &= shot("9_end");

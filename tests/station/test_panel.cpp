@@ -39,8 +39,8 @@ struct Rig {
 
     Rig() {
         settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
-        readings.setLive(0, true);
-        readings.setLive(1, true);
+        readings.setLive(Balance::Large, true);
+        readings.setLive(Balance::Small, true);
         seq = std::make_unique<Sequencer>(Sequencer::Parts{
             model, readings, lightMap, bus, settings, run, clock, status, dir.path(), {}});
         panel = std::make_unique<WeighingPanelModel>(
@@ -103,13 +103,12 @@ private slots:
         Rig r;
         r.add(QStringLiteral("P-1"), {QStringLiteral("R-101"), target});
         QVERIFY(r.until(SequencerState::Weigh));
-        const int b = r.model.LineBalance[0] == LineBalanceCode::Large ? BalanceReadings::kLarge
-                                                                       : BalanceReadings::kSmall;
+        const Balance b = LineBalanceCode::balance(r.model.LineBalance[0]);
         r.readings.setCaption(b, reading);
         QCOMPARE(int(r.panel->phase()), phase);
         QCOMPARE(r.panel->differenceText(), difference);
         QCOMPARE(r.panel->amount(), Decimal::parse(reading));
-        const Decimal tol = Decimal::parse(b == BalanceReadings::kLarge ? "0.2" : "0.02");
+        const Decimal tol = Decimal::parse(b == Balance::Large ? "0.2" : "0.02");
         QCOMPARE(r.panel->lower(), Decimal::parse(target) - tol);
         QCOMPARE(r.panel->upper(), Decimal::parse(target) + tol);
         QVERIFY(r.panel->gaugeMax() > r.panel->upper());
@@ -123,20 +122,20 @@ private slots:
         r.add(QStringLiteral("P-2"), {QStringLiteral("A"), QStringLiteral("10"),
                                       QStringLiteral("B"), QStringLiteral("20")});
         QVERIFY(r.until(SequencerState::Weigh));
-        r.readings.setCaption(1, QStringLiteral("10.01"));
+        r.readings.setCaption(Balance::Small, QStringLiteral("10.01"));
         r.seq->tick();
         r.seq->tick();
         QCOMPARE(r.panel->settled(), 2);
         QVERIFY(r.until(SequencerState::NextLine, 20));
         QCOMPARE(r.panel->phase(), Phase::Accepted);
-        r.readings.setCaption(1, QStringLiteral("0"));
+        r.readings.setCaption(Balance::Small, QStringLiteral("0"));
         QVERIFY(r.until(SequencerState::AskContainer, 5));
         QCOMPARE(r.panel->lines().size(), 2);
         QCOMPARE(r.panel->lines()[0].mark, WeighingPanelModel::Mark::Done);
         QCOMPARE(r.panel->lines()[0].actual, QStringLiteral("10.01"));
         QCOMPARE(r.panel->lines()[1].mark, WeighingPanelModel::Mark::Current);
         QVERIFY(r.until(SequencerState::Weigh));
-        r.readings.setCaption(1, QStringLiteral("19.99"));
+        r.readings.setCaption(Balance::Small, QStringLiteral("19.99"));
         QVERIFY(r.until(SequencerState::Idle, 60));
         QVERIFY(r.panel->hasSummary());
         QCOMPARE(r.panel->summary().orderNo, QStringLiteral("P-2"));
@@ -145,7 +144,7 @@ private slots:
         QCOMPARE(r.panel->summary().lines[1].deviation, QStringLiteral("-0.01"));
         r.seq->tick();
         QVERIFY(r.panel->hasSummary()); // still there while idle
-        r.readings.setCaption(1, QStringLiteral("0"));
+        r.readings.setCaption(Balance::Small, QStringLiteral("0"));
         r.add(QStringLiteral("P-3"), {QStringLiteral("C"), QStringLiteral("5")});
         QVERIFY(r.until(SequencerState::AskContainer, 10));
         QVERIFY(!r.panel->hasSummary());
@@ -164,28 +163,28 @@ private slots:
             r.seq->tick();
         QCOMPARE(r.panel->countdownSeconds(), 1);
 
-        r.readings.setLive(1, false);
-        QCOMPARE(r.panel->readingText(1), QStringLiteral("—"));
+        r.readings.setLive(Balance::Small, false);
+        QCOMPARE(r.panel->readingText(Balance::Small), QStringLiteral("—"));
         QCOMPARE(r.panel->amountText(), QStringLiteral("—"));
         QCOMPARE(r.panel->phase(), Phase::NoReading);
-        r.readings.setLive(1, true);
+        r.readings.setLive(Balance::Small, true);
 
-        r.panel->zeroStarted(1);
-        QCOMPARE(r.panel->zeroState(1), WeighingPanelModel::ZeroState::Running);
+        r.panel->zeroStarted(Balance::Small);
+        QCOMPARE(r.panel->zeroState(Balance::Small), WeighingPanelModel::ZeroState::Running);
         QCOMPARE(r.panel->phase(), Phase::Zeroing);
         r.panel->zeroFinished(true);
-        r.readings.setCaption(1, QStringLiteral("0.01"));
-        QCOMPARE(r.panel->zeroState(1), WeighingPanelModel::ZeroState::NotZero);
-        r.panel->zeroStarted(1);
+        r.readings.setCaption(Balance::Small, QStringLiteral("0.01"));
+        QCOMPARE(r.panel->zeroState(Balance::Small), WeighingPanelModel::ZeroState::NotZero);
+        r.panel->zeroStarted(Balance::Small);
         r.panel->zeroFinished(false);
-        QCOMPARE(r.panel->zeroState(1), WeighingPanelModel::ZeroState::Failed);
-        r.panel->zeroStarted(1);
+        QCOMPARE(r.panel->zeroState(Balance::Small), WeighingPanelModel::ZeroState::Failed);
+        r.panel->zeroStarted(Balance::Small);
         r.panel->zeroFinished(true);
-        r.readings.setCaption(1, QStringLiteral("0"));
-        QCOMPARE(r.panel->zeroState(1), WeighingPanelModel::ZeroState::Done);
+        r.readings.setCaption(Balance::Small, QStringLiteral("0"));
+        QCOMPARE(r.panel->zeroState(Balance::Small), WeighingPanelModel::ZeroState::Done);
 
         r.settings.setText(Setting::Language, QStringLiteral("1"));
-        r.readings.setCaption(1, QStringLiteral("9"));
+        r.readings.setCaption(Balance::Small, QStringLiteral("9"));
         QVERIFY(r.until(SequencerState::Weigh));
         QCOMPARE(r.panel->differenceText(), QStringLiteral("还差 1.00 g"));
     }
@@ -195,7 +194,7 @@ private slots:
         Rig r;
         r.add(QStringLiteral("P-5"), {QStringLiteral("A"), QStringLiteral("10")});
         QVERIFY(r.until(SequencerState::Weigh));
-        r.readings.setCaption(1, QStringLiteral("3"));
+        r.readings.setCaption(Balance::Small, QStringLiteral("3"));
         r.model.BoxChoice = BoxChoiceCode::AddBox;
         r.seq->tick();
         QCOMPARE(r.panel->amount(), Decimal::parse("25003"));
@@ -209,7 +208,7 @@ private slots:
         QVERIFY(!r.seq->undoBoxChoice());
         r.model.BoxChoice = BoxChoiceCode::DeductBox;
         r.seq->tick();
-        r.readings.setCaption(1, QStringLiteral("10"));
+        r.readings.setCaption(Balance::Small, QStringLiteral("10"));
         r.seq->undoBoxChoice();
         QVERIFY(r.until(SequencerState::NextLine, 20));
         QVERIFY(!r.seq->undoBoxChoice());
