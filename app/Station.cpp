@@ -5,10 +5,12 @@
 #include "app/ScanRouter.h"
 #include "common/BoundTimer.h"
 #include "common/EventLog.h"
+#include "config/ExtensionsWindow.h"
 #include "config/Form1.h"
 #include "config/Language.h"
 #include "config/SettingsFile.h"
 #include "devices/BalanceLink.h"
+#include "devices/FixedScanner.h"
 #include "devices/Form6.h"
 #include "devices/LightBus.h"
 #include "devices/QtSerialPort.h"
@@ -17,10 +19,15 @@
 #include "devices/Zeroing.h"
 #include "history/Form5.h"
 #include "history/HistoryBrowser.h"
+#include "plant/LogStore.h"
+#include "plant/MqttLink.h"
+#include "plant/PlantEvents.h"
+#include "plant/WeighingLog.h"
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
 #include "station/Form3.h"
 #include "station/Form7.h"
+#include "station/PickCheck.h"
 #include "station/QueueCommands.h"
 #include "station/Sequencer.h"
 #include "station/Startup.h"
@@ -29,6 +36,8 @@
 #include "station/WeighingPanelModel.h"
 
 #include "intake/Queries.h"
+
+#include "common/FileOps.h"
 
 #include <QApplication>
 #include <tuple>
@@ -45,13 +54,14 @@ Station::Station(StationOptions options)
     SerialPortFactory make = options.portFactory;
     if (!make)
         make = [] { return std::make_unique<QtSerialPort>(); };
+    m_portFactory = make;
     m_comm1 = make();
     m_comm2 = make();
     m_comm3 = make();
     m_lightBus = std::make_unique<LightBus>(m_settings, *m_comm3, m_timers.Timer5, m_status);
 
     // The status line's messages with their time; a port is named by what is on it.
-    m_events = std::make_unique<EventLog>(m_status, *m_clock, [this](const QString& port) {
+    m_eventLog = std::make_unique<EventLog>(m_status, *m_clock, [this](const QString& port) {
         if (port == QLatin1String("MSComm3"))
             return QStringLiteral("燈號");
         if (port == QLatin1String("MSComm1") && m_settings.trimmed(Setting::SetType) == "2")
@@ -68,7 +78,7 @@ Station::Station(StationOptions options)
 
     m_form1 = std::make_unique<Form1>(m_settings);
     m_form3 = std::make_unique<Form3>(m_weighing, m_readings, m_status, *m_panel);
-    connect(m_events.get(), &EventLog::added, m_form3.get(), [this](EventLog::Event e) {
+    connect(m_eventLog.get(), &EventLog::added, m_form3.get(), [this](EventLog::Event e) {
         if (m_settings.isExactlyOne(Setting::Language)) // the plain words in the shown script
             e.plain = ToSimplified(e.plain);
         m_form3->addEvent(e);
@@ -104,6 +114,7 @@ Station::Station(StationOptions options)
     for (QWidget* w : std::initializer_list<QWidget*>{m_form1.get(), m_intake->form2.get(),
                                                       m_form4.get(), m_form5.get(), m_form6.get()})
         fitToScreen(w);
+    wireExtensions();
 }
 
 // A barcode scanned into a setting, a light position or the field mapping goes to the
@@ -164,6 +175,8 @@ void Station::wireWeighing() {
 }
 
 void Station::tickTimer2() {
+    if (m_scanner)
+        m_scanner->tick();
     m_sequencer->tick();
 }
 
@@ -253,7 +266,10 @@ void Station::wireIntake() {
     // The two entry points of the order search.
     connect(&f1, &Form1::searchEntered, &in.form1Search, &OrderSearch::enter);
     connect(&in.form1Search, &OrderSearch::rowsRead, &f1, &Form1::clearSearchIf);
-    connect(m_form3.get(), &Form3::orderEntered, &in.form3Search, &OrderSearch::enter);
+    connect(m_form3.get(), &Form3::orderEntered, this, [this](const QString& text) {
+        if (!pickScan(text))
+            m_intake->form3Search.enter(text);
+    });
     connect(&in.form3Search, &OrderSearch::finished, this, [this](bool wrote) {
         if (wrote)
             refreshRecipeList();
@@ -329,6 +345,11 @@ void Station::applyLanguage() {
 // Closing the station switches every light off: the last lit shelf must not stay lit for
 // the next person at the bench.
 Station::~Station() {
+    // The sinks go before the logic that reports to them.
+    if (m_sequencer)
+        m_sequencer->setExtensions(nullptr, nullptr);
+    if (m_queue)
+        m_queue->setEvents(nullptr);
     if (m_lightBus)
         if (Outcome o = m_lightBus->switchAllOffNow(); !o)
             qWarning("lights not switched off: %s", qPrintable(o.reason()));
@@ -347,6 +368,7 @@ void Station::start() {
         m_status.report(QStringLiteral("復原紀錄讀取失敗 %1").arg(o.reason()));
     m_form3->setUndoText(m_undo->lastWhat());
     m_form4->setUndoText(m_undo->lastWhat());
+    startExtensions();
 
     // A job cut off by a crash: its finish completed, or its weighing resumed, now, before
     // anything touches the queue (the sequencer tries again while it cannot be done).
@@ -401,4 +423,93 @@ void Station::saveSettings() {
         m_status.report(QStringLiteral("設定檔存檔失敗 %1").arg(o.reason()));
     else
         m_status.report(QStringLiteral("設定已存檔"));
+}
+
+// ---- the station's own extensions (dyestation.ini): confirmed pick, weighing log, MQTT
+
+void Station::wireExtensions() {
+    m_extWindow = std::make_unique<ExtensionsWindow>();
+    m_scans->guard(m_extWindow.get()); // a scan never lands in a setting
+    connect(m_form3.get(), &Form3::openExtensions, this, [this] {
+        m_extWindow->setValues(ExtensionSettings::load(path(QStringLiteral("dyestation.ini"))));
+        showWindow(m_extWindow.get());
+    });
+    connect(m_extWindow.get(), &ExtensionsWindow::saveClicked, this, [this] {
+        const Outcome o =
+            ExtensionSettings::save(path(QStringLiteral("dyestation.ini")), m_extWindow->values());
+        m_extWindow->setStatus(o ? QStringLiteral("已存檔,重新啟動後生效")
+                                 : QStringLiteral("存檔失敗: %1").arg(o.reason()));
+    });
+    connect(m_form5.get(), &Form5::exportLogClicked, this, &Station::exportLogOfMonth);
+}
+
+// Read once at the start: a missing dyestation.ini leaves every extension off.
+void Station::startExtensions() {
+    m_ext = ExtensionSettings::load(path(QStringLiteral("dyestation.ini")));
+    if (!m_ext.present)
+        return;
+    m_log = std::make_unique<WeighingLog>(WeighingLog::Config{m_dir.path(), m_ext.logOdbc});
+    connect(m_log.get(), &WeighingLog::report, &m_status, &StatusLine::report,
+            Qt::QueuedConnection);
+    if (!m_ext.mqttHost.isEmpty()) {
+        m_mqtt = std::make_unique<MqttLink>(
+            MqttLink::Config{m_dir.path(), m_ext.mqttHost, m_ext.mqttPort, m_ext.station()});
+        connect(m_mqtt.get(), &MqttLink::report, &m_status, &StatusLine::report,
+                Qt::QueuedConnection);
+    }
+    m_events = std::make_unique<PlantEvents>(*m_clock, m_ext.station(), m_log.get(), m_mqtt.get());
+    if (m_ext.pickConfirm) {
+        QHash<QString, QString> aliases;
+        if (!m_ext.aliases.isEmpty())
+            if (Outcome o = PickCheck::loadAliases(m_dir.absoluteFilePath(m_ext.aliases), aliases);
+                !o)
+                m_status.report(QStringLiteral("容器代碼對照檔讀取失敗 %1").arg(o.reason()));
+        m_pick = std::make_unique<PickCheck>(m_weighing, aliases,
+                                             m_settings.isExactlyOne(Setting::Language));
+        m_pick->setEvents(m_events.get());
+        if (!m_ext.scannerPort.isEmpty()) {
+            m_scannerPort = m_portFactory();
+            m_scanner = std::make_unique<FixedScanner>(
+                *m_scannerPort, m_ext.scannerPort, m_status, [this](const QString& code) {
+                    if (!pickScan(code))
+                        m_status.report(QStringLiteral("掃描 %1: 沒有等待掃描的行").arg(code));
+                });
+        }
+    }
+    m_sequencer->setExtensions(m_pick.get(), m_events.get());
+    m_queue->setEvents(m_events.get());
+    m_form5->showExportLog();
+}
+
+bool Station::pickScan(const QString& code) {
+    if (!m_pick || !m_pick->wantsScan())
+        return false;
+    std::ignore = m_pick->scan(code);
+    return true;
+}
+
+// The history window's export: the weighing log of the month chosen in its list (or of
+// this month) to data/weighings_yyyymm.csv.
+void Station::exportLogOfMonth() {
+    QDate first = m_clock->now().date();
+    first = QDate(first.year(), first.month(), 1);
+    if (const QString chosenFile = m_form5->chosenMonthFile(); !chosenFile.isEmpty()) {
+        const QString digits = chosenFile.section(QLatin1Char('_'), 1).left(6);
+        const QDate chosen =
+            QDate::fromString(digits + QStringLiteral("01"), QStringLiteral("yyyyMMdd"));
+        if (chosen.isValid())
+            first = chosen;
+    }
+    const QString file =
+        path(QStringLiteral("data/weighings_%1.csv").arg(first.toString(QStringLiteral("yyyyMM"))));
+    QByteArray csv;
+    Outcome o =
+        LogStore::exportLog(m_dir.path(), m_ext.logOdbc, first, first.addMonths(1).addDays(-1),
+                            [&csv](const QByteArray& b) { csv += b; });
+    if (o)
+        o = FileOps::replaceWhole(file, file + QStringLiteral(".new"), csv);
+    const QString text = o ? QStringLiteral("計量紀錄已匯出 %1").arg(file)
+                           : QStringLiteral("計量紀錄匯出失敗 %1").arg(o.reason());
+    m_form5->setStatusText(text);
+    m_status.report(text);
 }

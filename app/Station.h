@@ -1,6 +1,7 @@
 #pragma once
 #include "common/Clock.h"
 #include "common/StatusLine.h"
+#include "config/ExtensionSettings.h"
 #include "config/StationSettings.h"
 #include "devices/BalanceReadings.h"
 #include "devices/LightMap.h"
@@ -34,6 +35,12 @@ class Form4;
 class EventLog;
 class UndoStore;
 class WeighingPanelModel;
+class ExtensionsWindow;
+class FixedScanner;
+class MqttLink;
+class PickCheck;
+class PlantEvents;
+class WeighingLog;
 
 struct StationOptions {
     QString workDir = QDir::currentPath();
@@ -86,7 +93,16 @@ public:
     Form5& form5() { return *m_form5; }
     WeighingPanelModel& panel() { return *m_panel; }
     UndoStore& undoStore() { return *m_undo; }
-    EventLog& events() { return *m_events; }
+    EventLog& eventLog() { return *m_eventLog; }
+    // The extensions of dyestation.ini, as loaded by start(); null where off.
+    const ExtensionSettings& extensions() const { return m_ext; }
+    ExtensionsWindow& extensionsWindow() { return *m_extWindow; }
+    PickCheck* pickCheck() { return m_pick.get(); }
+    WeighingLog* weighingLog() { return m_log.get(); }
+    MqttLink* mqttLink() { return m_mqtt.get(); }
+    // A container scanned with the fixed scanner or the keyboard: the confirmed pick's, while
+    // a line waits for it; false otherwise.
+    bool pickScan(const QString& code);
 
     // Runs every logic timer `factor` times faster than its interval (tests, soak).
     void setSpeedUp(int factor);
@@ -102,6 +118,9 @@ private:
     void startIntake();
     void wireHistory();
     void wireScans();
+    void wireExtensions();
+    void startExtensions();
+    void exportLogOfMonth();
     void applyLanguage();
 
     void tickTimer1();
@@ -129,7 +148,7 @@ private:
     RunControl m_run{m_timers};
     std::unique_ptr<SerialPort> m_comm1, m_comm2, m_comm3;
     std::unique_ptr<LightBus> m_lightBus;
-    std::unique_ptr<EventLog> m_events;
+    std::unique_ptr<EventLog> m_eventLog;
     std::unique_ptr<WeighingPanelModel> m_panel;
     std::unique_ptr<UndoStore> m_undo;
     std::unique_ptr<Form1> m_form1;
@@ -148,4 +167,13 @@ private:
     std::vector<BoundTimer*> m_boundTimers;
     std::unique_ptr<IntakeParts> m_intake;
     std::unique_ptr<ScanRouter> m_scans;
+    ExtensionSettings m_ext;
+    std::unique_ptr<ExtensionsWindow> m_extWindow;
+    std::unique_ptr<WeighingLog> m_log;
+    std::unique_ptr<MqttLink> m_mqtt;
+    std::unique_ptr<PlantEvents> m_events;
+    std::unique_ptr<PickCheck> m_pick;
+    std::unique_ptr<SerialPort> m_scannerPort;
+    std::unique_ptr<FixedScanner> m_scanner;
+    SerialPortFactory m_portFactory;
 };

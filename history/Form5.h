@@ -31,6 +31,7 @@ public:
     QPushButton* Command2 = nullptr;  // EXIT
     QLabel* StatusLabel = nullptr;    // what went wrong with a month file
     QProgressBar* Progress = nullptr; // shown while a large month loads
+    QPushButton* ExportLog = nullptr; // the weighing log of the month as CSV
 
     // Records decoded between two returns to the event loop while a month loads.
     static constexpr int kRecordsPerStep = 1000;
@@ -39,6 +40,15 @@ public:
     void loadMonth(const QString& name);
     void runSearch();
     void showTotals();
+
+    // The export button, shown when the weighing log is on.
+    void showExportLog();
+    // The month file chosen in List2 ("DATE_202403.txt"), empty when none is.
+    QString chosenMonthFile() const;
+    void setStatusText(const QString& text);
+
+signals:
+    void exportLogClicked();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -62,6 +62,8 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     Command7 = button("Command7", "取消全部");
     UndoButton = button("UndoButton", "復原刪除");
     UndoButton->setEnabled(false);
+    // The window of the station's own extensions (dyestation.ini).
+    ExtensionsButton = button("ExtensionsButton", "擴充設定");
 
     for (int i = 0; i < 5; ++i) {
         auto* c = new QCheckBox(
@@ -181,6 +183,7 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     connect(Command1, &QPushButton::clicked, this, &Form3::openSettings);
     connect(Command2, &QPushButton::clicked, this, &Form3::openRecipes);
     connect(Command3, &QPushButton::clicked, this, &Form3::openHistory);
+    connect(ExtensionsButton, &QPushButton::clicked, this, &Form3::openExtensions);
     connect(Command4, &QPushButton::clicked, this, &Form3::refreshRecipes);
     connect(Command5, &QPushButton::clicked, this,
             [this] { emit queueRecipe(selectedRow(List1)); });
@@ -206,6 +209,7 @@ void Form3::setupLayout() {
                                                Command4, Command5, Command7, UndoButton};
     for (int i = 0; i < 8; ++i)
         commands->addWidget(order[size_t(i)], i / 4, i % 4);
+    commands->addWidget(ExtensionsButton, 2, 0, 1, 2);
     left->addLayout(commands);
     auto* checks = new QHBoxLayout;
     for (QCheckBox* c : Check)

@@ -8,6 +8,7 @@
 #include "station/JobFile.h"
 #include "station/Startup.h"
 #include "station/UndoStore.h"
+#include "station/WeighingEvents.h"
 #include "station/WeighingModel.h"
 
 #include <QFileInfo>
@@ -22,6 +23,16 @@ Outcome QueueCommands::failed(const QString& what, const Outcome& o) {
     const Outcome f = Outcome::failure(QStringLiteral("%1: %2").arg(what, o.reason()));
     m_status.report(f.reason());
     return f;
+}
+
+void QueueCommands::logJob(const QByteArray& record, const QString& event, const QString& detail) {
+    if (!m_events)
+        return;
+    WeighingEvent e;
+    e.orderNo = JobRecord::decode(record).OrderNo;
+    e.event = event;
+    e.detail = detail;
+    m_events->record(e);
 }
 
 // The sweep writes to the light-bus port; after a failed start-up that port may not be
@@ -122,19 +133,23 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
     // Record 1 is the job the sequencer holds while it is not idle. Left alone, it would
     // finish that job and then remove record 1 again, which by then is the next job.
     const bool deletesRunningJob = p == 0 && m_weighing.State != SequencerState::Idle;
-    const QByteArray record = m_weighing.queueRecords.at(p);
+    const QByteArray removed = m_weighing.queueRecords.at(p);
     if (m_undo)
         if (Outcome o =
-                m_undo->keep(m_files.queue, {record},
-                             QStringLiteral("DEL 單號 %1").arg(JobRecord::decode(record).OrderNo));
+                m_undo->keep(m_files.queue, {removed},
+                             QStringLiteral("DEL 單號 %1").arg(JobRecord::decode(removed).OrderNo));
             !o)
             return failed(QStringLiteral("刪除失敗"), o);
-    const Outcome removed = RemoveJob(m_files.queue, m_files.queueTwin, p + 1);
+    const Outcome removal = RemoveJob(m_files.queue, m_files.queueTwin, p + 1);
     if (m_undo)
-        m_undo->settle(removed.ok());
-    if (!removed)
-        return failed(QStringLiteral("刪除失敗"), removed);
+        m_undo->settle(removal.ok());
+    if (!removal)
+        return failed(QStringLiteral("刪除失敗"), removal);
     ++m_weighing.queueRemovals;
+    logJob(removed, QStringLiteral("deleted"),
+           QStringLiteral("queue position %1%2")
+               .arg(p + 1)
+               .arg(deletesRunningJob ? QStringLiteral(", being weighed") : QString()));
     const Outcome listed = reloadQueueList();
     const bool emptied = listed && m_weighing.queueEntries.isEmpty();
     if (deletesRunningJob || emptied) {
@@ -153,21 +168,26 @@ Outcome QueueCommands::cancelAll() {
     // The queue file goes first: when it cannot be deleted the jobs are still queued, so
     // the weighing goes on as it was and the operator is told why.
     // What is cancelled is kept first, so that it can be put back.
-    if (m_undo) {
+    QList<QByteArray> cancelled;
+    if (m_undo || m_events) {
         const ReadAllJobsResult all = ReadAllJobs(m_files.queue);
-        if (!all.outcome)
+        if (!all.outcome && m_undo)
             return failed(QStringLiteral("取消全部失敗"), all.outcome);
-        if (!all.records.isEmpty())
-            if (Outcome o = m_undo->keep(m_files.queue, all.records,
-                                         QStringLiteral("取消全部 %1 筆").arg(all.records.size()));
-                !o)
-                return failed(QStringLiteral("取消全部失敗"), o);
+        cancelled = all.records;
     }
+    if (m_undo && !cancelled.isEmpty())
+        if (Outcome o = m_undo->keep(m_files.queue, cancelled,
+                                     QStringLiteral("取消全部 %1 筆").arg(cancelled.size()));
+            !o)
+            return failed(QStringLiteral("取消全部失敗"), o);
     const Outcome deleted = DeleteJobFile(m_files.queue);
     if (m_undo)
         m_undo->settle(deleted.ok());
     if (!deleted)
         return failed(QStringLiteral("取消全部失敗"), deleted);
+    for (qsizetype i = 0; i < cancelled.size(); ++i)
+        logJob(cancelled.at(i), QStringLiteral("cancelled"),
+               QStringLiteral("queue position %1").arg(i + 1));
     if (m_weighing.State != SequencerState::Idle)
         dropJournal();
     m_weighing.State = SequencerState::Idle;

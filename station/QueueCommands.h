@@ -10,6 +10,7 @@ class SerialPort;
 class StationSettings;
 class StatusLine;
 class UndoStore;
+class WeighingEvents;
 class WeighingModel;
 
 // The queue commands of the main window: reload the recipe list, queue a recipe, delete
@@ -50,6 +51,8 @@ public:
     Outcome reloadQueueList();
     // Where delete and cancel all keep what they remove, so that it can be put back.
     void setUndo(UndoStore* undo) { m_undo = undo; }
+    // Where deleted and cancelled jobs are reported (null: nowhere).
+    void setEvents(WeighingEvents* events) { m_events = events; }
 
 signals:
     void recipeListChanged(const QStringList& entries);
@@ -62,6 +65,7 @@ private:
     void resetDisplay();
     void dropJournal();
     Outcome failed(const QString& what, const Outcome& o);
+    void logJob(const QByteArray& record, const QString& event, const QString& detail);
 
     Files m_files;
     WeighingModel& m_weighing;
@@ -70,4 +74,5 @@ private:
     LightBus& m_lightBus;
     StatusLine& m_status;
     UndoStore* m_undo = nullptr;
+    WeighingEvents* m_events = nullptr;
 };

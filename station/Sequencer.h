@@ -14,10 +14,12 @@ class BalanceReadings;
 class Clock;
 class LightBus;
 class LightMap;
+class PickCheck;
 class RunControl;
 class StationSettings;
 class StatusLine;
 class WeighingModel;
+class WeighingEvents;
 
 // The weighing sequencer: takes record 1 of the queue, leads the operator through its
 // lines on the balances, logs the finished job to the month's history file, prints its
@@ -66,6 +68,12 @@ public:
     // accepted. False when there is none.
     bool undoBoxChoice();
     bool canUndoBoxChoice() const;
+    // The station's extensions: confirmed pick (a line waits for its container's scan) and
+    // the sink of weighing events. Both may be null (off).
+    void setExtensions(PickCheck* pick, WeighingEvents* events) {
+        m_pick = pick;
+        m_events = events;
+    }
 
     int TolSteps() const { return m_tolSteps; }
     // The record of the last finished job, as printed.
@@ -102,6 +110,7 @@ private:
     QString cardMessage(bool tooMuch, int line) const;
     QString staleMessage(int line) const;
     void updateBox(int line);
+    void logEvent(int line, const QString& event, const QString& detail = {});
 
     Parts p;
     WeighingModel& m;
@@ -121,4 +130,6 @@ private:
     bool m_queueUnreadable = false;
     HistoryRecord m_history;
     QList<Decimal> m_adjustBefore; // Adjust before each choice acted on for this line
+    PickCheck* m_pick = nullptr;
+    WeighingEvents* m_events = nullptr;
 };

@@ -133,6 +133,10 @@ void AutoOperator::seesOn(int position) {
             m_firstZero = nullptr; // the pan is zeroed now; a later zero would undo the pour
         b->tare = b->gross;        // a person zeroes before m_pouring
         m_pouring[position] = i;
+        if (scan) {
+            const std::string& code = j->codes[size_t(i)];
+            scan("scan " + code.substr(0, code.find(' ')) + "|AUTO-" + std::to_string(i + 1));
+        }
         logEvent("auto pour %s line %d target %.2f already %.2f", b->name, i + 1, target, already);
         const long long base = b->tare;
         for (auto [ms, part] : {std::pair{300.0, 0.5}, {700.0, 0.9}, {1100.0, 1.0}})

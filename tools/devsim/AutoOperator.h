@@ -18,6 +18,8 @@ namespace devsim {
 class AutoOperator {
 public:
     std::string dir; // the station's working folder; empty: no automatic operator
+    // Set: the operator scans each container on the fixed scanner ("CODE|AUTO-n").
+    std::function<void(const std::string&)> scan;
 
     // A light came on or went out on the light bus.
     void seesOn(int position);

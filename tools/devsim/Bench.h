@@ -15,6 +15,7 @@ namespace devsim {
 struct Bench {
     std::string dir;
     Line small{"small"}, large{"large"}, bus{"bus"}, lights{"lights"};
+    Line scanner{"scanner"};     // a barcode scanner fixed at the bench: sends what `scan` says
     std::map<int, Slave> slaves; // 1..16 lights, 3 and 4 balances (on different lines)
     std::map<int, Slave> busSlaves;
     std::set<int> lit;
@@ -25,7 +26,7 @@ struct Bench {
     double nextSmallFrame = 0, nextLargeFrame = 0;
     AutoOperator autoOperator;
 
-    std::vector<Line*> all() { return {&small, &large, &bus, &lights}; }
+    std::vector<Line*> all() { return {&small, &large, &bus, &lights, &scanner}; }
     Line* lineNamed(const std::string& n) {
         for (Line* l : all())
             if (l->name == n)

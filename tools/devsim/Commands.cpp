@@ -30,6 +30,14 @@ void Bench::command(const std::string& text) {
             l->unplug();
         else if (!l->plugged)
             l->plug();
+    } else if (verb == "scan" && !who.empty()) {
+        // The text as it stands after the verb, then CR LF, as a fixed scanner sends a code.
+        const std::string code = text.substr(text.find(who));
+        std::vector<unsigned char> bytes(code.begin(), code.end());
+        bytes.push_back('\r');
+        bytes.push_back('\n');
+        scanner.send(bytes, nowMs());
+        logEvent("scan %s", code.c_str());
     } else if (b && verb == "set" && hasNumber) {
         b->gross = b->tare + b->counts(grams);
         logEvent("weight %s %.2f", b->name, b->grams());

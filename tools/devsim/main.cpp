@@ -4,6 +4,7 @@
 //   large   the large balance (28 kg, 0.1 g), 13-character text frames
 //   bus     both balances as Modbus RTU slaves 3 (small) and 4 (large)
 //   lights  the light modules, Modbus RTU slaves 1..16, coils 0..7
+//   scanner a barcode scanner fixed at the bench: `scan TEXT` sends TEXT and CR LF
 //   control a named pipe that takes the same commands as standard input
 //
 // Every line is timed like a 9600-baud line: a byte takes 10 bit times (1.04 ms), a
@@ -39,11 +40,13 @@ void usage() {
         stderr,
         "usage: devsim --dir DIR [--rate N|max] [--log FILE] [--auto WORKDIR] [--small G] [--large "
         "G]\n"
-        "              [--turnaround MS] [--frame-log] [--ramp]\n"
-        "Creates DIR/small, DIR/large, DIR/bus, DIR/lights (pseudo-terminals) and DIR/control.\n"
+        "              [--turnaround MS] [--frame-log] [--ramp] [--auto-scan]\n"
+        "Creates DIR/small, DIR/large, DIR/bus, DIR/lights, DIR/scanner (pseudo-terminals) and "
+        "DIR/control.\n"
         "Commands (standard input or DIR/control): set|put|pour BAL GRAMS, zero|take|silent|resume "
         "BAL,\n"
-        "unplug|plug small|large|bus|lights, status, quit.  BAL is small or large.\n");
+        "unplug|plug small|large|bus|lights|scanner, scan TEXT, status, quit.  BAL is small or "
+        "large.\n");
 }
 
 // Sets the bench up from the command line; false on an unknown option.
@@ -76,6 +79,8 @@ bool parseArguments(int argc, char** argv, Bench& bench, std::string& logPath) {
             bench.frameLog = true;
         else if (a == "--ramp")
             bench.ramp = true;
+        else if (a == "--auto-scan")
+            bench.autoOperator.scan = [&bench](const std::string& c) { bench.command(c); };
         else
             return false;
     }
