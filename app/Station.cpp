@@ -1,7 +1,10 @@
 #include "app/Station.h"
 
+#include "app/FitToScreen.h"
 #include "app/IntakeParts.h"
+#include "app/ScanRouter.h"
 #include "common/BoundTimer.h"
+#include "common/EventLog.h"
 #include "config/ExtensionsWindow.h"
 #include "config/Form1.h"
 #include "config/Language.h"
@@ -26,22 +29,17 @@
 #include "station/Form7.h"
 #include "station/PickCheck.h"
 #include "station/QueueCommands.h"
-#include "station/ScanRouter.h"
 #include "station/Sequencer.h"
 #include "station/Startup.h"
 #include "station/StatusColours.h"
+#include "station/UndoStore.h"
+#include "station/WeighingPanelModel.h"
 
 #include "intake/Queries.h"
 
 #include "common/FileOps.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTableWidget>
 #include <tuple>
 
 namespace {
@@ -62,8 +60,29 @@ Station::Station(StationOptions options)
     m_comm3 = make();
     m_lightBus = std::make_unique<LightBus>(m_settings, *m_comm3, m_timers.Timer5, m_status);
 
+    // The status line's messages with their time; a port is named by what is on it.
+    m_eventLog = std::make_unique<EventLog>(m_status, *m_clock, [this](const QString& port) {
+        if (port == QLatin1String("MSComm3"))
+            return QStringLiteral("燈號");
+        if (port == QLatin1String("MSComm1") && m_settings.trimmed(Setting::SetType) == "2")
+            return m_weighing.Label3[0] + QLatin1Char('/') + m_weighing.Label3[1];
+        return m_weighing.Label3[port == QLatin1String("MSComm1") ? 1 : 0];
+    });
+    m_panel = std::make_unique<WeighingPanelModel>(
+        m_weighing, m_readings, [this] { return m_sequencer ? m_sequencer->TolSteps() : 2; },
+        [this] { return m_settings.isExactlyOne(Setting::Language); },
+        [this] { return m_clock->now(); });
+    connect(&m_weighing, &WeighingModel::changed, m_panel.get(), &WeighingPanelModel::update);
+    connect(&m_readings, &BalanceReadings::changed, m_panel.get(), &WeighingPanelModel::update);
+    m_undo = std::make_unique<UndoStore>(m_dir.path());
+
     m_form1 = std::make_unique<Form1>(m_settings);
-    m_form3 = std::make_unique<Form3>(m_weighing, m_readings, m_status);
+    m_form3 = std::make_unique<Form3>(m_weighing, m_readings, m_status, *m_panel);
+    connect(m_eventLog.get(), &EventLog::added, m_form3.get(), [this](EventLog::Event e) {
+        if (m_settings.isExactlyOne(Setting::Language)) // the plain words in the shown script
+            e.plain = ToSimplified(e.plain);
+        m_form3->addEvent(e);
+    });
 
     Form3& f3 = *m_form3;
     connect(&f3, &Form3::openSettings, this, [this] { showWindow(m_form1.get()); });
@@ -92,6 +111,9 @@ Station::Station(StationOptions options)
     wireIntake();
     wireHistory();
     wireScans();
+    for (QWidget* w : std::initializer_list<QWidget*>{m_form1.get(), m_intake->form2.get(),
+                                                      m_form4.get(), m_form5.get(), m_form6.get()})
+        fitToScreen(w);
     wireExtensions();
 }
 
@@ -101,10 +123,10 @@ Station::Station(StationOptions options)
 void Station::wireScans() {
     m_scans =
         std::make_unique<ScanRouter>([this](const QString& code) { m_form3->enterOrder(code); });
-    m_scans->guard(m_form1.get(), {m_form1->Text3});
+    m_scans->guard(m_form1.get(), {m_form1->searchBox()});
     m_scans->guard(m_intake->form2.get());
     m_scans->guard(m_form6.get());
-    m_scans->replaceOnScan(m_form1->Text3);
+    m_scans->replaceOnScan(m_form1->searchBox());
     m_scans->replaceOnScan(m_form4.get());
     qApp->installEventFilter(m_scans.get());
 }
@@ -124,6 +146,8 @@ void Station::wireDevices() {
     m_form3->setLightBus(m_lightBus.get());
     connect(m_form3.get(), &Form3::openLightMap, this, [this] { showWindow(m_form6.get()); });
     connect(m_form3.get(), &Form3::zeroRequested, m_zeroing.get(), &Zeroing::request);
+    connect(m_form3.get(), &Form3::zeroRequested, m_panel.get(), &WeighingPanelModel::zeroStarted);
+    connect(m_zeroing.get(), &Zeroing::finished, m_panel.get(), &WeighingPanelModel::zeroFinished);
 }
 
 void Station::tickTimer1() {
@@ -167,10 +191,8 @@ void Station::wireQueue() {
         m_weighing, m_settings, *m_comm3, *m_lightBus, m_status);
     connect(m_queue.get(), &QueueCommands::recipeListChanged, &f3, &Form3::setRecipeEntries);
     // The queue commands put every refusal and failure on the status line themselves.
-    connect(&f3, &Form3::queueRecipe, this, [this](int p) {
-        const QListWidgetItem* item = m_form3->List1->item(p);
-        std::ignore = m_queue->queue(p, item ? item->text() : QString());
-    });
+    connect(&f3, &Form3::queueRecipe, this,
+            [this](int p) { std::ignore = m_queue->queue(p, m_form3->recipeEntry(p)); });
     connect(&f3, &Form3::deleteQueued, this,
             [this](int p, const QString& entry) { std::ignore = m_queue->deleteQueued(p, entry); });
     connect(&f3, &Form3::cancelAll, this, [this] { std::ignore = m_queue->cancelAll(); });
@@ -179,6 +201,7 @@ void Station::wireQueue() {
 
     // The box/barrel dialog is modeless: the weighing goes on behind it.
     m_form7 = std::make_unique<Form7>(m_weighing);
+    connect(m_form7.get(), &Form7::undoRequested, this, &Station::undoBoxChoice);
     connect(&f3, &Form3::boxBarrelRequested, this, [this] {
         m_form7->show();
         m_form7->raise();
@@ -190,38 +213,32 @@ void Station::wireQueue() {
     m_form4 = std::make_unique<Form4>(*m_recipes, m_status);
     connect(m_recipes.get(), &RecipeEditor::storeChanged, this, &Station::refreshRecipeList);
     connect(&f3, &Form3::openRecipes, this, [this] { showWindow(m_form4.get()); });
+
+    // Removals keep what they remove; the undo buttons put the last one back.
+    m_queue->setUndo(m_undo.get());
+    m_recipes->setUndo(m_undo.get());
+    connect(m_undo.get(), &UndoStore::changed, this, [this] {
+        m_form3->setUndoText(m_undo->lastWhat());
+        m_form4->setUndoText(m_undo->lastWhat());
+    });
+    connect(&f3, &Form3::undoRequested, this, &Station::undoRemoval);
+    connect(m_form4.get(), &Form4::undoRequested, this, &Station::undoRemoval);
+    connect(m_undo.get(), &UndoStore::restored, this, [this](const QString& file) {
+        if (file == path(QStringLiteral("QUICK.txt"))) {
+            refreshRecipeList();
+            std::ignore = m_recipes->refill();
+        } else {
+            std::ignore = m_queue->reloadQueueList();
+        }
+    });
 }
 
 void Station::tickTimer3() {
     m_colours->tick();
-    auto colour = [](const Rgb& c) { return QColor(c.r, c.g, c.b); };
-    if (const std::optional<Rgb>& c = m_colours->prompt())
-        m_form3->setPromptColour(colour(*c));
-    for (int i = 0; i < StatusColours::kBoxes; ++i)
-        if (const std::optional<Rgb>& c = m_colours->box(i))
-            m_form3->setBoxColour(i, colour(*c));
+    m_form3->showColours(*m_colours);
 }
 
 // ---- order intake: database, field mapping (Form2), search, polling
-
-namespace {
-// Shows a grid model in a table control: header row 0 is an ordinary row, as the grids
-// of the station show their column numbers in it.
-void showGrid(QTableWidget& table, const StagingGrid& grid) {
-    table.setRowCount(grid.rows());
-    table.setColumnCount(grid.cols());
-    for (int r = 0; r < grid.rows(); ++r)
-        for (int c = 0; c < grid.cols(); ++c) {
-            QTableWidgetItem* item = table.item(r, c);
-            if (!item) {
-                item = new QTableWidgetItem;
-                item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-                table.setItem(r, c, item);
-            }
-            item->setText(grid.text(r, c));
-        }
-}
-} // namespace
 
 void Station::wireIntake() {
     m_intake =
@@ -233,19 +250,14 @@ void Station::wireIntake() {
     Form2& f2 = *in.form2;
 
     // Form1.Text1 shows every query sent; the search runs its text when no direct query applies.
-    connect(f1.Text1, &QPlainTextEdit::textChanged, this,
-            [&in, &f1] { in.queryBox.setText(f1.Text1->toPlainText()); });
-    connect(&in.queryBox, &QueryBox::changed, this, [&in, &f1] {
-        if (f1.Text1->toPlainText() != in.queryBox.text())
-            f1.Text1->setPlainText(in.queryBox.text());
-    });
-    connect(&in.grid, &StagingGrid::changed, this,
-            [&in, &f1] { showGrid(*f1.MSFlexGrid1, in.grid); });
-    connect(&in.form2Grid, &StagingGrid::changed, this,
-            [&in, &f2] { showGrid(*f2.MSFlexGrid1, in.form2Grid); });
+    connect(&f1, &Form1::queryEdited, &in.queryBox, &QueryBox::setText);
+    connect(&in.queryBox, &QueryBox::changed, &f1,
+            [&in, &f1] { f1.setQueryText(in.queryBox.text()); });
+    connect(&in.grid, &StagingGrid::changed, &f1, [&in, &f1] { f1.showGrid(in.grid.cells()); });
+    connect(&in.form2Grid, &StagingGrid::changed, &f2,
+            [&in, &f2] { f2.showGrid(in.form2Grid.cells()); });
     for (FaultMonitor* f : {&in.faults.search, &in.faults.polling, &in.faults.sql})
-        connect(f, &FaultMonitor::changed, this,
-                [&in, &f1] { f1.StatusLabel->setText(in.faults.text()); });
+        connect(f, &FaultMonitor::changed, &f1, [&in, &f1] { f1.setFaultText(in.faults.text()); });
     connect(&f1, &Form1::gridClicked, this, [&in](int column, int row) {
         in.queryBox.setText(QStringLiteral(" <Y> ") + QString::number(column) +
                             QStringLiteral("  <X> ") + QString::number(row));
@@ -253,10 +265,7 @@ void Station::wireIntake() {
 
     // The two entry points of the order search.
     connect(&f1, &Form1::searchEntered, &in.form1Search, &OrderSearch::enter);
-    connect(&in.form1Search, &OrderSearch::rowsRead, this, [&f1](const QString& key) {
-        if (TextField::trimSpaces(f1.Text3->text()) == key)
-            f1.Text3->clear();
-    });
+    connect(&in.form1Search, &OrderSearch::rowsRead, &f1, &Form1::clearSearchIf);
     connect(m_form3.get(), &Form3::orderEntered, this, [this](const QString& text) {
         if (!pickScan(text))
             m_intake->form3Search.enter(text);
@@ -270,7 +279,7 @@ void Station::wireIntake() {
     connect(&f1, &Form1::mappingClicked, this, [this] { showWindow(m_intake->form2.get()); });
     connect(&f2, &Form2::runSqlClicked, &in.workbench, &SqlWorkbench::run);
     connect(&f2, &Form2::generateClicked, this, [&in, &f1] {
-        if (const auto q = Queries::generated(in.mapping, f1.Text3->text()))
+        if (const auto q = Queries::generated(in.mapping, f1.searchText()))
             in.mapping.setQuery(*q);
     });
     connect(&f2, &Form2::saveClicked, this, [this] {
@@ -318,11 +327,11 @@ void Station::applyLanguage() {
         return;
     const ChineseConverter& converter = stationConverter();
     const std::vector<WindowTexts> windows = {
-        {m_form1.get(), SimplifiedTexts::form1()},
-        {m_intake ? m_intake->form2.get() : nullptr, SimplifiedTexts::form2()},
-        {m_form3.get(), SimplifiedTexts::form3()},
-        {m_form4.get(), SimplifiedTexts::form4()},
-        {m_form7.get(), SimplifiedTexts::form7()},
+        {m_form1.get(), Form1::simplifiedTexts()},
+        {m_intake ? m_intake->form2.get() : nullptr, Form2::simplifiedTexts()},
+        {m_form3.get(), Form3::simplifiedTexts()},
+        {m_form4.get(), Form4::simplifiedTexts()},
+        {m_form7.get(), Form7::simplifiedTexts()},
     };
     if (Outcome o = simplifyWindows(windows, converter); !o) {
         m_status.report(o.reason());
@@ -353,6 +362,12 @@ void Station::start() {
     startIntake();
     applyLanguage();
 
+    // A removal or an undo cut off by a crash is completed first: what it kept belongs in
+    // the files the sequencer reads.
+    if (Outcome o = m_undo->recover(); !o)
+        m_status.report(QStringLiteral("復原紀錄讀取失敗 %1").arg(o.reason()));
+    m_form3->setUndoText(m_undo->lastWhat());
+    m_form4->setUndoText(m_undo->lastWhat());
     startExtensions();
 
     // A job cut off by a crash: its finish completed, or its weighing resumed, now, before
@@ -387,6 +402,20 @@ void Station::showWindow(QWidget* w) {
     w->show();
     w->raise();
     w->activateWindow();
+}
+
+void Station::undoRemoval() {
+    const QString what = m_undo->lastWhat();
+    if (Outcome o = m_undo->undo(); !o)
+        m_status.report(QStringLiteral("復原失敗: %1").arg(o.reason()));
+    else
+        m_status.report(QStringLiteral("已復原 %1").arg(what));
+}
+
+void Station::undoBoxChoice() {
+    m_status.report(m_sequencer->undoBoxChoice()
+                        ? QStringLiteral("已復原上一個換桶/加箱/扣箱選擇")
+                        : QStringLiteral("沒有可復原的換桶/加箱/扣箱選擇 (本行已完成或未選擇)"));
 }
 
 void Station::saveSettings() {
@@ -449,7 +478,7 @@ void Station::startExtensions() {
     }
     m_sequencer->setExtensions(m_pick.get(), m_events.get());
     m_queue->setEvents(m_events.get());
-    m_form5->ExportLog->show();
+    m_form5->showExportLog();
 }
 
 bool Station::pickScan(const QString& code) {
@@ -464,8 +493,8 @@ bool Station::pickScan(const QString& code) {
 void Station::exportLogOfMonth() {
     QDate first = m_clock->now().date();
     first = QDate(first.year(), first.month(), 1);
-    if (const QListWidgetItem* item = m_form5->List2->currentItem()) {
-        const QString digits = item->text().section(QLatin1Char('_'), 1).left(6);
+    if (const QString chosenFile = m_form5->chosenMonthFile(); !chosenFile.isEmpty()) {
+        const QString digits = chosenFile.section(QLatin1Char('_'), 1).left(6);
         const QDate chosen =
             QDate::fromString(digits + QStringLiteral("01"), QStringLiteral("yyyyMMdd"));
         if (chosen.isValid())
@@ -481,6 +510,6 @@ void Station::exportLogOfMonth() {
         o = FileOps::replaceWhole(file, file + QStringLiteral(".new"), csv);
     const QString text = o ? QStringLiteral("計量紀錄已匯出 %1").arg(file)
                            : QStringLiteral("計量紀錄匯出失敗 %1").arg(o.reason());
-    m_form5->StatusLabel->setText(text);
+    m_form5->setStatusText(text);
     m_status.report(text);
 }

@@ -32,6 +32,9 @@ class Form7;
 class RecipeEditor;
 class ScanRouter;
 class Form4;
+class EventLog;
+class UndoStore;
+class WeighingPanelModel;
 class ExtensionsWindow;
 class FixedScanner;
 class MqttLink;
@@ -88,6 +91,9 @@ public:
     BalanceLink& balanceLink() { return *m_balanceLink; }
     Zeroing& zeroing() { return *m_zeroing; }
     Form5& form5() { return *m_form5; }
+    WeighingPanelModel& panel() { return *m_panel; }
+    UndoStore& undoStore() { return *m_undo; }
+    EventLog& eventLog() { return *m_eventLog; }
     // The extensions of dyestation.ini, as loaded by start(); null where off.
     const ExtensionSettings& extensions() const { return m_ext; }
     ExtensionsWindow& extensionsWindow() { return *m_extWindow; }
@@ -124,6 +130,8 @@ private:
 
     void showWindow(QWidget* w);
     void saveSettings();
+    void undoRemoval();
+    void undoBoxChoice();
 
     QDir m_dir;
     Clock m_systemClock;
@@ -140,6 +148,9 @@ private:
     RunControl m_run{m_timers};
     std::unique_ptr<SerialPort> m_comm1, m_comm2, m_comm3;
     std::unique_ptr<LightBus> m_lightBus;
+    std::unique_ptr<EventLog> m_eventLog;
+    std::unique_ptr<WeighingPanelModel> m_panel;
+    std::unique_ptr<UndoStore> m_undo;
     std::unique_ptr<Form1> m_form1;
     std::unique_ptr<Form3> m_form3;
     std::unique_ptr<QueueCommands> m_queue;

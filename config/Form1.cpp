@@ -1,6 +1,9 @@
 #include "config/Form1.h"
 
 #include "common/BoundTimer.h"
+#include "common/TextField.h"
+#include "config/GridTable.h"
+#include "config/Language.h"
 #include "config/StationSettings.h"
 
 #include <QCheckBox>
@@ -46,7 +49,7 @@ private:
 Form1::Form1(StationSettings& settings, QWidget* parent) : QWidget(parent), m_settings(settings) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("設置"));
-    resize(1180, 760);
+    resize(1180, 716); // the 28 settings rows end at 707: fits a 1366 x 768 screen
 
     constexpr int rowH = 25, labelW = 130, boxW = 230, top = 10, left = 10;
     for (int i = 0; i < StationSettings::kTextCount; ++i) {
@@ -126,6 +129,8 @@ Form1::Form1(StationSettings& settings, QWidget* parent) : QWidget(parent), m_se
     Text1 = new QPlainTextEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setGeometry(fx, by + 40, 520, 90);
+    connect(Text1, &QPlainTextEdit::textChanged, this,
+            [this] { emit queryEdited(Text1->toPlainText()); });
 
     MSFlexGrid1 = new QTableWidget(1, 2, this);
     MSFlexGrid1->setObjectName(QStringLiteral("MSFlexGrid1"));
@@ -165,4 +170,41 @@ void Form1::bindOption(QCheckBox* box, const QString& array, int index) {
 void Form1::bindTimer2(TickTimer& model, std::function<void()> onTick) {
     Timer2 = new BoundTimer(model, std::move(onTick), this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
+}
+
+QStringList Form1::simplifiedTexts() {
+    return controlArray(QStringLiteral("Check1"), 0, 2) +
+           controlArray(QStringLiteral("Check2"), 0, 2) +
+           controlArray(QStringLiteral("Check3"), 0, 2) +
+           controlArray(QStringLiteral("Check4"), 0, 4) +
+           controlArray(QStringLiteral("Label1"), 0, 27) +
+           QStringList{QStringLiteral("Command1"), QStringLiteral("Command2"),
+                       QStringLiteral("Command3"), QStringLiteral("Frame1"),
+                       QStringLiteral("Frame2"),   QStringLiteral("Frame3")};
+}
+
+void Form1::setQueryText(const QString& text) {
+    if (Text1->toPlainText() != text)
+        Text1->setPlainText(text);
+}
+
+void Form1::showGrid(const QList<QStringList>& cells) {
+    showGridCells(*MSFlexGrid1, cells);
+}
+
+void Form1::setFaultText(const QString& text) {
+    StatusLabel->setText(text);
+}
+
+QString Form1::searchText() const {
+    return Text3->text();
+}
+
+void Form1::clearSearchIf(const QString& key) {
+    if (TextField::trimSpaces(Text3->text()) == key)
+        Text3->clear();
+}
+
+QWidget* Form1::searchBox() const {
+    return Text3;
 }

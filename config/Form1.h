@@ -1,4 +1,6 @@
 #pragma once
+#include <QList>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -44,7 +46,23 @@ public:
     // Binds Timer2 to its logic timer; `onTick` runs the polling step.
     void bindTimer2(TickTimer& model, std::function<void()> onTick);
 
+    // The controls whose texts are converted to Simplified Chinese.
+    static QStringList simplifiedTexts();
+
+    // The query box shows every query sent; an edit of it is passed on by queryEdited.
+    void setQueryText(const QString& text);
+    // The staging grid, header row 0 first.
+    void showGrid(const QList<QStringList>& cells);
+    void setFaultText(const QString& text);
+    QString searchText() const;
+    // The search entry (Text3), where a scan replaces what it held.
+    QWidget* searchBox() const;
+    // Empties the search entry when it still holds `key` (spaces trimmed), the order whose
+    // rows were just read.
+    void clearSearchIf(const QString& key);
+
 signals:
+    void queryEdited(const QString& text);
     void saveClicked();
     void mappingClicked();
     void mainWindowClicked();

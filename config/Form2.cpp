@@ -1,6 +1,8 @@
 #include "config/Form2.h"
 
 #include "config/FieldMapping.h"
+#include "config/GridTable.h"
+#include "config/Language.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -18,7 +20,8 @@ QString arrayName(const char* array, int i) {
 Form2::Form2(FieldMapping& mapping, QWidget* parent) : QWidget(parent), m_mapping(mapping) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("單號搜尋導入"));
-    resize(1000, 900);
+    // Fits a 1366 x 768 screen: the buttons stand in a column right of the entries.
+    resize(1110, 720);
 
     constexpr int rowH = 22, labelW = 110, boxW = 190, left = 10, top = 10;
     for (int i = 0; i < FieldMapping::kTextCount; ++i) {
@@ -80,7 +83,7 @@ Form2::Form2(FieldMapping& mapping, QWidget* parent) : QWidget(parent), m_mappin
 
     MSFlexGrid1 = new QTableWidget(1, mapping.fieldCount() + 2, this);
     MSFlexGrid1->setObjectName(QStringLiteral("MSFlexGrid1"));
-    MSFlexGrid1->setGeometry(left, lowTop + 80, 950, 250);
+    MSFlexGrid1->setGeometry(left, lowTop + 80, 950, 120);
 
     auto button = [this](const char* name, const QString& caption, int x, int y) {
         auto* b = new QPushButton(caption, this);
@@ -88,13 +91,24 @@ Form2::Form2(FieldMapping& mapping, QWidget* parent) : QWidget(parent), m_mappin
         b->setGeometry(x, y, 120, 32);
         return b;
     };
-    const int by = lowTop + 340;
-    Command1 = button("Command1", QStringLiteral("執行SQL"), left, by);
-    Command2 = button("Command2", QStringLiteral("存檔"), left + 130, by);
-    Command3 = button("Command3", QStringLiteral("生成代碼"), left + 260, by);
-    Command4 = button("Command4", QStringLiteral("EXIT"), left + 390, by);
+    const int bx = left + 970;
+    Command1 = button("Command1", QStringLiteral("執行SQL"), bx, top);
+    Command2 = button("Command2", QStringLiteral("存檔"), bx, top + 40);
+    Command3 = button("Command3", QStringLiteral("生成代碼"), bx, top + 80);
+    Command4 = button("Command4", QStringLiteral("EXIT"), bx, top + 120);
     connect(Command1, &QPushButton::clicked, this, &Form2::runSqlClicked);
     connect(Command2, &QPushButton::clicked, this, &Form2::saveClicked);
     connect(Command3, &QPushButton::clicked, this, &Form2::generateClicked);
     connect(Command4, &QPushButton::clicked, this, &QWidget::hide);
+}
+
+QStringList Form2::simplifiedTexts() {
+    return controlArray(QStringLiteral("Label1"), 0, 4) +
+           controlArray(QStringLiteral("Label2"), 0, 59) +
+           QStringList{QStringLiteral("Command1"), QStringLiteral("Command2"),
+                       QStringLiteral("Command3"), QStringLiteral("Text3")};
+}
+
+void Form2::showGrid(const QList<QStringList>& cells) {
+    showGridCells(*MSFlexGrid1, cells);
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <QList>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 
@@ -29,6 +31,11 @@ public:
     QPushButton* Command2 = nullptr; // 存檔
     QPushButton* Command3 = nullptr; // 生成代碼
     QPushButton* Command4 = nullptr; // EXIT
+
+    // The controls whose texts are converted to Simplified Chinese.
+    static QStringList simplifiedTexts();
+    // The result grid, header row 0 first.
+    void showGrid(const QList<QStringList>& cells);
 
 signals:
     void runSqlClicked();

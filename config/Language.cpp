@@ -83,47 +83,6 @@ QStringList controlArray(const QString& name, int first, int last) {
     return out;
 }
 
-namespace SimplifiedTexts {
-
-QStringList form1() {
-    return controlArray(QStringLiteral("Check1"), 0, 2) +
-           controlArray(QStringLiteral("Check2"), 0, 2) +
-           controlArray(QStringLiteral("Check3"), 0, 2) +
-           controlArray(QStringLiteral("Check4"), 0, 4) +
-           controlArray(QStringLiteral("Label1"), 0, 27) +
-           QStringList{QStringLiteral("Command1"), QStringLiteral("Command2"),
-                       QStringLiteral("Command3"), QStringLiteral("Frame1"),
-                       QStringLiteral("Frame2"),   QStringLiteral("Frame3")};
-}
-
-QStringList form2() {
-    return controlArray(QStringLiteral("Label1"), 0, 4) +
-           controlArray(QStringLiteral("Label2"), 0, 59) +
-           QStringList{QStringLiteral("Command1"), QStringLiteral("Command2"),
-                       QStringLiteral("Command3"), QStringLiteral("Text3")};
-}
-
-QStringList form3() {
-    QStringList names;
-    for (int i = 1; i <= 7; ++i)
-        names << QStringLiteral("Command%1").arg(i);
-    for (int i = 1; i <= 5; ++i)
-        names << QStringLiteral("Check%1").arg(i);
-    return names + controlArray(QStringLiteral("Label3"), 0, 12);
-}
-
-QStringList form4() {
-    return {QStringLiteral("Label2"),   QStringLiteral("Label3"),   QStringLiteral("Label4"),
-            QStringLiteral("Command1"), QStringLiteral("Command2"), QStringLiteral("Command3"),
-            QStringLiteral("Command4")};
-}
-
-QStringList form7() {
-    return controlArray(QStringLiteral("Command1"), 0, 3);
-}
-
-} // namespace SimplifiedTexts
-
 Outcome simplifyWindows(const std::vector<WindowTexts>& windows,
                         const ChineseConverter& converter) {
     if (!converter.ok())

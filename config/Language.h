@@ -46,15 +46,8 @@ QStringList convertWindowTexts(QObject* window, const QStringList& names,
 // "Label1(0)" .. "Label1(27)".
 QStringList controlArray(const QString& name, int first, int last);
 
-// The controls of each window whose texts are converted when Language is "1".
-namespace SimplifiedTexts {
-QStringList form1();
-QStringList form2();
-QStringList form3(); // Label3(0..12) also lives in the weighing model's caption store
-QStringList form4();
-QStringList form7();
-} // namespace SimplifiedTexts
-
+// Each window declares the controls whose texts are converted when Language is "1"
+// (a static simplifiedTexts() of the window).
 struct WindowTexts {
     QObject* window;
     QStringList names;

@@ -22,12 +22,14 @@ void Zeroing::tick() {
         m_timer1.setEnabled(true);
         m_timer6.setEnabled(false);
         m_zeroTick = 0;
+        emit finished(m_sent);
     }
     if (m_zeroTick == 20) {
         // A port that is not open gets no command; the sequence still finishes.
         const QByteArray command = BalanceFrames::zeroCommand(BalanceFrames::slaveOf(m_target));
         const Outcome o = m_comm1.isOpen() ? m_comm1.write(command)
                                            : Outcome::failure(QStringLiteral("MSComm1 未開啟"));
+        m_sent = o.ok();
         if (!o)
             m_status.report(QStringLiteral("歸零指令未送出: %1").arg(o.reason()));
     }

@@ -24,6 +24,11 @@ public:
     int ZeroTarget() const { return smallFirstIndex(m_target); } // 0 small, 1 large
     int ZeroTick() const { return m_zeroTick; }
 
+signals:
+    // The sequence ended (the balance link runs again); `commandSent`: the zero command
+    // went out.
+    void finished(bool commandSent);
+
 private:
     SerialPort& m_comm1;
     TickTimer& m_timer1;
@@ -31,4 +36,5 @@ private:
     StatusLine& m_status;
     Balance m_target = Balance::Small;
     int m_zeroTick = 0;
+    bool m_sent = false;
 };

@@ -145,3 +145,16 @@ void Form5::showTotals() {
 void Form5::showLines(const QStringList& lines) {
     m_lines->setStringList(lines);
 }
+
+void Form5::showExportLog() {
+    ExportLog->show();
+}
+
+QString Form5::chosenMonthFile() const {
+    const QListWidgetItem* item = List2->currentItem();
+    return item ? item->text() : QString();
+}
+
+void Form5::setStatusText(const QString& text) {
+    StatusLabel->setText(text);
+}

@@ -41,6 +41,12 @@ public:
     void runSearch();
     void showTotals();
 
+    // The export button, shown when the weighing log is on.
+    void showExportLog();
+    // The month file chosen in List2 ("DATE_202403.txt"), empty when none is.
+    QString chosenMonthFile() const;
+    void setStatusText(const QString& text);
+
 signals:
     void exportLogClicked();
 

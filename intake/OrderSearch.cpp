@@ -2,11 +2,14 @@
 
 #include "common/OleDate.h"
 #include "common/RecordFile.h"
+#include "config/Language.h"
 #include "intake/ImportBuilder.h"
 #include "intake/Queries.h"
+#include "station/History.h"
 #include "station/JobFile.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 OrderSearch::OrderSearch(IntakeContext& context, Entry entry, QObject* parent)
     : QObject(parent), m_ctx(context), m_entry(entry) {}
@@ -18,6 +21,8 @@ void OrderSearch::enter(const QString& text) {
         m_ctx.queryBox.setText(*q);
     if (!s.isSet(Option::OldPowderBarcode) && !s.isSet(Option::DyeBarcode) &&
         !s.isSet(Option::BarcodeScanIn)) {
+        if (!key.isEmpty())
+            answer(QStringLiteral("單號 %1 未查詢: 設定中沒有勾選條碼來源").arg(key));
         emit finished(false);
         return;
     }
@@ -38,6 +43,7 @@ void OrderSearch::enter(const QString& text) {
     else
         sql = TextField::trimSpaces(m_ctx.queryBox.text());
     if (sql.isEmpty()) {
+        m_key = key;
         fail(QStringLiteral("沒有查詢 (欄位對應未設定條件)"));
         return;
     }
@@ -56,7 +62,45 @@ void OrderSearch::enter(const QString& text) {
     });
 }
 
+void OrderSearch::answer(const QString& text) {
+    if (m_entry != Entry::MainWindow)
+        return;
+    m_ctx.status.report(m_ctx.settings.isExactlyOne(Setting::Language) ? ToSimplified(text) : text);
+}
+
+QString OrderSearch::alreadyNote(const QString& file) const {
+    QStringList notes;
+    const ReadAllJobsResult queued = ReadAllJobs(file);
+    int same = 0;
+    for (const QByteArray& r : queued.records)
+        same += JobRecord::decode(r).OrderNo == m_key ? 1 : 0;
+    if (same > 0)
+        notes << QStringLiteral("已在%1中 %2 筆")
+                     .arg(file.endsWith(QLatin1String("QUICK.txt")) ? QStringLiteral("配方清單")
+                                                                    : QStringLiteral("計量佇列"))
+                     .arg(same);
+    const QDateTime now = m_ctx.clock.now();
+    const RecordFile::Read month = RecordFile::readAll(
+        QDir(m_ctx.workDir).filePath(historyFileName(now)), HistoryRecord::kLength);
+    for (qsizetype at = 0; at + HistoryRecord::kLength <= month.bytes.size();
+         at += HistoryRecord::kLength) {
+        const HistoryRecord h = HistoryRecord::decode(month.bytes.mid(at, HistoryRecord::kLength));
+        if (h.OrderNo == m_key && h.Completed.date() == now.date()) {
+            notes << QStringLiteral("今日 %1 已計量過")
+                         .arg(h.Completed.toString(QStringLiteral("HH:mm")));
+            break;
+        }
+    }
+    return notes.isEmpty()
+               ? QString()
+               : QStringLiteral(" (%1, 仍再排入)").arg(notes.join(QStringLiteral(", ")));
+}
+
 void OrderSearch::fail(const QString& reason) {
+    // The fault monitor tells a fault once; every later scan that meets it is answered here.
+    const FaultMonitor& f = m_ctx.faults.search;
+    if (f.active() && f.reason() == reason)
+        answer(QStringLiteral("單號 %1 未排入: %2").arg(m_key, reason));
     m_ctx.faults.search.fault(reason, m_ctx.clock.now());
     emit finished(false);
 }
@@ -83,6 +127,9 @@ void OrderSearch::apply(const QueryResult& r) {
     const QString mode = m_ctx.mapping.importMode();
     if (mode != QLatin1String("1") && mode != QLatin1String("2")) {
         m_ctx.grid.notify();
+        answer(QStringLiteral("單號 %1 讀出 %2 行, 未寫入: 欄位對應的匯入方式不是 1 或 2")
+                   .arg(m_key)
+                   .arg(r.rows.rows.size()));
         succeed(false);
         return;
     }
@@ -110,8 +157,10 @@ void OrderSearch::writeJob(const StagingGrid& grid, const DbRows& rows) {
         OleDate::fromDateTime(m_ctx.clock.now()));
     if (!b.outcome)
         return fail(b.outcome.reason());
-    if (b.rowsUsed == 0)
+    if (b.rowsUsed == 0) {
+        answer(QStringLiteral("找不到單號 %1").arg(m_key));
         return succeed(false);
+    }
     for (const JobRecord& j : b.jobs)
         if (const QString bad = ImportBuilder::unstorable(j); !bad.isEmpty())
             return fail(refusedText(bad));
@@ -128,6 +177,7 @@ void OrderSearch::writeJob(const StagingGrid& grid, const DbRows& rows) {
             QDir(m_ctx.workDir)
                 .filePath(queue ? QStringLiteral("START_DISPEN.txt") : QStringLiteral("QUICK.txt"));
     }
+    const QString already = settingsWindow ? QString() : alreadyNote(file);
     // An order of more than ten lines: its records one after another.
     for (qsizetype k = 0; k < b.jobs.size(); ++k)
         if (Outcome o = AppendJob(file, b.jobs[k]); !o)
@@ -135,6 +185,15 @@ void OrderSearch::writeJob(const StagingGrid& grid, const DbRows& rows) {
                                : QStringLiteral("寫入失敗 %1 (單號 %2 只寫入 %3 / %4 筆)")
                                      .arg(o.reason(), m_key, QString::number(k),
                                           QString::number(b.jobs.size())));
+    int lines = 0;
+    for (const JobRecord& j : b.jobs)
+        for (int i = 1; i <= JobRecord::kLines; ++i)
+            lines += j.hasLine(i) ? 1 : 0;
+    answer((queue ? QStringLiteral("單號 %1 已排入計量, %2 行 (%3)%4")
+                  : QStringLiteral("單號 %1 已存入配方清單, %2 行 (%3), 請按排入計量%4"))
+               .arg(m_key)
+               .arg(lines)
+               .arg(QFileInfo(file).fileName(), already));
     succeed(true);
 }
 
@@ -145,8 +204,10 @@ void OrderSearch::writeDyeOrder(const StagingGrid& grid, const DbRows& rows) {
                                      s.isSet(Option::OldPowderBarcode), m_ctx.mapping);
     if (!b.outcome)
         return fail(b.outcome.reason());
-    if (b.rowsUsed == 0)
+    if (b.rowsUsed == 0) {
+        answer(QStringLiteral("找不到單號 %1").arg(m_key));
         return succeed(false);
+    }
     if (const QString bad = ImportBuilder::unstorable(b.record); !bad.isEmpty())
         return fail(refusedText(bad));
     const QString receive = m_ctx.receivePath();
@@ -168,6 +229,7 @@ void OrderSearch::writeDyeOrder(const StagingGrid& grid, const DbRows& rows) {
         if (Outcome o = RecordFile::append(file, DyeOrderRecord::kLength, b.record.encode()); !o)
             return fail(QStringLiteral("寫入失敗 %1").arg(o.reason()));
     }
+    answer(QStringLiteral("單號 %1 已寫入染料訂單, %2 行").arg(m_key).arg(b.rowsUsed));
     succeed(true);
     if (b.linesLeftOut > 0)
         m_ctx.status.report(QStringLiteral("單號 %1 超過 %2 行, %3 行未匯入")

@@ -32,6 +32,11 @@ private:
     void writeDyeOrder(const StagingGrid& grid, const DbRows& rows);
     void fail(const QString& reason);
     void succeed(bool wrote);
+    // The main window's entry answers every scan on the status line.
+    void answer(const QString& text);
+    // " (已在計量佇列中 2 筆, 今日已計量過, 仍再排入)" for an order already queued in `file`
+    // or already weighed today; empty when it is neither.
+    QString alreadyNote(const QString& file) const;
     QString refusedText(const QString& unstorable) const;
 
     IntakeContext& m_ctx;

@@ -15,6 +15,8 @@ public:
 
     int rows() const { return int(m_cells.size()); }
     int cols() const { return m_cols; }
+    // Every row, header row 0 first; each row holds cols() cells.
+    const QList<QStringList>& cells() const { return m_cells; }
     QString text(int r, int c) const {
         return r >= 0 && r < rows() && c >= 0 && c < m_cols ? m_cells[r][c] : QString();
     }

@@ -1,6 +1,7 @@
 #include "recipes/Form4.h"
 
 #include "common/StatusLine.h"
+#include "config/Language.h"
 #include "recipes/RecipeEditor.h"
 
 #include <QCheckBox>
@@ -80,6 +81,11 @@ Form4::Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent)
     Command4 = button("Command4", "清除", 360, 8640);
     Command5 = button("Command5", "EXIT", 9480, 240);
     Command5->resize(px(1200), px(480));
+    // Puts the last removal back (a deleted recipe, or jobs taken off the queue).
+    UndoButton = button("UndoButton", "復原刪除", 4200, 8640);
+    UndoButton->resize(px(1200), px(480));
+    UndoButton->setEnabled(false);
+    connect(UndoButton, &QPushButton::clicked, this, &Form4::undoRequested);
 
     const int checkAt[5][2] = {{240, 240}, {240, 840}, {1680, 240}, {1680, 840}, {3000, 240}};
     for (int i = 0; i < 5; ++i) {
@@ -190,4 +196,15 @@ bool Form4::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+QStringList Form4::simplifiedTexts() {
+    return {QStringLiteral("Label2"),   QStringLiteral("Label3"),    QStringLiteral("Label4"),
+            QStringLiteral("Command1"), QStringLiteral("Command2"),  QStringLiteral("Command3"),
+            QStringLiteral("Command4"), QStringLiteral("UndoButton")};
+}
+
+void Form4::setUndoText(const QString& what) {
+    UndoButton->setEnabled(!what.isEmpty());
+    UndoButton->setToolTip(what);
 }

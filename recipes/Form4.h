@@ -34,6 +34,15 @@ public:
     QPushButton* Command5 = nullptr;   // EXIT
     std::array<QCheckBox*, 5> Check{}; // Check1 .. Check5 at 0 .. 4
     QLabel* StatusLabel = nullptr;
+    QPushButton* UndoButton = nullptr; // puts the last removal back
+
+    // The controls whose texts are converted to Simplified Chinese.
+    static QStringList simplifiedTexts();
+    // The undo button: what the last removal was, empty when nothing can be put back.
+    void setUndoText(const QString& what);
+
+signals:
+    void undoRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -6,6 +6,7 @@
 #include "station/JobFile.h"
 #include "station/JobRecord.h"
 #include "station/Startup.h"
+#include "station/UndoStore.h"
 
 namespace {
 
@@ -166,7 +167,19 @@ Outcome RecipeEditor::remove(int p, const QString& entry) {
     const qint64 k = checkedRecord(p, entry, QStringLiteral("刪除"));
     if (k == 0)
         return Outcome::failure(m_status.text());
-    return written(RemoveJob(m_quick, m_twin, k), QStringLiteral("刪除"));
+    if (m_undo) {
+        const ReadJobResult r = ReadJob(m_quick, k);
+        if (!r.outcome)
+            return refuse(QStringLiteral("刪除失敗: %1").arg(r.outcome.reason()));
+        if (Outcome o = m_undo->keep(m_quick, {r.bytes},
+                                     QStringLiteral("刪除配方 單號 %1").arg(r.job.OrderNo));
+            !o)
+            return refuse(QStringLiteral("刪除失敗: %1").arg(o.reason()));
+    }
+    const Outcome removed = RemoveJob(m_quick, m_twin, k);
+    if (m_undo)
+        m_undo->settle(removed.ok());
+    return written(removed, QStringLiteral("刪除"));
 }
 
 Outcome RecipeEditor::clear() {

@@ -20,6 +20,8 @@ class StatusLine;
 // hold, is refused with the boxes kept and the reason on the status line. A list position
 // is checked against the record its entry stood for before anything is read, changed or
 // removed through it.
+class UndoStore;
+
 class RecipeEditor : public QObject {
     Q_OBJECT
 public:
@@ -68,6 +70,9 @@ public:
     // weight of its line, a weight to the code of the next line; -1 stays put.
     static int enterMovesTo(int box);
 
+    // Where a delete keeps the recipe it removes, so that it can be put back.
+    void setUndo(UndoStore* undo) { m_undo = undo; }
+
 signals:
     void boxesChanged();
     void listChanged();
@@ -88,5 +93,6 @@ private:
 
     QString m_quick, m_twin;
     StatusLine& m_status;
+    UndoStore* m_undo = nullptr;
     quint64 m_listVersion = 0;
 };

@@ -1,12 +1,18 @@
 #include "station/Form3.h"
 
 #include "common/StatusLine.h"
+#include "config/Language.h"
 #include "devices/BalanceReadings.h"
 #include "devices/LightBus.h"
 #include "devices/ModbusFrames.h"
+#include "station/StatusColours.h"
 #include "station/WeighingModel.h"
+#include "station/WeighingPanel.h"
+#include "station/WeighingPanelModel.h"
 
 #include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +20,9 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextEdit>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -32,39 +41,39 @@ void setBackgroundColour(QWidget* w, const QColor& c) {
 } // namespace
 
 Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& status,
-             QWidget* parent)
-    : QWidget(parent), m_weighing(weighing), m_readings(readings) {
+             const WeighingPanelModel& panel, QWidget* parent)
+    : QWidget(parent), m_weighing(weighing), m_readings(readings), m_panel(panel) {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("dyestation"));
-    resize(1200, 800);
+    resize(1280, 720);
 
-    auto button = [this](const char* name, const char* caption, int x, int y, int w = 120) {
+    auto button = [this](const char* name, const char* caption) {
         auto* b = new QPushButton(QString::fromUtf8(caption), this);
         b->setObjectName(QLatin1String(name));
-        b->setGeometry(x, y, w, 40);
+        b->setMinimumHeight(36);
         return b;
     };
-    Command1 = button("Command1", "設置", 10, 10);
-    Command2 = button("Command2", "配方輸入", 140, 10);
-    Command3 = button("Command3", "歷史資料", 270, 10);
-    Command6 = button("Command6", "染料燈號", 400, 10);
-    Command4 = button("Command4", "刷新", 10, 60);
-    Command5 = button("Command5", "排入計量", 140, 60);
-    Command7 = button("Command7", "取消全部", 270, 60);
+    Command1 = button("Command1", "設置");
+    Command2 = button("Command2", "配方輸入");
+    Command3 = button("Command3", "歷史資料");
+    Command6 = button("Command6", "染料燈號");
+    Command4 = button("Command4", "刷新");
+    Command5 = button("Command5", "排入計量");
+    Command7 = button("Command7", "取消全部");
+    UndoButton = button("UndoButton", "復原刪除");
+    UndoButton->setEnabled(false);
     // The window of the station's own extensions (dyestation.ini).
-    ExtensionsButton = button("ExtensionsButton", "擴充設定", 740, 60);
+    ExtensionsButton = button("ExtensionsButton", "擴充設定");
 
     for (int i = 0; i < 5; ++i) {
         auto* c = new QCheckBox(
             i == 0 ? QStringLiteral("刷條碼") : QStringLiteral("Check%1").arg(i + 1), this);
         c->setObjectName(QStringLiteral("Check%1").arg(i + 1));
-        c->setGeometry(540 + i * 100, 15, 95, 28);
         Check[size_t(i)] = c;
     }
 
     Text2 = new QLineEdit(this);
     Text2->setObjectName(QStringLiteral("Text2"));
-    Text2->setGeometry(400, 60, 330, 40);
     QFont big = Text2->font();
     big.setPointSize(14);
     Text2->setFont(big);
@@ -72,37 +81,48 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
 
     List1 = new QListWidget(this);
     List1->setObjectName(QStringLiteral("List1"));
-    List1->setGeometry(10, 110, 380, 300);
     List2 = new QListWidget(this);
     List2->setObjectName(QStringLiteral("List2"));
-    List2->setGeometry(10, 420, 380, 300);
     List2->viewport()->installEventFilter(this);
+
+    EventList = new QTextEdit(this);
+    EventList->setObjectName(QStringLiteral("EventList"));
+    EventList->setReadOnly(true);
+    EventList->document()->setMaximumBlockCount(EventLog::kKept); // one block a message
 
     for (int i = 0; i < 2; ++i) {
         BalanceName[size_t(i)] = new QLabel(weighing.Label3[size_t(i)], this);
-        BalanceName[size_t(i)]->setGeometry(400 + i * 400, 110, 380, 24);
         auto* l = new QLabel(readings.caption(balanceAtLabel(i)), this);
         l->setObjectName(indexed("Label1", i));
-        l->setGeometry(400 + i * 400, 135, 380, 70);
         l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         QFont f = l->font();
-        f.setPointSize(i == 0 ? 40 : 32);
+        f.setPointSize(i == 0 ? 34 : 30);
         f.setBold(true);
         l->setFont(f);
         l->setFrameShape(QFrame::Box);
+        l->setMinimumHeight(58);
         l->installEventFilter(this);
         Label1[size_t(i)] = l;
+        // The zero button does what the double-click on the reading does.
+        auto* z = new QPushButton(QStringLiteral("歸零"), this);
+        z->setObjectName(indexed("ZeroButton", i));
+        z->setMinimumHeight(30);
+        connect(z, &QPushButton::clicked, this,
+                [this, i] { emit zeroRequested(balanceAtLabel(i)); });
+        ZeroButton[size_t(i)] = z;
+        ZeroState[size_t(i)] = new QLabel(this);
+        ZeroState[size_t(i)]->setObjectName(indexed("ZeroState", i));
     }
     connect(&readings, &BalanceReadings::changed, this, &Form3::showReading);
 
     Label2 = new QLabel(this);
     Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(400, 215, 780, 60);
     Label2->setWordWrap(true);
     QFont pf = Label2->font();
     pf.setPointSize(16);
     Label2->setFont(pf);
     Label2->setFrameShape(QFrame::Box);
+    Label2->setMinimumHeight(52);
     setBackgroundColour(Label2, Qt::white);
 
     for (int i = 0; i < 13; ++i) {
@@ -118,21 +138,31 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
         t->viewport()->installEventFilter(this);
         t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         if (i < 10) {
-            t->setGeometry(400 + (i / 5) * 395, 320 + (i % 5) * 92, 385, 88);
+            t->setFixedHeight(76);
             t->hide();
         } else {
-            t->setGeometry(400, 282, 780, 34);
             QFont f = t->font();
             f.setPointSize(12);
             t->setFont(f);
+            t->setFixedHeight(34);
         }
         Text1[size_t(i)] = t;
     }
 
+    Panel = new WeighingPanel(panel, this);
+
     StatusLabel = new QLabel(this);
     StatusLabel->setObjectName(QStringLiteral("StatusLine"));
-    StatusLabel->setGeometry(10, 775, 1180, 22);
-    connect(&status, &StatusLine::reported, StatusLabel, &QLabel::setText);
+    StatusLabel->setWordWrap(true); // a long message wraps, never cut off
+    StatusLabel->setMinimumHeight(36);
+    StatusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // The station's event log fills the line (addEvent); a cleared status clears it.
+    connect(&status, &StatusLine::reported, StatusLabel, [this](const QString& text) {
+        if (text.isEmpty())
+            StatusLabel->clear();
+    });
+
+    setupLayout();
 
     RUN_TOOL = new QMenu(this);
     RUN_TOOL->setObjectName(QStringLiteral("RUN_TOOL"));
@@ -159,9 +189,70 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
             [this] { emit queueRecipe(selectedRow(List1)); });
     connect(Command6, &QPushButton::clicked, this, &Form3::openLightMap);
     connect(Command7, &QPushButton::clicked, this, &Form3::cancelAll);
+    connect(UndoButton, &QPushButton::clicked, this, &Form3::undoRequested);
 
     connect(&weighing, &WeighingModel::changed, this, &Form3::showWeighing);
+    connect(&panel, &WeighingPanelModel::changed, this, &Form3::showPanel);
     showWeighing();
+    showPanel();
+    for (Balance b : kBalances)
+        showReading(b);
+}
+
+// The controls in layouts, so that the window scales from 1366 x 768 up: the commands,
+// the entry and the three lists on the left; the balances, the prompt, the weighing panel
+// and the line boxes on the right; the status line across the bottom.
+void Form3::setupLayout() {
+    auto* left = new QVBoxLayout;
+    auto* commands = new QGridLayout;
+    const std::array<QPushButton*, 8> order = {Command1, Command2, Command3, Command6,
+                                               Command4, Command5, Command7, UndoButton};
+    for (int i = 0; i < 8; ++i)
+        commands->addWidget(order[size_t(i)], i / 4, i % 4);
+    commands->addWidget(ExtensionsButton, 2, 0, 1, 2);
+    left->addLayout(commands);
+    auto* checks = new QHBoxLayout;
+    for (QCheckBox* c : Check)
+        checks->addWidget(c);
+    left->addLayout(checks);
+    left->addWidget(Text2);
+    left->addWidget(List1, 3);
+    left->addWidget(List2, 3);
+    left->addWidget(EventList, 3);
+
+    auto* right = new QVBoxLayout;
+    auto* balances = new QHBoxLayout;
+    for (int i = 0; i < 2; ++i) {
+        auto* col = new QGridLayout;
+        col->addWidget(BalanceName[size_t(i)], 0, 0);
+        col->addWidget(ZeroState[size_t(i)], 0, 1, Qt::AlignRight);
+        col->addWidget(ZeroButton[size_t(i)], 0, 2);
+        col->addWidget(Label1[size_t(i)], 1, 0, 1, 3);
+        col->setColumnStretch(0, 1);
+        balances->addLayout(col);
+    }
+    right->addLayout(balances);
+    right->addWidget(Label2);
+    right->addWidget(Text1[10]);
+    right->addWidget(Panel, 1);
+    auto* boxes = new QGridLayout;
+    for (int i = 0; i < 10; ++i)
+        boxes->addWidget(Text1[size_t(i)], i / 5, i % 5);
+    right->addLayout(boxes);
+
+    auto* columns = new QHBoxLayout;
+    auto* leftBox = new QWidget(this);
+    leftBox->setLayout(left);
+    left->setContentsMargins(0, 0, 0, 0);
+    leftBox->setMinimumWidth(330);
+    leftBox->setMaximumWidth(460);
+    columns->addWidget(leftBox, 0);
+    columns->addLayout(right, 1);
+
+    auto* all = new QVBoxLayout(this);
+    all->setContentsMargins(8, 8, 8, 6);
+    all->addLayout(columns, 1);
+    all->addWidget(StatusLabel);
 }
 
 // The visibly selected row: with the keyboard focus on a list and nothing selected, row 0
@@ -172,11 +263,50 @@ int Form3::selectedRow(const QListWidget* list) {
 }
 
 void Form3::showReading(Balance b) {
-    QLabel* label = Label1[size_t(labelIndex(b))];
-    label->setText(m_readings.caption(b));
-    // A stale reading is greyed out so that nobody takes it for a live weight.
-    label->setStyleSheet(m_readings.isLive(b) ? QString() : QStringLiteral("color: #a0a0a0;"));
-    label->setToolTip(m_readings.isLive(b) ? QString() : QStringLiteral("天平無回應"));
+    // A balance that never answered or went stale shows a grey dash, never a number that
+    // could be taken for a live weight.
+    const size_t index = size_t(labelIndex(b));
+    const bool live = m_readings.isLive(b);
+    Label1[index]->setText(m_panel.readingText(b));
+    if (live != m_readingShownLive[index]) {
+        m_readingShownLive[index] = live;
+        QPalette p = Label1[index]->palette();
+        p.setColor(QPalette::WindowText, live ? QColor(Qt::black) : QColor(160, 160, 160));
+        Label1[index]->setPalette(p);
+        Label1[index]->setToolTip(live ? QString() : QStringLiteral("天平無回應"));
+    }
+}
+
+void Form3::showPanel() {
+    for (Balance b : kBalances) {
+        const size_t i = size_t(labelIndex(b));
+        const QString z = m_panel.zeroText(b);
+        if (ZeroState[i]->text() != z)
+            ZeroState[i]->setText(z);
+        ZeroButton[i]->setEnabled(m_panel.zeroState(b) != WeighingPanelModel::ZeroState::Running);
+    }
+}
+
+void Form3::setUndoText(const QString& what) {
+    UndoButton->setEnabled(!what.isEmpty());
+    UndoButton->setToolTip(what);
+}
+
+void Form3::addEvent(const EventLog::Event& e) {
+    // Plain words first, in red for a fault; the technical detail after, smaller and grey.
+    QString html = QStringLiteral("<p style=\"margin:0 0 4px 0\"><span style=\"color:%1\">%2 "
+                                  "%3</span>")
+                       .arg(e.fault ? QStringLiteral("#be0000") : QStringLiteral("#000000"),
+                            e.time.toString(QStringLiteral("HH:mm:ss")), e.plain.toHtmlEscaped());
+    if (!e.detail.isEmpty())
+        html += QStringLiteral("<br/><span style=\"color:#707070\">&nbsp;&nbsp;&nbsp;%1</span>")
+                    .arg(e.detail.toHtmlEscaped());
+    EventList->append(html + QStringLiteral("</p>"));
+    EventList->verticalScrollBar()->setValue(EventList->verticalScrollBar()->maximum());
+    StatusLabel->setText(e.detail.isEmpty() ? e.plain : e.plain + QStringLiteral(" — ") + e.detail);
+    QPalette p = StatusLabel->palette();
+    p.setColor(QPalette::WindowText, e.fault ? QColor(190, 0, 0) : QColor(Qt::black));
+    StatusLabel->setPalette(p);
 }
 
 void Form3::showWeighing() {
@@ -297,4 +427,29 @@ bool Form3::eventFilter(QObject* watched, QEvent* event) {
             }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void Form3::showColours(const StatusColours& colours) {
+    auto colour = [](const Rgb& c) { return QColor(c.r, c.g, c.b); };
+    if (const std::optional<Rgb>& c = colours.prompt())
+        setPromptColour(colour(*c));
+    for (int i = 0; i < StatusColours::kBoxes; ++i)
+        if (const std::optional<Rgb>& c = colours.box(i))
+            setBoxColour(i, colour(*c));
+}
+
+QString Form3::recipeEntry(int row) const {
+    const QListWidgetItem* item = List1->item(row);
+    return item ? item->text() : QString();
+}
+
+QStringList Form3::simplifiedTexts() {
+    QStringList names;
+    for (int i = 1; i <= 7; ++i)
+        names << QStringLiteral("Command%1").arg(i);
+    for (int i = 1; i <= 5; ++i)
+        names << QStringLiteral("Check%1").arg(i);
+    return names + controlArray(QStringLiteral("Label3"), 0, 12) +
+           controlArray(QStringLiteral("ZeroButton"), 0, 1) +
+           QStringList{QStringLiteral("UndoButton")};
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "common/EventLog.h"
 #include "common/Outcome.h"
 #include "devices/Balance.h"
 #include "station/RunControl.h"
@@ -18,8 +19,12 @@ class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QTextEdit;
+class StatusColours;
 class StatusLine;
 class WeighingModel;
+class WeighingPanel;
+class WeighingPanelModel;
 
 // The main window. It shows the weighing model, the balance readings and the status
 // line, and forwards every operator action as a signal; the station wires those to the
@@ -30,13 +35,24 @@ public:
     using Background = RunControl::Background;
 
     Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& status,
-          QWidget* parent = nullptr);
+          const WeighingPanelModel& panel, QWidget* parent = nullptr);
 
     void setRecipeEntries(const QStringList& entries);
     void setBackground(Background b);
     Background background() const { return m_background; }
     void setPromptColour(const QColor& c);
     void setBoxColour(int index, const QColor& c);
+    // The prompt and box colours of the status-colour model, where it has set them.
+    void showColours(const StatusColours& colours);
+    // The text of row `row` of the recipe list, empty when there is none.
+    QString recipeEntry(int row) const;
+    // The controls whose texts are converted to Simplified Chinese; Label3(0..12) also
+    // lives in the weighing model's caption store.
+    static QStringList simplifiedTexts();
+    // The undo button: what the last removal was, empty when nothing can be put back.
+    void setUndoText(const QString& what);
+    // A status message in the event list (and on the status line, plain words first).
+    void addEvent(const EventLog::Event& e);
     // Barcode focus (Timer4): puts the focus on Text2 when Check1 is ticked and this is
     // the active window, so typing in another station window is never interrupted.
     void keepBarcodeFocus();
@@ -66,6 +82,11 @@ public:
     std::array<QLabel*, 13> Label3{};
     std::array<QLabel*, 2> BalanceName{};
     QLabel* StatusLabel = nullptr;
+    QPushButton* UndoButton = nullptr; // puts the last removal back
+    QTextEdit* EventList = nullptr;    // the status line's messages with their time
+    std::array<QPushButton*, 2> ZeroButton{};
+    std::array<QLabel*, 2> ZeroState{};
+    WeighingPanel* Panel = nullptr;
     QMenu* RUN_TOOL = nullptr;
     QAction* RUN = nullptr;
     QAction* STOP = nullptr;
@@ -88,6 +109,7 @@ signals:
     void deleteQueued(int list2Position, const QString& entry);
     void zeroRequested(Balance b);
     void boxBarrelRequested();
+    void undoRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -96,6 +118,8 @@ private:
     static int selectedRow(const QListWidget* list);
     void showWeighing();
     void showReading(Balance b);
+    void showPanel();
+    void setupLayout();
 
     WeighingModel& m_weighing;
     BalanceReadings& m_readings;
@@ -103,4 +127,6 @@ private:
     quint64 m_shownRemovals = 0;
     Background m_background = Background::Running;
     LightBus* m_lightBus = nullptr;
+    const WeighingPanelModel& m_panel;
+    std::array<bool, 2> m_readingShownLive{true, true};
 };

@@ -1,4 +1,5 @@
 #pragma once
+#include <QStringList>
 #include <QWidget>
 #include <array>
 
@@ -15,6 +16,13 @@ public:
 
     // 換桶 (1), 增加一箱 (2), 整箱扣除 (3), 取消 (0).
     std::array<QPushButton*, 4> Command1{};
+    QPushButton* UndoChoice = nullptr;
+
+    // The controls whose texts are converted to Simplified Chinese.
+    static QStringList simplifiedTexts();
+
+signals:
+    void undoRequested();
 
 private:
     WeighingModel& m_weighing;

@@ -7,6 +7,7 @@
 #include "station/Completion.h"
 #include "station/JobFile.h"
 #include "station/Startup.h"
+#include "station/UndoStore.h"
 #include "station/WeighingEvents.h"
 #include "station/WeighingModel.h"
 
@@ -133,8 +134,17 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
     // finish that job and then remove record 1 again, which by then is the next job.
     const bool deletesRunningJob = p == 0 && m_weighing.State != SequencerState::Idle;
     const QByteArray removed = m_weighing.queueRecords.at(p);
-    if (Outcome o = RemoveJob(m_files.queue, m_files.queueTwin, p + 1); !o)
-        return failed(QStringLiteral("刪除失敗"), o);
+    if (m_undo)
+        if (Outcome o =
+                m_undo->keep(m_files.queue, {removed},
+                             QStringLiteral("DEL 單號 %1").arg(JobRecord::decode(removed).OrderNo));
+            !o)
+            return failed(QStringLiteral("刪除失敗"), o);
+    const Outcome removal = RemoveJob(m_files.queue, m_files.queueTwin, p + 1);
+    if (m_undo)
+        m_undo->settle(removal.ok());
+    if (!removal)
+        return failed(QStringLiteral("刪除失敗"), removal);
     ++m_weighing.queueRemovals;
     logJob(removed, QStringLiteral("deleted"),
            QStringLiteral("queue position %1%2")
@@ -157,10 +167,24 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
 Outcome QueueCommands::cancelAll() {
     // The queue file goes first: when it cannot be deleted the jobs are still queued, so
     // the weighing goes on as it was and the operator is told why.
-    const QList<QByteArray> cancelled =
-        m_events ? ReadAllJobs(m_files.queue).records : QList<QByteArray>();
-    if (Outcome o = DeleteJobFile(m_files.queue); !o)
-        return failed(QStringLiteral("取消全部失敗"), o);
+    // What is cancelled is kept first, so that it can be put back.
+    QList<QByteArray> cancelled;
+    if (m_undo || m_events) {
+        const ReadAllJobsResult all = ReadAllJobs(m_files.queue);
+        if (!all.outcome && m_undo)
+            return failed(QStringLiteral("取消全部失敗"), all.outcome);
+        cancelled = all.records;
+    }
+    if (m_undo && !cancelled.isEmpty())
+        if (Outcome o = m_undo->keep(m_files.queue, cancelled,
+                                     QStringLiteral("取消全部 %1 筆").arg(cancelled.size()));
+            !o)
+            return failed(QStringLiteral("取消全部失敗"), o);
+    const Outcome deleted = DeleteJobFile(m_files.queue);
+    if (m_undo)
+        m_undo->settle(deleted.ok());
+    if (!deleted)
+        return failed(QStringLiteral("取消全部失敗"), deleted);
     for (qsizetype i = 0; i < cancelled.size(); ++i)
         logJob(cancelled.at(i), QStringLiteral("cancelled"),
                QStringLiteral("queue position %1").arg(i + 1));

@@ -9,6 +9,7 @@ class LightBus;
 class SerialPort;
 class StationSettings;
 class StatusLine;
+class UndoStore;
 class WeighingEvents;
 class WeighingModel;
 
@@ -48,6 +49,8 @@ public:
     Outcome cancelAll();
     // Refills List2 from the queue file.
     Outcome reloadQueueList();
+    // Where delete and cancel all keep what they remove, so that it can be put back.
+    void setUndo(UndoStore* undo) { m_undo = undo; }
     // Where deleted and cancelled jobs are reported (null: nowhere).
     void setEvents(WeighingEvents* events) { m_events = events; }
 
@@ -70,5 +73,6 @@ private:
     SerialPort& m_lightPort;
     LightBus& m_lightBus;
     StatusLine& m_status;
+    UndoStore* m_undo = nullptr;
     WeighingEvents* m_events = nullptr;
 };

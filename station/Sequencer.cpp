@@ -393,6 +393,7 @@ void Sequencer::prepareLine() {
     m_previousLine = n;
     m.Adjust = Decimal();
     m.BoxChoice = BoxChoiceCode::None;
+    m_adjustBefore.clear();
     m_progress.line = n;
     m_progress.amount = QStringLiteral("0");
     if (m_pick)
@@ -425,6 +426,8 @@ void Sequencer::weigh() {
     Decimal actual = reading(n) + m.Adjust;
     m.LineTable[actualSlot] = actual.toString();
 
+    if (m.BoxChoice != BoxChoiceCode::None)
+        m_adjustBefore.append(m.Adjust);
     switch (m.BoxChoice) {
     case BoxChoiceCode::ChangeBarrel: // keep what is weighed so far, at the balance's own
                                       // resolution
@@ -485,6 +488,7 @@ void Sequencer::weigh() {
         m.State = SequencerState::NextLine;
         m.Counter = 0;
         m.LineStatus[size_t(n)] = LineStatusCode::Idle;
+        m_adjustBefore.clear();
         m_progress.accepted.append(
             {n, m.LineTable[actualSlot], m.LineBalance[size_t(n - 1)], p.clock.now()});
         m_progress.line = 0;
@@ -492,6 +496,30 @@ void Sequencer::weigh() {
         journal(true);
         logEvent(n, QStringLiteral("accepted"));
     }
+}
+
+bool Sequencer::canUndoBoxChoice() const {
+    const bool lineOpen =
+        m.State >= SequencerState::AskContainer && m.State <= SequencerState::Weigh;
+    return lineOpen && (m.BoxChoice != BoxChoiceCode::None || !m_adjustBefore.isEmpty());
+}
+
+bool Sequencer::undoBoxChoice() {
+    if (!canUndoBoxChoice())
+        return false;
+    if (m.BoxChoice != BoxChoiceCode::None) {
+        m.BoxChoice = BoxChoiceCode::None; // not acted on yet
+    } else {
+        // Back to weighing with the adjustment as it was; a change of barrel taken back
+        // asks for no new container. The settling count starts again.
+        m.Adjust = m_adjustBefore.takeLast();
+        m.State = SequencerState::Weigh;
+        m.Counter = 0;
+        m.LineTable[lineSlot(m.Line, LineSlot::Actual)] = (reading(m.Line) + m.Adjust).toString();
+        updateBox(m.Line);
+    }
+    m.notify();
+    return true;
 }
 
 void Sequencer::nextLine() {

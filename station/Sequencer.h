@@ -63,6 +63,11 @@ public:
     // cannot be completed yet (tried again later) or after a resume.
     bool recoverJournal();
 
+    // Takes back the last box/barrel choice of the line being weighed (a choice not yet
+    // acted on, or the adjustment it made, a change of barrel included) until the line is
+    // accepted. False when there is none.
+    bool undoBoxChoice();
+    bool canUndoBoxChoice() const;
     // The station's extensions: confirmed pick (a line waits for its container's scan) and
     // the sink of weighing events. Both may be null (off).
     void setExtensions(PickCheck* pick, WeighingEvents* events) {
@@ -124,6 +129,7 @@ private:
     int m_ticksSinceJournal = 0;
     bool m_queueUnreadable = false;
     HistoryRecord m_history;
+    QList<Decimal> m_adjustBefore; // Adjust before each choice acted on for this line
     PickCheck* m_pick = nullptr;
     WeighingEvents* m_events = nullptr;
 };

@@ -98,12 +98,12 @@ private slots:
 
         StationSettings settings;
         Form1 f(settings);
-        const Outcome o = simplifyWindows({{&f, SimplifiedTexts::form1()}}, none);
+        const Outcome o = simplifyWindows({{&f, Form1::simplifiedTexts()}}, none);
         QVERIFY(!o.ok());
         QVERIFY(o.reason().contains(QStringLiteral("繁體")));
         QCOMPARE(f.Command2->text(), QStringLiteral("單號搜尋導入"));
         // A converter that arrives later still converts the window: nothing was marked.
-        QVERIFY(simplifyWindows({{&f, SimplifiedTexts::form1()}}, stationConverter()).ok());
+        QVERIFY(simplifyWindows({{&f, Form1::simplifiedTexts()}}, stationConverter()).ok());
         QCOMPARE(f.Command2->text(), QStringLiteral("单号搜寻导入"));
     }
 
@@ -112,7 +112,7 @@ private slots:
         Form1 f(settings);
         const QString label16 = f.Label1[16]->text();
         const QString frame1 = f.Frame1->title();
-        QVERIFY(simplifyWindows({{&f, SimplifiedTexts::form1()}}, stationConverter()).ok());
+        QVERIFY(simplifyWindows({{&f, Form1::simplifiedTexts()}}, stationConverter()).ok());
         QCOMPARE(f.Command2->text(), QStringLiteral("单号搜寻导入"));
         QCOMPARE(f.Frame1->title(), ToSimplified(frame1));
         QVERIFY(f.Frame1->title() != frame1);
@@ -125,7 +125,7 @@ private slots:
         f.Command2->setText(QStringLiteral("單號"));
         f.hide();
         f.show();
-        QVERIFY(simplifyWindows({{&f, SimplifiedTexts::form1()}}, stationConverter()).ok());
+        QVERIFY(simplifyWindows({{&f, Form1::simplifiedTexts()}}, stationConverter()).ok());
         QCOMPARE(f.Command2->text(), QStringLiteral("單號"));
     }
 

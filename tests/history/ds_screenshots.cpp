@@ -1,9 +1,15 @@
 // Shows every window of the station in turn, in a temporary working folder, and saves a
-// PNG of each: ds_screenshots <folder> <language>. Run by scripts/screenshots.sh under Xvfb.
+// PNG of each, then the main window in every state of a weighed line (container, zeroing,
+// countdown, too little, too much, within, settling, accepted, end):
+// ds_screenshots <folder> <language> [WxH]. Run by scripts/screenshots.sh under Xvfb.
 #include "app/Station.h"
 #include "config/SettingsFile.h"
 #include "devices/MemorySerialPort.h"
 #include "history/Form5.h"
+#include "station/Form3.h"
+#include "station/JobFile.h"
+#include "station/Sequencer.h"
+#include "station/WeighingPanelModel.h"
 #include "tests/history/HistoryFiles.h"
 
 #include <QApplication>
@@ -11,9 +17,101 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <cstdio>
+
+namespace {
+
+// Drives the sequencer by hand through one order of three lines and saves the main window
+// in each state of a line.
+template <typename Save> bool weighingStates(Station& station, const QRect& screen, Save save) {
+    station.timers().Timer1.setEnabled(false); // the readings are set here
+    JobRecord job;
+    job.OrderNo = QStringLiteral("DEMO-003");
+    const char* const lines[3][2] = {{"R-101", "12.5"}, {"Y-7", "5.67"}, {"B-9", "1500"}};
+    for (int i = 0; i < 3; ++i) {
+        job.Code[size_t(i + 1)] = QString::fromLatin1(lines[i][0]);
+        job.Weight[size_t(i + 1)] = QString::fromLatin1(lines[i][1]);
+        job.B01[size_t(i + 1)] = QStringLiteral("B-%1").arg(i + 1);
+    }
+    if (!AppendJob(station.path(QStringLiteral("START_DISPEN.txt")), job).ok())
+        return false;
+    station.lightMap().setCode(12, QStringLiteral("R-101"));
+    station.lightMap().setCode(47, QStringLiteral("Y-7"));
+    BalanceReadings& r = station.readings();
+    r.setLive(Balance::Large, true);
+    r.setLive(Balance::Small, true);
+    station.status().report(QStringLiteral("天平連接埠 MSComm2 (/dev/ttyS1) 中斷, 等待重新連線"));
+    station.status().report(QStringLiteral("天平連接埠 MSComm2 (/dev/ttyS1) 已重新連線"));
+    station.status().report(QStringLiteral("單號 DEMO-003 已排入計量, 3 行 (START_DISPEN.txt)"));
+
+    Form3& f3 = station.form3();
+    f3.move(screen.topLeft());
+    f3.resize(screen.size());
+    f3.show();
+    const WeighingModel& m = station.weighing();
+    auto tick = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            station.sequencer().tick();
+    };
+    auto until = [&](int state) {
+        for (int i = 0; i < 200 && m.State != state; ++i) {
+            station.sequencer().tick();
+            if (getenv("DS_SHOT_DEBUG"))
+                std::fprintf(stderr, "  tick: state %d line %d\n", m.State, m.Line);
+        }
+        return m.State == state;
+    };
+    auto shot = [&](const char* state) {
+        if (getenv("DS_SHOT_DEBUG"))
+            std::fprintf(stderr, "%s: state %d line %d\n", state, m.State, m.Line);
+        return save(&f3, QStringLiteral("Form3_%1").arg(QLatin1String(state)));
+    };
+    bool ok = true;
+    r.setCaption(Balance::Small, QStringLiteral("35.20")); // an empty container, not zeroed yet
+    ok &= until(SequencerState::WaitZero) && shot("1_container");
+    station.panel().zeroStarted(Balance::Small);
+    ok &= shot("2_zeroing");
+    station.panel().zeroFinished(true);
+    r.setCaption(Balance::Small, QStringLiteral("0.00"));
+    ok &= until(SequencerState::Weigh);
+    r.setCaption(Balance::Small, QStringLiteral("8.40"));
+    tick(1);
+    ok &= shot("4_too_little");
+    r.setCaption(Balance::Small, QStringLiteral("13.10"));
+    tick(1);
+    ok &= shot("5_too_much");
+    r.setCaption(Balance::Small, QStringLiteral("12.51"));
+    tick(1);
+    ok &= shot("6_within");
+    tick(9);
+    ok &= shot("7_settling");
+    ok &= until(SequencerState::NextLine) && shot("8_accepted");
+    r.setCaption(Balance::Small,
+                 QStringLiteral("0.00")); // the container taken off: the next one reads 0
+    ok &= until(SequencerState::ZeroAlready);
+    tick(12);
+    ok &= shot("3_countdown");
+    ok &= until(SequencerState::Weigh);
+    r.setCaption(Balance::Small, QStringLiteral("5.66"));
+    ok &= until(SequencerState::NextLine);
+    r.setCaption(Balance::Small, QStringLiteral("0.00"));
+    r.setCaption(Balance::Large, QStringLiteral("0.0"));
+    ok &= until(SequencerState::Weigh);
+    r.setCaption(Balance::Large, QStringLiteral("1500.1"));
+    ok &= until(SequencerState::Finish);
+    tick(2);
+    ok &= shot("9_end");
+    ok &= until(SequencerState::Idle);
+    tick(3);
+    ok &= shot("10_summary");
+    f3.hide();
+    return ok;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -29,6 +127,8 @@ int main(int argc, char** argv) {
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
     const QString language = QString::fromLocal8Bit(argv[2]);
+    const QString size = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    const QString suffix = size.isEmpty() ? QString() : QLatin1Char('_') + size;
     QDir().mkpath(out);
     QTemporaryDir work;
 
@@ -38,6 +138,7 @@ int main(int argc, char** argv) {
     s.setText(Setting::BalancePort2, QStringLiteral("2"));
     s.setText(Setting::LightPort, QStringLiteral("3"));
     s.setText(Setting::SetType, QStringLiteral("1"));
+    s.setText(Setting::WeightDecision, QStringLiteral("1000"));
     if (!SettingsFile::save(work.filePath(QStringLiteral("set.txt")), s).ok())
         return 1;
     QDir(work.path()).mkpath(QStringLiteral("data"));
@@ -63,21 +164,31 @@ int main(int argc, char** argv) {
             windows << w;
     std::sort(windows.begin(), windows.end(),
               [](QWidget* a, QWidget* b) { return a->objectName() < b->objectName(); });
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     int saved = 0;
+    auto save = [&](QWidget* w, const QString& name) {
+        for (int i = 0; i < 10; ++i)
+            QApplication::processEvents();
+        const QString file =
+            QDir(out).filePath(QStringLiteral("%1_lang%2%3.png").arg(name, language, suffix));
+        if (w->frameGeometry().width() > screen.width() ||
+            w->frameGeometry().height() > screen.height())
+            std::fprintf(stderr, "%s: %dx%d does not fit the screen %dx%d\n", qPrintable(name),
+                         w->width(), w->height(), screen.width(), screen.height());
+        if (!w->grab().save(file))
+            return false;
+        std::printf("%s\n", qPrintable(file));
+        return true;
+    };
     for (QWidget* w : windows) {
         w->move(20, 20);
         w->show();
         if (auto* f5 = qobject_cast<Form5*>(w))
             f5->loadMonth(QStringLiteral("DATE_202403.txt"));
-        for (int i = 0; i < 10; ++i)
-            QApplication::processEvents();
-        const QString file =
-            QDir(out).filePath(QStringLiteral("%1_lang%2.png").arg(w->objectName(), language));
-        if (w->grab().save(file)) {
-            std::printf("%s\n", qPrintable(file));
-            ++saved;
-        }
+        saved += save(w, w->objectName()) ? 1 : 0;
         w->hide();
     }
-    return saved == windows.size() && saved > 0 ? 0 : 1;
+    if (saved != windows.size() || saved == 0)
+        return 1;
+    return weighingStates(station, screen, save) ? 0 : 1;
 }

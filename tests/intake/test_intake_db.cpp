@@ -3,6 +3,7 @@
 #include "intake/DyeOrderRecord.h"
 #include "intake/Queries.h"
 #include "intake/SqlWorkbench.h"
+#include "station/History.h"
 #include "tests/intake/IntakeRig.h"
 
 #include <QElapsedTimer>
@@ -186,6 +187,21 @@ private slots:
         QCOMPARE(jobs[0].B02, QStringLiteral("lot"));
         QVERIFY(rig.search(form3, QStringLiteral("MAIN-1")));
         QCOMPARE(rig.jobs(QStringLiteral("QUICK.txt")).size(), 1);
+        // Every scan of the main window is answered: where it went, and what was there.
+        QVERIFY2(
+            rig.status.text().contains(QStringLiteral("MAIN-1 已存入配方清單, 2 行 (QUICK.txt)")),
+            qPrintable(rig.status.text()));
+        HistoryRecord done;
+        done.OrderNo = QStringLiteral("MAIN-1");
+        done.Completed = rig.clock.now().addSecs(-60);
+        QVERIFY(AppendHistory(rig.work, done).ok());
+        QVERIFY(rig.search(form3, QStringLiteral("MAIN-1")));
+        QCOMPARE(rig.jobs(QStringLiteral("QUICK.txt")).size(), 2); // queued again all the same
+        QVERIFY2(rig.status.text().contains(QStringLiteral("已在配方清單中 1 筆")) &&
+                     rig.status.text().contains(QStringLiteral("已計量過")),
+                 qPrintable(rig.status.text()));
+        QVERIFY(!rig.search(form3, QStringLiteral("NO-SUCH-9")));
+        QCOMPARE(rig.status.text(), QStringLiteral("找不到單號 NO-SUCH-9"));
 
         // A query typed by hand runs when the mapping leaves the box unchanged.
         m.setEntry(FieldMapping::Condition1Field, QString());

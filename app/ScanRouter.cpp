@@ -1,4 +1,4 @@
-#include "station/ScanRouter.h"
+#include "app/ScanRouter.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

@@ -1,0 +1,145 @@
+#pragma once
+#include "common/Numbers.h"
+#include "devices/Balance.h"
+#include "station/StatusColours.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <array>
+#include <functional>
+#include <optional>
+
+class BalanceReadings;
+class WeighingModel;
+
+// What the weighing panel of the main window shows, worked out from the weighing state and
+// the live balance readings: the line being weighed (code, shelf position, balance), its
+// target, the amount so far and the signed difference, the tolerance band of the gauge,
+// the state as a word and a symbol, the settling progress, the zero wait as a countdown,
+// the zeroing of each balance, the lines of the job with the finished ones marked done,
+// and the summary of the last finished order, kept until the next order starts.
+//
+// update() is called whenever the weighing state or a reading changes, so a reading is on
+// the panel as soon as the balance link has it; `changed` is emitted when anything shown
+// changed. The window only draws what this holds.
+class WeighingPanelModel : public QObject {
+    Q_OBJECT
+public:
+    enum class Phase {
+        Idle,      // no order (the summary of the last one may be shown)
+        Container, // put a container on the balance and zero it
+        Zeroing,   // the zero command runs
+        Countdown, // the balance already read 0: weighing starts after the wait
+        TooLittle,
+        TooMuch,
+        Within, // in tolerance, settling
+        Accepted,
+        End,
+        NoReading, // the line's balance is not answering
+    };
+    enum class ZeroState { Idle, Running, Checking, Done, NotZero, Failed };
+    enum class Mark { Waiting, Current, Done };
+
+    struct Line {
+        int line = 0;
+        QString code;
+        QString target;
+        QString actual; // empty until the line is weighed
+        Mark mark = Mark::Waiting;
+    };
+    struct SummaryLine {
+        int line = 0;
+        QString code;
+        QString target;
+        QString actual;
+        QString deviation; // actual - target, signed, "+0.02"
+    };
+    struct Summary {
+        QString orderNo;
+        QList<SummaryLine> lines;
+        QDateTime finished;
+    };
+
+    // `tolSteps`: the tolerance steps of the running job; `secondLanguage`: Language is
+    // exactly "1" (the texts are then Simplified); `now`: the clock of the summary.
+    WeighingPanelModel(const WeighingModel& weighing, const BalanceReadings& readings,
+                       std::function<int()> tolSteps, std::function<bool()> secondLanguage,
+                       std::function<QDateTime()> now, QObject* parent = nullptr);
+
+    void update();
+    // The zeroing of a balance was started; it finished, with its command sent or not.
+    void zeroStarted(Balance b);
+    void zeroFinished(bool commandSent);
+
+    Phase phase() const { return m_phase; }
+    bool lineShown() const { return m_line > 0; }
+    int line() const { return m_line; }
+    QString code() const { return m_code; }
+    QString shelf() const;
+    QString balanceName() const;
+    QString targetText() const;
+    QString amountText() const;
+    QString differenceText() const;
+    QString stateWord() const;
+    QString stateSymbol() const;
+    Rgb stateColour() const;
+    // The gauge: 0 .. gaugeMax, the band lower .. upper, the needle at amount.
+    Decimal target() const { return m_target; }
+    Decimal amount() const { return m_amount; }
+    Decimal lower() const { return m_target - m_tolerance; }
+    Decimal upper() const { return m_target + m_tolerance; }
+    Decimal gaugeMax() const;
+    // Settling: ticks counted in tolerance of the ticks that accept.
+    int settled() const { return m_settled; }
+    static int settleTicks();
+    // Seconds left of the zero wait (Countdown), rounded up.
+    int countdownSeconds() const { return m_countdownSeconds; }
+
+    // The reading of a balance as shown: "—" while it never answered or went stale.
+    QString readingText(Balance b) const;
+    ZeroState zeroState(Balance b) const { return m_zero[size_t(labelIndex(b))]; }
+    QString zeroText(Balance b) const;
+
+    const QList<Line>& lines() const { return m_lines; }
+    bool hasSummary() const { return !m_summary.orderNo.isEmpty() || !m_summary.lines.isEmpty(); }
+    const Summary& summary() const { return m_summary; }
+    QString summaryTitle() const;
+    QString caption(const char* traditional) const; // a fixed text in the shown language
+
+signals:
+    void changed();
+
+private:
+    Balance balanceOf(int line) const;
+    int decimals() const;
+    QString grams(Decimal d) const;
+    void captureSummary();
+
+    const WeighingModel& m_weighing;
+    const BalanceReadings& m_readings;
+    std::function<int()> m_tolSteps;
+    std::function<bool()> m_secondLanguage;
+    std::function<QDateTime()> m_now;
+
+    Phase m_phase = Phase::Idle;
+    int m_line = 0;
+    QString m_code;
+    int m_light = 0;
+    Balance m_balance = Balance::Small;
+    Decimal m_target, m_amount, m_tolerance;
+    int m_settled = 0;
+    int m_countdownSeconds = 0;
+    std::array<ZeroState, 2> m_zero{ZeroState::Idle, ZeroState::Idle}; // by labelIndex
+    std::optional<Balance> m_zeroing;
+    static constexpr int kCheckUpdates = 5; // about a second of sequencer ticks
+    std::array<QString, 2> m_captionAtZero;
+    std::array<int, 2> m_checkUpdates{};
+    QList<Line> m_lines;
+    Summary m_summary;
+    int m_previousState = 0;
+    QString m_shownKey; // what was last announced by `changed`
+    mutable std::array<QHash<const char*, QString>, 2> m_captions; // Traditional, Simplified
+};

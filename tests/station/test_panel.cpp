@@ -1,0 +1,260 @@
+#include "common/Clock.h"
+#include "common/EventLog.h"
+#include "common/StatusLine.h"
+#include "config/StationSettings.h"
+#include "devices/BalanceReadings.h"
+#include "devices/LightBus.h"
+#include "devices/LightMap.h"
+#include "devices/MemorySerialPort.h"
+#include "station/JobFile.h"
+#include "station/RunControl.h"
+#include "station/Sequencer.h"
+#include "station/StationTimers.h"
+#include "station/WeighingModel.h"
+#include "station/WeighingPanelModel.h"
+#include "tests/support/TestSupport.h"
+
+#include <QTest>
+#include <memory>
+
+using Phase = WeighingPanelModel::Phase;
+
+namespace {
+
+// A sequencer and the panel model on it: threshold 1000 g, both balances live at 0.
+struct Rig {
+    WorkDir dir;
+    WeighingModel model;
+    BalanceReadings readings;
+    LightMap lightMap;
+    StationSettings settings;
+    StationTimers timers;
+    RunControl run{timers};
+    FixedClock clock{QDateTime(QDate(2024, 3, 2), QTime(9, 5, 7))};
+    StatusLine status;
+    MemorySerialPort comm3;
+    LightBus bus{settings, comm3, timers.Timer5, status};
+    std::unique_ptr<Sequencer> seq;
+    std::unique_ptr<WeighingPanelModel> panel;
+
+    Rig() {
+        settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
+        readings.setLive(Balance::Large, true);
+        readings.setLive(Balance::Small, true);
+        seq = std::make_unique<Sequencer>(Sequencer::Parts{
+            model, readings, lightMap, bus, settings, run, clock, status, dir.path(), {}});
+        panel = std::make_unique<WeighingPanelModel>(
+            model, readings, [this] { return seq->TolSteps(); },
+            [this] { return settings.isExactlyOne(Setting::Language); },
+            [this] { return clock.now(); });
+        QObject::connect(&model, &WeighingModel::changed, panel.get(), &WeighingPanelModel::update);
+        QObject::connect(&readings, &BalanceReadings::changed, panel.get(),
+                         &WeighingPanelModel::update);
+    }
+    void add(const QString& order, const QStringList& codeWeight) {
+        JobRecord j;
+        j.OrderNo = order;
+        for (int i = 0; i < codeWeight.size() / 2; ++i) {
+            j.Code[size_t(i + 1)] = codeWeight[2 * i];
+            j.Weight[size_t(i + 1)] = codeWeight[2 * i + 1];
+        }
+        QVERIFY(AppendJob(dir.file(QStringLiteral("START_DISPEN.txt")), j).ok());
+    }
+    bool until(int state, int limit = 400) {
+        for (int i = 0; i < limit && model.State != state; ++i)
+            seq->tick();
+        return model.State == state;
+    }
+};
+
+} // namespace
+
+class TestPanel : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The state, the difference and the band per reading, on each balance; the reading is
+    // on the panel at once, before the next sequencer tick.
+    void statePerReading_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("reading");
+        QTest::addColumn<int>("phase");
+        QTest::addColumn<QString>("difference");
+        QTest::newRow("small too little") << "10"
+                                          << "9.95" << int(Phase::TooLittle) << "還差 0.05 g";
+        QTest::newRow("small lower bound") << "10"
+                                           << "9.98" << int(Phase::Within) << "還差 0.02 g";
+        QTest::newRow("small exact") << "10"
+                                     << "10.00" << int(Phase::Within) << "剛好";
+        QTest::newRow("small upper bound") << "10"
+                                           << "10.02" << int(Phase::Within) << "超過 0.02 g";
+        QTest::newRow("small too much") << "10"
+                                        << "10.05" << int(Phase::TooMuch) << "超過 0.05 g";
+        QTest::newRow("large too little") << "1500"
+                                          << "1499.7" << int(Phase::TooLittle) << "還差 0.3 g";
+        QTest::newRow("large within") << "1500"
+                                      << "1500.2" << int(Phase::Within) << "超過 0.2 g";
+    }
+    void statePerReading() {
+        QFETCH(QString, target);
+        QFETCH(QString, reading);
+        QFETCH(int, phase);
+        QFETCH(QString, difference);
+        Rig r;
+        r.add(QStringLiteral("P-1"), {QStringLiteral("R-101"), target});
+        QVERIFY(r.until(SequencerState::Weigh));
+        const Balance b = LineBalanceCode::balance(r.model.LineBalance[0]);
+        r.readings.setCaption(b, reading);
+        QCOMPARE(int(r.panel->phase()), phase);
+        QCOMPARE(r.panel->differenceText(), difference);
+        QCOMPARE(r.panel->amount(), Decimal::parse(reading));
+        const Decimal tol = Decimal::parse(b == Balance::Large ? "0.2" : "0.02");
+        QCOMPARE(r.panel->lower(), Decimal::parse(target) - tol);
+        QCOMPARE(r.panel->upper(), Decimal::parse(target) + tol);
+        QVERIFY(r.panel->gaugeMax() > r.panel->upper());
+        QVERIFY(!r.panel->stateWord().isEmpty() && !r.panel->stateSymbol().isEmpty());
+    }
+
+    // Settling counts up while in tolerance; the accepted line is marked done with its
+    // actual; the summary stays through idle until the next order starts.
+    void settlingDoneAndSummary() {
+        Rig r;
+        r.add(QStringLiteral("P-2"), {QStringLiteral("A"), QStringLiteral("10"),
+                                      QStringLiteral("B"), QStringLiteral("20")});
+        QVERIFY(r.until(SequencerState::Weigh));
+        r.readings.setCaption(Balance::Small, QStringLiteral("10.01"));
+        r.seq->tick();
+        r.seq->tick();
+        QCOMPARE(r.panel->settled(), 2);
+        QVERIFY(r.until(SequencerState::NextLine, 20));
+        QCOMPARE(r.panel->phase(), Phase::Accepted);
+        r.readings.setCaption(Balance::Small, QStringLiteral("0"));
+        QVERIFY(r.until(SequencerState::AskContainer, 5));
+        QCOMPARE(r.panel->lines().size(), 2);
+        QCOMPARE(r.panel->lines()[0].mark, WeighingPanelModel::Mark::Done);
+        QCOMPARE(r.panel->lines()[0].actual, QStringLiteral("10.01"));
+        QCOMPARE(r.panel->lines()[1].mark, WeighingPanelModel::Mark::Current);
+        QVERIFY(r.until(SequencerState::Weigh));
+        r.readings.setCaption(Balance::Small, QStringLiteral("19.99"));
+        QVERIFY(r.until(SequencerState::Idle, 60));
+        QVERIFY(r.panel->hasSummary());
+        QCOMPARE(r.panel->summary().orderNo, QStringLiteral("P-2"));
+        QCOMPARE(r.panel->summary().lines.size(), 2);
+        QCOMPARE(r.panel->summary().lines[0].deviation, QStringLiteral("+0.01"));
+        QCOMPARE(r.panel->summary().lines[1].deviation, QStringLiteral("-0.01"));
+        r.seq->tick();
+        QVERIFY(r.panel->hasSummary()); // still there while idle
+        r.readings.setCaption(Balance::Small, QStringLiteral("0"));
+        r.add(QStringLiteral("P-3"), {QStringLiteral("C"), QStringLiteral("5")});
+        QVERIFY(r.until(SequencerState::AskContainer, 10));
+        QVERIFY(!r.panel->hasSummary());
+    }
+
+    // A balance already at 0 counts the 30-tick wait down in seconds; a balance that is not
+    // answering shows a dash, never a number; zeroing shows that it runs and its result.
+    void countdownStaleAndZeroing() {
+        Rig r;
+        r.add(QStringLiteral("P-4"), {QStringLiteral("A"), QStringLiteral("10")});
+        QVERIFY(r.until(SequencerState::ZeroAlready, 10));
+        r.seq->tick();
+        QCOMPARE(r.panel->phase(), Phase::Countdown);
+        QCOMPARE(r.panel->countdownSeconds(), 6);
+        for (int i = 0; i < 25; ++i)
+            r.seq->tick();
+        QCOMPARE(r.panel->countdownSeconds(), 1);
+
+        r.readings.setLive(Balance::Small, false);
+        QCOMPARE(r.panel->readingText(Balance::Small), QStringLiteral("—"));
+        QCOMPARE(r.panel->amountText(), QStringLiteral("—"));
+        QCOMPARE(r.panel->phase(), Phase::NoReading);
+        r.readings.setLive(Balance::Small, true);
+
+        r.panel->zeroStarted(Balance::Small);
+        QCOMPARE(r.panel->zeroState(Balance::Small), WeighingPanelModel::ZeroState::Running);
+        QCOMPARE(r.panel->phase(), Phase::Zeroing);
+        r.panel->zeroFinished(true);
+        r.readings.setCaption(Balance::Small, QStringLiteral("0.01"));
+        QCOMPARE(r.panel->zeroState(Balance::Small), WeighingPanelModel::ZeroState::NotZero);
+        r.panel->zeroStarted(Balance::Small);
+        r.panel->zeroFinished(false);
+        QCOMPARE(r.panel->zeroState(Balance::Small), WeighingPanelModel::ZeroState::Failed);
+        r.panel->zeroStarted(Balance::Small);
+        r.panel->zeroFinished(true);
+        r.readings.setCaption(Balance::Small, QStringLiteral("0"));
+        QCOMPARE(r.panel->zeroState(Balance::Small), WeighingPanelModel::ZeroState::Done);
+
+        r.settings.setText(Setting::Language, QStringLiteral("1"));
+        r.readings.setCaption(Balance::Small, QStringLiteral("9"));
+        QVERIFY(r.until(SequencerState::Weigh));
+        QCOMPARE(r.panel->differenceText(), QStringLiteral("还差 1.00 g"));
+    }
+
+    // A box/barrel choice is taken back until the line is accepted, a change of barrel too.
+    void boxChoiceUndo() {
+        Rig r;
+        r.add(QStringLiteral("P-5"), {QStringLiteral("A"), QStringLiteral("10")});
+        QVERIFY(r.until(SequencerState::Weigh));
+        r.readings.setCaption(Balance::Small, QStringLiteral("3"));
+        r.model.BoxChoice = BoxChoiceCode::AddBox;
+        r.seq->tick();
+        QCOMPARE(r.panel->amount(), Decimal::parse("25003"));
+        QVERIFY(r.seq->undoBoxChoice());
+        QCOMPARE(r.panel->amount(), Decimal::parse("3"));
+        r.model.BoxChoice = BoxChoiceCode::ChangeBarrel;
+        r.seq->tick();
+        QCOMPARE(r.model.State, int(SequencerState::AskContainer));
+        QVERIFY(r.seq->undoBoxChoice());
+        QCOMPARE(r.model.State, int(SequencerState::Weigh));
+        QVERIFY(!r.seq->undoBoxChoice());
+        r.model.BoxChoice = BoxChoiceCode::DeductBox;
+        r.seq->tick();
+        r.readings.setCaption(Balance::Small, QStringLiteral("10"));
+        r.seq->undoBoxChoice();
+        QVERIFY(r.until(SequencerState::NextLine, 20));
+        QVERIFY(!r.seq->undoBoxChoice());
+    }
+
+    // Plain words first, the port by its balance, the technical detail after; faults marked.
+    void eventWords_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("plain");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<bool>("fault");
+        QTest::newRow("port") << "天平連接埠 MSComm1 (/dev/pts/3) 中斷, 等待重新連線"
+                              << "小天平 中斷, 等待重新連線"
+                              << "MSComm1 (/dev/pts/3)" << true;
+        QTest::newRow("reason") << "刪除失敗: START_DISPEN.txt: No space left on device"
+                                << "刪除失敗"
+                                << "START_DISPEN.txt: No space left on device" << true;
+        QTest::newRow("plain") << "設定已存檔"
+                               << "設定已存檔"
+                               << "" << false;
+    }
+    void eventWords() {
+        QFETCH(QString, text);
+        QFETCH(QString, plain);
+        QFETCH(QString, detail);
+        QFETCH(bool, fault);
+        const EventLog::Event e = EventLog::describe(text, [](const QString& port) {
+            return port == QLatin1String("MSComm1") ? QStringLiteral("小天平") : QString();
+        });
+        QCOMPARE(e.plain, plain);
+        QCOMPARE(e.detail, detail);
+        QCOMPARE(e.fault, fault);
+    }
+
+    void eventLogKeepsTheLastMessages() {
+        StatusLine status;
+        FixedClock clock(QDateTime(QDate(2024, 3, 2), QTime(9, 0)));
+        EventLog log(status, clock);
+        for (int i = 0; i < EventLog::kKept + 5; ++i)
+            status.report(QStringLiteral("m%1").arg(i));
+        status.clear();
+        QCOMPARE(log.events().size(), EventLog::kKept);
+        QCOMPARE(log.events().first().plain, QStringLiteral("m5"));
+        QCOMPARE(log.events().last().time, clock.now());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPanel)
+#include "test_panel.moc"

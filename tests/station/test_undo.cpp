@@ -1,0 +1,130 @@
+#include "common/StatusLine.h"
+#include "common/TickTimer.h"
+#include "config/StationSettings.h"
+#include "devices/LightBus.h"
+#include "devices/MemorySerialPort.h"
+#include "recipes/RecipeEditor.h"
+#include "station/JobFile.h"
+#include "station/QueueCommands.h"
+#include "station/UndoStore.h"
+#include "station/WeighingModel.h"
+#include "tests/support/TestSupport.h"
+
+#include <QTest>
+
+namespace {
+
+JobRecord job(const QString& order) {
+    JobRecord j;
+    j.OrderNo = order;
+    j.Code[1] = QStringLiteral("R-1");
+    j.Weight[1] = QStringLiteral("12.5");
+    return j;
+}
+
+// Queue commands and the recipe editor over one working folder, keeping removals.
+struct Bench {
+    WorkDir dir;
+    WeighingModel weighing;
+    StationSettings settings;
+    MemorySerialPort lightPort;
+    TickTimer timer5{10};
+    StatusLine status;
+    LightBus lightBus{settings, lightPort, timer5, status};
+    QueueCommands commands{{file("QUICK.txt"), file("START_DISPEN.txt"), file("START_DISPEN2.txt")},
+                           weighing,
+                           settings,
+                           lightPort,
+                           lightBus,
+                           status};
+    RecipeEditor editor{file("QUICK.txt"), file("QUICK2.txt"), status};
+    UndoStore undo{dir.path()};
+
+    Bench() {
+        commands.setUndo(&undo);
+        editor.setUndo(&undo);
+    }
+    QString file(const char* name) const { return dir.file(QLatin1String(name)); }
+    QStringList orders(const char* name) const {
+        QStringList out;
+        for (const QByteArray& r : ReadAllJobs(file(name)).records)
+            out << JobRecord::decode(r).OrderNo;
+        return out;
+    }
+    void queue(const QStringList& orders) {
+        for (const QString& o : orders)
+            QVERIFY(AppendJob(file("START_DISPEN.txt"), job(o)).ok());
+        QVERIFY(commands.reloadQueueList().ok());
+    }
+};
+
+} // namespace
+
+class TestUndo : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Each removal is put back whole by one undo, the last one first; nothing twice.
+    void removalsPutBack() {
+        Bench b;
+        b.queue({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
+        QVERIFY(b.commands.deleteQueued(1, b.weighing.queueEntries.at(1)).ok());
+        QCOMPARE(b.orders("START_DISPEN.txt"), QStringList({"A", "C"}));
+        QVERIFY(b.commands.cancelAll().ok());
+        QCOMPARE(b.orders("START_DISPEN.txt"), QStringList());
+        QCOMPARE(b.undo.lastWhat(), QStringLiteral("取消全部 2 筆"));
+
+        QVERIFY(b.undo.undo().ok());
+        QCOMPARE(b.orders("START_DISPEN.txt"), QStringList({"A", "C"}));
+        QVERIFY(b.undo.undo().ok());
+        QCOMPARE(b.orders("START_DISPEN.txt"), QStringList({"A", "C", "B"}));
+        QVERIFY(!b.undo.canUndo());
+        QVERIFY(!b.undo.undo().ok());
+        QCOMPARE(b.orders("START_DISPEN.txt").size(), 3);
+
+        // A recipe deleted from the editor's list comes back whole.
+        QVERIFY(AppendJob(b.file("QUICK.txt"), job(QStringLiteral("R1"))).ok());
+        const QByteArray stored = ReadJob(b.file("QUICK.txt"), 1).bytes;
+        QVERIFY(b.editor.refill().ok());
+        QVERIFY(b.editor.remove(0, b.editor.entries.at(0)).ok());
+        QCOMPARE(b.orders("QUICK.txt"), QStringList());
+        QVERIFY(b.undo.undo().ok());
+        QCOMPARE(ReadJob(b.file("QUICK.txt"), 1).bytes, stored);
+    }
+
+    // A start after a crash: a keep whose removal never happened is forgotten, one whose
+    // removal happened can be undone, and a restore cut short is completed without doubles.
+    void crashBetweenSteps() {
+        Bench b;
+        const QByteArray a = job(QStringLiteral("A")).encode(),
+                         c = job(QStringLiteral("C")).encode();
+        QVERIFY(AppendJobBytes(b.file("START_DISPEN.txt"), a).ok());
+        QVERIFY(b.undo.keep(b.file("START_DISPEN.txt"), {a}, QStringLiteral("DEL")).ok());
+        // (the removal did not happen)
+        UndoStore afterCrash(b.dir.path());
+        QVERIFY(afterCrash.recover().ok());
+        QVERIFY(!afterCrash.canUndo());
+
+        QVERIFY(afterCrash.keep(b.file("START_DISPEN.txt"), {a, c}, QStringLiteral("X")).ok());
+        QVERIFY(DeleteJobFile(b.file("START_DISPEN.txt")).ok()); // removed, not settled
+        UndoStore second(b.dir.path());
+        QVERIFY(second.recover().ok());
+        QVERIFY(second.canUndo());
+
+        // The restore got as far as the first record: UNDO.txt says "being restored from 0".
+        QByteArray undo = b.dir.read(QStringLiteral("UNDO.txt"));
+        for (qsizetype at = 0; at < undo.size(); at += UndoStore::kEntryLength) {
+            undo[at] = 'R';
+            undo.replace(at + 11, 10, QByteArray("0").leftJustified(10, ' '));
+        }
+        b.dir.write(QStringLiteral("UNDO.txt"), undo);
+        QVERIFY(AppendJobBytes(b.file("START_DISPEN.txt"), a).ok());
+        UndoStore third(b.dir.path());
+        QVERIFY(third.recover().ok());
+        QCOMPARE(b.orders("START_DISPEN.txt"), QStringList({"A", "C"}));
+        QVERIFY(!third.canUndo());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUndo)
+#include "test_undo.moc"
