@@ -128,8 +128,6 @@ void Form5::buildTabs() {
         QDir(m_browser.workDir()).filePath(QStringLiteral("data/weighings.db")),
         QStringLiteral("大天平"), QStringLiteral("小天平"));
     m_table->setDetails(m_details.get());
-    connect(m_table, &QAbstractItemModel::modelReset, this, &Form5::tableChanged);
-    connect(m_table, &QAbstractItemModel::layoutChanged, this, &Form5::tableChanged);
 
     auto* tablePage = new QWidget(Tabs);
     auto* filters = new QHBoxLayout;
@@ -199,6 +197,8 @@ void Form5::buildTabs() {
     chartLayout->addLayout(chartButtons);
     chartLayout->addWidget(Charts, 1);
     Tabs->addTab(chartPage, QStringLiteral("圖表"));
+    connect(m_table, &QAbstractItemModel::modelReset, this, &Form5::tableChanged);
+    connect(m_table, &QAbstractItemModel::layoutChanged, this, &Form5::tableChanged);
     // The charts are drawn when their page is looked at, not at every change of the table.
     connect(Tabs, &QTabWidget::currentChanged, this, [this] {
         if (m_chartsStale && Tabs->currentWidget() == Charts->parentWidget())

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Saves a PNG of every station window, in Traditional (Language 0) and Simplified
 # (Language 1) Chinese, under Xvfb: scripts/screenshots.sh [folder] (default build/screenshots).
-# The station runs in a temporary working folder with a small history month.
+# The station runs in a temporary working folder with two small history months; the history
+# window is also taken with its table and its charts, and the ticket it reprints through
+# Printer01 is saved as a PDF (and a PNG of it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
@@ -12,4 +14,7 @@ fi
 mkdir -p "$OUT"
 for lang in 0 1; do
   xvfb-run -a -s "-screen 0 1280x1024x24" "$BUILD_DIR/ds_screenshots" "$OUT" "$lang"
+  if command -v pdftoppm >/dev/null; then
+    pdftoppm -png -r 100 -singlefile "$OUT/ticket_lang$lang.pdf" "$OUT/ticket_lang$lang"
+  fi
 done
