@@ -20,7 +20,6 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
@@ -316,13 +315,14 @@ void Form5::loadTable(const QStringList& months) {
     const quint64 request = ++m_tableRequest;
     ++m_tableLoads;
     TableStatus->setText(QStringLiteral("讀取中 %1 個月份…").arg(months.size()));
-    auto* watcher = new QFutureWatcher<HistorySet>(this);
-    connect(watcher, &QFutureWatcher<HistorySet>::finished, this, [this, watcher, request] {
+    using Result = std::shared_ptr<const HistorySet>;
+    auto* watcher = new QFutureWatcher<Result>(this);
+    connect(watcher, &QFutureWatcher<Result>::finished, this, [this, watcher, request] {
         --m_tableLoads;
         watcher->deleteLater();
         if (request != m_tableRequest)
             return;
-        m_table->setSet(std::make_shared<const HistorySet>(watcher->result()));
+        m_table->setSet(watcher->result());
         applyFound();
         const HistorySet& s = *m_table->set();
         const QString code = m_table->codeFilter();
@@ -337,7 +337,7 @@ void Form5::loadTable(const QStringList& months) {
                                      .arg(s.failures.join(QLatin1Char(' '))));
     });
     const QString folder = QDir(m_browser.workDir()).filePath(HistoryBrowser::folderName());
-    watcher->setFuture(QtConcurrent::run(&HistorySet::load, folder, months));
+    watcher->setFuture(HistorySet::loadInBackground(folder, months));
 }
 
 // The jobs found by the search of List1 are the rows of the table, when the table shows

@@ -8,13 +8,30 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <QCoreApplication>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
+#include <QtConcurrent/QtConcurrentRun>
+#include <sys/resource.h>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
 using namespace HistoryLayout;
 
-// A field's bytes up to its first zero byte, blanks removed at both ends.
-QByteArray fieldView(const char* record, int offset, int width) {
+// A field's bytes up to its first zero byte, blanks removed at both ends (a view into
+// the record).
+struct Field {
+    const char* p;
+    int n;
+    bool empty() const { return n == 0; }
+    std::string_view view() const { return {p, size_t(n)}; }
+};
+
+Field fieldAt(const char* record, int offset, int width) {
     const char* p = record + offset;
     int end = 0;
     while (end < width && p[end] != '\0')
@@ -24,41 +41,122 @@ QByteArray fieldView(const char* record, int offset, int width) {
         ++begin;
     while (end > begin && p[end - 1] == ' ')
         --end;
-    return QByteArray::fromRawData(p + begin, end - begin);
+    return {p + begin, end - begin};
 }
 
-bool isAscii(const QByteArray& b) {
-    for (char c : b)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    return true;
-}
-
-QString text(const QByteArray& b) {
-    return isAscii(b) ? QString::fromLatin1(b) : TextField::decode(QByteArray(b.constData(), b.size()));
+QString text(Field f) {
+    for (int i = 0; i < f.n; ++i)
+        if (static_cast<unsigned char>(f.p[i]) >= 0x80)
+            return TextField::decode(QByteArray(f.p, f.n));
+    return QString::fromLatin1(f.p, f.n);
 }
 
 // The lenient number of a field. Only ASCII digits, signs and points count, so the
 // bytes can be widened one by one without decoding the code page.
-Decimal number(const QByteArray& b) {
-    char16_t buf[32];
-    const qsizetype n = std::min<qsizetype>(b.size(), 32);
-    for (qsizetype i = 0; i < n; ++i)
-        buf[i] = char16_t(static_cast<unsigned char>(b[i]));
+Decimal number(Field f) {
+    char16_t buf[kTargetWidth];
+    const int n = std::min(f.n, kTargetWidth);
+    for (int i = 0; i < n; ++i)
+        buf[i] = char16_t(static_cast<unsigned char>(f.p[i]));
     return Decimal::parse(QStringView(buf, n));
 }
 
 // yyyymmdd of a stamp "2024/03/02 ...", 0 when it holds no date there.
-qint32 stampDate(const QByteArray& s) {
-    if (s.size() < 10 || s[4] != '/' || s[7] != '/')
+qint32 stampDate(Field s) {
+    if (s.n < 10 || s.p[4] != '/' || s.p[7] != '/')
         return 0;
     qint32 v = 0;
     for (int i : {0, 1, 2, 3, 5, 6, 8, 9}) {
-        if (s[i] < '0' || s[i] > '9')
+        if (s.p[i] < '0' || s.p[i] > '9')
             return 0;
-        v = v * 10 + (s[i] - '0');
+        v = v * 10 + (s.p[i] - '0');
     }
     return v;
+}
+
+struct ByteHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view v) const { return std::hash<std::string_view>()(v); }
+};
+
+// Decoding months is background work: its threads give way to the user-interface thread,
+// whose timers drive the balances and the sequencer. On Linux the nice value belongs to
+// the thread; the threads of this pool do nothing else, so it is set once and kept.
+void yieldToTheWindow() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (app && QThread::currentThread() != app->thread())
+        setpriority(PRIO_PROCESS, 0, 10);
+}
+
+// The months' own pool: a loader and a decoder per core.
+QThreadPool& decodePool() {
+    static QThreadPool pool;
+    static const bool sized = [] {
+        pool.setMaxThreadCount(QThread::idealThreadCount() + 1);
+        return true;
+    }();
+    Q_UNUSED(sized);
+    return pool;
+}
+
+// One month file decoded on its own, its codes numbered within it.
+struct Month {
+    QString name;
+    QString failure;
+    std::vector<HistoryOrder> orders;
+    std::vector<HistoryLine> lines;
+    std::vector<QString> codes;
+};
+
+void decodeMonth(const QString& folder, Month& m) {
+    yieldToTheWindow();
+    const QString& name = m.name;
+    const QString path = QDir(folder).filePath(name);
+    if (QFileInfo(path).isDir()) {
+        m.failure = QStringLiteral("%1: 是資料夾,不是歷史檔").arg(name);
+        return;
+    }
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        m.failure = QStringLiteral("%1: %2").arg(name, f.errorString());
+        return;
+    }
+    const qint64 count = f.size() / kLength;
+    m.orders.reserve(size_t(count));
+    m.lines.reserve(size_t(count) * 6);
+    std::unordered_map<std::string, qint32, ByteHash, std::equal_to<>> codeOfBytes;
+    // Read a thousand records at a time into one buffer: no copy of the whole file in
+    // memory, and no page fault per page as a mapping would take.
+    constexpr qint64 kChunk = 1000;
+    QByteArray buffer(kChunk * kLength, Qt::Uninitialized);
+    for (qint64 done = 0; done < count;) {
+        const qint64 want = std::min(kChunk, count - done) * kLength;
+        if (f.read(buffer.data(), want) != want) {
+            m.failure = QStringLiteral("%1: %2").arg(name, f.errorString());
+            return;
+        }
+        for (qint64 off = 0; off < want; off += kLength) {
+            const char* r = buffer.constData() + off;
+            const Field stamp = fieldAt(r, kStampText, kStampTextWidth);
+            const qint32 order = qint32(m.orders.size());
+            m.orders.push_back({text(fieldAt(r, kOrderNo, kOrderNoWidth)), text(stamp),
+                                stampDate(stamp), 0, qint32(++done)});
+            for (int i = 1; i <= kLines; ++i) {
+                const Field code = fieldAt(r, HistoryLayout::code(i), kCodeWidth);
+                const Field target = fieldAt(r, HistoryLayout::target(i), kTargetWidth);
+                const Field actual = fieldAt(r, HistoryLayout::actual(i), kActualWidth);
+                if (code.empty() && target.empty() && actual.empty())
+                    continue;
+                auto it = codeOfBytes.find(code.view());
+                if (it == codeOfBytes.end()) {
+                    it = codeOfBytes.emplace(std::string(code.view()), qint32(m.codes.size())).first;
+                    m.codes.push_back(text(code));
+                }
+                m.lines.push_back({order, it->second, i, number(target), number(actual)});
+            }
+        }
+    }
+    return;
 }
 
 const QRegularExpression& monthName() {
@@ -84,69 +182,61 @@ bool HistoryLine::percent(Decimal& out) const {
 }
 
 HistorySet HistorySet::load(const QString& folder, const QStringList& names) {
+    // The months are decoded side by side, then joined in the given order.
+    std::vector<Month> decoded(size_t(names.size()));
+    for (size_t i = 0; i < decoded.size(); ++i)
+        decoded[i].name = names[qsizetype(i)];
+    QtConcurrent::blockingMap(&decodePool(), decoded,
+                              [&folder](Month& m) { decodeMonth(folder, m); });
     HistorySet set;
     set.folder = folder;
-    QHash<QByteArray, qint32> codeOfBytes;
-    QHash<QString, qint32> codeOfText;
-    for (const QString& name : names) {
-        const QString path = QDir(folder).filePath(name);
-        const QFileInfo info(path);
-        QFile f(path);
-        if (info.isDir()) {
-            set.failures << QStringLiteral("%1: 是資料夾,不是歷史檔").arg(name);
+    size_t orders = 0, lines = 0;
+    for (const Month& m : decoded) {
+        orders += m.orders.size();
+        lines += m.lines.size();
+    }
+    set.orders.reserve(orders);
+    set.lines.reserve(lines);
+    QHash<QString, qint32> codeOfText; // codes compare as text across months
+    for (Month& m : decoded) {
+        if (!m.failure.isNull()) {
+            set.failures << m.failure;
             continue;
-        }
-        if (!f.open(QIODevice::ReadOnly)) {
-            set.failures << QStringLiteral("%1: %2").arg(name, f.errorString());
-            continue;
-        }
-        const qint64 count = f.size() / kLength;
-        if (count == 0) {
-            set.months << name;
-            continue;
-        }
-        const uchar* mapped = f.map(0, count * kLength);
-        QByteArray copy;
-        if (!mapped) {
-            copy = f.read(count * kLength);
-            if (copy.size() != count * kLength) {
-                set.failures << QStringLiteral("%1: %2").arg(name, f.errorString());
-                continue;
-            }
-            mapped = reinterpret_cast<const uchar*>(copy.constData());
         }
         const qint32 month = qint32(set.months.size());
-        set.months << name;
-        set.orders.reserve(set.orders.size() + size_t(count));
-        set.lines.reserve(set.lines.size() + size_t(count) * 6);
-        for (qint64 k = 0; k < count; ++k) {
-            const char* r = reinterpret_cast<const char*>(mapped) + k * kLength;
-            const QByteArray stamp = fieldView(r, kStampText, kStampTextWidth);
-            const qint32 order = qint32(set.orders.size());
-            set.orders.push_back({text(fieldView(r, kOrderNo, kOrderNoWidth)), text(stamp),
-                                  stampDate(stamp), month, qint32(k + 1)});
-            for (int i = 1; i <= kLines; ++i) {
-                const QByteArray code = fieldView(r, HistoryLayout::code(i), kCodeWidth);
-                const QByteArray target = fieldView(r, HistoryLayout::target(i), kTargetWidth);
-                const QByteArray actual = fieldView(r, HistoryLayout::actual(i), kActualWidth);
-                if (code.isEmpty() && target.isEmpty() && actual.isEmpty())
-                    continue;
-                auto it = codeOfBytes.constFind(code);
-                if (it == codeOfBytes.cend()) {
-                    // Bytes that decode alike (invalid bytes become U+FFFD) are one code.
-                    const QString t = text(code);
-                    const qint32 id = codeOfText.value(t, qint32(set.codes.size()));
-                    if (id == qint32(set.codes.size())) {
-                        set.codes.push_back(t);
-                        codeOfText.insert(t, id);
-                    }
-                    it = codeOfBytes.insert(QByteArray(code.constData(), code.size()), id);
-                }
-                set.lines.push_back({order, *it, i, number(target), number(actual)});
+        set.months << m.name;
+        std::vector<qint32> code(m.codes.size());
+        for (size_t c = 0; c < m.codes.size(); ++c) {
+            const auto it = codeOfText.constFind(m.codes[c]);
+            if (it != codeOfText.cend()) {
+                code[c] = *it;
+            } else {
+                code[c] = qint32(set.codes.size());
+                codeOfText.insert(m.codes[c], code[c]);
+                set.codes.push_back(m.codes[c]);
             }
+        }
+        const qint32 firstOrder = qint32(set.orders.size());
+        for (HistoryOrder& o : m.orders) {
+            o.month = month;
+            set.orders.push_back(std::move(o));
+        }
+        m.orders = {};
+        for (HistoryLine l : m.lines) {
+            l.order += firstOrder;
+            l.code = code[size_t(l.code)];
+            set.lines.push_back(l);
         }
     }
     return set;
+}
+
+QFuture<std::shared_ptr<const HistorySet>> HistorySet::loadInBackground(const QString& folder,
+                                                                      const QStringList& names) {
+    return QtConcurrent::run(&decodePool(), [folder, names] {
+        yieldToTheWindow();
+        return std::make_shared<const HistorySet>(load(folder, names));
+    });
 }
 
 QStringList HistorySet::range(const QStringList& names, const QString& from, const QString& to) {

@@ -2,8 +2,10 @@
 #include "common/Numbers.h"
 
 #include <QByteArray>
+#include <QFuture>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <vector>
 
 // One finished order of a month file, as the history table and the usage chart use it.
@@ -42,6 +44,9 @@ struct HistorySet {
     // Reads `names` from `folder` in the given order. A month that is a folder, missing or
     // unreadable is left out and named in `failures`; a trailing partial record is ignored.
     static HistorySet load(const QString& folder, const QStringList& names);
+    // The same on threads of their own, which give way to the user-interface thread.
+    static QFuture<std::shared_ptr<const HistorySet>> loadInBackground(const QString& folder,
+                                                                       const QStringList& names);
 
     // The month files from `from` to `to` (both included) among `names`, by name, taking
     // only names of the form DATE_yyyymm.txt. `from` and `to` may come in either order.

@@ -91,6 +91,8 @@ void HistoryTableModel::setDetails(LineDetails* details) {
 
 void HistoryTableModel::setFoundRecords(const QString& month,
                                         const std::vector<qsizetype>& records, bool active) {
+    if (!active && m_foundOrders.empty())
+        return; // nothing changes
     m_foundOrders.clear();
     if (active && m_set) {
         const qint32 m = qint32(m_set->months.indexOf(month));
