@@ -128,10 +128,9 @@ void Station::tickTimer6() {
 // ---- weighing: sequencer (Timer2), history, ticket
 
 void Station::wireWeighing() {
-    m_sequencer = std::make_unique<Sequencer>(
-        Sequencer::Parts{m_weighing, m_readings, m_lightMap, *m_lightBus, m_settings, m_run,
-                         *m_clock, m_status, m_dir.path(),
-                         [this](const HistoryRecord& h) { return printer01(h); }});
+    m_sequencer = std::make_unique<Sequencer>(Sequencer::Parts{
+        m_weighing, m_readings, m_lightMap, *m_lightBus, m_settings, m_run, *m_clock, m_status,
+        m_dir.path(), [this](const HistoryRecord& h) { return printer01(h); }});
 }
 
 // Printer01: the ticket of a history record (the one just appended, or one reprinted

@@ -16,17 +16,17 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QSaveFile>
-#include <QTabWidget>
-#include <QTableView>
-#include <QVBoxLayout>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QStringListModel>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
+#include <QVBoxLayout>
 
 QString Form5::hintText() {
     return QStringLiteral(
@@ -205,10 +205,22 @@ void Form5::buildTabs() {
     });
 }
 
+// What the table and its exports say, in the station's language.
+void Form5::tell(const QString& text) {
+    TableStatus->setText(text);
+}
+
+// A message's words (not the order numbers, codes or paths put into them) in the
+// station's language.
+QString Form5::words(const QString& text) const {
+    return m_simplified ? ToSimplified(text) : text;
+}
+
 // The new controls speak the station's language; the window's own captions keep their
 // wording, as they always did.
 void Form5::convertNewTexts() {
     const ChineseConverter& c = stationConverter();
+    m_simplified = true;
     convertWindowTexts(this,
                        {QStringLiteral("RangeLabel"), QStringLiteral("ToLabel"),
                         QStringLiteral("LoadRange"), QStringLiteral("FilterLabel"),
@@ -300,7 +312,7 @@ void Form5::runSearch() {
 void Form5::loadRange(const QString& from, const QString& to) {
     const QStringList months = HistorySet::range(m_browser.months().names, from, to);
     if (months.isEmpty()) {
-        TableStatus->setText(QStringLiteral("沒有 %1 至 %2 的月份檔").arg(from, to));
+        tell(words(QStringLiteral("沒有 %1 至 %2 的月份檔")).arg(from, to));
         return;
     }
     loadTable(months);
@@ -314,7 +326,7 @@ bool Form5::tableLoading() const {
 void Form5::loadTable(const QStringList& months) {
     const quint64 request = ++m_tableRequest;
     ++m_tableLoads;
-    TableStatus->setText(QStringLiteral("讀取中 %1 個月份…").arg(months.size()));
+    tell(words(QStringLiteral("讀取中 %1 個月份…")).arg(months.size()));
     using Result = std::shared_ptr<const HistorySet>;
     auto* watcher = new QFutureWatcher<Result>(this);
     connect(watcher, &QFutureWatcher<Result>::finished, this, [this, watcher, request] {
@@ -327,14 +339,13 @@ void Form5::loadTable(const QStringList& months) {
         const HistorySet& s = *m_table->set();
         const QString code = m_table->codeFilter();
         CodeFilter->clear();
-        CodeFilter->addItem(m_settings.isExactlyOne(Setting::Language)
-                                ? ToSimplified(QStringLiteral("全部代碼"))
-                                : QStringLiteral("全部代碼"));
+        CodeFilter->addItem(m_simplified ? ToSimplified(QStringLiteral("全部代碼"))
+                                         : QStringLiteral("全部代碼"));
         CodeFilter->addItems(m_table->codes());
         CodeFilter->setCurrentIndex(std::max(0, CodeFilter->findText(code)));
         if (!s.failures.isEmpty())
-            StatusLabel->setText(QStringLiteral("歷史檔讀取失敗 %1")
-                                     .arg(s.failures.join(QLatin1Char(' '))));
+            StatusLabel->setText(
+                words(QStringLiteral("歷史檔讀取失敗 %1")).arg(s.failures.join(QLatin1Char(' '))));
     });
     const QString folder = QDir(m_browser.workDir()).filePath(HistoryBrowser::folderName());
     watcher->setFuture(HistorySet::loadInBackground(folder, months));
@@ -353,10 +364,10 @@ void Form5::applyFound() {
 void Form5::tableChanged() {
     const HistorySet* s = m_table->set();
     if (s)
-        TableStatus->setText(QStringLiteral("%1: %2 筆訂單, 顯示 %3 行")
-                                 .arg(s->label())
-                                 .arg(s->orders.size())
-                                 .arg(m_table->rowCount()));
+        tell(words(QStringLiteral("%1: %2 筆訂單, 顯示 %3 行"))
+                 .arg(s->label())
+                 .arg(s->orders.size())
+                 .arg(m_table->rowCount()));
     m_chartsStale = true;
     if (Tabs->currentWidget() == Charts->parentWidget())
         drawCharts();
@@ -383,10 +394,10 @@ void Form5::exportTable() {
     if (!m_table->set())
         return;
     QString path;
-    const Outcome o =
-        save(QStringLiteral("table_%1.csv").arg(m_table->set()->label()), m_table->tableCsv(), path);
-    TableStatus->setText(o ? QStringLiteral("已匯出 %1 行到 %2").arg(m_table->rowCount()).arg(path)
-                           : QStringLiteral("匯出失敗 %1").arg(o.reason()));
+    const Outcome o = save(QStringLiteral("table_%1.csv").arg(m_table->set()->label()),
+                           m_table->tableCsv(), path);
+    tell(o ? words(QStringLiteral("已匯出 %1 行到 %2")).arg(m_table->rowCount()).arg(path)
+           : words(QStringLiteral("匯出失敗 %1")).arg(o.reason()));
 }
 
 void Form5::exportTotals() {
@@ -395,8 +406,8 @@ void Form5::exportTotals() {
     QString path;
     const Outcome o = save(QStringLiteral("totals_%1.csv").arg(m_table->set()->label()),
                            m_table->totalsCsv(), path);
-    TableStatus->setText(o ? QStringLiteral("已匯出統計到 %1").arg(path)
-                           : QStringLiteral("匯出失敗 %1").arg(o.reason()));
+    tell(o ? words(QStringLiteral("已匯出統計到 %1")).arg(path)
+           : words(QStringLiteral("匯出失敗 %1")).arg(o.reason()));
 }
 
 void Form5::exportChart() {
@@ -411,17 +422,18 @@ void Form5::exportChart() {
         Charts->grab().save(&buffer, "PNG");
     }
     QString path;
-    const Outcome o = png.isEmpty()
-                          ? Outcome::failure(QStringLiteral("圖表無法轉成 PNG"))
-                          : save(QStringLiteral("chart_%1.png").arg(m_table->set()->label()), png, path);
-    TableStatus->setText(o ? QStringLiteral("已匯出圖表到 %1").arg(path)
-                           : QStringLiteral("匯出失敗 %1").arg(o.reason()));
+    const Outcome o =
+        png.isEmpty()
+            ? Outcome::failure(QStringLiteral("圖表無法轉成 PNG"))
+            : save(QStringLiteral("chart_%1.png").arg(m_table->set()->label()), png, path);
+    tell(o ? words(QStringLiteral("已匯出圖表到 %1")).arg(path)
+           : words(QStringLiteral("匯出失敗 %1")).arg(o.reason()));
 }
 
 void Form5::reprintSelected() {
     const QModelIndexList rows = Table->selectionModel()->selectedRows();
     if (rows.isEmpty() || !m_table->set()) {
-        TableStatus->setText(QStringLiteral("請先在表格選擇一個單號"));
+        tell(words(QStringLiteral("請先在表格選擇一個單號")));
         return;
     }
     const HistoryLine& line = m_table->lineAt(rows.first().row());
@@ -430,8 +442,8 @@ void Form5::reprintSelected() {
     Outcome o = Outcome::failure(QStringLiteral("歷史檔無法讀取"));
     if (!record.isEmpty())
         o = m_reprint ? m_reprint(record) : Outcome::failure(QStringLiteral("沒有列印功能"));
-    TableStatus->setText(o ? QStringLiteral("已重印單號 %1").arg(orderNo)
-                           : QStringLiteral("單號 %1 重印失敗 %2").arg(orderNo, o.reason()));
+    tell(o ? words(QStringLiteral("已重印單號 %1")).arg(orderNo)
+           : words(QStringLiteral("單號 %1 重印失敗 %2")).arg(orderNo, o.reason()));
 }
 
 void Form5::showTotals() {

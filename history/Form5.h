@@ -96,6 +96,8 @@ private:
     void continueLoading();
     void buildTabs();
     void convertNewTexts();
+    void tell(const QString& text);
+    QString words(const QString& text) const;
     void loadTable(const QStringList& months);
     void tableLoaded();
     void applyFound();
@@ -110,8 +112,9 @@ private:
 
     HistoryTableModel* m_table = nullptr;
     std::unique_ptr<WeighingLogDetails> m_details;
-    int m_tableLoads = 0;        // decodings running
+    int m_tableLoads = 0;       // decodings running
     quint64 m_tableRequest = 0; // the latest; an older one that ends later is dropped
     bool m_chartsStale = true;
+    bool m_simplified = false; // the new texts are shown in Simplified Chinese
     std::function<Outcome(const QByteArray&)> m_reprint;
 };

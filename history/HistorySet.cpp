@@ -3,19 +3,19 @@
 #include "common/TextField.h"
 #include "station/HistoryLayout.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
-#include <QCoreApplication>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
-#include <sys/resource.h>
 #include <string>
 #include <string_view>
+#include <sys/resource.h>
 #include <unordered_map>
 
 namespace {
@@ -149,7 +149,8 @@ void decodeMonth(const QString& folder, Month& m) {
                     continue;
                 auto it = codeOfBytes.find(code.view());
                 if (it == codeOfBytes.end()) {
-                    it = codeOfBytes.emplace(std::string(code.view()), qint32(m.codes.size())).first;
+                    it =
+                        codeOfBytes.emplace(std::string(code.view()), qint32(m.codes.size())).first;
                     m.codes.push_back(text(code));
                 }
                 m.lines.push_back({order, it->second, i, number(target), number(actual)});
@@ -232,7 +233,7 @@ HistorySet HistorySet::load(const QString& folder, const QStringList& names) {
 }
 
 QFuture<std::shared_ptr<const HistorySet>> HistorySet::loadInBackground(const QString& folder,
-                                                                      const QStringList& names) {
+                                                                        const QStringList& names) {
     return QtConcurrent::run(&decodePool(), [folder, names] {
         yieldToTheWindow();
         return std::make_shared<const HistorySet>(load(folder, names));

@@ -10,18 +10,18 @@
 
 // One finished order of a month file, as the history table and the usage chart use it.
 struct HistoryOrder {
-    QString orderNo;  // blanks removed
-    QString stamp;    // "2024/03/02 09:05:07", blanks removed
-    qint32 date = 0;  // yyyymmdd from the stamp, 0 when the stamp holds no date
-    qint32 month = 0; // index into HistorySet::months
+    QString orderNo;   // blanks removed
+    QString stamp;     // "2024/03/02 09:05:07", blanks removed
+    qint32 date = 0;   // yyyymmdd from the stamp, 0 when the stamp holds no date
+    qint32 month = 0;  // index into HistorySet::months
     qint32 record = 0; // record number in its month file, from 1
 };
 
 // One order line: a line of a record whose code, target or actual is not blank.
 struct HistoryLine {
-    qint32 order = 0; // index into HistorySet::orders
-    qint32 code = 0;  // index into HistorySet::codes; codes are compared as exact text
-    qint32 line = 0;  // 1..10
+    qint32 order = 0;       // index into HistorySet::orders
+    qint32 code = 0;        // index into HistorySet::codes; codes are compared as exact text
+    qint32 line = 0;        // 1..10
     Decimal target, actual; // the leading numbers of the fields, in grams
 
     Decimal deviation() const { return actual - target; }
@@ -34,8 +34,8 @@ struct HistoryLine {
 // reads the files. Decoding is a plain function of the files' bytes, so it may run on a
 // worker thread while the window keeps its pace.
 struct HistorySet {
-    QString folder;        // the history folder
-    QStringList months;    // the month files, as named in the folder
+    QString folder;                   // the history folder
+    QStringList months;               // the month files, as named in the folder
     std::vector<HistoryOrder> orders; // in file order, month after month
     std::vector<HistoryLine> lines;   // in record order, line after line
     std::vector<QString> codes;       // distinct codes, in the order first met

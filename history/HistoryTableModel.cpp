@@ -57,11 +57,11 @@ QByteArray document(const QList<QStringList>& rows) {
 } // namespace Csv
 
 HistoryTableModel::HistoryTableModel(QObject* parent)
-    : QAbstractTableModel(parent),
-      m_headers{QStringLiteral("單號"),     QStringLiteral("時間"),     QStringLiteral("桶號"),
-                QStringLiteral("行"),       QStringLiteral("代碼"),     QStringLiteral("目標(g)"),
-                QStringLiteral("實際(g)"),  QStringLiteral("偏差(g)"),  QStringLiteral("偏差(%)"),
-                QStringLiteral("天平")},
+    : QAbstractTableModel(parent), m_headers{QStringLiteral("單號"),    QStringLiteral("時間"),
+                                             QStringLiteral("桶號"),    QStringLiteral("行"),
+                                             QStringLiteral("代碼"),    QStringLiteral("目標(g)"),
+                                             QStringLiteral("實際(g)"), QStringLiteral("偏差(g)"),
+                                             QStringLiteral("偏差(%)"), QStringLiteral("天平")},
       m_totalsHeaders{QStringLiteral("名次"), QStringLiteral("代碼"), QStringLiteral("用量(g)"),
                       QStringLiteral("用量(KG)")} {}
 
@@ -89,8 +89,8 @@ void HistoryTableModel::setDetails(LineDetails* details) {
         emit dataChanged(index(0, Barrel), index(rowCount() - 1, Balance));
 }
 
-void HistoryTableModel::setFoundRecords(const QString& month,
-                                        const std::vector<qsizetype>& records, bool active) {
+void HistoryTableModel::setFoundRecords(const QString& month, const std::vector<qsizetype>& records,
+                                        bool active) {
     if (!active && m_foundOrders.empty())
         return; // nothing changes
     m_foundOrders.clear();
@@ -99,7 +99,8 @@ void HistoryTableModel::setFoundRecords(const QString& month,
         QSet<qsizetype> wanted(records.begin(), records.end());
         m_foundOrders.resize(m_set->orders.size(), false);
         for (size_t o = 0; o < m_set->orders.size(); ++o)
-            m_foundOrders[o] = m_set->orders[o].month == m && wanted.contains(m_set->orders[o].record);
+            m_foundOrders[o] =
+                m_set->orders[o].month == m && wanted.contains(m_set->orders[o].record);
     }
     refilter();
 }
@@ -172,8 +173,8 @@ void HistoryTableModel::applySort() {
     std::vector<qint64> key(s.lines.size());
     auto byOrder = [&](auto orderKey) {
         for (qint32 r : m_rows)
-            key[size_t(r)] = orderKey(s.orders[size_t(s.lines[size_t(r)].order)]) * 16 +
-                             s.lines[size_t(r)].line;
+            key[size_t(r)] =
+                orderKey(s.orders[size_t(s.lines[size_t(r)].order)]) * 16 + s.lines[size_t(r)].line;
     };
     switch (Column(m_sortColumn)) {
     case OrderNo:
@@ -190,8 +191,9 @@ void HistoryTableModel::applySort() {
         std::vector<QString> texts(s.lines.size());
         if (m_details)
             for (qint32 r : m_rows)
-                texts[size_t(r)] = m_sortColumn == Barrel ? m_details->barrel(s, s.lines[size_t(r)])
-                                                          : m_details->balance(s, s.lines[size_t(r)]);
+                texts[size_t(r)] = m_sortColumn == Barrel
+                                       ? m_details->barrel(s, s.lines[size_t(r)])
+                                       : m_details->balance(s, s.lines[size_t(r)]);
         key = ranks(texts);
         break;
     }
@@ -220,8 +222,8 @@ void HistoryTableModel::applySort() {
         for (qint32 r : m_rows) {
             Decimal p;
             // No percentage (a target of 0) sorts before every percentage.
-            key[size_t(r)] = s.lines[size_t(r)].percent(p) ? p.units()
-                                                            : std::numeric_limits<qint64>::min();
+            key[size_t(r)] =
+                s.lines[size_t(r)].percent(p) ? p.units() : std::numeric_limits<qint64>::min();
         }
         break;
     case ColumnCount:
@@ -280,9 +282,8 @@ QVariant HistoryTableModel::data(const QModelIndex& index, int role) const {
         return cell(index.row(), index.column());
     if (role == Qt::TextAlignmentRole) {
         const bool number = index.column() == Line || index.column() >= Target;
-        return number && index.column() != Balance
-                   ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
-                   : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+        return number && index.column() != Balance ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                                                   : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     }
     return {};
 }

@@ -45,8 +45,7 @@ public:
 
     // Only the records numbered `records` of month file `month` (the matches of the
     // browser's search) when `active`; all records otherwise.
-    void setFoundRecords(const QString& month, const std::vector<qsizetype>& records,
-                         bool active);
+    void setFoundRecords(const QString& month, const std::vector<qsizetype>& records, bool active);
     // An exact code; empty: every code.
     void setCodeFilter(const QString& code);
     // Rows whose order number, time or code holds the text, ignoring case; empty: all.

@@ -3,11 +3,13 @@
 #include "history/HistoryBrowser.h"
 
 #include <QBarCategoryAxis>
-#include <QBarSet>
 #include <QBarSeries>
+#include <QBarSet>
 #include <QChart>
 #include <QChartView>
+#include <QDateTimeAxis>
 #include <QHorizontalBarSeries>
+#include <QLineSeries>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
@@ -21,8 +23,19 @@ double kg(Decimal grams) {
 QValueAxis* valueAxis(double largest) {
     auto* axis = new QValueAxis;
     axis->setRange(0, largest > 0 ? largest * 1.15 : 1);
-    axis->setLabelFormat(QStringLiteral("%.3g"));
+    axis->applyNiceNumbers();
+    axis->setLabelFormat(QStringLiteral("%g"));
     return axis;
+}
+
+// The figure of each bar beside it; set once the series has its axes, or Qt Charts
+// draws none.
+void showFigures(QAbstractBarSeries* series) {
+    series->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
+    series->setLabelsFormat(QStringLiteral("@value"));
+    series->setLabelsVisible(true);
+    for (QBarSet* set : series->barSets())
+        set->setLabelColor(Qt::black);
 }
 
 QChart* replaceChart(QChartView* view, const QString& title) {
@@ -65,9 +78,6 @@ void UsageCharts::show(const std::vector<HistoryTableModel::Usage>& totals,
     }
     auto* series = new QHorizontalBarSeries;
     series->append(set);
-    series->setLabelsVisible(true);
-    series->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
-    series->setLabelsFormat(QStringLiteral("@value"));
     codes->addSeries(series);
     auto* codeAxis = new QBarCategoryAxis;
     codeAxis->append(names);
@@ -76,31 +86,43 @@ void UsageCharts::show(const std::vector<HistoryTableModel::Usage>& totals,
     QValueAxis* kgAxis = valueAxis(shown > 0 ? kg(totals.front().grams) : 0);
     codes->addAxis(kgAxis, Qt::AlignBottom);
     series->attachAxis(kgAxis);
+    showFigures(series);
 
     QChart* perDay = replaceChart(DayChart, m_texts.byDay);
-    auto* daySet = new QBarSet(QString());
-    QStringList labels;
     double most = 0;
-    const bool oneMonth =
-        days.empty() || (days.front().day.year() == days.back().day.year() &&
-                         days.front().day.month() == days.back().day.month());
-    for (const auto& d : days) {
-        *daySet << kg(d.grams);
+    for (const auto& d : days)
         most = std::max(most, kg(d.grams));
-        labels << d.day.toString(oneMonth ? QStringLiteral("dd") : QStringLiteral("MM/dd"));
-    }
-    auto* daySeries = new QBarSeries;
-    daySeries->append(daySet);
-    // Figures fit on the bars of one month; over more days they would cover each other.
-    daySeries->setLabelsVisible(days.size() <= 31);
-    daySeries->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
-    daySeries->setLabelsFormat(QStringLiteral("@value"));
-    perDay->addSeries(daySeries);
-    auto* dayAxis = new QBarCategoryAxis;
-    dayAxis->append(labels);
-    perDay->addAxis(dayAxis, Qt::AlignBottom);
-    daySeries->attachAxis(dayAxis);
     QValueAxis* dayKg = valueAxis(most);
-    perDay->addAxis(dayKg, Qt::AlignLeft);
-    daySeries->attachAxis(dayKg);
+    if (days.size() <= 31) {
+        // A month at most: one bar a day with its figure.
+        auto* daySet = new QBarSet(QString());
+        QStringList labels;
+        for (const auto& d : days) {
+            *daySet << kg(d.grams);
+            labels << d.day.toString(QStringLiteral("dd"));
+        }
+        auto* daySeries = new QBarSeries;
+        daySeries->append(daySet);
+        perDay->addSeries(daySeries);
+        auto* dayAxis = new QBarCategoryAxis;
+        dayAxis->append(labels);
+        perDay->addAxis(dayAxis, Qt::AlignBottom);
+        daySeries->attachAxis(dayAxis);
+        perDay->addAxis(dayKg, Qt::AlignLeft);
+        daySeries->attachAxis(dayKg);
+        showFigures(daySeries);
+    } else {
+        // Several months: a line over a time axis, which labels as many days as fit.
+        auto* line = new QLineSeries;
+        for (const auto& d : days)
+            line->append(double(d.day.startOfDay().toMSecsSinceEpoch()), kg(d.grams));
+        perDay->addSeries(line);
+        auto* dateAxis = new QDateTimeAxis;
+        dateAxis->setFormat(QStringLiteral("MM/dd"));
+        dateAxis->setTickCount(std::min<int>(int(days.size()), 12));
+        perDay->addAxis(dateAxis, Qt::AlignBottom);
+        line->attachAxis(dateAxis);
+        perDay->addAxis(dayKg, Qt::AlignLeft);
+        line->attachAxis(dayKg);
+    }
 }

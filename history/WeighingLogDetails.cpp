@@ -74,8 +74,9 @@ void WeighingLogDetails::prepare(const HistorySet& set) {
                     m_accepted[key(q.value(0).toString().trimmed(), q.value(1).toInt())].push_back(
                         {asStamp(q.value(3).toString()), q.value(2).toString()});
                 for (auto& events : m_accepted)
-                    std::stable_sort(events.begin(), events.end(),
-                                     [](const Accepted& a, const Accepted& b) { return a.at < b.at; });
+                    std::stable_sort(
+                        events.begin(), events.end(),
+                        [](const Accepted& a, const Accepted& b) { return a.at < b.at; });
             }
         }
     }
@@ -88,8 +89,9 @@ QString WeighingLogDetails::balance(const HistorySet& set, const HistoryLine& li
     if (it == m_accepted.cend())
         return {};
     // The last acceptance up to the finish: an order weighed again later has its own.
-    const auto after = std::upper_bound(it->begin(), it->end(), o.stamp,
-                                        [](const QString& t, const Accepted& a) { return t < a.at; });
+    const auto after =
+        std::upper_bound(it->begin(), it->end(), o.stamp,
+                         [](const QString& t, const Accepted& a) { return t < a.at; });
     if (after == it->begin())
         return {};
     const QString& b = std::prev(after)->balance;

@@ -99,7 +99,8 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     QDir(dir.path()).mkpath(QStringLiteral("data"));
     for (int m = 1; m <= kMonths; ++m) {
-        QFile f(dir.filePath(QStringLiteral("data/DATE_2024%1.txt").arg(m, 2, 10, QLatin1Char('0'))));
+        QFile f(
+            dir.filePath(QStringLiteral("data/DATE_2024%1.txt").arg(m, 2, 10, QLatin1Char('0'))));
         if (!f.open(QIODevice::WriteOnly) || f.write(monthFile(m)) != qint64(kRecords) * 1600)
             return 1;
     }
@@ -117,10 +118,10 @@ int main(int argc, char** argv) {
     Figures decode;
     cpuMs();
     for (int i = 0; i < 3; ++i)
-        decode.add(timed([&] { (void)HistorySet::load(dir.filePath(QStringLiteral("data")), names); }));
+        decode.add(
+            timed([&] { (void)HistorySet::load(dir.filePath(QStringLiteral("data")), names); }));
     decode.print("decode twelve months (worker thread)", 500);
-    std::printf("decode twelve months, CPU time of all threads: %.0f ms a run\n",
-                cpuMs() / 3);
+    std::printf("decode twelve months, CPU time of all threads: %.0f ms a run\n", cpuMs() / 3);
     if (qEnvironmentVariableIsSet("BENCH_DECODE_ONLY"))
         return 0;
 

@@ -9,13 +9,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTableView>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <cstdio>
@@ -29,8 +30,10 @@ static int form5Pages(Form5& f, const QString& out, const QString& language) {
             QApplication::processEvents();
     };
     f.loadRange(QStringLiteral("DATE_202403.txt"), QStringLiteral("DATE_202404.txt"));
-    for (int i = 0; i < 500 && f.tableLoading(); ++i)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QElapsedTimer waited;
+    waited.start();
+    while (f.tableLoading() && waited.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     const QString page = QStringLiteral("Form5_%1_lang%2.png");
     f.Tabs->setCurrentIndex(1);
     f.Table->sortByColumn(4, Qt::AscendingOrder);
@@ -83,12 +86,12 @@ int main(int argc, char** argv) {
     // A second month with more jobs and codes, for the table and the charts over a range.
     QByteArray april;
     for (int k = 0; k < 40; ++k)
-        april += historyRecord({"DEMO-1" + QByteArray::number(100 + k),
-                                "2024/04/" + QByteArray::number(1 + k % 28).rightJustified(2, '0') +
-                                    " 10:00:00",
-                                {{"R-101", QByteArray::number(100 + k * 7)},
-                                 {"Y-" + QByteArray::number(k % 6), QByteArray::number(20 + k)},
-                                 {"B-9", "99.5"}}});
+        april += historyRecord(
+            {"DEMO-1" + QByteArray::number(100 + k),
+             "2024/04/" + QByteArray::number(1 + k % 28).rightJustified(2, '0') + " 10:00:00",
+             {{"R-101", QByteArray::number(100 + k * 7)},
+              {"Y-" + QByteArray::number(k % 6), QByteArray::number(20 + k)},
+              {"B-9", "99.5"}}});
     QFile second(work.filePath(QStringLiteral("data/DATE_202404.txt")));
     if (!second.open(QIODevice::WriteOnly) || second.write(april) < 0)
         return 1;

@@ -68,8 +68,9 @@ private slots:
         QCOMPARE(column(m, HistoryTableModel::Line), (QStringList{"1", "3", "1"}));
         QCOMPARE(column(m, HistoryTableModel::Code),
                  (QStringList{QStringLiteral("紅色"), "Y-7", "R-101"}));
-        QCOMPARE(column(m, HistoryTableModel::Time),
-                 (QStringList{"2024/03/02 09:05:07", "2024/03/02 09:05:07", "2024/03/15 10:00:00"}));
+        QCOMPARE(
+            column(m, HistoryTableModel::Time),
+            (QStringList{"2024/03/02 09:05:07", "2024/03/02 09:05:07", "2024/03/15 10:00:00"}));
         QCOMPARE(column(m, HistoryTableModel::DeviationGrams), (QStringList{"-0.16", "0", "5"}));
         // A target of 0 has no percentage; no log: no balance, no barrel.
         QCOMPARE(column(m, HistoryTableModel::DeviationPercent), (QStringList{"-1.28", "0", ""}));
@@ -82,11 +83,26 @@ private slots:
         QTest::addColumn<QString>("grams");
         QTest::addColumn<QString>("percent");
         // 0.3 - 0.1 in binary is 0.19999999999999998.
-        QTest::newRow("binary") << "0.1" << "0.3" << "0.2" << "200";
-        QTest::newRow("half up") << "3" << "3.00015" << "0.00015" << "0.01";
-        QTest::newRow("half down") << "3" << "2.99985" << "-0.00015" << "-0.01";
-        QTest::newRow("large") << "25000" << "25012.5" << "12.5" << "0.05";
-        QTest::newRow("lenient") << "12.5g" << "abc" << "-12.5" << "-100";
+        QTest::newRow("binary") << "0.1"
+                                << "0.3"
+                                << "0.2"
+                                << "200";
+        QTest::newRow("half up") << "3"
+                                 << "3.00015"
+                                 << "0.00015"
+                                 << "0.01";
+        QTest::newRow("half down") << "3"
+                                   << "2.99985"
+                                   << "-0.00015"
+                                   << "-0.01";
+        QTest::newRow("large") << "25000"
+                               << "25012.5"
+                               << "12.5"
+                               << "0.05";
+        QTest::newRow("lenient") << "12.5g"
+                                 << "abc"
+                                 << "-12.5"
+                                 << "-100";
     }
     void deviationsAreExact() {
         QFETCH(QString, target);
@@ -112,7 +128,8 @@ private slots:
         m.setSet(loaded(w, {QStringLiteral("DATE_202403.txt")}));
         QCOMPARE(m.rowCount(), 5);
         m.setCodeFilter("R-101"); // exact: r-101 is another code
-        QCOMPARE(column(m, HistoryTableModel::OrderNo), (QStringList{"a-1", QStringLiteral("單號")}));
+        QCOMPARE(column(m, HistoryTableModel::OrderNo),
+                 (QStringList{"a-1", QStringLiteral("單號")}));
         m.setCodeFilter(QString());
         m.setTextFilter("A-1"); // ignoring case, in order numbers, times and codes
         QCOMPARE(column(m, HistoryTableModel::Code), (QStringList{"R-101", "Y-7"}));
@@ -149,12 +166,13 @@ private slots:
         HistoryTableModel m;
         m.setSet(loaded(w, {QStringLiteral("DATE_202403.txt")}));
         m.setHeaders({"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}, {"n", "code", "g", "kg"});
-        QCOMPARE(m.tableCsv(),
-                 QByteArray("\xEF\xBB\xBF"
-                            "a,b,c,d,e,f,g,h,i,j\r\n") +
-                     QStringLiteral("\"單,號\",2024/03/02 09:05:07,,1,\"R\"\"1\"\"\",2,1.5,-0.5,-25,\r\n"
-                                    "\"單,號\",2024/03/02 09:05:07,,2,紅,1,1,0,0,\r\n")
-                         .toUtf8());
+        QCOMPARE(
+            m.tableCsv(),
+            QByteArray("\xEF\xBB\xBF"
+                       "a,b,c,d,e,f,g,h,i,j\r\n") +
+                QStringLiteral("\"單,號\",2024/03/02 09:05:07,,1,\"R\"\"1\"\"\",2,1.5,-0.5,-25,\r\n"
+                               "\"單,號\",2024/03/02 09:05:07,,2,紅,1,1,0,0,\r\n")
+                    .toUtf8());
         QCOMPARE(m.totalsCsv(), QByteArray("\xEF\xBB\xBF"
                                            "n,code,g,kg\r\n"
                                            "1,\"R\"\"1\"\"\",1.5,0.0015\r\n") +
@@ -168,10 +186,12 @@ private slots:
         QDir(w.path()).mkpath(QStringLiteral("data/DATE_202402.txt.old"));
         const QStringList names{"DATE_202401.txt", "DATE_202402.txt", "DATE_202403.txt"};
         w.write("data/" + names[0], record("A", "2024/01/31 23:59:59", {{"R", "1", "0.1"}}));
-        w.write("data/" + names[1], record("B", "2024/02/01 08:00:00",
-                                           {{"R", "1", "0.2"}, {"Y", "1", "1000"}, {"", "1", "7"}}));
+        w.write("data/" + names[1],
+                record("B", "2024/02/01 08:00:00",
+                       {{"R", "1", "0.2"}, {"Y", "1", "1000"}, {"", "1", "7"}}));
         w.write("data/" + names[2], record("C", "2024/03/01 08:00:00", {{"B", "1", "0.35"}}));
-        const QStringList all = QDir(w.file("data")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        const QStringList all =
+            QDir(w.file("data")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
         QCOMPARE(HistorySet::range(all, names[2], names[0]), names);
 
         HistoryTableModel range;

@@ -7,13 +7,13 @@
 #include "tests/history/HistoryFiles.h"
 #include "tests/support/TestSupport.h"
 
-#include <QBarSet>
 #include <QBarCategoryAxis>
+#include <QBarSet>
 #include <QChart>
 #include <QChartView>
 #include <QDir>
-#include <QLabel>
 #include <QHorizontalBarSeries>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -102,13 +102,14 @@ private slots:
         x.f->exportTotals();
         QCOMPARE(x.w.read(QStringLiteral("export/table_202403-202404.csv")),
                  x.f->table().tableCsv());
-        QVERIFY(x.w.read(QStringLiteral("export/totals_202403-202404.csv"))
-                    .startsWith("\xEF\xBB\xBF"));
+        QVERIFY(
+            x.w.read(QStringLiteral("export/totals_202403-202404.csv")).startsWith("\xEF\xBB\xBF"));
         x.f->exportChart();
         QVERIFY(x.w.read(QStringLiteral("export/chart_202403-202404.png")).startsWith("\x89PNG"));
 
         x.f->Tabs->setCurrentIndex(2);
-        auto* series = qobject_cast<QHorizontalBarSeries*>(x.f->Charts->CodeChart->chart()->series().value(0));
+        auto* series =
+            qobject_cast<QHorizontalBarSeries*>(x.f->Charts->CodeChart->chart()->series().value(0));
         QVERIFY(series);
         // Drawn bottom to top: the largest (B-9, 2 kg) is the last bar.
         auto* axis = qobject_cast<QBarCategoryAxis*>(series->attachedAxes().value(0));
@@ -118,7 +119,8 @@ private slots:
         QCOMPARE(series->barSets().value(0)->at(0), 0.0065);
         // A filter redraws the charts of the page shown.
         x.f->TextFilter->setText(QStringLiteral("Y-7"));
-        series = qobject_cast<QHorizontalBarSeries*>(x.f->Charts->CodeChart->chart()->series().value(0));
+        series =
+            qobject_cast<QHorizontalBarSeries*>(x.f->Charts->CodeChart->chart()->series().value(0));
         QCOMPARE(series->barSets().value(0)->count(), 1);
     }
 
@@ -128,6 +130,10 @@ private slots:
         QCOMPARE(x.f->Reprint->text(), QStringLiteral("重印单据"));
         QCOMPARE(x.f->Tabs->tabText(1), QStringLiteral("表格"));
         QCOMPARE(x.f->Command1->text(), QStringLiteral("統計當前用量")); // the window's own wording
+        x.loadMarch();
+        x.f->Table->selectRow(0);
+        x.f->reprintSelected();
+        QCOMPARE(x.f->TableStatus->text(), QStringLiteral("已重印单号 A-1"));
     }
 };
 
