@@ -123,10 +123,9 @@ void Form5::buildTabs() {
             [this] { loadRange(MonthFrom->currentText(), MonthTo->currentText()); });
 
     m_table = new HistoryTableModel(this);
-    m_details = std::make_unique<WeighingLogDetails>(
+    m_details = std::make_shared<const WeighingLogDetails>(
         QDir(m_browser.workDir()).filePath(QStringLiteral("data/weighings.db")),
         QStringLiteral("大天平"), QStringLiteral("小天平"));
-    m_table->setDetails(m_details.get());
 
     auto* tablePage = new QWidget(Tabs);
     auto* filters = new QHBoxLayout;
@@ -241,10 +240,9 @@ void Form5::convertNewTexts() {
     t.byDay = c.convert(t.byDay);
     t.largest = c.convert(t.largest);
     Charts->setTexts(t);
-    m_details = std::make_unique<WeighingLogDetails>(
+    m_details = std::make_shared<const WeighingLogDetails>(
         QDir(m_browser.workDir()).filePath(QStringLiteral("data/weighings.db")),
         c.convert(QStringLiteral("大天平")), c.convert(QStringLiteral("小天平")));
-    m_table->setDetails(m_details.get());
 }
 
 void Form5::showEvent(QShowEvent* event) {
@@ -348,7 +346,7 @@ void Form5::loadTable(const QStringList& months) {
                 words(QStringLiteral("歷史檔讀取失敗 %1")).arg(s.failures.join(QLatin1Char(' '))));
     });
     const QString folder = QDir(m_browser.workDir()).filePath(HistoryBrowser::folderName());
-    watcher->setFuture(HistorySet::loadInBackground(folder, months));
+    watcher->setFuture(HistorySet::loadInBackground(folder, months, m_details));
 }
 
 // The jobs found by the search of List1 are the rows of the table, when the table shows

@@ -111,8 +111,8 @@ private:
     bool m_loaded = false;
 
     HistoryTableModel* m_table = nullptr;
-    std::unique_ptr<WeighingLogDetails> m_details;
-    int m_tableLoads = 0;       // decodings running
+    std::shared_ptr<const WeighingLogDetails> m_details; // shared with the loads running
+    int m_tableLoads = 0;                                // decodings running
     quint64 m_tableRequest = 0; // the latest; an older one that ends later is dropped
     bool m_chartsStale = true;
     bool m_simplified = false; // the new texts are shown in Simplified Chinese

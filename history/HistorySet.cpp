@@ -1,6 +1,7 @@
 #include "history/HistorySet.h"
 
 #include "common/TextField.h"
+#include "history/LineDetails.h"
 #include "station/HistoryLayout.h"
 
 #include <QCoreApplication>
@@ -232,11 +233,15 @@ HistorySet HistorySet::load(const QString& folder, const QStringList& names) {
     return set;
 }
 
-QFuture<std::shared_ptr<const HistorySet>> HistorySet::loadInBackground(const QString& folder,
-                                                                        const QStringList& names) {
-    return QtConcurrent::run(&decodePool(), [folder, names] {
+QFuture<std::shared_ptr<const HistorySet>>
+HistorySet::loadInBackground(const QString& folder, const QStringList& names,
+                             std::shared_ptr<const LineDetails> details) {
+    return QtConcurrent::run(&decodePool(), [folder, names, details] {
         yieldToTheWindow();
-        return std::make_shared<const HistorySet>(load(folder, names));
+        auto set = std::make_shared<HistorySet>(load(folder, names));
+        if (details)
+            details->fill(*set);
+        return std::shared_ptr<const HistorySet>(std::move(set));
     });
 }
 

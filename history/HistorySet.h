@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+class LineDetails;
+
 // One finished order of a month file, as the history table and the usage chart use it.
 struct HistoryOrder {
     QString orderNo;   // blanks removed
@@ -40,13 +42,22 @@ struct HistorySet {
     std::vector<HistoryLine> lines;   // in record order, line after line
     std::vector<QString> codes;       // distinct codes, in the order first met
     QStringList failures;             // "<name>: <why>" for each month that could not be read
+    // Per line, as a LineDetails found them; empty when nothing is known.
+    std::vector<QString> balances, barrels;
 
     // Reads `names` from `folder` in the given order. A month that is a folder, missing or
     // unreadable is left out and named in `failures`; a trailing partial record is ignored.
     static HistorySet load(const QString& folder, const QStringList& names);
-    // The same on threads of their own, which give way to the user-interface thread.
-    static QFuture<std::shared_ptr<const HistorySet>> loadInBackground(const QString& folder,
-                                                                       const QStringList& names);
+    // The same on threads of their own, which give way to the user-interface thread, with
+    // the details of the lines filled in there too when `details` is given.
+    static QFuture<std::shared_ptr<const HistorySet>>
+    loadInBackground(const QString& folder, const QStringList& names,
+                     std::shared_ptr<const LineDetails> details = {});
+
+    QString balance(size_t line) const {
+        return line < balances.size() ? balances[line] : QString();
+    }
+    QString barrel(size_t line) const { return line < barrels.size() ? barrels[line] : QString(); }
 
     // The month files from `from` to `to` (both included) among `names`, by name, taking
     // only names of the form DATE_yyyymm.txt. `from` and `to` may come in either order.

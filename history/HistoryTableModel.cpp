@@ -1,7 +1,6 @@
 #include "history/HistoryTableModel.h"
 
 #include "history/HistoryBrowser.h"
-#include "history/LineDetails.h"
 
 #include <QSet>
 #include <algorithm>
@@ -76,17 +75,7 @@ void HistoryTableModel::setHeaders(const QStringList& columns, const QStringList
 void HistoryTableModel::setSet(std::shared_ptr<const HistorySet> set) {
     m_set = std::move(set);
     m_foundOrders.clear();
-    if (m_set && m_details)
-        m_details->prepare(*m_set);
     refilter();
-}
-
-void HistoryTableModel::setDetails(LineDetails* details) {
-    m_details = details;
-    if (m_set && m_details)
-        m_details->prepare(*m_set);
-    if (!m_rows.empty())
-        emit dataChanged(index(0, Barrel), index(rowCount() - 1, Balance));
 }
 
 void HistoryTableModel::setFoundRecords(const QString& month, const std::vector<qsizetype>& records,
@@ -188,13 +177,17 @@ void HistoryTableModel::applySort() {
     }
     case Barrel:
     case Balance: {
-        std::vector<QString> texts(s.lines.size());
-        if (m_details)
-            for (qint32 r : m_rows)
-                texts[size_t(r)] = m_sortColumn == Barrel
-                                       ? m_details->barrel(s, s.lines[size_t(r)])
-                                       : m_details->balance(s, s.lines[size_t(r)]);
-        key = ranks(texts);
+        // Few distinct texts (a balance's name): rank them through an ordered map.
+        const std::vector<QString>& texts = m_sortColumn == Barrel ? s.barrels : s.balances;
+        std::map<QString, qint64> rank;
+        for (qint32 r : m_rows)
+            if (size_t(r) < texts.size())
+                rank.emplace(texts[size_t(r)], 0);
+        qint64 n = 0;
+        for (auto& [text, k] : rank)
+            k = ++n;
+        for (qint32 r : m_rows)
+            key[size_t(r)] = size_t(r) < texts.size() ? rank[texts[size_t(r)]] : 0;
         break;
     }
     case Code: {
@@ -252,7 +245,7 @@ QString HistoryTableModel::cell(int row, int column) const {
     case Time:
         return o.stamp;
     case Barrel:
-        return m_details ? m_details->barrel(*m_set, l) : QString();
+        return m_set->barrel(size_t(m_rows[size_t(row)]));
     case Line:
         return QString::number(l.line);
     case Code:
@@ -268,7 +261,7 @@ QString HistoryTableModel::cell(int row, int column) const {
         return l.percent(p) ? p.toString() : QString();
     }
     case Balance:
-        return m_details ? m_details->balance(*m_set, l) : QString();
+        return m_set->balance(size_t(m_rows[size_t(row)]));
     case ColumnCount:
         break;
     }

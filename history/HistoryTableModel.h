@@ -6,8 +6,6 @@
 #include <memory>
 #include <vector>
 
-class LineDetails;
-
 // The history table: one row per order line of a set of month files, filtered by the
 // records the browser found, by code and by text, sortable by any column. The usage totals
 // per code and per day and the CSV exports cover the rows shown, so they always agree with
@@ -40,8 +38,6 @@ public:
     // Shows `set`; the code and text filters stay, the found records are forgotten.
     void setSet(std::shared_ptr<const HistorySet> set);
     const HistorySet* set() const { return m_set.get(); }
-    // Balance and barrel of each line; blank without (not owned).
-    void setDetails(LineDetails* details);
 
     // Only the records numbered `records` of month file `month` (the matches of the
     // browser's search) when `active`; all records otherwise.
@@ -89,7 +85,6 @@ private:
     void applySort();
 
     std::shared_ptr<const HistorySet> m_set;
-    LineDetails* m_details = nullptr;
     QStringList m_headers, m_totalsHeaders;
     QString m_code, m_text;
     std::vector<bool> m_foundOrders; // empty: no search in force

@@ -3,10 +3,12 @@
 #include <QAtomicInt>
 #include <QDate>
 #include <QFileInfo>
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -28,19 +30,24 @@ QDate dateOf(qint32 d) {
     return QDate(d / 10000, d / 100 % 100, d % 100);
 }
 
+struct Accepted {
+    QString at; // as a history stamp
+    QString balance;
+};
+
 } // namespace
 
 WeighingLogDetails::WeighingLogDetails(QString databaseFile, QString largeName, QString smallName)
     : m_file(std::move(databaseFile)), m_large(std::move(largeName)),
       m_small(std::move(smallName)) {}
 
-void WeighingLogDetails::prepare(const HistorySet& set) {
-    m_accepted.clear();
-    m_error.clear();
-    if (!QFileInfo(m_file).isFile()) {
-        m_error = QStringLiteral("沒有計量記錄 %1").arg(m_file);
-        return;
-    }
+void WeighingLogDetails::fill(HistorySet& set) const {
+    (void)fillFrom(set);
+}
+
+QString WeighingLogDetails::fillFrom(HistorySet& set) const {
+    if (!QFileInfo(m_file).isFile())
+        return QStringLiteral("沒有計量記錄 %1").arg(m_file);
     QDate first, last;
     for (const HistoryOrder& o : set.orders) {
         const QDate d = dateOf(o.date);
@@ -52,7 +59,9 @@ void WeighingLogDetails::prepare(const HistorySet& set) {
             last = d;
     }
     if (!first.isValid())
-        return;
+        return {};
+    QString error;
+    QHash<QString, std::vector<Accepted>> accepted; // "order\x1fline", in time order
     static QAtomicInt serial;
     const QString name = QStringLiteral("history-details-%1").arg(serial.fetchAndAddRelaxed(1));
     {
@@ -60,40 +69,42 @@ void WeighingLogDetails::prepare(const HistorySet& set) {
         db.setDatabaseName(m_file);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
         if (!db.open()) {
-            m_error = db.lastError().text();
+            error = db.lastError().text();
         } else {
             QSqlQuery q(db);
             q.prepare(QStringLiteral("SELECT order_no, line, balance, at FROM weighing_event "
                                      "WHERE event = 'accepted' AND at >= ? AND at < ?"));
             q.addBindValue(first.toString(Qt::ISODate));
             q.addBindValue(last.addDays(1).toString(Qt::ISODate));
-            if (!q.exec()) {
-                m_error = q.lastError().text();
-            } else {
-                while (q.next())
-                    m_accepted[key(q.value(0).toString().trimmed(), q.value(1).toInt())].push_back(
-                        {asStamp(q.value(3).toString()), q.value(2).toString()});
-                for (auto& events : m_accepted)
-                    std::stable_sort(
-                        events.begin(), events.end(),
-                        [](const Accepted& a, const Accepted& b) { return a.at < b.at; });
-            }
+            if (!q.exec())
+                error = q.lastError().text();
+            while (error.isEmpty() && q.next())
+                accepted[key(q.value(0).toString().trimmed(), q.value(1).toInt())].push_back(
+                    {asStamp(q.value(3).toString()), q.value(2).toString()});
         }
     }
     QSqlDatabase::removeDatabase(name);
-}
-
-QString WeighingLogDetails::balance(const HistorySet& set, const HistoryLine& line) const {
-    const HistoryOrder& o = set.orders[size_t(line.order)];
-    const auto it = m_accepted.constFind(key(o.orderNo, line.line));
-    if (it == m_accepted.cend())
-        return {};
-    // The last acceptance up to the finish: an order weighed again later has its own.
-    const auto after =
-        std::upper_bound(it->begin(), it->end(), o.stamp,
-                         [](const QString& t, const Accepted& a) { return t < a.at; });
-    if (after == it->begin())
-        return {};
-    const QString& b = std::prev(after)->balance;
-    return b == QLatin1String("large") ? m_large : b == QLatin1String("small") ? m_small : b;
+    if (accepted.isEmpty())
+        return error;
+    for (auto& events : accepted)
+        std::stable_sort(events.begin(), events.end(),
+                         [](const Accepted& a, const Accepted& b) { return a.at < b.at; });
+    set.balances.assign(set.lines.size(), QString());
+    for (size_t i = 0; i < set.lines.size(); ++i) {
+        const HistoryOrder& o = set.orders[size_t(set.lines[i].order)];
+        const auto it = accepted.constFind(key(o.orderNo, set.lines[i].line));
+        if (it == accepted.cend())
+            continue;
+        // The last acceptance up to the finish: an order weighed again later has its own.
+        const auto after =
+            std::upper_bound(it->begin(), it->end(), o.stamp,
+                             [](const QString& t, const Accepted& a) { return t < a.at; });
+        if (after == it->begin())
+            continue;
+        const QString& b = std::prev(after)->balance;
+        set.balances[i] = b == QLatin1String("large")   ? m_large
+                          : b == QLatin1String("small") ? m_small
+                                                        : b;
+    }
+    return error;
 }

@@ -262,16 +262,18 @@ private slots:
                            "('2024-03-02T09:59:00+08:00', 'A', 1, 'large', 'accepted')"));
         }
         QSqlDatabase::removeDatabase("log");
-        WeighingLogDetails details(db, "L", "S");
+        auto set = std::make_shared<HistorySet>(
+            HistorySet::load(w.file("data"), {QStringLiteral("DATE_202403.txt")}));
+        QCOMPARE(WeighingLogDetails(db, "L", "S").fillFrom(*set), QString());
         HistoryTableModel m;
-        m.setDetails(&details);
-        m.setSet(loaded(w, {QStringLiteral("DATE_202403.txt")}));
+        m.setSet(set);
         QCOMPARE(column(m, HistoryTableModel::Balance), (QStringList{"S", "", "L"}));
-        QVERIFY(details.error().isEmpty());
+        m.sort(HistoryTableModel::Balance, Qt::AscendingOrder);
+        QCOMPARE(column(m, HistoryTableModel::Balance), (QStringList{"", "L", "S"}));
         // No log file: blank, and the file is not made.
-        WeighingLogDetails none(w.file("data/none.db"), "L", "S");
-        m.setDetails(&none);
-        QCOMPARE(column(m, HistoryTableModel::Balance), (QStringList{"", "", ""}));
+        set->balances.clear();
+        QVERIFY(!WeighingLogDetails(w.file("data/none.db"), "L", "S").fillFrom(*set).isEmpty());
+        QVERIFY(set->balances.empty());
         QVERIFY(!w.exists("data/none.db"));
     }
 

@@ -17,6 +17,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
@@ -70,8 +72,20 @@ private slots:
     // goes through Printer01 with the record's own lines.
     void tableFollowsTheBrowserAndReprints() {
         Fixture x;
+        {
+            QSqlDatabase c = QSqlDatabase::addDatabase("QSQLITE", "log");
+            c.setDatabaseName(x.w.file("data/weighings.db"));
+            QVERIFY(c.open());
+            QSqlQuery q(c);
+            QVERIFY(q.exec("CREATE TABLE weighing_event (at TEXT, order_no TEXT, line INTEGER, "
+                           "balance TEXT, event TEXT)"));
+            QVERIFY(q.exec("INSERT INTO weighing_event VALUES "
+                           "('2024-03-02T09:05:00+08:00', 'A-1', 2, 'small', 'accepted')"));
+        }
+        QSqlDatabase::removeDatabase("log");
         x.loadMarch();
         QCOMPARE(x.f->table().rowCount(), 4);
+        QCOMPARE(x.f->table().cell(1, HistoryTableModel::Balance), QStringLiteral("小天平"));
         x.f->Text1->setText(QStringLiteral("B-2"));
         x.f->runSearch();
         QCOMPARE(x.f->table().rowCount(), 2);
