@@ -43,7 +43,7 @@ struct StationOptions {
     int dbLoginTimeoutSecs = 10;                          // order database login time-out
     int dbStatementTimeoutSecs = 10;                      // order database statement time-out
     // Where Printer01 sends a ticket; default: the system's default printer.
-    std::function<Outcome(const QList<TicketItem>&)> ticketOutput;
+    std::function<Outcome(const QList<TicketItem>&)> ticketOutput = {};
 };
 
 // Owns everything the station is made of, and builds it in the order of the start-up:

@@ -340,7 +340,11 @@ void Form5::loadTable(const QStringList& months) {
         CodeFilter->addItem(m_simplified ? ToSimplified(QStringLiteral("全部代碼"))
                                          : QStringLiteral("全部代碼"));
         CodeFilter->addItems(m_table->codes());
-        CodeFilter->setCurrentIndex(std::max(0, CodeFilter->findText(code)));
+        // A chosen code stays chosen while the new months hold it.
+        const int chosen = code.isEmpty() ? 0 : CodeFilter->findText(code);
+        CodeFilter->setCurrentIndex(std::max(0, chosen));
+        if (chosen < 0)
+            m_table->setCodeFilter(QString());
         if (!s.failures.isEmpty())
             StatusLabel->setText(
                 words(QStringLiteral("歷史檔讀取失敗 %1")).arg(s.failures.join(QLatin1Char(' '))));
