@@ -357,8 +357,8 @@ void Station::setSpeedUp(int factor) {
 
 void Station::refreshRecipeList() {
     const RecipeListResult r = readRecipeList(path(QStringLiteral("QUICK.txt")));
-    if (!r.error.isEmpty()) {
-        m_status.report(QStringLiteral("配方檔讀取失敗 %1").arg(r.error));
+    if (!r.outcome) {
+        m_status.report(QStringLiteral("配方檔讀取失敗 %1").arg(r.outcome.reason()));
         return;
     }
     m_form3->setRecipeEntries(r.entries);

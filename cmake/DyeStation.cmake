@@ -17,9 +17,9 @@ function(ds_library name)
   ds_warnings(${name})
 endfunction()
 
-# ds_test(name SOURCES ... LIBS ... [GUI] [TIMEOUT s]): a QtTest executable run by ctest.
+# ds_test(name SOURCES ... LIBS ... [TIMEOUT s]): a QtTest executable run by ctest.
 function(ds_test name)
-  cmake_parse_arguments(A "GUI" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS} ds_testsupport Qt6::Test)
   ds_warnings(${name})

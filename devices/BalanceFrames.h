@@ -1,4 +1,6 @@
 #pragma once
+#include "devices/Balance.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -26,6 +28,9 @@ std::optional<QString> captionAt(const char* frame, int gPosition);
 // Modbus RTU, slave 3 = small balance (0.01 g), slave 4 = large balance (0.1 g).
 constexpr int kSmallSlave = 3;
 constexpr int kLargeSlave = 4;
+constexpr int slaveOf(Balance b) {
+    return b == Balance::Small ? kSmallSlave : kLargeSlave;
+}
 constexpr int kReplyLength = 11;
 
 // Read holding registers 1..3 of the slave, with its checksum (8 bytes).

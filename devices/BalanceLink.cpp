@@ -30,10 +30,10 @@ void BalanceLink::tickText(int tickMs) {
     countSilence(tickMs);
     if (keepOpen(m_comm1, 0, tickMs))
         if (auto c = m_smallFrames.feed(readText(m_comm1, "small")))
-            accept(BalanceReadings::kSmall, *c);
+            accept(Balance::Small, *c);
     if (keepOpen(m_comm2, 1, tickMs))
         if (auto c = m_largeFrames.feed(readText(m_comm2, "large")))
-            accept(BalanceReadings::kLarge, *c);
+            accept(Balance::Large, *c);
 }
 
 QByteArray BalanceLink::readText(SerialPort& port, const char* balance) {
@@ -55,7 +55,7 @@ void BalanceLink::tickModbus(int tickMs) {
         // Whatever is still waiting (a late reply, the answer to a zero command) must not
         // be taken for the reply to this request.
         m_comm1.read(-1);
-        const QByteArray request = readRequest(m_pollBalance + kSmallSlave);
+        const QByteArray request = readRequest(slaveOf(m_pollBalance));
         qCDebug(lcBalanceFrames) << "request" << request.toHex(' ');
         if (!m_comm1.write(request))
             m_pollTick = 0;
@@ -67,13 +67,13 @@ void BalanceLink::tickModbus(int tickMs) {
 void BalanceLink::readModbusReply() {
     const QByteArray bytes = m_comm1.read(-1);
     qCDebug(lcBalanceFrames) << "reply" << bytes.toHex(' ');
-    const Reply r = parseReply(bytes, m_pollBalance + kSmallSlave);
+    const Reply r = parseReply(bytes, slaveOf(m_pollBalance));
     const bool reread = m_rereading;
     m_rereading = false;
     switch (r.status) {
     case ReplyStatus::Reading:
-        accept(m_pollBalance == 0 ? BalanceReadings::kSmall : BalanceReadings::kLarge, r.caption);
-        m_pollBalance = (m_pollBalance + 1) % 2;
+        accept(m_pollBalance, r.caption);
+        m_pollBalance = otherBalance(m_pollBalance);
         break;
     case ReplyStatus::BadChecksum:
         if (!reread) {
@@ -89,26 +89,26 @@ void BalanceLink::readModbusReply() {
         // The next request goes to the other balance, so that one silent or garbling
         // balance never starves the healthy one. A late reply of this one is dropped
         // before that request, and would be refused by its address anyway.
-        m_pollBalance = (m_pollBalance + 1) % 2;
+        m_pollBalance = otherBalance(m_pollBalance);
         m_pollTick = 0;
         break;
     }
 }
 
-void BalanceLink::accept(int index, const QString& caption) {
-    m_readings.setCaption(index, caption);
-    m_readings.setLive(index, true);
-    m_silentMs[size_t(index)] = 0;
-    ++m_count[size_t(index)];
+void BalanceLink::accept(Balance b, const QString& caption) {
+    m_readings.setCaption(b, caption);
+    m_readings.setLive(b, true);
+    m_silentMs[size_t(labelIndex(b))] = 0;
+    ++m_count[size_t(labelIndex(b))];
 }
 
 void BalanceLink::countSilence(int tickMs) {
-    for (int i = 0; i < 2; ++i) {
-        int& ms = m_silentMs[size_t(i)];
+    for (Balance b : kBalances) {
+        int& ms = m_silentMs[size_t(labelIndex(b))];
         if (ms < kStaleMs) {
             ms += tickMs;
             if (ms >= kStaleMs)
-                m_readings.setLive(i, false);
+                m_readings.setLive(b, false);
         }
     }
 }

@@ -34,9 +34,9 @@ public:
     void tick();
 
     int PollTick() const { return m_pollTick; }
-    int PollBalance() const { return m_pollBalance; }
-    // Valid readings taken so far, by reading index (0 large, 1 small).
-    qint64 readingCount(int index) const { return m_count[size_t(index)]; }
+    int PollBalance() const { return smallFirstIndex(m_pollBalance); } // 0 small, 1 large
+    // Valid readings taken so far.
+    qint64 readingCount(Balance b) const { return m_count[size_t(labelIndex(b))]; }
 
 private:
     struct PortWatch {
@@ -49,7 +49,7 @@ private:
     static QByteArray readText(SerialPort& port, const char* balance);
     void tickModbus(int tickMs);
     void readModbusReply();
-    void accept(int index, const QString& caption);
+    void accept(Balance b, const QString& caption);
     void countSilence(int tickMs);
     // True when the port is open; otherwise tries to reopen it now and then.
     bool keepOpen(SerialPort& port, int which, int tickMs);
@@ -62,9 +62,9 @@ private:
     TextFrameParser m_smallFrames{BalanceFrames::kSmallGPosition};
     TextFrameParser m_largeFrames{BalanceFrames::kLargeGPosition};
     int m_pollTick = 0;
-    int m_pollBalance = 0;    // 0 small (slave 3), 1 large (slave 4)
-    bool m_rereading = false; // this read tick is the second look after a bad checksum
-    std::array<int, 2> m_silentMs{};
-    std::array<qint64, 2> m_count{};
-    std::array<PortWatch, 2> m_watch{};
+    Balance m_pollBalance = Balance::Small;
+    bool m_rereading = false;           // this read tick is the second look after a bad checksum
+    std::array<int, 2> m_silentMs{};    // by labelIndex
+    std::array<qint64, 2> m_count{};    // by labelIndex
+    std::array<PortWatch, 2> m_watch{}; // MSComm1, MSComm2
 };

@@ -1,45 +1,45 @@
 #pragma once
 #include "common/Numbers.h"
+#include "devices/Balance.h"
 
 #include <QObject>
 #include <QString>
 #include <array>
 
-// The live readings of the two balances, as the main window shows them: element 0 is the
-// large balance (Label1(0)), element 1 the small balance (Label1(1)). Both start as "0".
+// The live readings of the two balances, as the main window shows them in Label1(0) (large)
+// and Label1(1) (small). Both start as "0".
 // A reading is live while valid readings keep arriving; the balance link marks it stale
 // when its balance has been silent for a while, and the sequencer never counts on a
 // stale reading.
 class BalanceReadings : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kLarge = 0;
-    static constexpr int kSmall = 1;
-
     using QObject::QObject;
 
-    QString caption(int index) const { return m_caption[size_t(index)]; }
+    QString caption(Balance b) const { return m_caption[slot(b)]; }
     // The caption read with the lenient number parse, exactly.
-    Decimal value(int index) const { return Decimal::parse(caption(index)); }
-    bool isLive(int index) const { return m_live[size_t(index)]; }
+    Decimal value(Balance b) const { return Decimal::parse(caption(b)); }
+    bool isLive(Balance b) const { return m_live[slot(b)]; }
 
-    void setCaption(int index, const QString& text) {
-        if (m_caption[size_t(index)] != text) {
-            m_caption[size_t(index)] = text;
-            emit changed(index);
+    void setCaption(Balance b, const QString& text) {
+        if (m_caption[slot(b)] != text) {
+            m_caption[slot(b)] = text;
+            emit changed(b);
         }
     }
-    void setLive(int index, bool live) {
-        if (m_live[size_t(index)] != live) {
-            m_live[size_t(index)] = live;
-            emit changed(index);
+    void setLive(Balance b, bool live) {
+        if (m_live[slot(b)] != live) {
+            m_live[slot(b)] = live;
+            emit changed(b);
         }
     }
 
 signals:
-    void changed(int index);
+    void changed(Balance b);
 
 private:
+    static size_t slot(Balance b) { return size_t(labelIndex(b)); }
+
     std::array<QString, 2> m_caption{QStringLiteral("0"), QStringLiteral("0")};
     std::array<bool, 2> m_live{false, false};
 };

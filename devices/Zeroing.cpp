@@ -9,8 +9,8 @@ Zeroing::Zeroing(SerialPort& comm1, TickTimer& timer1, TickTimer& timer6, Status
                  QObject* parent)
     : QObject(parent), m_comm1(comm1), m_timer1(timer1), m_timer6(timer6), m_status(status) {}
 
-void Zeroing::request(int labelIndex) {
-    m_zeroTarget = labelIndex == 0 ? 1 : 0;
+void Zeroing::request(Balance b) {
+    m_target = b;
     m_timer6.setEnabled(true);
 }
 
@@ -25,8 +25,7 @@ void Zeroing::tick() {
     }
     if (m_zeroTick == 20) {
         // A port that is not open gets no command; the sequence still finishes.
-        const QByteArray command =
-            BalanceFrames::zeroCommand(m_zeroTarget + BalanceFrames::kSmallSlave);
+        const QByteArray command = BalanceFrames::zeroCommand(BalanceFrames::slaveOf(m_target));
         const Outcome o = m_comm1.isOpen() ? m_comm1.write(command)
                                            : Outcome::failure(QStringLiteral("MSComm1 未開啟"));
         if (!o)

@@ -1,4 +1,6 @@
 #pragma once
+#include "devices/Balance.h"
+
 #include <QObject>
 
 class SerialPort;
@@ -14,12 +16,12 @@ public:
     Zeroing(SerialPort& comm1, TickTimer& timer1, TickTimer& timer6, StatusLine& status,
             QObject* parent = nullptr);
 
-    // Reading index 0 (large) zeroes slave 4, index 1 (small) slave 3. A request while the
-    // sequence runs only changes the balance; the count goes on.
-    void request(int labelIndex);
+    // A request while the sequence runs only changes the balance; the count goes on.
+    void request(Balance b);
     void tick();
 
-    int ZeroTarget() const { return m_zeroTarget; } // 0 small, 1 large
+    Balance target() const { return m_target; }
+    int ZeroTarget() const { return smallFirstIndex(m_target); } // 0 small, 1 large
     int ZeroTick() const { return m_zeroTick; }
 
 private:
@@ -27,6 +29,6 @@ private:
     TickTimer& m_timer1;
     TickTimer& m_timer6;
     StatusLine& m_status;
-    int m_zeroTarget = 0;
+    Balance m_target = Balance::Small;
     int m_zeroTick = 0;
 };

@@ -77,12 +77,10 @@ Outcome ClaimJournal::write(const QString& path) const {
     return Outcome::success();
 }
 
-std::optional<ClaimJournal> ClaimJournal::read(const QString& path, QString* error) {
+Outcome ClaimJournal::read(const QString& path, ClaimJournal& out) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *error = f.errorString();
-        return std::nullopt;
-    }
+    if (!f.open(QIODevice::ReadOnly))
+        return Outcome::failure(f.errorString());
     const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
     ClaimJournal j;
     j.station = o.value(QStringLiteral("station")).toInt();
@@ -100,11 +98,10 @@ std::optional<ClaimJournal> ClaimJournal::read(const QString& path, QString* err
         j.records << QByteArray::fromBase64(r.toString().toLatin1());
         whole = whole && j.records.last().size() == JobRecord::kLength;
     }
-    if (!whole || j.station < 1 || j.target.isEmpty() || j.lines.isEmpty() || j.records.isEmpty()) {
-        *error = QStringLiteral("內容不完整");
-        return std::nullopt;
-    }
-    return j;
+    if (!whole || j.station < 1 || j.target.isEmpty() || j.lines.isEmpty() || j.records.isEmpty())
+        return Outcome::failure(QStringLiteral("內容不完整"));
+    out = j;
+    return Outcome::success();
 }
 
 Outcome ClaimJournal::remove(const QString& path) {

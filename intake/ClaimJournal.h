@@ -25,6 +25,6 @@ struct ClaimJournal {
 
     // Whole or not at all: written to a temporary file, synced, renamed over the journal.
     Outcome write(const QString& path) const;
-    static std::optional<ClaimJournal> read(const QString& path, QString* error);
+    static Outcome read(const QString& path, ClaimJournal& out);
     static Outcome remove(const QString& path);
 };

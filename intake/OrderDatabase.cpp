@@ -162,11 +162,9 @@ Outcome DbSession::connect() {
 }
 
 // Prepares, sets the time-out on the statement handle and executes, under the watch.
-bool DbSession::exec(QSqlQuery& q, const QString& sql, QString& error) {
-    if (!q.prepare(sql)) {
-        error = errorText(q.lastError());
-        return false;
-    }
+Outcome DbSession::exec(QSqlQuery& q, const QString& sql) {
+    if (!q.prepare(sql))
+        return Outcome::failure(errorText(q.lastError()));
     const SQLHANDLE h = odbcHandle(q.result()->handle());
     const int secs = m_login.statementTimeoutSecs;
     if (h && secs > 0)
@@ -177,15 +175,12 @@ bool DbSession::exec(QSqlQuery& q, const QString& sql, QString& error) {
         const auto deadline =
             StatementWatch::Clock::now() +
             (secs > 0 ? std::chrono::seconds(secs + 1) : std::chrono::hours(24 * 365));
-        if (!m_watch->arm(h, deadline)) {
-            error = QStringLiteral("工作站關閉中");
-            return false;
-        }
+        if (!m_watch->arm(h, deadline))
+            return Outcome::failure(QStringLiteral("工作站關閉中"));
     }
-    const bool ok = q.exec();
-    if (!ok)
-        error = errorText(q.lastError());
-    return ok;
+    if (!q.exec())
+        return Outcome::failure(errorText(q.lastError()));
+    return Outcome::success();
 }
 
 namespace {
@@ -207,9 +202,8 @@ Outcome DbSession::query(const QString& sql, int lastField, DbRows& out, const Q
     QSqlQuery q(db);
     q.setForwardOnly(true);
     const Armed armed{m_watch.get()};
-    QString error;
-    if (!exec(q, sql, error))
-        return Outcome::failure(QStringLiteral("查詢失敗: %1").arg(error));
+    if (Outcome o = exec(q, sql); !o)
+        return Outcome::failure(QStringLiteral("查詢失敗: %1").arg(o.reason()));
     const QSqlRecord rec = q.record();
     for (int i = 0; i < rec.count(); ++i)
         out.names << rec.fieldName(i);
@@ -245,9 +239,8 @@ Outcome DbSession::statement(const QString& sql, int* rowsAffected) {
         return Outcome::failure(QStringLiteral("未連線"));
     QSqlQuery q(db);
     const Armed armed{m_watch.get()};
-    QString error;
-    if (!exec(q, sql, error))
-        return Outcome::failure(QStringLiteral("更新失敗: %1").arg(error));
+    if (Outcome o = exec(q, sql); !o)
+        return Outcome::failure(QStringLiteral("更新失敗: %1").arg(o.reason()));
     if (rowsAffected)
         *rowsAffected = q.numRowsAffected();
     return Outcome::success();

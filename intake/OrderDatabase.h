@@ -63,7 +63,7 @@ public:
     void disconnect();
 
 private:
-    bool exec(QSqlQuery& q, const QString& sql, QString& error);
+    Outcome exec(QSqlQuery& q, const QString& sql);
 
     DbLogin m_login;
     QString m_name;

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -72,28 +73,27 @@ Outcome appendMissing(const ClaimJournal& j, const StepInput& in, bool& appended
 // has nothing more to do.
 Outcome complete(const StepInput& in, DbSession& session, OrderPolling::StepResult& r, bool& done) {
     done = true;
-    QString error;
-    const std::optional<ClaimJournal> j = ClaimJournal::read(in.journal, &error);
-    if (!j)
-        return Outcome::failure(QStringLiteral("POLL_CLAIM.txt 無法讀取: %1").arg(error));
+    ClaimJournal journal;
+    if (Outcome o = ClaimJournal::read(in.journal, journal); !o)
+        return Outcome::failure(QStringLiteral("POLL_CLAIM.txt 無法讀取: %1").arg(o.reason()));
     if (Outcome o = session.connect(); !o)
         return o;
-    const QString sql = Queries::pollLines(j->table, j->station, j->orderId);
+    const QString sql = Queries::pollLines(journal.table, journal.station, journal.orderId);
     in.show(sql);
     DbRows waiting;
     if (Outcome o = session.query(sql, kPollLastField, waiting); !o)
         return o;
     bool stillWaiting = false;
-    for (const QStringList& line : j->lines)
+    for (const QStringList& line : journal.lines)
         stillWaiting = stillWaiting ||
                        std::any_of(waiting.rows.cbegin(), waiting.rows.cend(),
                                    [&](const QStringList& w) { return joined(w) == joined(line); });
     if (!stillWaiting) { // the claim was committed
         r.marked = true;
-        if (Outcome o = appendMissing(*j, in, r.queued); !o)
+        if (Outcome o = appendMissing(journal, in, r.queued); !o)
             return o;
         if (r.queued)
-            r.reports << QStringLiteral("單號 %1 的接單在上次中斷, 已補排入").arg(j->orderId);
+            r.reports << QStringLiteral("單號 %1 的接單在上次中斷, 已補排入").arg(journal.orderId);
     } else {
         done = false; // never committed: the order is claimed afresh
     }
@@ -222,6 +222,38 @@ Claim claim(const StepInput& in, DbSession& s, OrderPolling::StepResult& r, Outc
     return outcome ? Claim::Done : Claim::Failed;
 }
 
+// An earlier version of the station kept the orders it had queued but not yet marked
+// taken in POLL_PENDING.txt ("<station>\t<order id>" lines). They are marked before any
+// new claim, or the next claim would queue them a second time; the list is removed once
+// every one is marked.
+Outcome markLeftOver(const StepInput& in, DbSession& session, OrderPolling::StepResult& r) {
+    const QString path = QFileInfo(in.journal).dir().filePath(QStringLiteral("POLL_PENDING.txt"));
+    QFile f(path);
+    if (!f.exists())
+        return Outcome::success();
+    if (!f.open(QIODevice::ReadOnly))
+        return Outcome::failure(QStringLiteral("POLL_PENDING.txt: %1").arg(f.errorString()));
+    QStringList ids;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const qsizetype tab = line.indexOf('\t');
+        const int station = tab > 0 ? line.left(tab).toInt() : 0;
+        if (station < 1 || station > 5)
+            continue;
+        const QString id = QString::fromUtf8(line.mid(tab + 1));
+        const QString sql = Queries::pollUpdate(in.table, station, id);
+        in.show(sql);
+        if (Outcome o = session.statement(sql); !o)
+            return o;
+        ids << id;
+    }
+    if (!f.remove())
+        return Outcome::failure(QStringLiteral("POLL_PENDING.txt: %1").arg(f.errorString()));
+    if (!ids.isEmpty())
+        r.reports << QStringLiteral("上次排入但未更新的單號已更新: %1")
+                         .arg(ids.join(QStringLiteral(", ")));
+    return Outcome::success();
+}
+
 OrderPolling::StepResult step(const StepInput& in) {
     OrderPolling::StepResult r;
     DbSession session(in.login);
@@ -238,6 +270,8 @@ OrderPolling::StepResult step(const StepInput& in) {
         return r;
     }
     if (r.outcome = session.connect(); !r.outcome)
+        return r;
+    if (r.outcome = markLeftOver(in, session, r); !r.outcome)
         return r;
     // A claim that loses a race (another station, a lock) is tried once more at once.
     for (int attempt = 1;; ++attempt) {

@@ -32,8 +32,8 @@ void RecipeEditor::load() {
 
 Outcome RecipeEditor::refill() {
     const RecipeListResult r = readRecipeList(m_quick);
-    if (!r.error.isEmpty())
-        return Outcome::failure(QStringLiteral("配方檔讀取失敗: %1").arg(r.error));
+    if (!r.outcome)
+        return Outcome::failure(QStringLiteral("配方檔讀取失敗: %1").arg(r.outcome.reason()));
     entries = r.entries;
     records = r.records;
     ++m_listVersion;

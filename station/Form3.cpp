@@ -79,7 +79,7 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     for (int i = 0; i < 2; ++i) {
         BalanceName[size_t(i)] = new QLabel(weighing.Label3[size_t(i)], this);
         BalanceName[size_t(i)]->setGeometry(400 + i * 400, 110, 380, 24);
-        auto* l = new QLabel(readings.caption(i), this);
+        auto* l = new QLabel(readings.caption(balanceAtLabel(i)), this);
         l->setObjectName(indexed("Label1", i));
         l->setGeometry(400 + i * 400, 135, 380, 70);
         l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -168,13 +168,12 @@ int Form3::selectedRow(const QListWidget* list) {
     return selected.isEmpty() ? -1 : list->row(selected.first());
 }
 
-void Form3::showReading(int index) {
-    Label1[size_t(index)]->setText(m_readings.caption(index));
+void Form3::showReading(Balance b) {
+    QLabel* label = Label1[size_t(labelIndex(b))];
+    label->setText(m_readings.caption(b));
     // A stale reading is greyed out so that nobody takes it for a live weight.
-    Label1[size_t(index)]->setStyleSheet(
-        m_readings.isLive(index) ? QString() : QStringLiteral("color: #a0a0a0;"));
-    Label1[size_t(index)]->setToolTip(m_readings.isLive(index) ? QString()
-                                                               : QStringLiteral("天平無回應"));
+    label->setStyleSheet(m_readings.isLive(b) ? QString() : QStringLiteral("color: #a0a0a0;"));
+    label->setToolTip(m_readings.isLive(b) ? QString() : QStringLiteral("天平無回應"));
 }
 
 void Form3::showWeighing() {
@@ -285,7 +284,7 @@ bool Form3::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonDblClick) {
         for (int i = 0; i < 2; ++i)
             if (watched == Label1[size_t(i)]) {
-                emit zeroRequested(i);
+                emit zeroRequested(balanceAtLabel(i));
                 return true;
             }
         for (int i = 0; i < 11; ++i)

@@ -1,5 +1,6 @@
 #pragma once
 #include "common/Outcome.h"
+#include "devices/Balance.h"
 #include "station/RunControl.h"
 
 #include <QByteArray>
@@ -82,7 +83,7 @@ signals:
     void runClicked();
     void stopClicked();
     void deleteQueued(int list2Position, const QString& entry);
-    void zeroRequested(int labelIndex);
+    void zeroRequested(Balance b);
     void boxBarrelRequested();
 
 protected:
@@ -91,7 +92,7 @@ protected:
 private:
     static int selectedRow(const QListWidget* list);
     void showWeighing();
-    void showReading(int index);
+    void showReading(Balance b);
 
     WeighingModel& m_weighing;
     BalanceReadings& m_readings;

@@ -31,8 +31,8 @@ bool QueueCommands::lightBusInUse() const {
 
 Outcome QueueCommands::refresh() {
     const RecipeListResult r = readRecipeList(m_files.quick);
-    if (!r.error.isEmpty())
-        return failed(QStringLiteral("配方檔讀取失敗"), Outcome::failure(r.error));
+    if (!r.outcome)
+        return failed(QStringLiteral("配方檔讀取失敗"), r.outcome);
     emit recipeListChanged(r.entries);
     return Outcome::success();
 }

@@ -39,21 +39,20 @@ bool Sequencer::secondLanguage() const {
     return p.settings.isExactlyOne(Setting::Language);
 }
 
-int Sequencer::balanceIndex(int line) const {
-    return m.LineBalance[size_t(line - 1)] == LineBalanceCode::Large ? BalanceReadings::kLarge
-                                                                     : BalanceReadings::kSmall;
+Balance Sequencer::balanceOf(int line) const {
+    return LineBalanceCode::balance(m.LineBalance[size_t(line - 1)]);
 }
 bool Sequencer::balanceLive(int line) const {
-    return p.readings.isLive(balanceIndex(line));
+    return p.readings.isLive(balanceOf(line));
 }
 Decimal Sequencer::reading(int line) const {
-    return p.readings.value(balanceIndex(line));
+    return p.readings.value(balanceOf(line));
 }
 Decimal Sequencer::resolution(int line) const {
-    return Decimal::fromUnits(balanceIndex(line) == BalanceReadings::kLarge ? kTenth : kHundredth);
+    return Decimal::fromUnits(balanceOf(line) == Balance::Large ? kTenth : kHundredth);
 }
 QString Sequencer::balanceName(int line) const {
-    return balanceIndex(line) == BalanceReadings::kLarge ? m_largeName : m_smallName;
+    return balanceOf(line) == Balance::Large ? m_largeName : m_smallName;
 }
 
 void Sequencer::light(int number, int command) {
@@ -64,7 +63,7 @@ void Sequencer::light(int number, int command) {
 // ---- messages
 
 QString Sequencer::containerMessage(int line) const {
-    const bool large = balanceIndex(line) == BalanceReadings::kLarge;
+    const bool large = balanceOf(line) == Balance::Large;
     if (secondLanguage())
         return m.Label3[large ? 3 : 2];
     return large ? QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕")
@@ -341,7 +340,7 @@ void Sequencer::loadJob(const JobRecord& job, const QByteArray& bytes) {
         if (code.isEmpty())
             continue;
         const bool large = threshold <= Decimal::parse(m_job.Weight[size_t(i)]);
-        m.LineBalance[size_t(k)] = large ? LineBalanceCode::Large : LineBalanceCode::Small;
+        m.LineBalance[size_t(k)] = LineBalanceCode::of(large ? Balance::Large : Balance::Small);
         const QString box = code + kCrLf + m_job.B01[size_t(i)] + kCrLf + m_job.Weight[size_t(i)] +
                             kCrLf + TextField::trimSpaces(m.Label3[large ? 0 : 1]);
         m.LineStatus[size_t(i)] = LineStatusCode::Waiting;

@@ -1,6 +1,7 @@
 #pragma once
 #include "common/Numbers.h"
 #include "common/Outcome.h"
+#include "devices/Balance.h"
 #include "station/Completion.h"
 #include "station/History.h"
 #include "station/JobRecord.h"
@@ -69,7 +70,7 @@ private:
     QString twinFile() const;
     bool lightBusInUse() const;
     bool secondLanguage() const;
-    int balanceIndex(int line) const; // 0 large, 1 small
+    Balance balanceOf(int line) const;
     bool balanceLive(int line) const;
     Decimal reading(int line) const;
     Decimal resolution(int line) const;

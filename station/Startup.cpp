@@ -19,7 +19,7 @@ RecipeListResult readRecipeList(const QString& quickFile) {
     RecipeListResult r;
     const ReadAllJobsResult all = ReadAllJobs(quickFile);
     if (!all.outcome) {
-        r.error = all.outcome.reason();
+        r.outcome = all.outcome;
         return r;
     }
     for (qsizetype k = all.records.size() - 1; k >= 0; --k) {
@@ -36,8 +36,8 @@ StartupResult runStartup(const StationSettings& settings, StartupPorts ports, St
 
     const RecipeListResult recipes = readRecipeList(quickFile);
     r.recipeEntries = recipes.entries;
-    if (!recipes.error.isEmpty())
-        r.failures << recipes.error;
+    if (!recipes.outcome)
+        r.failures << recipes.outcome.reason();
 
     const QString mode = settings.text(Setting::SetType);
     bool balancePortFailed = false;

@@ -1,4 +1,6 @@
 #pragma once
+#include "common/Outcome.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +35,6 @@ StartupResult runStartup(const StationSettings& settings, StartupPorts ports, St
 struct RecipeListResult {
     QStringList entries;
     QList<QByteArray> records; // the record behind each entry
-    QString error;             // empty on success
+    Outcome outcome = Outcome::success();
 };
 RecipeListResult readRecipeList(const QString& quickFile);

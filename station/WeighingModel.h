@@ -1,5 +1,6 @@
 #pragma once
 #include "common/Numbers.h"
+#include "devices/Balance.h"
 
 #include <QObject>
 #include <QString>
@@ -56,6 +57,10 @@ struct BoxChoiceCode {
 // A line's balance (LineBalance, and slot 10 n + 4 as text).
 struct LineBalanceCode {
     enum : int { Large = 1, Small = 2 };
+    static constexpr Balance balance(int code) {
+        return code == Large ? Balance::Large : Balance::Small;
+    }
+    static constexpr int of(Balance b) { return b == Balance::Large ? Large : Small; }
 };
 
 // The fields of line n in LineTable: slot 10 n + field.

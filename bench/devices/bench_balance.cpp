@@ -118,8 +118,8 @@ void textDelay(const char* label, const char* rate, int frames) {
         return;
     }
     std::map<qint64, qint64> shownAt; // counts -> monotonic ns
-    QObject::connect(&l.readings, &BalanceReadings::changed, [&](int index) {
-        if (index == BalanceReadings::kSmall)
+    QObject::connect(&l.readings, &BalanceReadings::changed, [&](Balance index) {
+        if (index == Balance::Small)
             shownAt.emplace(llround(l.readings.caption(index).toDouble() * 100), monotonicNs());
     });
     runFor(500); // the backlog of frames queued before the port opened
@@ -169,28 +169,27 @@ void modbusRate(int seconds, bool smallSilent) {
     if (smallSilent)
         sim.process.write("silent small\n");
     runFor(300);
-    const qint64 s0 = l.link.readingCount(BalanceReadings::kSmall),
-                 g0 = l.link.readingCount(BalanceReadings::kLarge);
+    const qint64 s0 = l.link.readingCount(Balance::Small), g0 = l.link.readingCount(Balance::Large);
     const qint64 t0 = monotonicNs();
     runFor(seconds * 1000);
     const double elapsed = double(monotonicNs() - t0) / 1e9;
     const QByteArray log = sim.log();
     std::printf("%-28s %8.1f %8.1f   (%lld requests answered by devsim, %lld refused)\n",
                 smallSilent ? "mode 2, small silent" : "mode 2, 3 ms tick",
-                double(l.link.readingCount(BalanceReadings::kSmall) - s0) / elapsed,
-                double(l.link.readingCount(BalanceReadings::kLarge) - g0) / elapsed,
+                double(l.link.readingCount(Balance::Small) - s0) / elapsed,
+                double(l.link.readingCount(Balance::Large) - g0) / elapsed,
                 static_cast<long long>(log.count(" read ")),
                 static_cast<long long>(log.count("bad-frame")));
     if (smallSilent) {
         summary.push_back(
             QString::asprintf("mode 2 readings, large balance, small silent  %.1f /s  goal >= 4 /s",
-                              double(l.link.readingCount(BalanceReadings::kLarge) - g0) / elapsed));
+                              double(l.link.readingCount(Balance::Large) - g0) / elapsed));
         return;
     }
-    for (int index : {BalanceReadings::kSmall, BalanceReadings::kLarge}) {
-        const qint64 start = index == BalanceReadings::kSmall ? s0 : g0;
+    for (Balance index : {Balance::Small, Balance::Large}) {
+        const qint64 start = index == Balance::Small ? s0 : g0;
         summary.push_back(QString::asprintf("mode 2 readings, %s balance  %.1f /s  goal >= 8 /s",
-                                            index == BalanceReadings::kSmall ? "small" : "large",
+                                            index == Balance::Small ? "small" : "large",
                                             double(l.link.readingCount(index) - start) / elapsed));
     }
 }

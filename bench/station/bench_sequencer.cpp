@@ -75,8 +75,8 @@ struct Rig {
             lightMap.setCode(j, QStringLiteral("DYE-%1").arg(j - 1));
         if (!comm3.open(QStringLiteral("lights")))
             qFatal("the in-memory light port did not open");
-        readings.setLive(0, true);
-        readings.setLive(1, true);
+        readings.setLive(Balance::Large, true);
+        readings.setLive(Balance::Small, true);
         seq = std::make_unique<Sequencer>(Sequencer::Parts{model, readings, lightMap, bus, settings,
                                                            run, clock, status, dir.path(),
                                                            std::move(print)});
@@ -90,9 +90,10 @@ struct Rig {
         comm3.writes.clear();
         const int n = model.Line;
         const bool weighing = model.State == SequencerState::Weigh && n >= 1;
-        const int b = n >= 1 ? model.LineBalance[size_t(n - 1)] - 1 : 0;
-        readings.setCaption(0, QStringLiteral("0"));
-        readings.setCaption(1, QStringLiteral("0"));
+        const Balance b =
+            n >= 1 ? LineBalanceCode::balance(model.LineBalance[size_t(n - 1)]) : Balance::Large;
+        readings.setCaption(Balance::Large, QStringLiteral("0"));
+        readings.setCaption(Balance::Small, QStringLiteral("0"));
         if (weighing)
             readings.setCaption(b, model.LineTable[size_t(10 * n + 2)]);
     }
@@ -114,7 +115,8 @@ void tickCost() {
     r.settings.setText(Setting::PrintFlag, QString());
     while (r.model.State != SequencerState::Weigh)
         r.seq->tick();
-    r.readings.setCaption(1, QStringLiteral("1")); // too little: the line stays in weighing
+    r.readings.setCaption(Balance::Small,
+                          QStringLiteral("1")); // too little: the line stays in weighing
     Figures plain, refresh;
     QElapsedTimer t;
     for (int i = 0; i < 4000; ++i) {

@@ -206,8 +206,8 @@ private slots:
         st.start();
         WeighingModel& m = st.weighing();
         BalanceReadings& r = st.readings();
-        r.setLive(0, true);
-        r.setLive(1, true);
+        r.setLive(Balance::Large, true);
+        r.setLive(Balance::Small, true);
         // The small balance weighs every line (targets below 1000 g): on target for the
         // first two lines, then too much on line 3.
         auto until = [&](int state) {
@@ -220,17 +220,17 @@ private slots:
         for (int line = 1; line <= 2; ++line) {
             QVERIFY(until(SequencerState::Weigh));
             QCOMPARE(m.Line, line);
-            r.setCaption(1, QStringLiteral("5"));
+            r.setCaption(Balance::Small, QStringLiteral("5"));
             for (int i = 0; i < Sequencer::kSettleTicks; ++i)
                 st.sequencer().tick();
-            r.setCaption(1, QStringLiteral("0"));
+            r.setCaption(Balance::Small, QStringLiteral("0"));
         }
         QVERIFY(until(SequencerState::Weigh));
         QCOMPARE(m.Line, 3);
-        r.setCaption(1, QStringLiteral("6"));
+        r.setCaption(Balance::Small, QStringLiteral("6"));
         st.sequencer().tick();
         QCOMPARE(m.prompt, QStringLiteral("染料超过请取出第 3张染料卡指定染料"));
-        r.setCaption(1, QStringLiteral("5"));
+        r.setCaption(Balance::Small, QStringLiteral("5"));
         st.sequencer().tick();
         QCOMPARE(m.prompt, QStringLiteral("染料刚好请等待天平稳定"));
     }

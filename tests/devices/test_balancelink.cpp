@@ -231,12 +231,12 @@ private slots:
         l.comm1.feed("S+  100.01g   \r\nS+  100.02g   \r\nS+  1");
         l.comm2.feed("L- 0020.5g\r\n");
         l.link.tick();
-        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("100.02"));
-        QCOMPARE(l.readings.caption(BalanceReadings::kLarge), QString("-20.5"));
-        QVERIFY(l.readings.isLive(0) && l.readings.isLive(1));
+        QCOMPARE(l.readings.caption(Balance::Small), QString("100.02"));
+        QCOMPARE(l.readings.caption(Balance::Large), QString("-20.5"));
+        QVERIFY(l.readings.isLive(Balance::Large) && l.readings.isLive(Balance::Small));
         l.comm1.feed("00.03g   \r\n");
         l.link.tick();
-        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("100.03"));
+        QCOMPARE(l.readings.caption(Balance::Small), QString("100.03"));
         QVERIFY(l.comm1.writes.isEmpty() && l.comm2.writes.isEmpty());
     }
 
@@ -248,7 +248,7 @@ private slots:
                                 "  12.50g   \r\n"}) {
             l.comm1.feed(bad);
             l.link.tick();
-            QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("012.50"));
+            QCOMPARE(l.readings.caption(Balance::Small), QString("012.50"));
         }
     }
 
@@ -264,7 +264,7 @@ private slots:
         l.settings.setText(Setting::SetType, mode);
         l.comm1.feed("S+  100.01g   \r\n");
         l.ticks(200);
-        QCOMPARE(l.readings.caption(1), QString("0"));
+        QCOMPARE(l.readings.caption(Balance::Small), QString("0"));
         QVERIFY(l.comm1.writes.isEmpty());
     }
 
@@ -273,26 +273,26 @@ private slots:
         l.comm1.feed("S+  100.01g   \r\n");
         l.comm2.feed("L+ 0001.0g\r\n");
         l.link.tick();
-        QVERIFY(l.readings.isLive(BalanceReadings::kSmall));
+        QVERIFY(l.readings.isLive(Balance::Small));
         // The large balance keeps sending, the small one falls silent: 2 s of 20 ms ticks.
         for (int t = 1; t < 100; ++t) {
             l.comm2.feed("L+ 0001.0g\r\n");
             l.link.tick();
         }
-        QVERIFY(l.readings.isLive(BalanceReadings::kSmall));
+        QVERIFY(l.readings.isLive(Balance::Small));
         l.comm2.feed("L+ 0001.0g\r\n");
         l.link.tick();
-        QVERIFY(!l.readings.isLive(BalanceReadings::kSmall));
-        QVERIFY(l.readings.isLive(BalanceReadings::kLarge));
-        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("100.01"));
+        QVERIFY(!l.readings.isLive(Balance::Small));
+        QVERIFY(l.readings.isLive(Balance::Large));
+        QCOMPARE(l.readings.caption(Balance::Small), QString("100.01"));
         // Frames that are not readings do not bring it back; a good one does.
         l.comm1.feed("S+ OVERLD g   \r\n");
         l.link.tick();
-        QVERIFY(!l.readings.isLive(BalanceReadings::kSmall));
+        QVERIFY(!l.readings.isLive(Balance::Small));
         l.comm1.feed("S+  100.05g   \r\n");
         l.link.tick();
-        QVERIFY(l.readings.isLive(BalanceReadings::kSmall));
-        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("100.05"));
+        QVERIFY(l.readings.isLive(Balance::Small));
+        QCOMPARE(l.readings.caption(Balance::Small), QString("100.05"));
     }
 
     void lostPortIsReopened() {
@@ -317,7 +317,7 @@ private slots:
         // The half frame from before the loss is not joined to the new bytes.
         l.comm1.feed("0.02g   \r\nS+  100.03g   \r\n");
         l.link.tick();
-        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("100.03"));
+        QCOMPARE(l.readings.caption(Balance::Small), QString("100.03"));
     }
 
     // ---- the link, mode "2"
@@ -329,11 +329,11 @@ private slots:
         QCOMPARE(hex(l.comm1.allWritten()), QString("03 03 00 01 00 03 55 E9"));
         l.comm1.feed(reply(3, 1, 0, 0x3039));
         l.ticks(12);
-        QCOMPARE(l.readings.caption(BalanceReadings::kSmall),
+        QCOMPARE(l.readings.caption(Balance::Small),
                  QString("0")); // not read before tick 14
         l.link.tick();
         QCOMPARE(l.link.PollTick(), 14);
-        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("123.45"));
+        QCOMPARE(l.readings.caption(Balance::Small), QString("123.45"));
         QCOMPARE(l.link.PollBalance(), 1);
         l.ticks(3); // 15..17
         QCOMPARE(l.comm1.writes.size(), 1);
@@ -342,10 +342,10 @@ private slots:
         QCOMPARE(hex(l.comm1.writes.last()), QString("04 03 00 01 00 03 54 5E"));
         l.comm1.feed(reply(4, 1, 1, 0));
         l.ticks(13);
-        QCOMPARE(l.readings.caption(BalanceReadings::kLarge), QString("6553.6"));
+        QCOMPARE(l.readings.caption(Balance::Large), QString("6553.6"));
         QCOMPARE(l.link.PollBalance(), 0);
-        QCOMPARE(l.link.readingCount(0), 1);
-        QCOMPARE(l.link.readingCount(1), 1);
+        QCOMPARE(l.link.readingCount(Balance::Large), 1);
+        QCOMPARE(l.link.readingCount(Balance::Small), 1);
         QVERIFY(l.comm2.writes.isEmpty());
     }
 
@@ -357,7 +357,7 @@ private slots:
         l.link.tick();
         QCOMPARE(l.comm1.writes.size(), 2);
         QCOMPARE(hex(l.comm1.writes.last()), QString("04 03 00 01 00 03 54 5E"));
-        QCOMPARE(l.readings.caption(1), QString("0"));
+        QCOMPARE(l.readings.caption(Balance::Small), QString("0"));
     }
 
     // One balance silent or garbling must not starve the other: its readings keep coming
@@ -385,10 +385,10 @@ private slots:
             const bool small = l.comm1.writes.last().at(0) == char(3);
             l.comm1.feed(small ? answer : reply(4, 1, 0, 0x0101));
         }
-        QCOMPARE(l.link.readingCount(BalanceReadings::kSmall), 0);
-        QCOMPARE(l.readings.caption(BalanceReadings::kLarge), QString("25.7"));
-        QVERIFY2(l.link.readingCount(BalanceReadings::kLarge) >= 4,
-                 qPrintable(QString::number(l.link.readingCount(BalanceReadings::kLarge))));
+        QCOMPARE(l.link.readingCount(Balance::Small), 0);
+        QCOMPARE(l.readings.caption(Balance::Large), QString("25.7"));
+        QVERIFY2(l.link.readingCount(Balance::Large) >= 4,
+                 qPrintable(QString::number(l.link.readingCount(Balance::Large))));
     }
 
     void modbusBadReplies_data() {
@@ -408,22 +408,22 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(int, pollTickAfter);
         Link l("2");
-        l.readings.setCaption(BalanceReadings::kSmall, QStringLiteral("5.5"));
+        l.readings.setCaption(Balance::Small, QStringLiteral("5.5"));
         l.link.tick();
         l.comm1.feed(bytes);
         l.ticks(13);
-        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("5.5"));
+        QCOMPARE(l.readings.caption(Balance::Small), QString("5.5"));
         QCOMPARE(l.link.PollTick(), pollTickAfter);
         // After a failed read the other balance is asked next.
         QCOMPARE(l.link.PollBalance(), pollTickAfter == 13 ? 0 : 1);
-        QCOMPARE(l.link.readingCount(1), 0);
+        QCOMPARE(l.link.readingCount(Balance::Small), 0);
         if (pollTickAfter == 13) {
             // The port is read once more without a new request; a good reply arriving
             // late still counts.
             l.comm1.feed(reply(3, 1, 0, 0x0101));
             l.link.tick();
             QCOMPARE(l.comm1.writes.size(), 1);
-            QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("2.57"));
+            QCOMPARE(l.readings.caption(Balance::Small), QString("2.57"));
             QCOMPARE(l.link.PollBalance(), 1);
         }
     }
@@ -452,7 +452,7 @@ private slots:
         l.link.tick();
         l.comm1.feed(reply(3, 1, 0, 0x3039));
         l.ticks(13);
-        QCOMPARE(l.readings.caption(BalanceReadings::kSmall), QString("123.45"));
+        QCOMPARE(l.readings.caption(Balance::Small), QString("123.45"));
     }
 
     void modbusSilenceMarksBothStale() {
@@ -461,12 +461,12 @@ private slots:
         l.link.tick();
         l.comm1.feed(reply(3, 1, 0, 1));
         l.ticks(13);
-        QVERIFY(l.readings.isLive(BalanceReadings::kSmall));
+        QVERIFY(l.readings.isLive(Balance::Small));
         l.ticks(600);
-        QVERIFY(l.readings.isLive(BalanceReadings::kSmall));
+        QVERIFY(l.readings.isLive(Balance::Small));
         l.ticks(67);
-        QVERIFY(!l.readings.isLive(BalanceReadings::kSmall));
-        QVERIFY(!l.readings.isLive(BalanceReadings::kLarge));
+        QVERIFY(!l.readings.isLive(Balance::Small));
+        QVERIFY(!l.readings.isLive(Balance::Large));
     }
 
     void modbusLostPortStopsCycle() {
@@ -500,7 +500,7 @@ private slots:
         StatusLine status;
         timer1.setEnabled(true);
         Zeroing z(comm1, timer1, timer6, status);
-        z.request(label);
+        z.request(balanceAtLabel(label));
         QVERIFY(timer6.enabled());
         z.tick();
         QVERIFY(timer1.enabled());
@@ -527,10 +527,10 @@ private slots:
         TickTimer timer1(20), timer6(20);
         StatusLine status;
         Zeroing z(comm1, timer1, timer6, status);
-        z.request(0);
+        z.request(Balance::Large);
         for (int t = 0; t < 10; ++t)
             z.tick();
-        z.request(1);
+        z.request(Balance::Small);
         QCOMPARE(z.ZeroTick(), 10);
         for (int t = 10; t < 20; ++t)
             z.tick();
@@ -543,7 +543,7 @@ private slots:
         StatusLine status;
         QSignalSpy reports(&status, &StatusLine::reported);
         Zeroing z(comm1, timer1, timer6, status);
-        z.request(0);
+        z.request(Balance::Large);
         for (int t = 0; t < 40; ++t)
             z.tick();
         QVERIFY(comm1.writes.isEmpty());

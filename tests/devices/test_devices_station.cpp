@@ -5,7 +5,7 @@
 #include "devices/Form6.h"
 #include "devices/LightMap.h"
 #include "station/Form3.h"
-#include "tests/devices/Devsim.h"
+#include "tests/support/Devsim.h"
 #include "tests/support/TestSupport.h"
 
 #include <QLabel>

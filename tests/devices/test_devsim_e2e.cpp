@@ -10,7 +10,7 @@
 #include "devices/ModbusFrames.h"
 #include "devices/QtSerialPort.h"
 #include "devices/Zeroing.h"
-#include "tests/devices/Devsim.h"
+#include "tests/support/Devsim.h"
 #include "tests/support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -52,8 +52,8 @@ struct Bench {
         timer1.setEnabled(true);
     }
     bool ok = false;
-    QString small() const { return readings.caption(BalanceReadings::kSmall); }
-    QString large() const { return readings.caption(BalanceReadings::kLarge); }
+    QString small() const { return readings.caption(Balance::Small); }
+    QString large() const { return readings.caption(Balance::Large); }
 };
 
 } // namespace
@@ -69,7 +69,7 @@ private slots:
         QVERIFY(b.ok);
         WAIT_COMPARE(b.small(), QString("123.45"), 5000);
         WAIT_COMPARE(b.large(), QString("1234.5"), 5000);
-        QVERIFY(b.readings.isLive(0) && b.readings.isLive(1));
+        QVERIFY(b.readings.isLive(Balance::Large) && b.readings.isLive(Balance::Small));
         sim.command("set small -12.3");
         sim.command("set large 27999.9");
         WAIT_COMPARE(b.small(), QString("-12.3"), 5000);
@@ -87,20 +87,23 @@ private slots:
         WAIT_COMPARE(b.small(), QString("123.5"), 5000);
 
         // At 9600 baud every read must still find a whole reply: the readings keep coming.
-        const qint64 before = b.link.readingCount(0) + b.link.readingCount(1);
+        const qint64 before =
+            b.link.readingCount(Balance::Large) + b.link.readingCount(Balance::Small);
         runFor(1000);
-        QVERIFY2(
-            b.link.readingCount(0) + b.link.readingCount(1) - before >= 10,
-            qPrintable(QString::number(b.link.readingCount(0) + b.link.readingCount(1) - before)));
+        QVERIFY2(b.link.readingCount(Balance::Large) + b.link.readingCount(Balance::Small) -
+                         before >=
+                     10,
+                 qPrintable(QString::number(b.link.readingCount(Balance::Large) +
+                                            b.link.readingCount(Balance::Small) - before)));
 
         // A double-click on the small reading: the command goes out and the balance reads 0.
-        b.zeroing.request(1);
+        b.zeroing.request(Balance::Small);
         WAIT_VERIFY(sim.hasEvent("zero small"), 5000);
         WAIT_COMPARE(b.small(), QString("0"), 5000);
         WAIT_VERIFY(!b.timer6.enabled(), 5000);
         QVERIFY(b.timer1.enabled());
         QCOMPARE(b.large(), QString("6553.6"));
-        b.zeroing.request(0);
+        b.zeroing.request(Balance::Large);
         WAIT_VERIFY(sim.hasEvent("zero large"), 5000);
         WAIT_COMPARE(b.large(), QString("0"), 5000);
         // Nothing the station sent was refused.
@@ -144,19 +147,19 @@ private slots:
         QVERIFY(sim.ready());
         Bench b(sim, mode.toLatin1().constData());
         QVERIFY(b.ok);
-        WAIT_VERIFY(b.readings.isLive(BalanceReadings::kSmall), 5000);
+        WAIT_VERIFY(b.readings.isLive(Balance::Small), 5000);
         sim.command("silent small");
-        WAIT_VERIFY(!b.readings.isLive(BalanceReadings::kSmall), 5000);
+        WAIT_VERIFY(!b.readings.isLive(Balance::Small), 5000);
         QCOMPARE(b.small(), QString(mode == "1" ? "1.50" : "1.5"));
-        QVERIFY(b.readings.isLive(BalanceReadings::kLarge));
+        QVERIFY(b.readings.isLive(Balance::Large));
         // The healthy balance keeps being read while the other is silent.
-        const qint64 before = b.link.readingCount(BalanceReadings::kLarge);
+        const qint64 before = b.link.readingCount(Balance::Large);
         runFor(1000);
-        const qint64 perSecond = b.link.readingCount(BalanceReadings::kLarge) - before;
+        const qint64 perSecond = b.link.readingCount(Balance::Large) - before;
         QVERIFY2(perSecond >= 4, qPrintable(QString::number(perSecond)));
         sim.command("set small 2");
         sim.command("resume small");
-        WAIT_VERIFY(b.readings.isLive(BalanceReadings::kSmall), 5000);
+        WAIT_VERIFY(b.readings.isLive(Balance::Small), 5000);
         WAIT_COMPARE(b.small(), QString(mode == "1" ? "2.00" : "2"), 5000);
     }
 

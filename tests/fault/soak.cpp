@@ -9,7 +9,7 @@
 #include "devices/LightMap.h"
 #include "station/History.h"
 #include "station/JobFile.h"
-#include "tests/devices/Devsim.h"
+#include "tests/support/Devsim.h"
 #include "tests/support/TestSupport.h"
 
 #include <QElapsedTimer>

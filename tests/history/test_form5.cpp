@@ -173,8 +173,8 @@ private slots:
         Station st(o);
         st.start();
         WeighingModel& m = st.weighing();
-        st.readings().setLive(0, true);
-        st.readings().setLive(1, true);
+        st.readings().setLive(Balance::Large, true);
+        st.readings().setLive(Balance::Small, true);
         auto until = [&](int state) {
             for (int i = 0; i < 400 && m.State != state; ++i)
                 st.sequencer().tick();
@@ -182,10 +182,10 @@ private slots:
         };
         for (int line = 1; line <= 2; ++line) {
             QVERIFY(until(SequencerState::Weigh));
-            st.readings().setCaption(1, m.LineTable[lineSlot(line, LineSlot::Target)]);
+            st.readings().setCaption(Balance::Small, m.LineTable[lineSlot(line, LineSlot::Target)]);
             for (int i = 0; i < Sequencer::kSettleTicks; ++i)
                 st.sequencer().tick();
-            st.readings().setCaption(1, QStringLiteral("0"));
+            st.readings().setCaption(Balance::Small, QStringLiteral("0"));
         }
         QVERIFY(until(SequencerState::Finish));
         QVERIFY(until(SequencerState::Idle));

@@ -157,6 +157,31 @@ private slots:
         QVERIFY(!work.exists(QStringLiteral("POLL_CLAIM.txt")));
     }
 
+    // An order an earlier version queued but could not mark taken (its POLL_PENDING.txt):
+    // marked before anything is claimed, never queued a second time.
+    void leftOverPendingListIsMarkedFirst_data() {
+        QTest::addColumn<QString>("db");
+        QTest::newRow("sqlite") << "sqlite";
+        QTest::newRow("pg") << "pg";
+    }
+    void leftOverPendingListIsMarkedFirst() {
+        if (!useDatabase({line("P-1", "A1"), line("P-1", "A2"), line("P-2", "B1")}))
+            QSKIP(qPrintable(m_db.why));
+        IntakeRig rig(m_db);
+        QFile pending(rig.file(QStringLiteral("POLL_PENDING.txt")));
+        QVERIFY(pending.open(QIODevice::WriteOnly));
+        pending.write("1\tP-1\n");
+        pending.close();
+        rig.settings.setOption(Option::PollPowder, 1);
+        OrderPolling poll(rig.ctx);
+        pollToTheEnd(rig, poll);
+        const QMap<QString, int> codes =
+            queuedCodes({rig.file(QStringLiteral("recv/START_DISPEN.txt"))});
+        QCOMPARE(codes.keys(), QStringList{QStringLiteral("P-2/B1")});
+        QCOMPARE(countAt(m_db, 45), 3);
+        QVERIFY(!QFile::exists(rig.file(QStringLiteral("POLL_PENDING.txt"))));
+    }
+
     // Two stations polling with one number: each line is queued once, by one of them.
     void twoStationsOnOneNumber_data() {
         QTest::addColumn<QString>("db");

@@ -14,6 +14,7 @@
 #include "station/Sequencer.h"
 #include "station/StationTimers.h"
 #include "station/WeighingModel.h"
+#include "tests/support/SequencerRig.h"
 #include "tests/support/TestSupport.h"
 
 #include <QPlainTextEdit>
@@ -22,27 +23,9 @@
 
 namespace {
 
-struct Rig {
-    WorkDir dir;
-    WeighingModel model;
-    BalanceReadings readings;
-    LightMap lightMap;
-    StationSettings settings;
-    StationTimers timers;
-    RunControl run{timers};
-    FixedClock clock{QDateTime(QDate(2024, 3, 2), QTime(9, 5, 7))};
-    StatusLine status;
-    MemorySerialPort comm3;
-    LightBus bus{settings, comm3, timers.Timer5, status};
-    Sequencer seq{{model, readings, lightMap, bus, settings, run, clock, status, dir.path(),
-                   [](const HistoryRecord&) { return Outcome::success(); }}};
+struct Rig : SequencerRig {
     Form7 form7{model};
 
-    Rig() {
-        settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
-        readings.setLive(0, true);
-        readings.setLive(1, true);
-    }
     void queue(const QString& target) {
         JobRecord j;
         j.OrderNo = QStringLiteral("A1");
@@ -52,16 +35,8 @@ struct Rig {
         j.Weight[2] = QStringLiteral("10");
         QVERIFY(AppendJob(dir.file(QStringLiteral("START_DISPEN.txt")), j).ok());
     }
-    void ticks(int n) {
-        for (int i = 0; i < n; ++i)
-            seq.tick();
-    }
-    bool until(int state, int limit = 400) {
-        for (int i = 0; i < limit && model.State != state; ++i)
-            seq.tick();
-        return model.State == state;
-    }
-    void large(const QString& caption) { readings.setCaption(BalanceReadings::kLarge, caption); }
+    bool until(int state, int limit = 400) { return SequencerRig::until(state, limit); }
+    void large(const QString& caption) { readings.setCaption(Balance::Large, caption); }
     QString actual() const { return model.LineTable[lineSlot(model.Line, LineSlot::Actual)]; }
     void choose(int k) {
         form7.show();

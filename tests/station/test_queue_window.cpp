@@ -51,8 +51,8 @@ struct Rig {
         station->settings().setText(Setting::WeightDecision, QStringLiteral("1000"));
         station->settings().setText(Setting::LightPort, QStringLiteral("/dev/ttyLIGHT"));
         QVERIFY(lights().open(QStringLiteral("/dev/ttyLIGHT")).ok());
-        station->readings().setLive(0, true);
-        station->readings().setLive(1, true);
+        station->readings().setLive(Balance::Large, true);
+        station->readings().setLive(Balance::Small, true);
         Station& s = *station;
         seq = std::make_unique<Sequencer>(
             Sequencer::Parts{s.weighing(), s.readings(), s.lightMap(), s.lightBus(), s.settings(),
@@ -98,7 +98,7 @@ struct Rig {
         QVERIFY(untilWeighing());
         for (int guard = 0; guard < 12; ++guard) {
             const int n = model().Line;
-            const int b = model().LineBalance[size_t(n - 1)] - 1;
+            const Balance b = LineBalanceCode::balance(model().LineBalance[size_t(n - 1)]);
             station->readings().setCaption(b, model().LineTable[lineSlot(n, LineSlot::Target)]);
             QVERIFY(until([this] { return model().State != SequencerState::Weigh; }, 40));
             station->readings().setCaption(b, QStringLiteral("0"));
@@ -226,14 +226,15 @@ private slots:
         r.addQueued(queue);
         QVERIFY(r.untilWeighing());
         QCOMPARE(r.model().Line, 1);
-        r.station->readings().setCaption(1, QStringLiteral("5")); // half of line 1 weighed
+        r.station->readings().setCaption(Balance::Small,
+                                         QStringLiteral("5")); // half of line 1 weighed
         r.until([] { return false; }, 2);
         r.selectQueued(0);
         r.find<QAction>("DEL")->trigger();
         r.expectDisplayCleared();
         QCOMPARE(r.queued(), queue.mid(1));
         QVERIFY(r.station->timers().Timer5.enabled());
-        r.station->readings().setCaption(1, QStringLiteral("0"));
+        r.station->readings().setCaption(Balance::Small, QStringLiteral("0"));
         // The next job starts afresh at line 1 and every waiting job is weighed once.
         QVERIFY(r.untilWeighing());
         QCOMPARE(r.model().Line, 1);
@@ -263,7 +264,7 @@ private slots:
         r.selectQueued(0);
         for (int guard = 0; guard < 12 && r.model().State == 7; ++guard) {
             const int n = r.model().Line;
-            const int b = r.model().LineBalance[size_t(n - 1)] - 1;
+            const Balance b = LineBalanceCode::balance(r.model().LineBalance[size_t(n - 1)]);
             r.station->readings().setCaption(b, r.model().LineTable[lineSlot(n, LineSlot::Target)]);
             QVERIFY(r.until([&r] { return r.model().State != 7; }, 40));
             r.station->readings().setCaption(b, QStringLiteral("0"));

@@ -12,6 +12,7 @@
 #include "station/Sequencer.h"
 #include "station/StationTimers.h"
 #include "station/WeighingModel.h"
+#include "tests/support/SequencerRig.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -37,60 +38,13 @@ JobRecord makeJob(const QString& orderNo, const QList<Line>& lines) {
     return j;
 }
 
-// A sequencer with its parts: settings, both balances live and reading 0, a light bus on
-// an in-memory port, a clock standing at 2024-03-02 09:05:07.
-struct Rig {
-    WorkDir dir;
-    WeighingModel model;
-    BalanceReadings readings;
-    LightMap lightMap;
-    StationSettings settings;
-    StationTimers timers;
-    RunControl run{timers};
-    FixedClock clock{QDateTime(QDate(2024, 3, 2), QTime(9, 5, 7))};
-    StatusLine status;
-    MemorySerialPort comm3;
-    LightBus bus{settings, comm3, timers.Timer5, status};
-    QList<HistoryRecord> printed;
-    Outcome printResult = Outcome::success();
-    std::unique_ptr<Sequencer> seq;
-
-    Rig() {
-        settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
-        readings.setLive(0, true);
-        readings.setLive(1, true);
-        QVERIFY(comm3.open(QStringLiteral("lights")).ok());
-        seq = std::make_unique<Sequencer>(Sequencer::Parts{model, readings, lightMap, bus, settings,
-                                                           run, clock, status, dir.path(),
-                                                           [this](const HistoryRecord& h) {
-                                                               printed << h;
-                                                               return printResult;
-                                                           }});
-    }
-
-    QString queue() const { return dir.file(QStringLiteral("START_DISPEN.txt")); }
-    qint64 queued() const { return JobCount(queue()).count; }
-    void add(const JobRecord& j) { QVERIFY(AppendJob(queue(), j).ok()); }
-    void setReading(int balance, const QString& caption) { readings.setCaption(balance, caption); }
-    void ticks(int n) {
-        for (int i = 0; i < n; ++i)
-            seq->tick();
-    }
-    // Ticks until the state is `state`; false when it is not reached in `limit` ticks.
-    bool until(int state, int limit = 200) {
-        for (int i = 0; i < limit; ++i) {
-            if (model.State == state)
-                return true;
-            seq->tick();
-        }
-        return model.State == state;
-    }
+struct Rig : SequencerRig {
     // From idle to weighing line `line` with both balances at 0 (the 30-tick zero wait).
     bool toWeighing() { return until(SequencerState::Weigh, 400); }
     // Weighs the current line by putting its target on its balance until it is accepted.
     void weighCurrentLine() {
         const int n = model.Line;
-        const int b = model.LineBalance[size_t(n - 1)] - 1;
+        const Balance b = LineBalanceCode::balance(model.LineBalance[size_t(n - 1)]);
         setReading(b, model.LineTable[lineSlot(n, LineSlot::Target)]);
         ticks(Sequencer::kSettleTicks);
         setReading(b, QStringLiteral("0"));
@@ -277,7 +231,7 @@ void TestSequencer::tolerance() {
     }
     QVERIFY(r.toWeighing());
     QCOMPARE(r.model.Line, 3);
-    const int b = r.model.LineBalance[2] - 1;
+    const Balance b = LineBalanceCode::balance(r.model.LineBalance[2]);
     r.setReading(b, reading);
     r.ticks(1);
     QCOMPARE(r.model.LineStatus[3], qint16(status));
@@ -285,7 +239,8 @@ void TestSequencer::tolerance() {
     QCOMPARE(r.model.LineTable[lineSlot(3, LineSlot::Actual)], shown);
     QCOMPARE(r.model.boxText[2],
              QStringLiteral("RED\r\n\r\n%1 => %2\r\n%3")
-                 .arg(target, shown, b == 0 ? QStringLiteral("大天平") : QStringLiteral("小天平")));
+                 .arg(target, shown,
+                      b == Balance::Large ? QStringLiteral("大天平") : QStringLiteral("小天平")));
     switch (status) {
     case 3:
         QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(1));
@@ -309,12 +264,12 @@ void TestSequencer::settlingCountRestartsWhenTheReadingLeaves() {
     r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")},
                                          {QStringLiteral("C2"), QStringLiteral("20")}}));
     QVERIFY(r.toWeighing());
-    r.setReading(1, QStringLiteral("10"));
+    r.setReading(Balance::Small, QStringLiteral("10"));
     r.ticks(14);
-    r.setReading(1, QStringLiteral("10.5")); // the 15th tick is out of tolerance
+    r.setReading(Balance::Small, QStringLiteral("10.5")); // the 15th tick is out of tolerance
     r.ticks(1);
     QCOMPARE(r.model.Counter, 0);
-    r.setReading(1, QStringLiteral("10"));
+    r.setReading(Balance::Small, QStringLiteral("10"));
     r.ticks(15);
     QCOMPARE(r.model.State, SequencerState::Weigh);
     QCOMPARE(r.model.Counter, 15);
@@ -343,7 +298,7 @@ void TestSequencer::zeroWaits() {
     QFETCH(int, zeroAfter);
     QFETCH(int, expectedTicks);
     Rig r;
-    r.setReading(1, atPrompt);
+    r.setReading(Balance::Small, atPrompt);
     r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
     QVERIFY(r.until(SequencerState::AskContainer));
     r.ticks(1);
@@ -351,7 +306,7 @@ void TestSequencer::zeroWaits() {
     int n = 0;
     while (r.model.State != SequencerState::BeginWeighing && n < 100) {
         if (n == zeroAfter)
-            r.setReading(1, QStringLiteral("0"));
+            r.setReading(Balance::Small, QStringLiteral("0"));
         r.ticks(1);
         ++n;
     }
@@ -472,7 +427,7 @@ void TestSequencer::gapLineIsWeighedInItsOwnSlot() {
         QVERIFY(r.toWeighing());
         weighed << r.model.Line;
         r.comm3.writes.clear();
-        r.setReading(1, QStringLiteral("0.5"));
+        r.setReading(Balance::Small, QStringLiteral("0.5"));
         r.ticks(1);
         if (r.model.Line == 4)
             QCOMPARE(r.model.prompt, QStringLiteral("染料不足 請加入第 ( 4 ) 張染料卡指定染料"));
@@ -504,22 +459,22 @@ void TestSequencer::messagesInTheSecondLanguage() {
     QVERIFY(r.model.boxText[0].endsWith(QStringLiteral("\r\n<L0>")));
     QVERIFY(r.model.boxText[1].endsWith(QStringLiteral("\r\n<L1>")));
     QVERIFY(r.toWeighing());
-    r.setReading(0, QStringLiteral("2000"));
+    r.setReading(Balance::Large, QStringLiteral("2000"));
     r.ticks(1);
     QCOMPARE(r.model.prompt, QStringLiteral("<L4>"));
     QVERIFY(r.model.boxText[0].endsWith(QStringLiteral(" => 2000\r\n<L0>")));
     r.ticks(15);
-    r.setReading(0, QStringLiteral("0"));
+    r.setReading(Balance::Large, QStringLiteral("0"));
     QVERIFY(r.until(SequencerState::ZeroAlready));
     QCOMPARE(r.model.prompt, QStringLiteral("<L2>"));
     QVERIFY(r.toWeighing());
     r.weighCurrentLine();
     QVERIFY(r.toWeighing());
     QCOMPARE(r.model.Line, 3);
-    r.setReading(1, QStringLiteral("6"));
+    r.setReading(Balance::Small, QStringLiteral("6"));
     r.ticks(1);
     QCOMPARE(r.model.prompt, QStringLiteral("<L7>3<L8>"));
-    r.setReading(1, QStringLiteral("4"));
+    r.setReading(Balance::Small, QStringLiteral("4"));
     r.ticks(1);
     QCOMPARE(r.model.prompt, QStringLiteral("<L5>3<L6>"));
 
@@ -544,21 +499,21 @@ void TestSequencer::staleBalanceHoldsTheCount() {
     QFETCH(int, state);
     Rig r;
     if (state == 5)
-        r.setReading(1, QStringLiteral("3"));
+        r.setReading(Balance::Small, QStringLiteral("3"));
     r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
     QVERIFY(r.until(state, 400));
     if (state == 5)
-        r.setReading(1, QStringLiteral("0"));
+        r.setReading(Balance::Small, QStringLiteral("0"));
     if (state == 7)
-        r.setReading(1, QStringLiteral("10"));
+        r.setReading(Balance::Small, QStringLiteral("10"));
     r.ticks(state == 4 ? 10 : state == 7 ? 5 : 0);
     const int counter = r.model.Counter;
-    r.readings.setLive(1, false);
+    r.readings.setLive(Balance::Small, false);
     r.ticks(100);
     QCOMPARE(r.model.State, state);
     QCOMPARE(r.model.Counter, counter);
     QCOMPARE(r.model.prompt, QStringLiteral("小天平沒有回應,請檢查天平連線"));
-    r.readings.setLive(1, true);
+    r.readings.setLive(Balance::Small, true);
     r.ticks(1);
     QVERIFY(r.model.prompt != QStringLiteral("小天平沒有回應,請檢查天平連線"));
     if (state == 7) {
@@ -596,7 +551,7 @@ void TestSequencer::changeBarrelKeepsTheAmount() {
     Rig r;
     r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), target}}));
     QVERIFY(r.toWeighing());
-    const int b = r.model.LineBalance[0] - 1;
+    const Balance b = LineBalanceCode::balance(r.model.LineBalance[0]);
     r.setReading(b, before);
     r.ticks(3);
     r.model.BoxChoice = BoxChoiceCode::ChangeBarrel;
@@ -622,7 +577,7 @@ void TestSequencer::changeBarrelGivesTheNewBarrelTheFullZeroWait() {
     Rig r;
     r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("1000")}}));
     QVERIFY(r.toWeighing());
-    r.setReading(0, QStringLiteral("1000"));
+    r.setReading(Balance::Large, QStringLiteral("1000"));
     r.ticks(10); // ten ticks within tolerance on the old barrel
     QVERIFY(r.model.Counter >= 9);
     r.model.BoxChoice = BoxChoiceCode::ChangeBarrel;
@@ -631,7 +586,7 @@ void TestSequencer::changeBarrelGivesTheNewBarrelTheFullZeroWait() {
     QCOMPARE(r.model.Counter, 0);
     r.ticks(1); // still the full barrel on the balance: wait for zero
     QCOMPARE(r.model.State, SequencerState::WaitZero);
-    r.setReading(0, QStringLiteral("0"));
+    r.setReading(Balance::Large, QStringLiteral("0"));
     r.ticks(2);
     QCOMPARE(r.model.State, SequencerState::WaitZero); // not before the third tick
     r.ticks(1);
@@ -642,14 +597,14 @@ void TestSequencer::addAndDeductBox() {
     Rig r;
     r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("30000")}}));
     QVERIFY(r.toWeighing());
-    r.setReading(0, QStringLiteral("4000"));
+    r.setReading(Balance::Large, QStringLiteral("4000"));
     r.ticks(1);
     r.model.BoxChoice = BoxChoiceCode::AddBox;
     r.ticks(1);
     QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("29000"));
     QCOMPARE(r.model.BoxChoice, BoxChoiceCode::None);
     QVERIFY(r.model.boxText[0].contains(QStringLiteral("30000 => 29000")));
-    r.setReading(0, QStringLiteral("1234.56"));
+    r.setReading(Balance::Large, QStringLiteral("1234.56"));
     r.model.BoxChoice = BoxChoiceCode::DeductBox;
     r.ticks(1);
     // The reading plus a box, in whole grams, becomes the adjustment.
@@ -863,7 +818,7 @@ void TestSequencer::resumeAfterRestart() {
         QVERIFY(crashed.until(SequencerState::ZeroAlready));
     if (!poured.isEmpty()) {
         QVERIFY(crashed.toWeighing());
-        crashed.setReading(1, poured);
+        crashed.setReading(Balance::Small, poured);
         crashed.ticks(Sequencer::kJournalTicks + 1);
     }
     const QList<HistoryRecord> none = crashed.history();
@@ -882,15 +837,15 @@ void TestSequencer::resumeAfterRestart() {
     }
     QCOMPARE(next.model.Adjust.toString(), poured.isEmpty() ? QStringLiteral("0") : poured);
     // The rest of the job, on a new container: only what is missing is poured.
-    next.setReading(1, QStringLiteral("0"));
+    next.setReading(Balance::Small, QStringLiteral("0"));
     for (int guard = 0; guard < 5 && next.model.State != SequencerState::Finish; ++guard) {
         QVERIFY(next.toWeighing());
         const int n = next.model.Line;
         const Decimal missing =
             Decimal::parse(next.model.LineTable[lineSlot(n, LineSlot::Target)]) - next.model.Adjust;
-        next.setReading(1, missing.toString());
+        next.setReading(Balance::Small, missing.toString());
         next.ticks(Sequencer::kSettleTicks);
-        next.setReading(1, QStringLiteral("0"));
+        next.setReading(Balance::Small, QStringLiteral("0"));
         next.ticks(1);
     }
     QVERIFY(next.until(SequencerState::Idle, 50));

@@ -363,7 +363,6 @@ struct Bench {
     double nextQueuePoll = 0;
     std::string lastRecord;
     long long lastCount = 0;
-    std::set<int> doneLines;
     std::map<int, int> pouring;   // lit position -> line index (0-based)
     Balance* firstZero = nullptr; // line 1's balance, zeroed when the job's sweep begins
 
@@ -612,6 +611,43 @@ struct Bench {
         }
         return j;
     }
+    // What the station shows of the job at the head of the queue, as its journal holds it:
+    // the lines accepted, and the line being weighed with its amount so far. A journal of
+    // another job (or none) shows nothing.
+    struct Progress {
+        std::set<int> accepted; // line indexes (0-based)
+        int current = -1;
+        double amount = 0;
+    };
+    Progress progressOf(const Job& j) {
+        Progress p;
+        const std::string journal = readFile(autoDir + "/JOURNAL.txt");
+        constexpr size_t kText = 1460 + 1600;
+        if (journal.size() < kText || journal.compare(0, 1460, j.record) != 0)
+            return p;
+        size_t at = kText;
+        while (at < journal.size()) {
+            const size_t end = std::min(journal.find('\n', at), journal.size());
+            const std::string line = journal.substr(at, end - at);
+            at = end + 1;
+            int n = 0;
+            char amount[64] = {};
+            if (sscanf(line.c_str(), "accepted %d", &n) == 1)
+                p.accepted.insert(n - 1);
+            else if (sscanf(line.c_str(), "current %d %63s", &n, amount) == 2) {
+                p.current = n - 1;
+                p.amount = atof(amount); // a decimal text: percent-encoding leaves it alone
+            }
+        }
+        return p;
+    }
+    int firstOpenLine(const Job& j) {
+        const Progress p = progressOf(j);
+        for (int i = 0; i < 10; ++i)
+            if (!j.codes[size_t(i)].empty() && !p.accepted.count(i))
+                return i;
+        return 10;
+    }
     int lightOf(const std::string& code) {
         const std::string key = code.substr(0, code.find(' '));
         const std::string map = readFile(autoDir + "/DYE_LIGHT.txt");
@@ -662,22 +698,31 @@ struct Bench {
         std::optional<Job> j = currentJob();
         if (!j)
             return;
+        const Progress progress = progressOf(*j);
         for (int i = 0; i < 10; ++i) {
-            if (j->codes[size_t(i)].empty() || doneLines.count(i) ||
-                lightOf(j->codes[size_t(i)]) != position)
+            if (j->codes[size_t(i)].empty() || lightOf(j->codes[size_t(i)]) != position)
                 continue;
+            if (progress.accepted.count(i)) {
+                // The station asks again for a line it has accepted: a line weighed twice.
+                logEvent("auto relit accepted line %d", i + 1);
+                continue;
+            }
             const double target = j->targets[size_t(i)];
+            // A line resumed after the station was restarted already holds what was poured
+            // before: only the rest goes into the new container.
+            const double already = progress.current == i ? progress.amount : 0;
+            const double rest = std::max(0.0, target - already);
             Balance* b = balanceFor(target);
             cancelFor(b);
             if (firstZero == b)
                 firstZero = nullptr; // the pan is zeroed now; a later zero would undo the pour
             b->tare = b->gross;      // a person zeroes before pouring
             pouring[position] = i;
-            logEvent("auto pour %s line %d target %.2f", b->name, i + 1, target);
+            logEvent("auto pour %s line %d target %.2f already %.2f", b->name, i + 1, target,
+                     already);
             const long long base = b->tare;
             for (auto [ms, part] : {std::pair{300.0, 0.5}, {700.0, 0.9}, {1100.0, 1.0}})
-                later(ms, b,
-                      [b, base, target, part] { b->gross = base + b->counts(target * part); });
+                later(ms, b, [b, base, rest, part] { b->gross = base + b->counts(rest * part); });
             return;
         }
     }
@@ -687,12 +732,14 @@ struct Bench {
             return;
         const int line = it->second;
         pouring.erase(it);
-        doneLines.insert(line);
         std::optional<Job> j = currentJob();
         if (!j)
             return;
         Balance* b = balanceFor(j->targets[size_t(line)]);
-        const int next = line + 1;
+        cancelFor(b); // a pour still under way when the station went down ends here
+        // The next line the station will ask for: after an acceptance the one after it; after
+        // the station was restarted in the middle of a line, that line again.
+        const int next = firstOpenLine(*j);
         const bool sameBalance = next < 10 && !j->codes[size_t(next)].empty() &&
                                  balanceFor(j->targets[size_t(next)]) == b;
         // The station looks at the next line's balance one tick (200 ms) after this light
@@ -713,14 +760,15 @@ struct Bench {
         const long long count = (long long)(q.size() / 1460);
         const std::string first = count ? q.substr(0, 1460) : std::string();
         if (count && (first != lastRecord || count < lastCount)) {
-            doneLines.clear();
             pouring.clear();
             firstZero = nullptr;
             std::optional<Job> j = currentJob();
             logEvent("auto job %s", j ? j->order.c_str() : "?");
-            if (j && !j->codes[0].empty()) {
-                prepareContainer(*j, 0, 100, false);
-                firstZero = balanceFor(j->targets[0]);
+            // The first line the station asks for: line 1, or the line it resumes.
+            const int first = j ? firstOpenLine(*j) : 10;
+            if (first < 10) {
+                prepareContainer(*j, first, 100, false);
+                firstZero = balanceFor(j->targets[size_t(first)]);
             }
         }
         lastRecord = first;

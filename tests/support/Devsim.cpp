@@ -1,4 +1,4 @@
-#include "tests/devices/Devsim.h"
+#include "tests/support/Devsim.h"
 
 #include "tests/support/TestSupport.h"
 

@@ -1,0 +1,73 @@
+#pragma once
+// A sequencer with its parts, for tests driven by tick(): settings with a 1000 g balance
+// threshold, both balances live and reading 0, a light bus on an in-memory port, a clock
+// standing at 2024-03-02 09:05:07, and a ticket printer that records what it printed.
+// Header only: the tests that use it link the station library.
+#include "common/Clock.h"
+#include "common/StatusLine.h"
+#include "config/StationSettings.h"
+#include "devices/BalanceReadings.h"
+#include "devices/LightBus.h"
+#include "devices/LightMap.h"
+#include "devices/MemorySerialPort.h"
+#include "station/History.h"
+#include "station/JobFile.h"
+#include "station/RunControl.h"
+#include "station/Sequencer.h"
+#include "station/StationTimers.h"
+#include "station/WeighingModel.h"
+#include "tests/support/TestSupport.h"
+
+#include <QTest>
+#include <memory>
+
+struct SequencerRig {
+    WorkDir dir;
+    WeighingModel model;
+    BalanceReadings readings;
+    LightMap lightMap;
+    StationSettings settings;
+    StationTimers timers;
+    RunControl run{timers};
+    FixedClock clock{QDateTime(QDate(2024, 3, 2), QTime(9, 5, 7))};
+    StatusLine status;
+    MemorySerialPort comm3;
+    LightBus bus{settings, comm3, timers.Timer5, status};
+    QList<HistoryRecord> printed;
+    Outcome printResult = Outcome::success();
+    std::unique_ptr<Sequencer> seq;
+
+    SequencerRig() {
+        settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
+        readings.setLive(Balance::Large, true);
+        readings.setLive(Balance::Small, true);
+        if (!comm3.open(QStringLiteral("lights")))
+            qFatal("the in-memory light port did not open");
+        seq = std::make_unique<Sequencer>(Sequencer::Parts{model, readings, lightMap, bus, settings,
+                                                           run, clock, status, dir.path(),
+                                                           [this](const HistoryRecord& h) {
+                                                               printed << h;
+                                                               return printResult;
+                                                           }});
+    }
+
+    QString queue() const { return dir.file(QStringLiteral("START_DISPEN.txt")); }
+    qint64 queued() const { return JobCount(queue()).count; }
+    void add(const JobRecord& j) { QVERIFY(AppendJob(queue(), j).ok()); }
+    void setReading(Balance balance, const QString& caption) {
+        readings.setCaption(balance, caption);
+    }
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i)
+            seq->tick();
+    }
+    // Ticks until the state is `state`; false when it is not reached in `limit` ticks.
+    bool until(int state, int limit = 200) {
+        for (int i = 0; i < limit; ++i) {
+            if (model.State == state)
+                return true;
+            seq->tick();
+        }
+        return model.State == state;
+    }
+};
