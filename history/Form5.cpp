@@ -123,6 +123,7 @@ void Form5::buildTabs() {
             [this] { loadRange(MonthFrom->currentText(), MonthTo->currentText()); });
 
     m_table = new HistoryTableModel(this);
+    m_table->setBackgroundSorting(true);
     m_details = std::make_shared<const WeighingLogDetails>(
         QDir(m_browser.workDir()).filePath(QStringLiteral("data/weighings.db")),
         QStringLiteral("大天平"), QStringLiteral("小天平"));
@@ -196,7 +197,6 @@ void Form5::buildTabs() {
     chartLayout->addWidget(Charts, 1);
     Tabs->addTab(chartPage, QStringLiteral("圖表"));
     connect(m_table, &QAbstractItemModel::modelReset, this, &Form5::tableChanged);
-    connect(m_table, &QAbstractItemModel::layoutChanged, this, &Form5::tableChanged);
     // The charts are drawn when their page is looked at, not at every change of the table.
     connect(Tabs, &QTabWidget::currentChanged, this, [this] {
         if (m_chartsStale && Tabs->currentWidget() == Charts->parentWidget())

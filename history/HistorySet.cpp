@@ -14,6 +14,7 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
+#include <numeric>
 #include <string>
 #include <string_view>
 #include <sys/resource.h>
@@ -166,6 +167,21 @@ const QRegularExpression& monthName() {
     return re;
 }
 
+// The place of each text in text order, equal texts in equal places.
+template <typename Text> std::vector<qint32> ranks(size_t n, Text text) {
+    std::vector<qint32> idx(n);
+    std::iota(idx.begin(), idx.end(), 0);
+    std::sort(idx.begin(), idx.end(), [&](qint32 a, qint32 b) { return text(a) < text(b); });
+    std::vector<qint32> rank(n);
+    qint32 r = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (i > 0 && text(idx[i]) != text(idx[i - 1]))
+            ++r;
+        rank[size_t(idx[i])] = r;
+    }
+    return rank;
+}
+
 } // namespace
 
 bool HistoryLine::percent(Decimal& out) const {
@@ -230,6 +246,11 @@ HistorySet HistorySet::load(const QString& folder, const QStringList& names) {
             set.lines.push_back(l);
         }
     }
+    set.orderRank = ranks(set.orders.size(), [&](qint32 o) -> const QString& {
+        return set.orders[size_t(o)].orderNo;
+    });
+    set.stampRank = ranks(set.orders.size(),
+                          [&](qint32 o) -> const QString& { return set.orders[size_t(o)].stamp; });
     return set;
 }
 

@@ -42,6 +42,9 @@ struct HistorySet {
     std::vector<HistoryLine> lines;   // in record order, line after line
     std::vector<QString> codes;       // distinct codes, in the order first met
     QStringList failures;             // "<name>: <why>" for each month that could not be read
+    // Per order, its place among the orders by order number and by time (equal texts equal
+    // places), worked out with the decoding so that sorting the table is quick.
+    std::vector<qint32> orderRank, stampRank;
     // Per line, as a LineDetails found them; empty when nothing is known.
     std::vector<QString> balances, barrels;
 

@@ -55,6 +55,10 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    // Sorting on a worker thread (the window's choice); the rows are put in order when it
+    // is done. Off: sort returns with the rows in order.
+    void setBackgroundSorting(bool on) { m_background = on; }
+    bool sorting() const { return m_sorting > 0; }
 
     QString cell(int row, int column) const;
     const HistoryLine& lineAt(int row) const { return m_set->lines[size_t(m_rows[size_t(row)])]; }
@@ -82,13 +86,17 @@ public:
 
 private:
     void refilter();
-    void applySort();
+    void order();
 
     std::shared_ptr<const HistorySet> m_set;
     QStringList m_headers, m_totalsHeaders;
     QString m_code, m_text;
     std::vector<bool> m_foundOrders; // empty: no search in force
+    std::vector<qint32> m_order;     // every line of the set in sort order; empty: file order
     std::vector<qint32> m_rows;      // indices into m_set->lines, in the order shown
+    bool m_background = false;
+    int m_sorting = 0;
+    quint64 m_sortRequest = 0;
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
 };
