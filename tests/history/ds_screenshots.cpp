@@ -5,6 +5,7 @@
 #include "devices/MemorySerialPort.h"
 #include "devices/TicketPrinter.h"
 #include "history/Form5.h"
+#include "history/HistoryTableModel.h"
 #include "tests/history/HistoryFiles.h"
 
 #include <QApplication>
@@ -37,6 +38,8 @@ static int form5Pages(Form5& f, const QString& out, const QString& language) {
     const QString page = QStringLiteral("Form5_%1_lang%2.png");
     f.Tabs->setCurrentIndex(1);
     f.Table->sortByColumn(4, Qt::AscendingOrder);
+    while (f.table().sorting() && waited.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     f.Table->selectRow(0);
     settle();
     f.reprintSelected();
