@@ -149,6 +149,9 @@ private slots:
         QCOMPARE(column(m, HistoryTableModel::Actual), (QStringList{"11", "11", "9", "9", "5.5"}));
         QCOMPARE(column(m, HistoryTableModel::OrderNo).mid(0, 3),
                  (QStringList{QStringLiteral("單號"), "C-3", "a-1"}));
+        m.sort(HistoryTableModel::DeviationGrams, Qt::DescendingOrder); // signed keys
+        QCOMPARE(column(m, HistoryTableModel::DeviationGrams),
+                 (QStringList{"8", "1", "1", "0.5", "-1"}));
         m.sort(HistoryTableModel::DeviationPercent, Qt::AscendingOrder);
         QCOMPARE(column(m, HistoryTableModel::DeviationPercent),
                  (QStringList{"-10", "10", "10", "10", "800"}));

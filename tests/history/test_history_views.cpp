@@ -121,6 +121,12 @@ private slots:
         x.f->exportChart();
         QVERIFY(x.w.read(QStringLiteral("export/chart_202403-202404.png")).startsWith("\x89PNG"));
 
+        // The window sorts on a worker thread; the rows follow once it is done.
+        x.f->Table->sortByColumn(HistoryTableModel::Actual, Qt::DescendingOrder);
+        QTRY_VERIFY(!x.f->table().sorting());
+        QCOMPARE(x.f->table().cell(0, HistoryTableModel::Actual), QStringLiteral("2000"));
+        QCOMPARE(x.f->table().cell(4, HistoryTableModel::Actual), QStringLiteral("1"));
+
         x.f->Tabs->setCurrentIndex(2);
         auto* series =
             qobject_cast<QHorizontalBarSeries*>(x.f->Charts->CodeChart->chart()->series().value(0));
