@@ -2,10 +2,12 @@
 
 #include "app/IntakeParts.h"
 #include "common/BoundTimer.h"
+#include "config/ExtensionsWindow.h"
 #include "config/Form1.h"
 #include "config/Language.h"
 #include "config/SettingsFile.h"
 #include "devices/BalanceLink.h"
+#include "devices/FixedScanner.h"
 #include "devices/Form6.h"
 #include "devices/LightBus.h"
 #include "devices/QtSerialPort.h"
@@ -14,10 +16,15 @@
 #include "devices/Zeroing.h"
 #include "history/Form5.h"
 #include "history/HistoryBrowser.h"
+#include "plant/LogStore.h"
+#include "plant/MqttLink.h"
+#include "plant/PlantEvents.h"
+#include "plant/WeighingLog.h"
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
 #include "station/Form3.h"
 #include "station/Form7.h"
+#include "station/PickCheck.h"
 #include "station/QueueCommands.h"
 #include "station/ScanRouter.h"
 #include "station/Sequencer.h"
@@ -25,6 +32,8 @@
 #include "station/StatusColours.h"
 
 #include "intake/Queries.h"
+
+#include "common/FileOps.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -49,6 +58,7 @@ Station::Station(StationOptions options)
     SerialPortFactory make = options.portFactory;
     if (!make)
         make = [] { return std::make_unique<QtSerialPort>(); };
+    m_portFactory = make;
     m_comm1 = make();
     m_comm2 = make();
     m_comm3 = make();
@@ -84,6 +94,7 @@ Station::Station(StationOptions options)
     wireIntake();
     wireHistory();
     wireScans();
+    wireExtensions();
 }
 
 // A barcode scanned into a setting, a light position or the field mapping goes to the
@@ -143,6 +154,8 @@ Outcome Station::printer01(const HistoryRecord& h) {
 }
 
 void Station::tickTimer2() {
+    if (m_scanner)
+        m_scanner->tick();
     m_sequencer->tick();
 }
 
@@ -247,7 +260,10 @@ void Station::wireIntake() {
         if (TextField::trimSpaces(f1.Text3->text()) == key)
             f1.Text3->clear();
     });
-    connect(m_form3.get(), &Form3::orderEntered, &in.form3Search, &OrderSearch::enter);
+    connect(m_form3.get(), &Form3::orderEntered, this, [this](const QString& text) {
+        if (!pickScan(text))
+            m_intake->form3Search.enter(text);
+    });
     connect(&in.form3Search, &OrderSearch::finished, this, [this](bool wrote) {
         if (wrote)
             refreshRecipeList();
@@ -325,6 +341,11 @@ void Station::applyLanguage() {
 // Closing the station switches every light off: the last lit shelf must not stay lit for
 // the next person at the bench.
 Station::~Station() {
+    // The sinks go before the logic that reports to them.
+    if (m_sequencer)
+        m_sequencer->setExtensions(nullptr, nullptr);
+    if (m_queue)
+        m_queue->setEvents(nullptr);
     if (m_lightBus)
         if (Outcome o = m_lightBus->switchAllOffNow(); !o)
             qWarning("lights not switched off: %s", qPrintable(o.reason()));
@@ -336,6 +357,8 @@ void Station::start() {
         m_status.report(QStringLiteral("設定檔讀取失敗 %1").arg(o.reason()));
     startIntake();
     applyLanguage();
+
+    startExtensions();
 
     // A job cut off by a crash: its finish completed, or its weighing resumed, now, before
     // anything touches the queue (the sequencer tries again while it cannot be done).
@@ -376,4 +399,93 @@ void Station::saveSettings() {
         m_status.report(QStringLiteral("設定檔存檔失敗 %1").arg(o.reason()));
     else
         m_status.report(QStringLiteral("設定已存檔"));
+}
+
+// ---- the station's own extensions (dyestation.ini): confirmed pick, weighing log, MQTT
+
+void Station::wireExtensions() {
+    m_extWindow = std::make_unique<ExtensionsWindow>();
+    m_scans->guard(m_extWindow.get()); // a scan never lands in a setting
+    connect(m_form3.get(), &Form3::openExtensions, this, [this] {
+        m_extWindow->setValues(ExtensionSettings::load(path(QStringLiteral("dyestation.ini"))));
+        showWindow(m_extWindow.get());
+    });
+    connect(m_extWindow.get(), &ExtensionsWindow::saveClicked, this, [this] {
+        const Outcome o =
+            ExtensionSettings::save(path(QStringLiteral("dyestation.ini")), m_extWindow->values());
+        m_extWindow->setStatus(o ? QStringLiteral("已存檔,重新啟動後生效")
+                                 : QStringLiteral("存檔失敗: %1").arg(o.reason()));
+    });
+    connect(m_form5.get(), &Form5::exportLogClicked, this, &Station::exportLogOfMonth);
+}
+
+// Read once at the start: a missing dyestation.ini leaves every extension off.
+void Station::startExtensions() {
+    m_ext = ExtensionSettings::load(path(QStringLiteral("dyestation.ini")));
+    if (!m_ext.present)
+        return;
+    m_log = std::make_unique<WeighingLog>(WeighingLog::Config{m_dir.path(), m_ext.logOdbc});
+    connect(m_log.get(), &WeighingLog::report, &m_status, &StatusLine::report,
+            Qt::QueuedConnection);
+    if (!m_ext.mqttHost.isEmpty()) {
+        m_mqtt = std::make_unique<MqttLink>(
+            MqttLink::Config{m_dir.path(), m_ext.mqttHost, m_ext.mqttPort, m_ext.station()});
+        connect(m_mqtt.get(), &MqttLink::report, &m_status, &StatusLine::report,
+                Qt::QueuedConnection);
+    }
+    m_events = std::make_unique<PlantEvents>(*m_clock, m_ext.station(), m_log.get(), m_mqtt.get());
+    if (m_ext.pickConfirm) {
+        QHash<QString, QString> aliases;
+        if (!m_ext.aliases.isEmpty())
+            if (Outcome o = PickCheck::loadAliases(m_dir.absoluteFilePath(m_ext.aliases), aliases);
+                !o)
+                m_status.report(QStringLiteral("容器代碼對照檔讀取失敗 %1").arg(o.reason()));
+        m_pick = std::make_unique<PickCheck>(m_weighing, aliases,
+                                             m_settings.isExactlyOne(Setting::Language));
+        m_pick->setEvents(m_events.get());
+        if (!m_ext.scannerPort.isEmpty()) {
+            m_scannerPort = m_portFactory();
+            m_scanner = std::make_unique<FixedScanner>(
+                *m_scannerPort, m_ext.scannerPort, m_status, [this](const QString& code) {
+                    if (!pickScan(code))
+                        m_status.report(QStringLiteral("掃描 %1: 沒有等待掃描的行").arg(code));
+                });
+        }
+    }
+    m_sequencer->setExtensions(m_pick.get(), m_events.get());
+    m_queue->setEvents(m_events.get());
+    m_form5->ExportLog->show();
+}
+
+bool Station::pickScan(const QString& code) {
+    if (!m_pick || !m_pick->wantsScan())
+        return false;
+    std::ignore = m_pick->scan(code);
+    return true;
+}
+
+// The history window's export: the weighing log of the month chosen in its list (or of
+// this month) to data/weighings_yyyymm.csv.
+void Station::exportLogOfMonth() {
+    QDate first = m_clock->now().date();
+    first = QDate(first.year(), first.month(), 1);
+    if (const QListWidgetItem* item = m_form5->List2->currentItem()) {
+        const QString digits = item->text().section(QLatin1Char('_'), 1).left(6);
+        const QDate chosen =
+            QDate::fromString(digits + QStringLiteral("01"), QStringLiteral("yyyyMMdd"));
+        if (chosen.isValid())
+            first = chosen;
+    }
+    const QString file =
+        path(QStringLiteral("data/weighings_%1.csv").arg(first.toString(QStringLiteral("yyyyMM"))));
+    QByteArray csv;
+    Outcome o =
+        LogStore::exportLog(m_dir.path(), m_ext.logOdbc, first, first.addMonths(1).addDays(-1),
+                            [&csv](const QByteArray& b) { csv += b; });
+    if (o)
+        o = FileOps::replaceWhole(file, file + QStringLiteral(".new"), csv);
+    const QString text = o ? QStringLiteral("計量紀錄已匯出 %1").arg(file)
+                           : QStringLiteral("計量紀錄匯出失敗 %1").arg(o.reason());
+    m_form5->StatusLabel->setText(text);
+    m_status.report(text);
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include "common/Clock.h"
 #include "common/StatusLine.h"
+#include "config/ExtensionSettings.h"
 #include "config/StationSettings.h"
 #include "devices/BalanceReadings.h"
 #include "devices/LightMap.h"
@@ -34,6 +35,12 @@ class Form7;
 class RecipeEditor;
 class ScanRouter;
 class Form4;
+class ExtensionsWindow;
+class FixedScanner;
+class MqttLink;
+class PickCheck;
+class PlantEvents;
+class WeighingLog;
 
 struct StationOptions {
     QString workDir = QDir::currentPath();
@@ -86,6 +93,15 @@ public:
     BalanceLink& balanceLink() { return *m_balanceLink; }
     Zeroing& zeroing() { return *m_zeroing; }
     Form5& form5() { return *m_form5; }
+    // The extensions of dyestation.ini, as loaded by start(); null where off.
+    const ExtensionSettings& extensions() const { return m_ext; }
+    ExtensionsWindow& extensionsWindow() { return *m_extWindow; }
+    PickCheck* pickCheck() { return m_pick.get(); }
+    WeighingLog* weighingLog() { return m_log.get(); }
+    MqttLink* mqttLink() { return m_mqtt.get(); }
+    // A container scanned with the fixed scanner or the keyboard: the confirmed pick's, while
+    // a line waits for it; false otherwise.
+    bool pickScan(const QString& code);
 
     // Runs every logic timer `factor` times faster than its interval (tests, soak).
     void setSpeedUp(int factor);
@@ -102,6 +118,9 @@ private:
     void wireHistory();
     Outcome printer01(const HistoryRecord& record);
     void wireScans();
+    void wireExtensions();
+    void startExtensions();
+    void exportLogOfMonth();
     void applyLanguage();
 
     void tickTimer1();
@@ -144,4 +163,13 @@ private:
     std::vector<BoundTimer*> m_boundTimers;
     std::unique_ptr<IntakeParts> m_intake;
     std::unique_ptr<ScanRouter> m_scans;
+    ExtensionSettings m_ext;
+    std::unique_ptr<ExtensionsWindow> m_extWindow;
+    std::unique_ptr<WeighingLog> m_log;
+    std::unique_ptr<MqttLink> m_mqtt;
+    std::unique_ptr<PlantEvents> m_events;
+    std::unique_ptr<PickCheck> m_pick;
+    std::unique_ptr<SerialPort> m_scannerPort;
+    std::unique_ptr<FixedScanner> m_scanner;
+    SerialPortFactory m_portFactory;
 };

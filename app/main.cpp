@@ -1,16 +1,49 @@
 #include "app/Station.h"
+#include "config/ExtensionSettings.h"
 #include "config/Form1.h"
 #include "intake/OrderDatabase.h"
+#include "plant/LogStore.h"
 #include "station/Form3.h"
 #include "station/InstanceLock.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QSettings>
 
 #include <cstdio>
 #include <cstdlib>
 
+namespace {
+// dyestation --export-log FROM TO: the weighing log of the days FROM..TO (YYYY-MM-DD, both
+// included) as CSV on standard output; no window, no display, no lock of the folder.
+int exportLog(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QDate from =
+        argc == 4 ? QDate::fromString(QString::fromUtf8(argv[2]), Qt::ISODate) : QDate();
+    const QDate to =
+        argc == 4 ? QDate::fromString(QString::fromUtf8(argv[3]), Qt::ISODate) : QDate();
+    if (!from.isValid() || !to.isValid() || to < from) {
+        std::fprintf(stderr, "usage: dyestation --export-log YYYY-MM-DD YYYY-MM-DD\n");
+        return 2;
+    }
+    const ExtensionSettings ext =
+        ExtensionSettings::load(QDir::current().filePath(QStringLiteral("dyestation.ini")));
+    const Outcome o =
+        LogStore::exportLog(QDir::currentPath(), ext.logOdbc, from, to, [](const QByteArray& b) {
+            std::fwrite(b.constData(), 1, size_t(b.size()), stdout);
+        });
+    std::fflush(stdout);
+    if (!o) {
+        std::fprintf(stderr, "dyestation: %s\n", qPrintable(o.reason()));
+        return 1;
+    }
+    return 0;
+}
+} // namespace
+
 int main(int argc, char** argv) {
+    if (argc >= 2 && qstrcmp(argv[1], "--export-log") == 0)
+        return exportLog(argc, argv);
     // One station to a working folder: a second start there ends at once.
     const InstanceLock lock(QDir::currentPath());
     if (!lock.held()) {

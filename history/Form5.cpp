@@ -62,6 +62,13 @@ Form5::Form5(HistoryBrowser& browser, StationSettings& settings, QWidget* parent
     Command2->setGeometry(480, 42, 110, 36);
     connect(Command2, &QPushButton::clicked, this, &QWidget::hide);
 
+    // The weighing log's export; shown only while the log is on.
+    ExportLog = new QPushButton(QStringLiteral("匯出計量紀錄"), this);
+    ExportLog->setObjectName(QStringLiteral("ExportLog"));
+    ExportLog->setGeometry(600, 42, 150, 36);
+    ExportLog->hide();
+    connect(ExportLog, &QPushButton::clicked, this, &Form5::exportLogClicked);
+
     List2 = new QListWidget(this);
     List2->setObjectName(QStringLiteral("List2"));
     List2->setGeometry(10, 86, 200, 574);

@@ -50,6 +50,7 @@ public:
     QPushButton* Command2 = nullptr;  // EXIT
     QLabel* StatusLabel = nullptr;    // what went wrong with a month file
     QProgressBar* Progress = nullptr; // shown while a large month loads
+    QPushButton* ExportLog = nullptr; // the weighing log of the month as CSV
 
     QTabWidget* Tabs = nullptr; // List1, the table, the charts
     QComboBox* MonthFrom = nullptr;
@@ -87,6 +88,9 @@ public:
     void loadMonth(const QString& name);
     void runSearch();
     void showTotals();
+
+signals:
+    void exportLogClicked();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -5,6 +5,14 @@
 #   DEMO_MODE=2    balances as Modbus slaves on one line (default 1: text frames, two ports)
 #   DEMO_AUTO=0    no automatic operator: pour by hand through demo/devices/control
 #   DEMO_DIR=...   another working folder;  BUILD_DIR=...  another build folder
+# The station's extensions (any of them writes demo/dyestation.ini afresh; the weighing log
+# is on whenever that file exists):
+#   DEMO_PICK=1    confirmed pick: devsim's scanner on demo/devices/scanner, and the
+#                  automatic operator scans each container ("CODE|AUTO-n")
+#   DEMO_LOG=pg    the weighing log on a PostgreSQL server started in demo/pg (default:
+#                  the embedded data/weighings.db)
+#   DEMO_MQTT=1    a mosquitto broker on 127.0.0.1:${DEMO_MQTT_PORT:-18830}, started beside
+#                  devsim; watch it with mosquitto_sub -p 18830 -t 'dyestation/#' -v
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -20,10 +28,55 @@ eval "$("$ROOT/scripts/odbc-demo.sh" "$DEMO")"
 
 AUTO=(--auto "$DEMO")
 if [ "${DEMO_AUTO:-1}" = 0 ]; then AUTO=(); fi
+if [ "${DEMO_PICK:-0}" = 1 ] && [ ${#AUTO[@]} -gt 0 ]; then AUTO+=(--auto-scan); fi
+
+# The extensions' settings file, written whole and renamed into place.
+BROKER=""
+PGDIR=""
+if [ "${DEMO_PICK:-0}" = 1 ] || [ -n "${DEMO_LOG:-}" ] || [ "${DEMO_MQTT:-0}" = 1 ]; then
+  INI=$DEMO/dyestation.ini
+  {
+    echo "[pick]"
+    if [ "${DEMO_PICK:-0}" = 1 ]; then
+      echo "confirm=true"
+      echo "scanner_port=$DEV/scanner"
+    else
+      echo "confirm=false"
+    fi
+    echo "[log]"
+    if [ "${DEMO_LOG:-}" = pg ]; then
+      PGDIR=$DEMO/pg
+      eval "$(DS_PG_PASSWORD=dsdemo "$ROOT/scripts/pg-start.sh" "$PGDIR")"
+      echo "odbc=\"DRIVER=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so;SERVER=$DS_PG_HOST;PORT=$DS_PG_PORT;DATABASE=$DS_PG_DB;UID=$DS_PG_USER;PWD=$DS_PG_PASSWORD;SSLmode=disable\""
+    else
+      echo "odbc="
+    fi
+    echo "[mqtt]"
+    if [ "${DEMO_MQTT:-0}" = 1 ]; then
+      MQTT_PORT=${DEMO_MQTT_PORT:-18830}
+      printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$MQTT_PORT" >"$DEV/mosquitto.conf"
+      if [ "$(id -u)" = 0 ]; then echo "user root" >>"$DEV/mosquitto.conf"; fi
+      /usr/sbin/mosquitto -c "$DEV/mosquitto.conf" >"$DEV/mosquitto.out" 2>&1 &
+      BROKER=$!
+      echo "host=127.0.0.1"
+      echo "port=$MQTT_PORT"
+      echo "station=demo"
+    fi
+  } >"$INI.new"
+  mv "$INI.new" "$INI"
+  echo "extensions: $INI"
+fi
+
 rm -f "$DEV/events.log"
 "$BUILD/devsim" --dir "$DEV" --rate 10 "${AUTO[@]}" >"$DEV/devsim.out" 2>&1 </dev/null &
 SIM=$!
-trap 'kill "$SIM" 2>/dev/null || true; wait "$SIM" 2>/dev/null || true' EXIT
+cleanup() {
+  kill "$SIM" 2>/dev/null || true
+  wait "$SIM" 2>/dev/null || true
+  if [ -n "$BROKER" ]; then kill "$BROKER" 2>/dev/null || true; fi
+  if [ -n "$PGDIR" ]; then "$ROOT/scripts/pg-stop.sh" "$PGDIR" || true; fi
+}
+trap cleanup EXIT
 for _ in $(seq 100); do
   if grep -q ' ready ' "$DEV/events.log" 2>/dev/null; then break; fi
   if ! kill -0 "$SIM" 2>/dev/null; then echo "devsim did not start: see $DEV/devsim.out" >&2; exit 1; fi

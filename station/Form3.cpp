@@ -51,6 +51,8 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     Command4 = button("Command4", "刷新", 10, 60);
     Command5 = button("Command5", "排入計量", 140, 60);
     Command7 = button("Command7", "取消全部", 270, 60);
+    // The window of the station's own extensions (dyestation.ini).
+    ExtensionsButton = button("ExtensionsButton", "擴充設定", 740, 60);
 
     for (int i = 0; i < 5; ++i) {
         auto* c = new QCheckBox(
@@ -151,6 +153,7 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     connect(Command1, &QPushButton::clicked, this, &Form3::openSettings);
     connect(Command2, &QPushButton::clicked, this, &Form3::openRecipes);
     connect(Command3, &QPushButton::clicked, this, &Form3::openHistory);
+    connect(ExtensionsButton, &QPushButton::clicked, this, &Form3::openExtensions);
     connect(Command4, &QPushButton::clicked, this, &Form3::refreshRecipes);
     connect(Command5, &QPushButton::clicked, this,
             [this] { emit queueRecipe(selectedRow(List1)); });

@@ -71,6 +71,8 @@ public:
     QAction* STOP = nullptr;
     QAction* DEL = nullptr;
 
+    QPushButton* ExtensionsButton = nullptr; // 擴充設定: the window of dyestation.ini
+
 signals:
     void openSettings();
     void openRecipes();
@@ -78,6 +80,7 @@ signals:
     void refreshRecipes();
     void queueRecipe(int list1Position);
     void openLightMap();
+    void openExtensions();
     void cancelAll();
     void orderEntered(const QString& text);
     void runClicked();

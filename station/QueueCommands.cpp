@@ -7,6 +7,7 @@
 #include "station/Completion.h"
 #include "station/JobFile.h"
 #include "station/Startup.h"
+#include "station/WeighingEvents.h"
 #include "station/WeighingModel.h"
 
 #include <QFileInfo>
@@ -21,6 +22,16 @@ Outcome QueueCommands::failed(const QString& what, const Outcome& o) {
     const Outcome f = Outcome::failure(QStringLiteral("%1: %2").arg(what, o.reason()));
     m_status.report(f.reason());
     return f;
+}
+
+void QueueCommands::logJob(const QByteArray& record, const QString& event, const QString& detail) {
+    if (!m_events)
+        return;
+    WeighingEvent e;
+    e.orderNo = JobRecord::decode(record).OrderNo;
+    e.event = event;
+    e.detail = detail;
+    m_events->record(e);
 }
 
 // The sweep writes to the light-bus port; after a failed start-up that port may not be
@@ -121,9 +132,14 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
     // Record 1 is the job the sequencer holds while it is not idle. Left alone, it would
     // finish that job and then remove record 1 again, which by then is the next job.
     const bool deletesRunningJob = p == 0 && m_weighing.State != SequencerState::Idle;
+    const QByteArray removed = m_weighing.queueRecords.at(p);
     if (Outcome o = RemoveJob(m_files.queue, m_files.queueTwin, p + 1); !o)
         return failed(QStringLiteral("刪除失敗"), o);
     ++m_weighing.queueRemovals;
+    logJob(removed, QStringLiteral("deleted"),
+           QStringLiteral("queue position %1%2")
+               .arg(p + 1)
+               .arg(deletesRunningJob ? QStringLiteral(", being weighed") : QString()));
     const Outcome listed = reloadQueueList();
     const bool emptied = listed && m_weighing.queueEntries.isEmpty();
     if (deletesRunningJob || emptied) {
@@ -141,8 +157,13 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
 Outcome QueueCommands::cancelAll() {
     // The queue file goes first: when it cannot be deleted the jobs are still queued, so
     // the weighing goes on as it was and the operator is told why.
+    const QList<QByteArray> cancelled =
+        m_events ? ReadAllJobs(m_files.queue).records : QList<QByteArray>();
     if (Outcome o = DeleteJobFile(m_files.queue); !o)
         return failed(QStringLiteral("取消全部失敗"), o);
+    for (qsizetype i = 0; i < cancelled.size(); ++i)
+        logJob(cancelled.at(i), QStringLiteral("cancelled"),
+               QStringLiteral("queue position %1").arg(i + 1));
     if (m_weighing.State != SequencerState::Idle)
         dropJournal();
     m_weighing.State = SequencerState::Idle;

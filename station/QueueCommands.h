@@ -9,6 +9,7 @@ class LightBus;
 class SerialPort;
 class StationSettings;
 class StatusLine;
+class WeighingEvents;
 class WeighingModel;
 
 // The queue commands of the main window: reload the recipe list, queue a recipe, delete
@@ -47,6 +48,8 @@ public:
     Outcome cancelAll();
     // Refills List2 from the queue file.
     Outcome reloadQueueList();
+    // Where deleted and cancelled jobs are reported (null: nowhere).
+    void setEvents(WeighingEvents* events) { m_events = events; }
 
 signals:
     void recipeListChanged(const QStringList& entries);
@@ -59,6 +62,7 @@ private:
     void resetDisplay();
     void dropJournal();
     Outcome failed(const QString& what, const Outcome& o);
+    void logJob(const QByteArray& record, const QString& event, const QString& detail);
 
     Files m_files;
     WeighingModel& m_weighing;
@@ -66,4 +70,5 @@ private:
     SerialPort& m_lightPort;
     LightBus& m_lightBus;
     StatusLine& m_status;
+    WeighingEvents* m_events = nullptr;
 };

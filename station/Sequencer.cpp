@@ -10,7 +10,9 @@
 #include "devices/LightBus.h"
 #include "devices/LightMap.h"
 #include "station/JobFile.h"
+#include "station/PickCheck.h"
 #include "station/RunControl.h"
+#include "station/WeighingEvents.h"
 #include "station/WeighingModel.h"
 
 #include <algorithm>
@@ -94,6 +96,27 @@ void Sequencer::updateBox(int line) {
         m.LineTable[lineSlot(line, LineSlot::B01)] + kCrLf +
         m.LineTable[lineSlot(line, LineSlot::Target)] + QStringLiteral(" => ") +
         m.LineTable[lineSlot(line, LineSlot::Actual)] + kCrLf + balanceName(line);
+}
+
+// An event of the weighing for the log; line 0 is an event of the whole job.
+void Sequencer::logEvent(int line, const QString& event, const QString& detail) {
+    if (!m_events)
+        return;
+    WeighingEvent e;
+    e.orderNo = m_job.OrderNo;
+    e.line = line;
+    e.event = event;
+    e.detail = detail;
+    if (line >= 1) {
+        e.code = m_job.Code[size_t(line)];
+        e.lot = m_pick ? m_pick->lot() : QString();
+        e.target = m_job.Weight[size_t(line)];
+        e.actual = m.LineTable[lineSlot(line, LineSlot::Actual)];
+        e.tolerance = (resolution(line) * m_tolSteps).toString();
+        e.balance =
+            balanceOf(line) == Balance::Large ? QStringLiteral("large") : QStringLiteral("small");
+    }
+    m_events->record(e);
 }
 
 // ---- the tick
@@ -250,6 +273,8 @@ void Sequencer::resumeJob(const QByteArray& bytes, const Completion::Progress& p
     m_journaledAmount = m_progress.amount;
     journal(true);
     const int line = m.State == SequencerState::Finish ? last : m.Line;
+    logEvent(line, QStringLiteral("resumed"),
+             QStringLiteral("%1 line(s) accepted before").arg(progress.accepted.size()));
     p.status.report(
         secondLanguage()
             ? QStringLiteral("已恢复单号 %1,由第 %2 行继续计量").arg(m_job.OrderNo).arg(line)
@@ -370,6 +395,8 @@ void Sequencer::prepareLine() {
     m.BoxChoice = BoxChoiceCode::None;
     m_progress.line = n;
     m_progress.amount = QStringLiteral("0");
+    if (m_pick)
+        m_pick->startLine(n);
 }
 
 void Sequencer::askForContainer() {
@@ -448,6 +475,12 @@ void Sequencer::weigh() {
         m.prompt = withinMessage();
     }
     updateBox(n);
+    if (m_pick && !m_pick->confirmed(n)) {
+        // Weighed and shown, but never accepted before its container is scanned.
+        if (m.LineStatus[size_t(n)] != LineStatusCode::TooMuch)
+            m.prompt = m_pick->prompt();
+        m.Counter = std::min(m.Counter, kSettleTicks - 1);
+    }
     if (m.Counter >= kSettleTicks) {
         m.State = SequencerState::NextLine;
         m.Counter = 0;
@@ -457,6 +490,7 @@ void Sequencer::weigh() {
         m_progress.line = 0;
         m_progress.amount.clear();
         journal(true);
+        logEvent(n, QStringLiteral("accepted"));
     }
 }
 
@@ -544,6 +578,8 @@ void Sequencer::finishJob() {
             p.status.report(QStringLiteral("單號 %1 未列印: %2").arg(m_job.OrderNo, o.reason()));
     }
 
+    logEvent(0, QStringLiteral("finished"),
+             QStringLiteral("%1 line(s)").arg(m_progress.accepted.size()));
     m.prompt = QStringLiteral("<<<END>>>");
     m.Counter = 0;
     m.State = SequencerState::ClearUp;

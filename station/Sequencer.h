@@ -14,10 +14,12 @@ class BalanceReadings;
 class Clock;
 class LightBus;
 class LightMap;
+class PickCheck;
 class RunControl;
 class StationSettings;
 class StatusLine;
 class WeighingModel;
+class WeighingEvents;
 
 // The weighing sequencer: takes record 1 of the queue, leads the operator through its
 // lines on the balances, logs the finished job to the month's history file, prints its
@@ -61,6 +63,13 @@ public:
     // cannot be completed yet (tried again later) or after a resume.
     bool recoverJournal();
 
+    // The station's extensions: confirmed pick (a line waits for its container's scan) and
+    // the sink of weighing events. Both may be null (off).
+    void setExtensions(PickCheck* pick, WeighingEvents* events) {
+        m_pick = pick;
+        m_events = events;
+    }
+
     int TolSteps() const { return m_tolSteps; }
     // The record of the last finished job, as printed.
     const HistoryRecord& lastHistory() const { return m_history; }
@@ -96,6 +105,7 @@ private:
     QString cardMessage(bool tooMuch, int line) const;
     QString staleMessage(int line) const;
     void updateBox(int line);
+    void logEvent(int line, const QString& event, const QString& detail = {});
 
     Parts p;
     WeighingModel& m;
@@ -114,4 +124,6 @@ private:
     int m_ticksSinceJournal = 0;
     bool m_queueUnreadable = false;
     HistoryRecord m_history;
+    PickCheck* m_pick = nullptr;
+    WeighingEvents* m_events = nullptr;
 };

@@ -9,11 +9,11 @@
 #include "devices/ModbusFrames.h"
 #include "station/History.h"
 #include "station/JobFile.h"
+#include "tests/support/Devsim.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -204,12 +204,10 @@ void TestE2eWeighing::threeLineJob() {
 // queue and the light map from the working folder as a person reads the screen.
 void TestE2eWeighing::threeLineJobWithDevsim() {
     QFETCH(QString, mode);
-    const QString devsim = builtProgram(QStringLiteral("devsim"));
-    if (!QFileInfo::exists(devsim))
-        QSKIP("devsim is not built");
     WorkDir dir;
-    const QString dev = dir.file(QStringLiteral("dev"));
-    QVERIFY(QDir().mkpath(dev));
+    Devsim sim({QStringLiteral("--auto"), dir.path()});
+    QVERIFY(sim.ready());
+    const QString dev = QFileInfo(sim.link(QStringLiteral("small"))).path();
     StationSettings s;
     s.setText(Setting::SetType, mode);
     s.setText(Setting::BalancePort1, dev + (mode == QStringLiteral("1") ? QStringLiteral("/small")
@@ -231,15 +229,6 @@ void TestE2eWeighing::threeLineJobWithDevsim() {
     }
     QVERIFY(AppendJob(dir.file(QStringLiteral("START_DISPEN.txt")), job).ok());
 
-    const QString log = dir.file(QStringLiteral("devsim.log"));
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(devsim, {QStringLiteral("--dir"), dev, QStringLiteral("--auto"), dir.path(),
-                       QStringLiteral("--log"), log});
-    QVERIFY(sim.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dev + QStringLiteral("/lights")) &&
-                                 QFileInfo::exists(dev + QStringLiteral("/small")),
-                             10000);
     {
         Station station(StationOptions{dir.path(), {}, nullptr});
         station.start();
@@ -261,9 +250,7 @@ void TestE2eWeighing::threeLineJobWithDevsim() {
                      qPrintable(h.Actual[size_t(i)]));
         }
     }
-    sim.terminate();
-    sim.waitForFinished(5000);
-    const QString events = QString::fromUtf8(dir.read(QStringLiteral("devsim.log")));
+    const QString events = sim.events().join(QLatin1Char('\n')) + QLatin1Char('\n');
     for (const Dye& d : kDyes)
         QVERIFY2(events.contains(QStringLiteral("light on %1\n").arg(d.light)),
                  qPrintable(QString::number(d.light)));

@@ -1,0 +1,31 @@
+#pragma once
+#include "common/Outcome.h"
+
+#include <QString>
+
+// The settings of the station's own extensions, in dyestation.ini of the working folder
+// (INI, UTF-8), so that a plant can also write them by hand. A missing file means every
+// extension is off; whatever changes the operator's workflow is off by default.
+//
+//   [pick]  confirm=true|false  scanner_port=  aliases=
+//   [log]   odbc=               (blank: the embedded log data/weighings.db)
+//   [mqtt]  host=  port=1883  station=   (blank host: no messages)
+//
+// Other keys of the file (such as [OrderDatabase] StatementTimeout) are kept as they are.
+struct ExtensionSettings {
+    bool present = false; // the file exists: the weighing log is on
+    bool pickConfirm = false;
+    QString scannerPort; // a port setting, as for the balances; blank: keyboard scanners only
+    QString aliases;     // file of `container code,dye code` lines
+    QString logOdbc;     // data source of a shared log
+    QString mqttHost;
+    int mqttPort = 1883;
+    QString mqttStation; // blank: the machine's host name
+
+    // The station's name in the log and in topics.
+    QString station() const;
+
+    static ExtensionSettings load(const QString& file);
+    // Written whole to a temporary file and renamed over the file.
+    static Outcome save(const QString& file, const ExtensionSettings& s);
+};

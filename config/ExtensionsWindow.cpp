@@ -1,0 +1,62 @@
+#include "config/ExtensionsWindow.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+ExtensionsWindow::ExtensionsWindow(QWidget* parent) : QWidget(parent) {
+    setWindowTitle(QStringLiteral("擴充設定 (dyestation.ini)"));
+    auto* form = new QFormLayout(this);
+    auto edit = [this, form](const char* name, const QString& caption) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(QLatin1String(name));
+        form->addRow(caption, e);
+        return e;
+    };
+    PickConfirm = new QCheckBox(QStringLiteral("掃描容器確認後才接受 (pick/confirm)"), this);
+    PickConfirm->setObjectName(QStringLiteral("PickConfirm"));
+    form->addRow(PickConfirm);
+    ScannerPort = edit("ScannerPort", QStringLiteral("固定掃描器埠 (pick/scanner_port)"));
+    Aliases = edit("Aliases", QStringLiteral("容器代碼對照檔 (pick/aliases)"));
+    LogOdbc = edit("LogOdbc", QStringLiteral("共用計量紀錄 ODBC (log/odbc)"));
+    MqttHost = edit("MqttHost", QStringLiteral("MQTT 主機 (mqtt/host)"));
+    MqttPort = edit("MqttPort", QStringLiteral("MQTT 埠 (mqtt/port)"));
+    MqttStation = edit("MqttStation", QStringLiteral("站名 (mqtt/station)"));
+    Save = new QPushButton(QStringLiteral("存檔"), this);
+    Save->setObjectName(QStringLiteral("Save"));
+    form->addRow(Save);
+    StatusLabel = new QLabel(QStringLiteral("重新啟動後生效"), this);
+    StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
+    form->addRow(StatusLabel);
+    connect(Save, &QPushButton::clicked, this, &ExtensionsWindow::saveClicked);
+}
+
+void ExtensionsWindow::setValues(const ExtensionSettings& s) {
+    PickConfirm->setChecked(s.pickConfirm);
+    ScannerPort->setText(s.scannerPort);
+    Aliases->setText(s.aliases);
+    LogOdbc->setText(s.logOdbc);
+    MqttHost->setText(s.mqttHost);
+    MqttPort->setText(QString::number(s.mqttPort));
+    MqttStation->setText(s.mqttStation);
+}
+
+ExtensionSettings ExtensionsWindow::values() const {
+    ExtensionSettings s;
+    s.pickConfirm = PickConfirm->isChecked();
+    s.scannerPort = ScannerPort->text().trimmed();
+    s.aliases = Aliases->text().trimmed();
+    s.logOdbc = LogOdbc->text().trimmed();
+    s.mqttHost = MqttHost->text().trimmed();
+    bool ok = false;
+    const int port = MqttPort->text().trimmed().toInt(&ok);
+    s.mqttPort = ok && port > 0 && port < 65536 ? port : 1883;
+    s.mqttStation = MqttStation->text().trimmed();
+    return s;
+}
+
+void ExtensionsWindow::setStatus(const QString& text) {
+    StatusLabel->setText(text);
+}

@@ -1,0 +1,34 @@
+#pragma once
+#include "config/ExtensionSettings.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The window of the station's own extensions (dyestation.ini): shows the settings, and
+// asks for them to be saved. They take effect at the next start.
+class ExtensionsWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit ExtensionsWindow(QWidget* parent = nullptr);
+
+    void setValues(const ExtensionSettings& s);
+    ExtensionSettings values() const;
+    void setStatus(const QString& text);
+
+    QCheckBox* PickConfirm = nullptr;
+    QLineEdit* ScannerPort = nullptr;
+    QLineEdit* Aliases = nullptr;
+    QLineEdit* LogOdbc = nullptr;
+    QLineEdit* MqttHost = nullptr;
+    QLineEdit* MqttPort = nullptr;
+    QLineEdit* MqttStation = nullptr;
+    QPushButton* Save = nullptr;
+    QLabel* StatusLabel = nullptr;
+
+signals:
+    void saveClicked();
+};

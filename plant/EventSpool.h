@@ -1,0 +1,25 @@
+#pragma once
+#include "common/Outcome.h"
+#include "station/WeighingEvents.h"
+
+#include <QList>
+#include <QString>
+
+// Events kept in order in a local file, one JSON object a line (UTF-8), while they cannot
+// go where they are meant to (the log's database, the broker). An append is synced before
+// it counts; a cut append leaves a line without its end, which is ignored and cut off by the
+// next append, and a failed one is cut off at once.
+namespace EventSpool {
+
+QByteArray toJson(const WeighingEvent& e);
+bool fromJson(const QByteArray& line, WeighingEvent& e);
+
+Outcome append(const QString& file, const QList<WeighingEvent>& events);
+// Every whole line of the file from byte `from`; `end` gets the offset after the last one.
+QList<WeighingEvent> read(const QString& file, qint64 from = 0, qint64* end = nullptr);
+// The first whole line at or after `from` (empty when none); `next` gets the offset after it.
+QByteArray lineAt(const QString& file, qint64 from, qint64* next);
+qint64 size(const QString& file);
+Outcome remove(const QString& file);
+
+} // namespace EventSpool

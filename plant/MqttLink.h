@@ -1,0 +1,44 @@
+#pragma once
+#include "station/WeighingEvents.h"
+
+#include <QObject>
+#include <QString>
+
+// Publishes weighing events to the plant's MQTT broker (libmosquitto), each as a JSON
+// object of the log's columns on dyestation/<station>/weighing with QoS 1, in order.
+// Every message is first appended to data/mqtt.pending (synced) and counts as sent only
+// once the broker has acknowledged it (data/mqtt.sent holds how far): while the broker is
+// away the messages wait there, also across a restart, and go out when it is back.
+// dyestation/<station>/state says "online" while connected, retained, and "offline" when
+// the station closes or, as the last will, when the connection is lost.
+class MqttLink : public QObject {
+    Q_OBJECT
+public:
+    struct Config {
+        QString workDir;
+        QString host;
+        int port = 1883;
+        QString station;
+        int reconnectMs = 1000;
+    };
+    static constexpr int kInFlight = 16; // messages sent ahead of their acknowledgement
+    // The station's name as a topic level: no '/', '+', '#'.
+    static QString topicName(const QString& station);
+
+    explicit MqttLink(Config config, QObject* parent = nullptr);
+    ~MqttLink() override;
+
+    // Thread-safe.
+    void publish(const WeighingEvent& e);
+    bool connected() const;
+    // Waits until every message published so far is acknowledged or `ms` pass.
+    bool waitSent(int ms) const;
+
+signals:
+    // From the link's thread: the broker could not be reached (once until it is again).
+    void report(const QString& text);
+
+private:
+    struct Worker;
+    Worker* m_w;
+};

@@ -1,0 +1,40 @@
+#pragma once
+#include "station/WeighingEvents.h"
+
+#include <QObject>
+#include <QString>
+
+// The weighing log's writer. record() only queues the event; a thread of its own writes it
+// to the log's database, so that a slow or absent database never holds up the timers.
+// While the database cannot be written, the events wait in order in
+// data/weighings.pending and are written, each once, when it can be again (tried every
+// retryMs); the first failure is reported once through `report`. Events still queued
+// when the log closes go to that file and are written at the next start.
+class WeighingLog : public QObject {
+    Q_OBJECT
+public:
+    struct Config {
+        QString workDir;
+        QString odbc; // blank: the embedded SQLite log, data/weighings.db
+        int retryMs = 2000;
+    };
+    static QString pendingFile(const QString& workDir);
+
+    explicit WeighingLog(Config config, QObject* parent = nullptr);
+    ~WeighingLog() override;
+
+    // Thread-safe; the event is complete (time and station stamped).
+    void record(const WeighingEvent& e);
+    // Waits until every event recorded so far is in the database (true) or `ms` pass.
+    bool waitWritten(int ms);
+    // Asks for the waiting events to be tried at once (tests).
+    void retryNow();
+
+signals:
+    // From the writer's thread: a failure of the log, said once until it is written again.
+    void report(const QString& text);
+
+private:
+    struct Worker;
+    Worker* m_w;
+};

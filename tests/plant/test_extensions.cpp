@@ -1,0 +1,166 @@
+// The extensions' logic with plain calls: the pick's matching rule, the settings file and
+// the fixed scanner's line splitting.
+#include "common/StatusLine.h"
+#include "common/TickTimer.h"
+#include "config/ExtensionSettings.h"
+#include "config/StationSettings.h"
+#include "devices/FixedScanner.h"
+#include "devices/LightBus.h"
+#include "devices/MemorySerialPort.h"
+#include "station/JobFile.h"
+#include "station/PickCheck.h"
+#include "station/QueueCommands.h"
+#include "station/WeighingEvents.h"
+#include "station/WeighingModel.h"
+#include "tests/support/TestSupport.h"
+
+#include <QSettings>
+#include <QTest>
+
+namespace {
+struct Recorder : WeighingEvents {
+    QStringList seen;
+    void record(const WeighingEvent& e) override {
+        seen << QStringLiteral("%1 %2 %3").arg(e.event, e.orderNo).arg(e.line);
+    }
+};
+} // namespace
+
+class TestExtensions : public QObject {
+    Q_OBJECT
+
+private slots:
+    void pickMatch_data() {
+        QTest::addColumn<QString>("scan");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<bool>("matches");
+        QTest::addColumn<QString>("lot");
+        QTest::newRow("equal") << "R-101"
+                               << "R-101" << true << "";
+        QTest::newRow("code up to its space") << "R-101"
+                                              << "R-101 red" << true << "";
+        QTest::newRow("lot after space") << "R-101 L77"
+                                         << "R-101" << true << "L77";
+        QTest::newRow("lot after bar") << "R-101|L77"
+                                       << "R-101" << true << "L77";
+        QTest::newRow("lot after semicolon") << "R-101;L 7"
+                                             << "R-101" << true << "L 7";
+        QTest::newRow("lot after comma") << "R-101,L7"
+                                         << "R-101" << true << "L7";
+        QTest::newRow("longer code") << "R-1010"
+                                     << "R-101" << false << "";
+        QTest::newRow("other separator") << "R-101/L7"
+                                         << "R-101" << false << "";
+        QTest::newRow("case counts") << "r-101"
+                                     << "R-101" << false << "";
+        QTest::newRow("alias") << "CAN-7"
+                               << "B-202" << true << "";
+        QTest::newRow("alias with lot") << "CAN-7|L9"
+                                        << "B-202" << true << "L9";
+        QTest::newRow("alias of another dye") << "CAN-7"
+                                              << "R-101" << false << "";
+        QTest::newRow("empty scan") << ""
+                                    << "R-101" << false << "";
+        QTest::newRow("empty line code") << "CAN-8"
+                                         << "" << false << "";
+    }
+    void pickMatch() {
+        QFETCH(QString, scan);
+        QFETCH(QString, code);
+        QFETCH(bool, matches);
+        QFETCH(QString, lot);
+        WorkDir dir;
+        dir.write("aliases.txt", "CAN-7,B-202\r\n\r\nno comma\nCAN-8,\n");
+        QHash<QString, QString> aliases;
+        QVERIFY(PickCheck::loadAliases(dir.file("aliases.txt"), aliases).ok());
+        QCOMPARE(aliases.size(), 1);
+        const std::optional<QString> got = PickCheck::match(scan, code, aliases);
+        QCOMPARE(got.has_value(), matches);
+        if (matches)
+            QCOMPARE(*got, lot);
+    }
+
+    void settingsMissingFileIsOff() {
+        WorkDir dir;
+        const ExtensionSettings s = ExtensionSettings::load(dir.file("dyestation.ini"));
+        QVERIFY(!s.present);
+        QVERIFY(!s.pickConfirm);
+        QVERIFY(s.mqttHost.isEmpty());
+    }
+
+    // A save keeps the keys it does not own and writes values that read back as written.
+    void settingsSaveKeepsOtherKeys() {
+        WorkDir dir;
+        dir.write("dyestation.ini", "[OrderDatabase]\nStatementTimeout=3\n[pick]\nconfirm=TRUE\n");
+        ExtensionSettings s = ExtensionSettings::load(dir.file("dyestation.ini"));
+        QVERIFY(s.present && s.pickConfirm);
+        s.scannerPort = QStringLiteral("/dev/ttyUSB1");
+        s.aliases = QStringLiteral("別名,a;b.txt");
+        s.logOdbc = QStringLiteral("DRIVER={x};SERVER=h;UID=u");
+        s.mqttHost = QStringLiteral("broker");
+        s.mqttPort = 1884;
+        s.mqttStation = QStringLiteral(" 站 1 ");
+        QVERIFY(ExtensionSettings::save(dir.file("dyestation.ini"), s).ok());
+        QVERIFY(!dir.exists("dyestation.ini.new"));
+        const QSettings ini(dir.file("dyestation.ini"), QSettings::IniFormat);
+        QCOMPARE(ini.value("OrderDatabase/StatementTimeout").toInt(), 3);
+        QCOMPARE(ini.value("pick/aliases").toString(), s.aliases);
+        QCOMPARE(ini.value("log/odbc").toString(), s.logOdbc);
+        const ExtensionSettings back = ExtensionSettings::load(dir.file("dyestation.ini"));
+        QCOMPARE(back.scannerPort, s.scannerPort);
+        QCOMPARE(back.mqttPort, 1884);
+        QCOMPARE(back.station(), QStringLiteral("站 1"));
+    }
+
+    // A deleted job and every job of a cancelled queue are reported by their order numbers,
+    // as the queue held them (the list shown may be older than the file).
+    void queueCommandsReportJobs() {
+        WorkDir dir;
+        WeighingModel weighing;
+        StationSettings settings;
+        MemorySerialPort lightPort;
+        TickTimer timer5{10};
+        StatusLine status;
+        LightBus bus{settings, lightPort, timer5, status};
+        const QString queue = dir.file("START_DISPEN.txt");
+        QueueCommands commands{{dir.file("QUICK.txt"), queue, dir.file("START_DISPEN2.txt")},
+                               weighing,
+                               settings,
+                               lightPort,
+                               bus,
+                               status};
+        Recorder events;
+        commands.setEvents(&events);
+        for (const char* order : {"A1", "B2", "C3"}) {
+            JobRecord j;
+            j.OrderNo = QString::fromLatin1(order);
+            j.Code[1] = "R-1";
+            QVERIFY(AppendJob(queue, j).ok());
+        }
+        QVERIFY(commands.reloadQueueList().ok());
+        QVERIFY(commands.deleteQueued(1, weighing.queueEntries.at(1)).ok());
+        JobRecord late;
+        late.OrderNo = "D4"; // appended after the list was filled
+        QVERIFY(AppendJob(queue, late).ok());
+        QVERIFY(commands.cancelAll().ok());
+        QCOMPARE(events.seen, QStringList({"deleted B2 0", "cancelled A1 0", "cancelled C3 0",
+                                           "cancelled D4 0"}));
+    }
+
+    // Codes split at CR, LF or both, across reads; blank and overlong lines dropped.
+    void scannerLines() {
+        MemorySerialPort port;
+        StatusLine status;
+        QStringList codes;
+        FixedScanner scanner(port, QStringLiteral("/dev/null"), status,
+                             [&](const QString& c) { codes << c; });
+        scanner.feed("R-1");
+        scanner.feed("01|L7\r\n\r\nB-2");
+        scanner.feed("02\rC-3\n\n");
+        scanner.feed(QByteArray(FixedScanner::kMaxCode + 5, 'x') + "\rD-4\r");
+        QCOMPARE(codes, QStringList({"R-101|L7", "B-202", "C-3", "D-4"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExtensions)
+#include "test_extensions.moc"

@@ -1,0 +1,165 @@
+// The message bus against a real Mosquitto broker on loopback, started by the test: the
+// broker stopped in the middle of an order and the station restarted while it is away;
+// every message arrives once, in order, and the retained state follows the station.
+#include "plant/MqttLink.h"
+#include "tests/support/TestSupport.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <mosquitto.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int freePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+// A subscriber with a session the broker keeps across its restart (QoS 1).
+struct Subscriber {
+    mosquitto* m = nullptr;
+    std::mutex mx;
+    QList<QByteArray> weighings, states;
+
+    explicit Subscriber(int port) {
+        mosquitto_lib_init();
+        m = mosquitto_new("test-subscriber", false, this);
+        mosquitto_connect_callback_set(m, [](mosquitto* m, void*, int rc) {
+            if (rc == 0)
+                mosquitto_subscribe(m, nullptr, "dyestation/st_1/#", 1);
+        });
+        mosquitto_message_callback_set(m, [](mosquitto*, void* self, const mosquitto_message* msg) {
+            auto* s = static_cast<Subscriber*>(self);
+            std::lock_guard lk(s->mx);
+            const QByteArray payload(static_cast<const char*>(msg->payload), msg->payloadlen);
+            (QByteArray(msg->topic).endsWith("/state") ? s->states : s->weighings) << payload;
+        });
+        mosquitto_reconnect_delay_set(m, 1, 1, false);
+        mosquitto_connect_async(m, "127.0.0.1", port, 30);
+        mosquitto_loop_start(m);
+    }
+    ~Subscriber() {
+        mosquitto_disconnect(m);
+        mosquitto_loop_stop(m, true);
+        mosquitto_destroy(m);
+    }
+    int count() {
+        std::lock_guard lk(mx);
+        return int(weighings.size());
+    }
+    QByteArray lastState() {
+        std::lock_guard lk(mx);
+        return states.isEmpty() ? QByteArray() : states.last();
+    }
+};
+
+WeighingEvent weighing(int line, const char* what) {
+    WeighingEvent e;
+    e.at = QDateTime::currentDateTime().addMSecs(line);
+    e.station = QStringLiteral("st/1");
+    e.orderNo = QStringLiteral("單號 7");
+    e.line = line;
+    e.event = QString::fromLatin1(what);
+    return e;
+}
+
+} // namespace
+
+class TestMqtt : public QObject {
+    Q_OBJECT
+
+    QString m_broker;
+    WorkDir m_dir;
+    int m_port = 0;
+    QProcess m_process;
+
+    void startBroker() {
+        m_process.start(m_broker, {"-c", m_dir.file("broker.conf")});
+        QVERIFY(m_process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(m_dir.file("broker.log")).size() > 0 &&
+                                     m_dir.read("broker.log").contains("running"),
+                                 10000);
+    }
+    void stopBroker() {
+        m_process.terminate();
+        QVERIFY(m_process.waitForFinished(10000));
+        QFile::remove(m_dir.file("broker.log"));
+    }
+
+private slots:
+    void initTestCase() {
+        m_broker = QStandardPaths::findExecutable("mosquitto", {"/usr/sbin", "/usr/bin"});
+        if (m_broker.isEmpty()) {
+            if (qEnvironmentVariable("CI") == QLatin1String("true"))
+                QFAIL("CI needs the mosquitto broker (scripts/install-deps.sh)");
+            QSKIP("no mosquitto broker");
+        }
+        m_port = freePort();
+        m_dir.write("broker.conf", QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n"
+                                                  "persistence true\npersistence_location %2/\n"
+                                                  "log_dest file %2/broker.log\nlog_type all\n%3")
+                                       .arg(m_port)
+                                       .arg(m_dir.path())
+                                       .arg(getuid() == 0 ? "user root\n" : "")
+                                       .toUtf8());
+    }
+    void cleanupTestCase() {
+        if (m_process.state() != QProcess::NotRunning)
+            stopBroker();
+    }
+
+    void brokerAwayMidOrderAndRestart() {
+        startBroker();
+        Subscriber sub(m_port);
+        WorkDir station;
+        const MqttLink::Config config{station.path(), "127.0.0.1", m_port, "st/1", 200};
+        auto link = std::make_unique<MqttLink>(config);
+        link->publish(weighing(1, "accepted"));
+        QVERIFY(link->waitSent(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 1, 10000);
+        QCOMPARE(sub.lastState(), QByteArray("online"));
+
+        stopBroker();
+        link->publish(weighing(2, "accepted"));
+        link->publish(weighing(2, "pick_mismatch"));
+        QVERIFY(!link->waitSent(500));
+        link.reset(); // the station closes while the broker is away
+        link = std::make_unique<MqttLink>(config);
+        link->publish(weighing(0, "finished"));
+        startBroker();
+        QVERIFY(link->waitSent(15000));
+        QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 4, 15000);
+        QTest::qWait(500); // nothing more comes
+        QCOMPARE(sub.count(), 4);
+        QStringList seen;
+        for (const QByteArray& m : sub.weighings) {
+            const QJsonObject o = QJsonDocument::fromJson(m).object();
+            QCOMPARE(o.value("order_no").toString(), QStringLiteral("單號 7"));
+            seen << o.value("event").toString() + QString::number(o.value("line").toInt());
+        }
+        QCOMPARE(seen, QStringList({"accepted1", "accepted2", "pick_mismatch2", "finished0"}));
+        QTRY_COMPARE_WITH_TIMEOUT(sub.lastState(), QByteArray("online"), 5000);
+        link.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(sub.lastState(), QByteArray("offline"), 5000);
+        QVERIFY(!QFile::exists(station.file("data/mqtt.pending")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMqtt)
+#include "test_mqtt.moc"

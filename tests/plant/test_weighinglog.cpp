@@ -1,0 +1,192 @@
+// The weighing log against real databases: the embedded SQLite file always, the shared log
+// on the PostgreSQL server that scripts/test.sh starts (skipped without it, failed under CI).
+#include "plant/EventSpool.h"
+#include "plant/LogStore.h"
+#include "plant/WeighingLog.h"
+#include "tests/intake/DbFixture.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+namespace {
+
+WeighingEvent weighingEvent(int k, const QString& station = QStringLiteral("st1"),
+                            const QDateTime& at = QDateTime(QDate(2026, 3, 31),
+                                                            QTime(23, 59, 59))) {
+    WeighingEvent e;
+    e.at = at.addMSecs(k);
+    e.station = station;
+    e.orderNo = QStringLiteral("單號%1").arg(k);
+    e.line = k % 11;
+    e.code = QStringLiteral("R-101");
+    e.lot = k % 2 ? QStringLiteral("L,\"7\"") : QString();
+    e.target = QStringLiteral("12.34");
+    e.actual = QStringLiteral("12.35");
+    e.tolerance = QStringLiteral("0.02");
+    e.balance = QStringLiteral("small");
+    e.event = QStringLiteral("accepted");
+    e.detail = QStringLiteral("k=%1").arg(k);
+    return e;
+}
+
+// An environment value for inside {} of an ODBC connection string.
+QString braced(const char* name) {
+    return qEnvironmentVariable(name).replace(QLatin1Char('}'), QStringLiteral("}}"));
+}
+
+QStringList rows(const QString& odbc, const QString& file) {
+    QStringList out;
+    LogStore store(odbc, file);
+    const Outcome o = store.exportCsv(QDate(2000, 1, 1), QDate(2100, 1, 1),
+                                      [&](const QByteArray& b) { out << QString::fromUtf8(b); });
+    if (!o)
+        return {o.reason()};
+    QStringList lines = out.join(QString()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    lines.removeFirst(); // the header
+    return lines;
+}
+
+} // namespace
+
+class TestWeighingLog : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { DbFixture::setUp(QStringLiteral("ds_weighlog")); }
+
+    // Written off the caller's thread, every column as given, the export by local day.
+    void sqliteLogAndExport() {
+        WorkDir dir;
+        {
+            WeighingLog log({dir.path(), {}, 100});
+            for (int k : {0, 1000, 2001}) // 23:59:59, then 00:00:00 and 00:00:01 of April 1
+                log.record(weighingEvent(k));
+            QVERIFY(log.waitWritten(5000));
+        }
+        QVERIFY(QFile::exists(dir.file("data/weighings.db")));
+        QByteArray csv;
+        QVERIFY(LogStore::exportLog(dir.path(), {}, QDate(2026, 4, 1), QDate(2026, 4, 1),
+                                    [&](const QByteArray& b) { csv += b; })
+                    .ok());
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF"
+                               "at,station,order_no,line,code,lot,target_g,"
+                               "actual_g,tolerance_g,balance,event,detail\r\n"));
+        const QList<QByteArray> lines = csv.split('\n');
+        QCOMPARE(lines.size(), 4); // header, two events of April 1, the end
+        const QString offset = LogStore::isoText(weighingEvent(1000).at).right(6);
+        QCOMPARE(QString::fromUtf8(lines.at(1)),
+                 "2026-04-01T00:00:00.000" + offset +
+                     ",st1,單號1000,10,R-101,,12.34,12.35,0.02,small,accepted,k=1000\r");
+        QVERIFY(lines.at(2).contains(",\"L,\"\"7\"\"\","));
+    }
+
+    // A log that cannot be written: the events wait in the spool in order, one report; once
+    // it can, each is written once and the spool is gone.
+    void outageSpoolsInOrderOnce() {
+        WorkDir dir;
+        QDir(dir.path()).mkpath("data/weighings.db"); // a folder: SQLite cannot open it
+        WeighingLog log({dir.path(), {}, 50});
+        QSignalSpy reports(&log, &WeighingLog::report);
+        for (int k = 0; k < 5; ++k)
+            log.record(weighingEvent(k));
+        QVERIFY(!log.waitWritten(600));
+        for (int k = 5; k < 8; ++k)
+            log.record(weighingEvent(k));
+        QVERIFY(!log.waitWritten(300));
+        QCOMPARE(EventSpool::read(WeighingLog::pendingFile(dir.path())).size(), 8);
+        QTRY_COMPARE(reports.size(), 1);
+        QVERIFY(QDir(dir.file("data/weighings.db")).removeRecursively());
+        log.retryNow();
+        QVERIFY(log.waitWritten(5000));
+        QVERIFY(!QFile::exists(WeighingLog::pendingFile(dir.path())));
+        const QStringList r = rows({}, dir.file("data/weighings.db"));
+        QCOMPARE(r.size(), 8);
+        for (int k = 0; k < 8; ++k)
+            QVERIFY2(r.at(k).endsWith(QStringLiteral("k=%1").arg(k)), qPrintable(r.at(k)));
+        QCOMPARE(reports.size(), 1);
+    }
+
+    // A crash after the commit and before the spool was removed: the next start finds
+    // those events in the spool again and writes none of them twice.
+    void spoolOfWrittenEventsIsNotWrittenTwice() {
+        WorkDir dir;
+        QList<WeighingEvent> events;
+        for (int k = 0; k < 4; ++k)
+            events << weighingEvent(k);
+        {
+            LogStore store({}, dir.file("data/weighings.db"));
+            QVERIFY(store.write(events.mid(0, 3)).ok());
+        }
+        QVERIFY(EventSpool::append(WeighingLog::pendingFile(dir.path()), events).ok());
+        {
+            WeighingLog log({dir.path(), {}, 50});
+            QVERIFY(log.waitWritten(5000));
+        }
+        QCOMPARE(rows({}, dir.file("data/weighings.db")).size(), 4);
+    }
+
+    // The export command: no display, BOM first, bad dates refused.
+    void exportCommand() {
+        WorkDir dir;
+        {
+            WeighingLog log({dir.path(), {}, 100});
+            log.record(
+                weighingEvent(0, QStringLiteral("st1"), QDateTime(QDate(2026, 5, 2), QTime(8, 0))));
+            QVERIFY(log.waitWritten(5000));
+        }
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(dir.path());
+        p.start(builtProgram("dyestation"), {"--export-log", "2026-05-01", "2026-05-02"});
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray out = p.readAllStandardOutput();
+        QVERIFY(out.startsWith("\xEF\xBB\xBF"
+                               "at,"));
+        QCOMPARE(out.count("\r\n"), 2);
+        p.start(builtProgram("dyestation"), {"--export-log", "2026-05-02", "yesterday"});
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 2);
+    }
+
+    // Two stations on one shared log on PostgreSQL: the table is created by the first.
+    void sharedLogOnPostgres() {
+        const OrderDb pg = DbFixture::pg();
+        if (!pg.available)
+            QSKIP(qPrintable(pg.why));
+        const QString odbc =
+            QStringLiteral("DRIVER=%1;SERVER=%2;PORT=%3;DATABASE=ds_weighlog;UID=%4;PWD={%5};"
+                           "SSLmode=disable")
+                .arg(DbFixture::pgDriverPath(),
+                     qEnvironmentVariable("DS_PG_HOST", QStringLiteral("127.0.0.1")),
+                     qEnvironmentVariable("DS_PG_PORT"), qEnvironmentVariable("DS_PG_USER"),
+                     braced("DS_PG_PASSWORD"));
+        WorkDir a, b;
+        {
+            WeighingLog logA({a.path(), odbc, 100}), logB({b.path(), odbc, 100});
+            QStringList reports;
+            for (WeighingLog* log : {&logA, &logB})
+                connect(log, &WeighingLog::report, this, [&](const QString& r) { reports << r; });
+            for (int k = 0; k < 20; ++k) {
+                logA.record(weighingEvent(k, QStringLiteral("A")));
+                logB.record(weighingEvent(k, QStringLiteral("B")));
+            }
+            QVERIFY2(logA.waitWritten(10000) && logB.waitWritten(10000),
+                     qPrintable((QCoreApplication::processEvents(), reports.join('\n'))));
+        }
+        const QStringList r = rows(odbc, {});
+        QCOMPARE(r.size(), 40);
+        QCOMPARE(r.filter(",A,").size(), 20);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWeighingLog)
+#include "test_weighinglog.moc"

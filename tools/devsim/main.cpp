@@ -1,0 +1,194 @@
+// devsim: plays the weighing bench's hardware on pseudo-terminals.
+//
+//   small   the small balance (3000 g, 0.01 g), 16-character text frames
+//   large   the large balance (28 kg, 0.1 g), 13-character text frames
+//   bus     both balances as Modbus RTU slaves 3 (small) and 4 (large)
+//   lights  the light modules, Modbus RTU slaves 1..16, coils 0..7
+//   scanner a barcode scanner fixed at the bench: `scan TEXT` sends TEXT and CR LF
+//   control a named pipe that takes the same commands as standard input
+//
+// Every line is timed like a 9600-baud line: a byte takes 10 bit times (1.04 ms), a
+// request is only complete after its own bytes have crossed the line, and a slave answers
+// after a few milliseconds of turnaround. The Modbus side is libmodbus: each slave is a
+// libmodbus RTU server on its own socket pair, which checks the request's checksum and
+// builds the reply; devsim only cuts the byte stream into frames and routes them by slave
+// address. Nothing here is shared with the station.
+//
+// Events go to a log file, one line each: "<ms> <event> <arguments>".
+
+#include "Bench.h"
+#include "Events.h"
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace devsim;
+
+namespace {
+
+void usage() {
+    fprintf(
+        stderr,
+        "usage: devsim --dir DIR [--rate N|max] [--log FILE] [--auto WORKDIR] [--small G] [--large "
+        "G]\n"
+        "              [--turnaround MS] [--frame-log] [--ramp] [--auto-scan]\n"
+        "Creates DIR/small, DIR/large, DIR/bus, DIR/lights, DIR/scanner (pseudo-terminals) and "
+        "DIR/control.\n"
+        "Commands (standard input or DIR/control): set|put|pour BAL GRAMS, zero|take|silent|resume "
+        "BAL,\n"
+        "unplug|plug small|large|bus|lights|scanner, scan TEXT, status, quit.  BAL is small or "
+        "large.\n");
+}
+
+// Sets the bench up from the command line; false on an unknown option.
+bool parseArguments(int argc, char** argv, Bench& bench, std::string& logPath) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                usage();
+                exit(2);
+            }
+            return argv[++i];
+        };
+        if (a == "--dir")
+            bench.dir = value();
+        else if (a == "--rate") {
+            const std::string v = value();
+            bench.rate = v == "max" ? 0 : atof(v.c_str());
+        } else if (a == "--log")
+            logPath = value();
+        else if (a == "--auto")
+            bench.autoOperator.dir = value();
+        else if (a == "--small")
+            g_small.gross = g_small.counts(atof(value().c_str()));
+        else if (a == "--large")
+            g_large.gross = g_large.counts(atof(value().c_str()));
+        else if (a == "--turnaround")
+            bench.turnaround = atof(value().c_str());
+        else if (a == "--frame-log")
+            bench.frameLog = true;
+        else if (a == "--ramp")
+            bench.ramp = true;
+        else if (a == "--auto-scan")
+            bench.autoOperator.scan = [&bench](const std::string& c) { bench.command(c); };
+        else
+            return false;
+    }
+    return !bench.dir.empty();
+}
+
+// Runs the bench until "quit" or a signal: the lines, the automatic operator, and the
+// commands from standard input and the control pipe.
+void serve(Bench& bench, int control) {
+    bool stdinOpen = true;
+    std::string stdinText, controlText;
+
+    auto takeLines = [&](int fd, std::string& text, bool& open) {
+        char buf[1024];
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) {
+            if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                open = false;
+            return;
+        }
+        text.append(buf, size_t(n));
+        size_t nl;
+        while ((nl = text.find('\n')) != std::string::npos) {
+            bench.command(text.substr(0, nl));
+            text.erase(0, nl + 1);
+        }
+    };
+
+    while (!g_quit) {
+        const double now = nowMs();
+        bench.textFrames(now);
+        for (Line* l : bench.all())
+            l->flushDue(now);
+        bench.autoOperator.pollQueue(now);
+        bench.autoOperator.runActions(now);
+
+        std::vector<pollfd> fds;
+        std::vector<Line*> owners;
+        for (Line* l : bench.all())
+            if (l->plugged) {
+                fds.push_back({l->master, POLLIN, 0});
+                owners.push_back(l);
+            }
+        const size_t controlAt = fds.size();
+        fds.push_back({control, POLLIN, 0});
+        if (stdinOpen)
+            fds.push_back({0, POLLIN, 0});
+
+        double wake = std::min(bench.autoOperator.nextAction(), now + 50);
+        for (Line* l : bench.all())
+            wake = std::min(wake, l->nextDue());
+        if (bench.rate > 0)
+            wake = std::min({wake, bench.nextSmallFrame, bench.nextLargeFrame});
+        else
+            wake = std::min(wake, now + kByteMs);
+        const double waitMs = std::max(0.0, wake - nowMs());
+        timespec ts{time_t(waitMs / 1000), long(std::fmod(waitMs, 1000.0) * 1e6)};
+        const int r = ppoll(fds.data(), nfds_t(fds.size()), &ts, nullptr);
+        if (r < 0 && errno != EINTR)
+            break;
+        const double after = nowMs();
+        for (size_t k = 0; k < owners.size(); ++k)
+            if (fds[k].revents & POLLIN)
+                bench.takeIn(*owners[k], after);
+        for (Line* l : {&bench.bus, &bench.lights})
+            bench.dropStalePartial(*l, after);
+        if (fds[controlAt].revents & POLLIN) {
+            bool open = true;
+            takeLines(control, controlText, open);
+        }
+        if (stdinOpen && fds.size() > controlAt + 1 &&
+            (fds[controlAt + 1].revents & (POLLIN | POLLHUP)))
+            takeLines(0, stdinText, stdinOpen);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Bench bench;
+    std::string logPath;
+    if (!parseArguments(argc, argv, bench, logPath)) {
+        usage();
+        return 2;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGTERM, [](int) { g_quit = 1; });
+    signal(SIGINT, [](int) { g_quit = 1; });
+    mkdir(bench.dir.c_str(), 0755);
+    if (logPath.empty())
+        logPath = bench.dir + "/events.log";
+    g_log = fopen(logPath.c_str(), "w");
+    if (!bench.start())
+        return 1;
+
+    const std::string fifo = bench.dir + "/control";
+    unlink(fifo.c_str());
+    mkfifo(fifo.c_str(), 0600);
+    const int control = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    const int keepWriter =
+        open(fifo.c_str(), O_WRONLY | O_NONBLOCK); // no end-of-file when a writer leaves
+    logEvent("ready %s", bench.dir.c_str());
+    serve(bench, control);
+    logEvent("stopped");
+    for (Line* l : bench.all())
+        l->unplug();
+    unlink(fifo.c_str());
+    close(keepWriter);
+    close(control);
+    return 0;
+}
