@@ -111,21 +111,26 @@ Form5::~Form5() = default;
 // The controls added beside the window's own, with their texts in Traditional Chinese;
 // convertNewTexts turns these (and no others) to Simplified.
 void Form5::buildTabs() {
-    auto* rangeLabel = new QLabel(QStringLiteral("月份"), this);
+    // The range of months sits beside the tabs it fills.
+    auto* range = new QWidget(Tabs);
+    auto* rangeLabel = new QLabel(QStringLiteral("月份"), range);
     rangeLabel->setObjectName(QStringLiteral("RangeLabel"));
-    rangeLabel->setGeometry(600, 46, 40, 28);
-    MonthFrom = new QComboBox(this);
+    MonthFrom = new QComboBox(range);
     MonthFrom->setObjectName(QStringLiteral("MonthFrom"));
-    MonthFrom->setGeometry(640, 44, 180, 32);
-    auto* toLabel = new QLabel(QStringLiteral("至"), this);
+    auto* toLabel = new QLabel(QStringLiteral("至"), range);
     toLabel->setObjectName(QStringLiteral("ToLabel"));
-    toLabel->setGeometry(826, 46, 24, 28);
-    MonthTo = new QComboBox(this);
+    MonthTo = new QComboBox(range);
     MonthTo->setObjectName(QStringLiteral("MonthTo"));
-    MonthTo->setGeometry(850, 44, 180, 32);
-    LoadRange = new QPushButton(QStringLiteral("載入範圍"), this);
+    LoadRange = new QPushButton(QStringLiteral("載入範圍"), range);
     LoadRange->setObjectName(QStringLiteral("LoadRange"));
-    LoadRange->setGeometry(1040, 42, 130, 36);
+    auto* rangeLayout = new QHBoxLayout(range);
+    rangeLayout->setContentsMargins(0, 0, 0, 2);
+    MonthFrom->setMinimumWidth(170);
+    MonthTo->setMinimumWidth(170);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{rangeLabel, MonthFrom, toLabel, MonthTo, LoadRange})
+        rangeLayout->addWidget(w);
+    Tabs->setCornerWidget(range, Qt::TopRightCorner);
     connect(LoadRange, &QPushButton::clicked, this,
             [this] { loadRange(MonthFrom->currentText(), MonthTo->currentText()); });
 

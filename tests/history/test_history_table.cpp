@@ -255,11 +255,12 @@ private slots:
             c.setDatabaseName(db);
             QVERIFY(c.open());
             QSqlQuery q(c);
+            QVERIFY(q.exec("PRAGMA journal_mode=WAL")); // as the log keeps it
             QVERIFY(q.exec("CREATE TABLE weighing_event (at TEXT, station TEXT, order_no TEXT, "
                            "line INTEGER, code TEXT, lot TEXT, target_g TEXT, actual_g TEXT, "
                            "tolerance_g TEXT, balance TEXT, event TEXT, detail TEXT)"));
             QVERIFY(q.exec("INSERT INTO weighing_event (at, order_no, line, balance, event) VALUES "
-                           "('2024-03-02T09:04:00+08:00', 'A', 1, 'small', 'accepted'),"
+                           "('2024-03-02T09:04:00.250+08:00', 'A', 1, 'small', 'accepted'),"
                            "('2024-03-02T09:04:30+08:00', 'A', 1, 'small', 'undo'),"
                            "('2024-03-02T09:04:40+08:00', 'A', 2, 'large', 'pick_ok'),"
                            "('2024-03-02T09:59:00+08:00', 'A', 1, 'large', 'accepted')"));
