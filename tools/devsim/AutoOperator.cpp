@@ -131,7 +131,7 @@ void AutoOperator::seesOn(int position) {
         cancelFor(b);
         if (m_firstZero == b)
             m_firstZero = nullptr; // the pan is zeroed now; a later zero would undo the pour
-        b->tare = b->gross;        // a person zeroes before m_pouring
+        b->tare = b->gross;        // a person zeroes before pouring
         m_pouring[position] = i;
         if (scan) {
             const std::string& code = j->codes[size_t(i)];
@@ -139,7 +139,13 @@ void AutoOperator::seesOn(int position) {
         }
         logEvent("auto pour %s line %d target %.2f already %.2f", b->name, i + 1, target, already);
         const long long base = b->tare;
-        for (auto [ms, part] : {std::pair{300.0, 0.5}, {700.0, 0.9}, {1100.0, 1.0}})
+        // A whole line in three steps; the rest of a resumed line, a small amount, in one,
+        // since a step short of it could already lie within the tolerance.
+        const auto steps =
+            already > 0
+                ? std::vector<std::pair<double, double>>{{300.0, 1.0}}
+                : std::vector<std::pair<double, double>>{{300.0, 0.5}, {700.0, 0.9}, {1100.0, 1.0}};
+        for (auto [ms, part] : steps)
             later(ms, b, [b, base, rest, part] { b->gross = base + b->counts(rest * part); });
         return;
     }
