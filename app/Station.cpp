@@ -50,7 +50,9 @@ constexpr int kTwips100 = 100 * 96 / 1440;
 Station::Station(StationOptions options)
     : m_dir(options.workDir), m_clock(options.clock ? options.clock : &m_systemClock),
       m_monthlyFolder(options.monthlyFolder), m_dbLoginTimeout(options.dbLoginTimeoutSecs),
-      m_dbStatementTimeout(options.dbStatementTimeoutSecs) {
+      m_dbStatementTimeout(options.dbStatementTimeoutSecs),
+      m_ticketOutput(options.ticketOutput ? options.ticketOutput
+                                          : &TicketPrinter::printOnDefaultPrinter) {
     SerialPortFactory make = options.portFactory;
     if (!make)
         make = [] { return std::make_unique<QtSerialPort>(); };
@@ -161,17 +163,18 @@ void Station::tickTimer6() {
 // ---- weighing: sequencer (Timer2), history, ticket
 
 void Station::wireWeighing() {
-    // Printer01: the ticket of the record just appended, on the default printer.
-    auto printer01 = [this](const HistoryRecord& h) {
-        std::array<TicketLine, Ticket::kLines> lines;
-        for (int i = 1; i <= Ticket::kLines; ++i)
-            lines[size_t(i - 1)] = {h.Code[size_t(i)], h.Target[size_t(i)], h.Actual[size_t(i)]};
-        return TicketPrinter::printOnDefaultPrinter(
-            Ticket::items(h.OrderNo, lines, m_clock->now()));
-    };
-    m_sequencer = std::make_unique<Sequencer>(
-        Sequencer::Parts{m_weighing, m_readings, m_lightMap, *m_lightBus, m_settings, m_run,
-                         *m_clock, m_status, m_dir.path(), printer01});
+    m_sequencer = std::make_unique<Sequencer>(Sequencer::Parts{
+        m_weighing, m_readings, m_lightMap, *m_lightBus, m_settings, m_run, *m_clock, m_status,
+        m_dir.path(), [this](const HistoryRecord& h) { return printer01(h); }});
+}
+
+// Printer01: the ticket of a history record (the one just appended, or one reprinted
+// from the history window), on the default printer.
+Outcome Station::printer01(const HistoryRecord& h) {
+    std::array<TicketLine, Ticket::kLines> lines;
+    for (int i = 1; i <= Ticket::kLines; ++i)
+        lines[size_t(i - 1)] = {h.Code[size_t(i)], h.Target[size_t(i)], h.Actual[size_t(i)]};
+    return m_ticketOutput(Ticket::items(h.OrderNo, lines, m_clock->now()));
 }
 
 void Station::tickTimer2() {
@@ -315,6 +318,8 @@ void Station::startIntake() {
 void Station::wireHistory() {
     m_history = std::make_unique<HistoryBrowser>(m_dir.path());
     m_form5 = std::make_unique<Form5>(*m_history, m_settings);
+    m_form5->setReprint(
+        [this](const QByteArray& record) { return printer01(HistoryRecord::decode(record)); });
     connect(m_form3.get(), &Form3::openHistory, this, [this] { showWindow(m_form5.get()); });
 }
 

@@ -6,12 +6,14 @@
 #include "devices/BalanceReadings.h"
 #include "devices/LightMap.h"
 #include "devices/SerialPort.h"
+#include "devices/Ticket.h"
 #include "station/RunControl.h"
 #include "station/StationTimers.h"
 #include "station/WeighingModel.h"
 
 #include <QDir>
 #include <QObject>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,6 +28,7 @@ class Form5;
 class HistoryBrowser;
 class LightBus;
 class Sequencer;
+struct HistoryRecord;
 class QueueCommands;
 class StatusColours;
 class Form7;
@@ -49,6 +52,8 @@ struct StationOptions {
     QString monthlyFolder = QStringLiteral("/oruk/dat3"); // the monthly dye order file's folder
     int dbLoginTimeoutSecs = 10;                          // order database login time-out
     int dbStatementTimeoutSecs = 10;                      // order database statement time-out
+    // Where Printer01 sends a ticket; default: the system's default printer.
+    std::function<Outcome(const QList<TicketItem>&)> ticketOutput = {};
 };
 
 // Owns everything the station is made of, and builds it in the order of the start-up:
@@ -117,6 +122,7 @@ private:
     void wireIntake();
     void startIntake();
     void wireHistory();
+    Outcome printer01(const HistoryRecord& record);
     void wireScans();
     void wireExtensions();
     void startExtensions();
@@ -163,6 +169,7 @@ private:
     std::unique_ptr<Form6> m_form6;
     std::unique_ptr<HistoryBrowser> m_history;
     std::unique_ptr<Form5> m_form5;
+    std::function<Outcome(const QList<TicketItem>&)> m_ticketOutput;
     std::unique_ptr<Sequencer> m_sequencer;
     std::vector<BoundTimer*> m_boundTimers;
     std::unique_ptr<IntakeParts> m_intake;

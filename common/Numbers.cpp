@@ -8,12 +8,13 @@ namespace {
 
 struct Scanned {
     bool negative = false;
-    QString intDigits;
-    QString fracDigits;
+    QStringView intDigits;
+    QStringView fracDigits;
     bool any = false;
 };
 
-Scanned scan(const QString& text) {
+// Views into the text, so that parsing a number allocates nothing.
+Scanned scan(QStringView text) {
     Scanned s;
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -23,16 +24,17 @@ Scanned scan(const QString& text) {
         s.negative = text.at(i) == QLatin1Char('-');
         ++i;
     }
-    while (i < n && text.at(i) >= QLatin1Char('0') && text.at(i) <= QLatin1Char('9')) {
-        s.intDigits += text.at(i++);
-        s.any = true;
-    }
+    auto digits = [&] {
+        const qsizetype from = i;
+        while (i < n && text.at(i) >= QLatin1Char('0') && text.at(i) <= QLatin1Char('9'))
+            ++i;
+        s.any = s.any || i > from;
+        return text.mid(from, i - from);
+    };
+    s.intDigits = digits();
     if (i < n && text.at(i) == QLatin1Char('.')) {
         ++i;
-        while (i < n && text.at(i) >= QLatin1Char('0') && text.at(i) <= QLatin1Char('9')) {
-            s.fracDigits += text.at(i++);
-            s.any = true;
-        }
+        s.fracDigits = digits();
     }
     return s;
 }
@@ -44,9 +46,9 @@ double leadingNumber(const QString& text) {
     if (!s.any)
         return 0.0;
     const QString t = (s.negative ? QStringLiteral("-") : QString()) +
-                      (s.intDigits.isEmpty() ? QStringLiteral("0") : s.intDigits) +
+                      (s.intDigits.isEmpty() ? QStringLiteral("0") : s.intDigits.toString()) +
                       QLatin1Char('.') +
-                      (s.fracDigits.isEmpty() ? QStringLiteral("0") : s.fracDigits);
+                      (s.fracDigits.isEmpty() ? QStringLiteral("0") : s.fracDigits.toString());
     bool ok = false;
     const double v = t.toDouble(&ok);
     return ok ? v : 0.0;
@@ -58,7 +60,7 @@ QString shortestDecimal(double value) {
     return QString::number(value, 'f', QLocale::FloatingPointShortest);
 }
 
-Decimal Decimal::parse(const QString& text) {
+Decimal Decimal::parse(QStringView text) {
     const Scanned s = scan(text);
     if (!s.any)
         return Decimal();

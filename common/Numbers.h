@@ -23,7 +23,7 @@ public:
     static constexpr Decimal fromUnits(qint64 units) { return Decimal(units); }
     static constexpr Decimal fromInt(qint64 whole) { return Decimal(whole * kScale); }
     // The lenient parse into an exact decimal (digits beyond the sixth decimal are cut).
-    static Decimal parse(const QString& text);
+    static Decimal parse(QStringView text);
     // The nearest decimal to a binary value (for values that arrive as doubles).
     static Decimal fromDouble(double value);
 

@@ -87,6 +87,9 @@ public:
     }
     bool searchActive() const { return m_searchActive; }
     qsizetype matchCount() const { return qsizetype(m_matches.size()); }
+    // The record numbers of the matches of the search in force, in file order.
+    const std::vector<qsizetype>& matches() const { return m_matches; }
+    const QString& workDir() const { return m_workDir; }
     const HistoryEntry& record(qsizetype k) const { return m_records[size_t(k)]; }
 
     // A total in grams written as kilograms, exactly: 18.01 g gives "0.01801".

@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config ninja-build
-  qt6-base-dev qt6-serialport-dev libqt6sql6-odbc libqt6sql6-sqlite
+  qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-odbc libqt6sql6-sqlite
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql sqlite3
   libopencc-dev libopencc-data libopencc1.1
   libmodbus-dev libmosquitto-dev mosquitto

@@ -1,9 +1,11 @@
-// A month's history file as found on disk, decoded by the sequencer's record type and by
-// the history browser, and searched with any text the operator may type. The input's
+// A month's history file as found on disk, decoded by the sequencer's record type, by
+// the history browser and by the history table, and searched and filtered with any text
+// the operator may type. The input's
 // first byte says how many of its last bytes are the search text.
 #include "FuzzSupport.h"
 #include "common/TextField.h"
 #include "history/HistoryBrowser.h"
+#include "history/HistoryTableModel.h"
 #include "station/History.h"
 
 #include <QDir>
@@ -41,5 +43,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(totals.isEmpty());
     }
     (void)browser.months();
+
+    auto set = std::make_shared<const HistorySet>(
+        HistorySet::load(dir + QStringLiteral("/data"), {QStringLiteral("DATE_202403.txt")}));
+    FUZZ_CHECK(qsizetype(set->orders.size()) == browser.recordCount());
+    HistoryTableModel table;
+    table.setSet(set);
+    FUZZ_CHECK(size_t(table.rowCount()) == set->lines.size());
+    table.setTextFilter(TextField::fromCp950(search));
+    table.sort(data[0] % HistoryTableModel::ColumnCount);
+    Decimal sum;
+    for (const auto& u : table.totals())
+        sum += u.grams;
+    (void)table.dailyUsage();
+    FUZZ_CHECK(table.tableCsv().startsWith("\xEF\xBB\xBF"));
+    (void)sum;
     return 0;
 }

@@ -5,7 +5,9 @@
 #include "app/Station.h"
 #include "config/SettingsFile.h"
 #include "devices/MemorySerialPort.h"
+#include "devices/TicketPrinter.h"
 #include "history/Form5.h"
+#include "history/HistoryTableModel.h"
 #include "station/Form3.h"
 #include "station/JobFile.h"
 #include "station/Sequencer.h"
@@ -14,10 +16,15 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontDatabase>
+#include <QLabel>
+#include <QPrinter>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <cstdio>
@@ -113,6 +120,37 @@ template <typename Save> bool weighingStates(Station& station, const QRect& scre
 
 } // namespace
 
+// The history window's table and charts over both months, and a reprinted ticket. Returns
+// the number of pictures that could not be made.
+static int form5Pages(Form5& f, const QString& out, const QString& language) {
+    int failed = 0;
+    auto settle = [] {
+        for (int i = 0; i < 10; ++i)
+            QApplication::processEvents();
+    };
+    f.loadRange(QStringLiteral("DATE_202403.txt"), QStringLiteral("DATE_202404.txt"));
+    QElapsedTimer waited;
+    waited.start();
+    while (f.tableLoading() && waited.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    const QString page = QStringLiteral("Form5_%1_lang%2.png");
+    f.Tabs->setCurrentIndex(1);
+    f.Table->sortByColumn(4, Qt::AscendingOrder);
+    while (f.table().sorting() && waited.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    f.Table->selectRow(0);
+    settle();
+    f.reprintSelected();
+    settle();
+    failed += !f.grab().save(QDir(out).filePath(page.arg(QStringLiteral("table"), language)));
+    f.Tabs->setCurrentIndex(2);
+    settle();
+    failed += !f.grab().save(QDir(out).filePath(page.arg(QStringLiteral("chart"), language)));
+    f.Tabs->setCurrentIndex(0);
+    std::printf("%s\n", qPrintable(f.findChild<QLabel*>(QStringLiteral("TableStatus"))->text()));
+    return failed;
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 3) {
@@ -149,10 +187,31 @@ int main(int argc, char** argv) {
              {"DEMO-002", "2024/03/15 14:20:00", {{"R-101", "1000"}, {"B-9", "234.5"}}}})) < 0)
         return 1;
     month.close();
+    // A second month with more jobs and codes, for the table and the charts over a range.
+    QByteArray april;
+    for (int k = 0; k < 40; ++k)
+        april += historyRecord(
+            {"DEMO-1" + QByteArray::number(100 + k),
+             "2024/04/" + QByteArray::number(1 + k % 28).rightJustified(2, '0') + " 10:00:00",
+             {{"R-101", QByteArray::number(100 + k * 7)},
+              {"Y-" + QByteArray::number(k % 6), QByteArray::number(20 + k)},
+              {"B-9", "99.5"}}});
+    QFile second(work.filePath(QStringLiteral("data/DATE_202404.txt")));
+    if (!second.open(QIODevice::WriteOnly) || second.write(april) < 0)
+        return 1;
+    second.close();
 
     StationOptions o;
     o.workDir = work.path();
     o.portFactory = [] { return std::make_unique<MemorySerialPort>(); };
+    // Printer01 prints into a PDF here, as it would on the default printer.
+    const QString ticketPdf = QDir(out).filePath(QStringLiteral("ticket_lang%1.pdf").arg(language));
+    o.ticketOutput = [&](const QList<TicketItem>& items) {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(ticketPdf);
+        return TicketPrinter::print(items, printer);
+    };
     Station station(o);
     station.start();
     station.timers().Timer2.setEnabled(false); // the picture, not the weighing
@@ -186,6 +245,8 @@ int main(int argc, char** argv) {
         if (auto* f5 = qobject_cast<Form5*>(w))
             f5->loadMonth(QStringLiteral("DATE_202403.txt"));
         saved += save(w, w->objectName()) ? 1 : 0;
+        if (auto* f5 = qobject_cast<Form5*>(w))
+            saved -= form5Pages(*f5, out, language);
         w->hide();
     }
     if (saved != windows.size() || saved == 0)

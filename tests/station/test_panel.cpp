@@ -108,7 +108,8 @@ private slots:
         QCOMPARE(int(r.panel->phase()), phase);
         QCOMPARE(r.panel->differenceText(), difference);
         QCOMPARE(r.panel->amount(), Decimal::parse(reading));
-        const Decimal tol = Decimal::parse(b == Balance::Large ? "0.2" : "0.02");
+        const Decimal tol =
+            Decimal::parse(QString::fromLatin1(b == Balance::Large ? "0.2" : "0.02"));
         QCOMPARE(r.panel->lower(), Decimal::parse(target) - tol);
         QCOMPARE(r.panel->upper(), Decimal::parse(target) + tol);
         QVERIFY(r.panel->gaugeMax() > r.panel->upper());
@@ -197,9 +198,9 @@ private slots:
         r.readings.setCaption(Balance::Small, QStringLiteral("3"));
         r.model.BoxChoice = BoxChoiceCode::AddBox;
         r.seq->tick();
-        QCOMPARE(r.panel->amount(), Decimal::parse("25003"));
+        QCOMPARE(r.panel->amount(), Decimal::parse(u"25003"));
         QVERIFY(r.seq->undoBoxChoice());
-        QCOMPARE(r.panel->amount(), Decimal::parse("3"));
+        QCOMPARE(r.panel->amount(), Decimal::parse(u"3"));
         r.model.BoxChoice = BoxChoiceCode::ChangeBarrel;
         r.seq->tick();
         QCOMPARE(r.model.State, int(SequencerState::AskContainer));
