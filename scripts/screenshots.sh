@@ -1,16 +1,10 @@
 #!/usr/bin/env bash
-<<<<<<< HEAD
 # Saves a PNG of every station window, and of the main window in every state of a weighed
 # line, in Traditional (Language 0) and Simplified (Language 1) Chinese, at 1366x768 and
 # 1920x1080, under Xvfb: scripts/screenshots.sh [folder] (default build/screenshots).
-# The station runs in a temporary working folder with a small history month.
-=======
-# Saves a PNG of every station window, in Traditional (Language 0) and Simplified
-# (Language 1) Chinese, under Xvfb: scripts/screenshots.sh [folder] (default build/screenshots).
 # The station runs in a temporary working folder with two small history months; the history
 # window is also taken with its table and its charts, and the ticket it reprints through
 # Printer01 is saved as a PDF (and a PNG of it).
->>>>>>> issue-18
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
@@ -19,16 +13,11 @@ if [ ! -x "$BUILD_DIR/ds_screenshots" ]; then
   cmake --build "$BUILD_DIR" --target ds_screenshots
 fi
 mkdir -p "$OUT"
-<<<<<<< HEAD
 for size in 1366x768 1920x1080; do
   for lang in 0 1; do
     xvfb-run -a -s "-screen 0 ${size}x24" "$BUILD_DIR/ds_screenshots" "$OUT" "$lang" "$size"
+    if command -v pdftoppm >/dev/null; then
+      pdftoppm -png -r 100 -singlefile "$OUT/ticket_lang$lang.pdf" "$OUT/ticket_lang$lang"
+    fi
   done
-=======
-for lang in 0 1; do
-  xvfb-run -a -s "-screen 0 1280x1024x24" "$BUILD_DIR/ds_screenshots" "$OUT" "$lang"
-  if command -v pdftoppm >/dev/null; then
-    pdftoppm -png -r 100 -singlefile "$OUT/ticket_lang$lang.pdf" "$OUT/ticket_lang$lang"
-  fi
->>>>>>> issue-18
 done
