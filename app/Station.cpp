@@ -40,6 +40,7 @@
 #include "common/FileOps.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <tuple>
 
 namespace {
@@ -226,14 +227,24 @@ void Station::wireQueue() {
     });
     connect(&f3, &Form3::undoRequested, this, &Station::undoRemoval);
     connect(m_form4.get(), &Form4::undoRequested, this, &Station::undoRemoval);
-    connect(m_undo.get(), &UndoStore::restored, this, [this](const QString& file) {
-        if (file == path(QStringLiteral("QUICK.txt"))) {
-            refreshRecipeList();
-            std::ignore = m_recipes->refill();
-        } else {
-            std::ignore = m_queue->reloadQueueList();
-        }
-    });
+    connect(m_undo.get(), &UndoStore::restored, this,
+            [this](const QString& file, int records, const QString& what) {
+                if (m_events) {
+                    WeighingEvent e;
+                    e.event = QStringLiteral("undo");
+                    e.detail = QStringLiteral("%1: %2 record(s) back in %3")
+                                   .arg(what)
+                                   .arg(records)
+                                   .arg(QFileInfo(file).fileName());
+                    m_events->record(e);
+                }
+                if (file == path(QStringLiteral("QUICK.txt"))) {
+                    refreshRecipeList();
+                    std::ignore = m_recipes->refill();
+                } else {
+                    std::ignore = m_queue->reloadQueueList();
+                }
+            });
 }
 
 void Station::tickTimer3() {
@@ -337,6 +348,7 @@ void Station::applyLanguage() {
         {m_form3.get(), Form3::simplifiedTexts()},
         {m_form4.get(), Form4::simplifiedTexts()},
         {m_form7.get(), Form7::simplifiedTexts()},
+        {m_extWindow.get(), ExtensionsWindow::simplifiedTexts()},
     };
     if (Outcome o = simplifyWindows(windows, converter); !o) {
         m_status.report(o.reason());
@@ -442,8 +454,10 @@ void Station::wireExtensions() {
     connect(m_extWindow.get(), &ExtensionsWindow::saveClicked, this, [this] {
         const Outcome o =
             ExtensionSettings::save(path(QStringLiteral("dyestation.ini")), m_extWindow->values());
-        m_extWindow->setStatus(o ? QStringLiteral("已存檔,重新啟動後生效")
-                                 : QStringLiteral("存檔失敗: %1").arg(o.reason()));
+        const QString said = o ? QStringLiteral("已存檔,重新啟動後生效")
+                               : QStringLiteral("存檔失敗: %1").arg(o.reason());
+        m_extWindow->setStatus(m_settings.isExactlyOne(Setting::Language) ? ToSimplified(said)
+                                                                          : said);
     });
     connect(m_form5.get(), &Form5::exportLogClicked, this, &Station::exportLogOfMonth);
 }

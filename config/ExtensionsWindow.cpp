@@ -12,7 +12,9 @@ ExtensionsWindow::ExtensionsWindow(QWidget* parent) : QWidget(parent) {
     auto edit = [this, form](const char* name, const QString& caption) {
         auto* e = new QLineEdit(this);
         e->setObjectName(QLatin1String(name));
-        form->addRow(caption, e);
+        auto* label = new QLabel(caption, this);
+        label->setObjectName(QLatin1String(name) + QStringLiteral("Caption"));
+        form->addRow(label, e);
         return e;
     };
     PickConfirm = new QCheckBox(QStringLiteral("掃描容器確認後才接受 (pick/confirm)"), this);
@@ -31,6 +33,14 @@ ExtensionsWindow::ExtensionsWindow(QWidget* parent) : QWidget(parent) {
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
     form->addRow(StatusLabel);
     connect(Save, &QPushButton::clicked, this, &ExtensionsWindow::saveClicked);
+}
+
+QStringList ExtensionsWindow::simplifiedTexts() {
+    return {QStringLiteral("PickConfirm"),        QStringLiteral("ScannerPortCaption"),
+            QStringLiteral("AliasesCaption"),     QStringLiteral("LogOdbcCaption"),
+            QStringLiteral("MqttHostCaption"),    QStringLiteral("MqttPortCaption"),
+            QStringLiteral("MqttStationCaption"), QStringLiteral("Save"),
+            QStringLiteral("StatusLabel")};
 }
 
 void ExtensionsWindow::setValues(const ExtensionSettings& s) {

@@ -14,6 +14,8 @@ class ExtensionsWindow : public QWidget {
     Q_OBJECT
 public:
     explicit ExtensionsWindow(QWidget* parent = nullptr);
+    // The controls whose texts are converted when Language is "1".
+    static QStringList simplifiedTexts();
 
     void setValues(const ExtensionSettings& s);
     ExtensionSettings values() const;

@@ -518,6 +518,7 @@ bool Sequencer::undoBoxChoice() {
         m.LineTable[lineSlot(m.Line, LineSlot::Actual)] = (reading(m.Line) + m.Adjust).toString();
         updateBox(m.Line);
     }
+    logEvent(m.Line, QStringLiteral("undo"), QStringLiteral("box/barrel choice taken back"));
     m.notify();
     return true;
 }

@@ -1,5 +1,6 @@
 #include "app/IntakeParts.h"
 #include "app/Station.h"
+#include "config/ExtensionsWindow.h"
 #include "config/Form1.h"
 #include "config/Form2.h"
 #include "config/Language.h"
@@ -167,6 +168,8 @@ private slots:
                 child<QPushButton>(st.form7(), QStringLiteral("Command1(%1)").arg(k))->text();
             QCOMPARE(text, ToSimplified(text));
         }
+        QCOMPARE(child<QPushButton>(st.extensionsWindow(), QStringLiteral("Save"))->text(),
+                 QStringLiteral("存档"));
         QVERIFY(st.status().text().isEmpty() ||
                 !st.status().text().contains(QStringLiteral("簡體")));
         // The caption store the sequencer builds its prompts from.

@@ -10,6 +10,7 @@
 #include "station/RunControl.h"
 #include "station/Sequencer.h"
 #include "station/StationTimers.h"
+#include "station/WeighingEvents.h"
 #include "station/WeighingModel.h"
 #include "station/WeighingPanelModel.h"
 #include "tests/support/TestSupport.h"
@@ -193,6 +194,11 @@ private slots:
     // A box/barrel choice is taken back until the line is accepted, a change of barrel too.
     void boxChoiceUndo() {
         Rig r;
+        struct : WeighingEvents {
+            QStringList seen;
+            void record(const WeighingEvent& e) override { seen << e.event + e.detail; }
+        } log;
+        r.seq->setExtensions(nullptr, &log);
         r.add(QStringLiteral("P-5"), {QStringLiteral("A"), QStringLiteral("10")});
         QVERIFY(r.until(SequencerState::Weigh));
         r.readings.setCaption(Balance::Small, QStringLiteral("3"));
@@ -213,6 +219,9 @@ private slots:
         r.seq->undoBoxChoice();
         QVERIFY(r.until(SequencerState::NextLine, 20));
         QVERIFY(!r.seq->undoBoxChoice());
+        // Each choice taken back is in the weighing log, before the line's acceptance.
+        QCOMPARE(log.seen.filter(QStringLiteral("undo")).size(), 3);
+        QCOMPARE(log.seen.last(), QStringLiteral("accepted"));
     }
 
     // Plain words first, the port by its balance, the technical detail after; faults marked.
