@@ -13,6 +13,7 @@
 #include "station/WeighingEvents.h"
 #include "station/WeighingModel.h"
 #include "station/WeighingPanelModel.h"
+#include "tests/support/SequencerRig.h"
 #include "tests/support/TestSupport.h"
 
 #include <QTest>
@@ -23,27 +24,10 @@ using Phase = WeighingPanelModel::Phase;
 namespace {
 
 // A sequencer and the panel model on it: threshold 1000 g, both balances live at 0.
-struct Rig {
-    WorkDir dir;
-    WeighingModel model;
-    BalanceReadings readings;
-    LightMap lightMap;
-    StationSettings settings;
-    StationTimers timers;
-    RunControl run{timers};
-    FixedClock clock{QDateTime(QDate(2024, 3, 2), QTime(9, 5, 7))};
-    StatusLine status;
-    MemorySerialPort comm3;
-    LightBus bus{settings, comm3, timers.Timer5, status};
-    std::unique_ptr<Sequencer> seq;
+struct Rig : SequencerRig {
     std::unique_ptr<WeighingPanelModel> panel;
 
     Rig() {
-        settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
-        readings.setLive(Balance::Large, true);
-        readings.setLive(Balance::Small, true);
-        seq = std::make_unique<Sequencer>(Sequencer::Parts{
-            model, readings, lightMap, bus, settings, run, clock, status, dir.path(), {}});
         panel = std::make_unique<WeighingPanelModel>(
             model, readings, [this] { return seq->TolSteps(); },
             [this] { return settings.isExactlyOne(Setting::Language); },
@@ -61,11 +45,7 @@ struct Rig {
         }
         QVERIFY(AppendJob(dir.file(QStringLiteral("START_DISPEN.txt")), j).ok());
     }
-    bool until(int state, int limit = 400) {
-        for (int i = 0; i < limit && model.State != state; ++i)
-            seq->tick();
-        return model.State == state;
-    }
+    bool until(int state, int limit = 400) { return SequencerRig::until(state, limit); }
 };
 
 } // namespace
