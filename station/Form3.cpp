@@ -451,5 +451,5 @@ QStringList Form3::simplifiedTexts() {
         names << QStringLiteral("Check%1").arg(i);
     return names + controlArray(QStringLiteral("Label3"), 0, 12) +
            controlArray(QStringLiteral("ZeroButton"), 0, 1) +
-           QStringList{QStringLiteral("UndoButton")};
+           QStringList{QStringLiteral("UndoButton"), QStringLiteral("ExtensionsButton")};
 }

@@ -170,6 +170,7 @@ private slots:
         }
         QCOMPARE(child<QPushButton>(st.extensionsWindow(), QStringLiteral("Save"))->text(),
                  QStringLiteral("存档"));
+        QCOMPARE(f3.ExtensionsButton->text(), QStringLiteral("扩充设定"));
         QVERIFY(st.status().text().isEmpty() ||
                 !st.status().text().contains(QStringLiteral("簡體")));
         // The caption store the sequencer builds its prompts from.
