@@ -25,6 +25,7 @@
 #include "plant/WeighingLog.h"
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
+#include "station/Completion.h"
 #include "station/Form3.h"
 #include "station/Form7.h"
 #include "station/PickCheck.h"
@@ -243,6 +244,9 @@ void Station::wireQueue() {
                     std::ignore = m_recipes->refill();
                 } else {
                     std::ignore = m_queue->reloadQueueList();
+                    // The job removed while it was weighed, back at the head: it resumes
+                    // with the lines weighed before, at the sequencer's next look.
+                    std::ignore = Completion::reinstate(m_dir.path(), file);
                 }
             });
 }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace Completion {
@@ -151,6 +152,36 @@ Outcome end(const QString& workDir) {
         if (Outcome o = FileOps::unlink(oldJournal(workDir)); !o)
             return o;
     return FileOps::syncFolder(workDir);
+}
+
+Outcome setAside(const QString& workDir) {
+    const QString aside = QDir(workDir).filePath(QLatin1String(kSetAsideJournal));
+    if (exists(journal(workDir)))
+        if (Outcome o = FileOps::rename(journal(workDir), aside); !o)
+            return o;
+    return end(workDir); // an older journal too, and the folder synced
+}
+
+void discardSetAside(const QString& workDir) {
+    const QString aside = QDir(workDir).filePath(QLatin1String(kSetAsideJournal));
+    if (exists(aside))
+        std::ignore = FileOps::unlink(aside);
+}
+
+bool reinstate(const QString& workDir, const QString& queueFile) {
+    const QString aside = QDir(workDir).filePath(QLatin1String(kSetAsideJournal));
+    Entry e;
+    bool malformed = false;
+    if (!exists(aside) || pending(workDir) || !readJournal(aside, e, malformed) || e.finishing())
+        return false;
+    const ReadJobResult head = ReadJob(queueFile, 1);
+    if (!head.outcome || head.bytes != e.job)
+        return false;
+    const QByteArray entry = encode(e.job, e.history, identity(queueFile), e.progress);
+    if (!write(workDir, entry, true))
+        return false;
+    discardSetAside(workDir);
+    return true;
 }
 
 bool pending(const QString& workDir) {

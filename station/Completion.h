@@ -62,6 +62,17 @@ Outcome begin(const QString& workDir, const QString& queueFile, const QByteArray
               const QByteArray& historyBytes, const Progress& progress = {});
 Outcome end(const QString& workDir);
 bool pending(const QString& workDir);
+
+// The job being weighed was removed from the queue (DEL, 取消全部): its journal is set
+// aside instead of dropped, so that an undo putting the job back resumes it and never asks
+// again for the lines already weighed. Any other removal, and the start of a job, discard
+// what was set aside: only the removal just made can be put back with its progress.
+constexpr const char* kSetAsideJournal = "JOURNAL.removed";
+Outcome setAside(const QString& workDir);
+void discardSetAside(const QString& workDir);
+// After an undo: when the set-aside job is again at the head of the queue, its journal is
+// reinstated (naming the queue file as it is now) and true is returned.
+bool reinstate(const QString& workDir, const QString& queueFile);
 // A file's device and inode ("" when it does not exist): a rewrite through the twin changes it.
 QByteArray identity(const QString& file);
 

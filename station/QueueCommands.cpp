@@ -87,8 +87,11 @@ Outcome QueueCommands::reloadQueueList() {
 }
 
 // The running job is gone from the queue: its journal describes nothing to resume.
+// The running job's journal: set aside where a removal can be undone (the job put back
+// resumes where it was), dropped otherwise.
 void QueueCommands::dropJournal() {
-    if (Outcome o = Completion::end(QFileInfo(m_files.queue).absolutePath()); !o)
+    const QString dir = QFileInfo(m_files.queue).absolutePath();
+    if (Outcome o = m_undo ? Completion::setAside(dir) : Completion::end(dir); !o)
         m_status.report(QStringLiteral("計量紀錄無法移除: %1").arg(o.reason()));
 }
 
@@ -145,6 +148,8 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
         m_undo->settle(removal.ok());
     if (!removal)
         return failed(QStringLiteral("刪除失敗"), removal);
+    if (!deletesRunningJob) // an undo now puts this removal back, not the running job's
+        Completion::discardSetAside(QFileInfo(m_files.queue).absolutePath());
     ++m_weighing.queueRemovals;
     logJob(removed, QStringLiteral("deleted"),
            QStringLiteral("queue position %1%2")
@@ -190,6 +195,8 @@ Outcome QueueCommands::cancelAll() {
                QStringLiteral("queue position %1").arg(i + 1));
     if (m_weighing.State != SequencerState::Idle)
         dropJournal();
+    else
+        Completion::discardSetAside(QFileInfo(m_files.queue).absolutePath());
     m_weighing.State = SequencerState::Idle;
     if (lightBusInUse())
         m_lightBus.startSweep();

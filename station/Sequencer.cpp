@@ -307,6 +307,8 @@ void Sequencer::refresh(bool& counted, qint64& count) {
 }
 
 void Sequencer::startJob() {
+    // A job removed while it was weighed can no longer be put back with its progress.
+    Completion::discardSetAside(p.workDir);
     const ReadJobResult r = ReadJob(queueFile(), 1);
     if (!r.outcome || r.bytes.size() != JobRecord::kLength) {
         // Never start from a record that could not be read whole.

@@ -8,9 +8,11 @@
 #include "station/Completion.h"
 #include "station/History.h"
 #include "station/JobFile.h"
+#include "station/QueueCommands.h"
 #include "station/RunControl.h"
 #include "station/Sequencer.h"
 #include "station/StationTimers.h"
+#include "station/UndoStore.h"
 #include "station/WeighingModel.h"
 #include "tests/support/SequencerRig.h"
 #include "tests/support/TestSupport.h"
@@ -98,6 +100,8 @@ private slots:
     void resumeAfterRestart_data();
     void resumeAfterRestart();
     void journalOfAJobRemovedWhileDownIsDropped();
+    void undoOfARemovalDuringWeighingResumesTheJob_data();
+    void undoOfARemovalDuringWeighingResumesTheJob();
     void emptyFirstLineIsRemovedAtOnce();
     void unreadableQueueKeepsIdle();
     void printing_data();
@@ -741,6 +745,58 @@ void TestSequencer::jobDeletedWhileWeighedIsNotRemovedTwice() {
     QCOMPARE(r.history().size(), 1);
     QCOMPARE(r.queued(), 1);
     QCOMPARE(ReadJob(r.queue(), 1).job.OrderNo, QStringLiteral("A2"));
+}
+
+// 取消全部 or DEL of the job being weighed, then undo: the job put back at the head goes on
+// with the line it was on; the line accepted before is never asked for again. Another
+// removal in between (the same recipe queued again and deleted) means the undo puts that
+// one back, and it starts afresh.
+void TestSequencer::undoOfARemovalDuringWeighingResumesTheJob_data() {
+    QTest::addColumn<bool>("cancelAll");
+    QTest::addColumn<bool>("otherRemovalBetween");
+    QTest::newRow("cancel all") << true << false;
+    QTest::newRow("DEL") << false << false;
+    QTest::newRow("another removal in between") << false << true;
+}
+void TestSequencer::undoOfARemovalDuringWeighingResumesTheJob() {
+    QFETCH(bool, cancelAll);
+    QFETCH(bool, otherRemovalBetween);
+    Rig r;
+    QueueCommands commands{{r.dir.file(QStringLiteral("QUICK.txt")), r.queue(),
+                            r.dir.file(QStringLiteral("START_DISPEN2.txt"))},
+                           r.model,
+                           r.settings,
+                           r.comm3,
+                           r.bus,
+                           r.status};
+    UndoStore undo(r.dir.path());
+    commands.setUndo(&undo);
+    const JobRecord job =
+        makeJob(QStringLiteral("U1"), {{QStringLiteral("C1"), QStringLiteral("10")},
+                                       {QStringLiteral("C2"), QStringLiteral("20")}});
+    r.add(job);
+    QVERIFY(r.toWeighing());
+    r.weighCurrentLine();
+    QVERIFY(r.toWeighing());
+    QCOMPARE(r.model.Line, 2);
+    QVERIFY(commands.reloadQueueList().ok());
+    QVERIFY(cancelAll ? commands.cancelAll().ok()
+                      : commands.deleteQueued(0, r.model.queueEntries.value(0)).ok());
+    r.ticks(Sequencer::kRefreshTicks);
+    QCOMPARE(r.model.State, SequencerState::Idle);
+    if (otherRemovalBetween) {
+        // The same recipe queued again and deleted before it started.
+        r.add(job);
+        QVERIFY(commands.reloadQueueList().ok());
+        QVERIFY(commands.deleteQueued(0, r.model.queueEntries.value(0)).ok());
+    }
+    QVERIFY(undo.undo().ok());
+    const bool resumed = Completion::reinstate(r.dir.path(), r.queue());
+    QCOMPARE(resumed, !otherRemovalBetween);
+    QVERIFY(r.toWeighing());
+    QCOMPARE(r.model.Line, resumed ? 2 : 1);
+    if (resumed)
+        QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("10"));
 }
 
 QTEST_GUILESS_MAIN(TestSequencer)
