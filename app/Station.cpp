@@ -1,11 +1,11 @@
 #include "app/Station.h"
 
+#include "app/ExtensionsWindow.h"
 #include "app/FitToScreen.h"
 #include "app/IntakeParts.h"
 #include "app/ScanRouter.h"
 #include "common/BoundTimer.h"
 #include "common/EventLog.h"
-#include "config/ExtensionsWindow.h"
 #include "config/Form1.h"
 #include "config/Language.h"
 #include "config/SettingsFile.h"

@@ -2,7 +2,7 @@
 
 #include "common/BoundTimer.h"
 #include "common/TextField.h"
-#include "config/GridTable.h"
+#include "config/Form2Grid.h"
 #include "config/Language.h"
 #include "config/StationSettings.h"
 

@@ -1,7 +1,7 @@
 #include "config/Form2.h"
 
 #include "config/FieldMapping.h"
-#include "config/GridTable.h"
+#include "config/Form2Grid.h"
 #include "config/Language.h"
 
 #include <QComboBox>

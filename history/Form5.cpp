@@ -2,10 +2,10 @@
 
 #include "config/Language.h"
 #include "config/StationSettings.h"
+#include "history/Form5Charts.h"
 #include "history/HistoryBrowser.h"
 #include "history/HistorySet.h"
 #include "history/HistoryTableModel.h"
-#include "history/UsageCharts.h"
 #include "history/WeighingLogDetails.h"
 
 #include <QBuffer>

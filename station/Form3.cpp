@@ -5,9 +5,9 @@
 #include "devices/BalanceReadings.h"
 #include "devices/LightBus.h"
 #include "devices/ModbusFrames.h"
+#include "station/Form3Panel.h"
 #include "station/StatusColours.h"
 #include "station/WeighingModel.h"
-#include "station/WeighingPanel.h"
 #include "station/WeighingPanelModel.h"
 
 #include <QCheckBox>

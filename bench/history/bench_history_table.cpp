@@ -5,10 +5,10 @@
 #include "common/TextField.h"
 #include "config/StationSettings.h"
 #include "history/Form5.h"
+#include "history/Form5Charts.h"
 #include "history/HistoryBrowser.h"
 #include "history/HistorySet.h"
 #include "history/HistoryTableModel.h"
-#include "history/UsageCharts.h"
 
 #include <QApplication>
 #include <QDir>

@@ -9,9 +9,9 @@
 #include "devices/BalanceLink.h"
 #include "devices/MemorySerialPort.h"
 #include "station/Form3.h"
+#include "station/Form3Panel.h"
 #include "station/JobFile.h"
 #include "station/Sequencer.h"
-#include "station/WeighingPanel.h"
 #include "station/WeighingPanelModel.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
+#include "app/ExtensionsWindow.h"
 #include "app/IntakeParts.h"
 #include "app/Station.h"
-#include "config/ExtensionsWindow.h"
 #include "config/Form1.h"
 #include "config/Form2.h"
 #include "config/Language.h"

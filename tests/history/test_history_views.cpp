@@ -2,8 +2,8 @@
 #include "config/SettingsFile.h"
 #include "devices/MemorySerialPort.h"
 #include "history/Form5.h"
+#include "history/Form5Charts.h"
 #include "history/HistoryTableModel.h"
-#include "history/UsageCharts.h"
 #include "tests/history/HistoryFiles.h"
 #include "tests/support/TestSupport.h"
 

@@ -2,8 +2,8 @@
 // pseudo-terminal, the automatic operator pouring; a line within tolerance is not accepted
 // before its container is scanned, a wrong scan is refused on the prompt, and the log holds
 // the refusal, the lots and the finish.
+#include "app/ExtensionsWindow.h"
 #include "app/Station.h"
-#include "config/ExtensionsWindow.h"
 #include "config/SettingsFile.h"
 #include "devices/LightMap.h"
 #include "plant/LogStore.h"

@@ -1,4 +1,4 @@
-#include "station/WeighingPanel.h"
+#include "station/Form3Panel.h"
 
 #include "station/WeighingPanelModel.h"
 

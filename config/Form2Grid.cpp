@@ -1,4 +1,4 @@
-#include "config/GridTable.h"
+#include "config/Form2Grid.h"
 
 #include <QTableWidget>
 

@@ -1,4 +1,4 @@
-#include "config/ExtensionsWindow.h"
+#include "app/ExtensionsWindow.h"
 
 #include <QCheckBox>
 #include <QFormLayout>

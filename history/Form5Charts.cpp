@@ -1,4 +1,4 @@
-#include "history/UsageCharts.h"
+#include "history/Form5Charts.h"
 
 #include "history/HistoryBrowser.h"
 
