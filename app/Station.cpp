@@ -197,10 +197,9 @@ void Station::wireQueue() {
     connect(m_queue.get(), &QueueCommands::recipeListChanged, &f3, &Form3::setRecipeEntries);
     // The queue commands put every refusal and failure on the status line themselves.
     connect(&f3, &Form3::queueRecipe, this,
-            [this](int p) { std::ignore = m_queue->queue(p, m_form3->recipeEntry(p)); });
-    connect(&f3, &Form3::deleteQueued, this,
-            [this](int p, const QString& entry) { std::ignore = m_queue->deleteQueued(p, entry); });
-    connect(&f3, &Form3::cancelAll, this, [this] { std::ignore = m_queue->cancelAll(); });
+            [this](int p) { m_queue->queue(p, m_form3->recipeEntry(p)); });
+    connect(&f3, &Form3::deleteQueued, m_queue.get(), &QueueCommands::deleteQueued);
+    connect(&f3, &Form3::cancelAll, m_queue.get(), &QueueCommands::cancelAll);
 
     m_colours = std::make_unique<StatusColours>(m_weighing);
 
@@ -241,9 +240,10 @@ void Station::wireQueue() {
                 }
                 if (file == path(QStringLiteral("QUICK.txt"))) {
                     refreshRecipeList();
-                    std::ignore = m_recipes->refill();
+                    if (Outcome o = m_recipes->refill(); !o)
+                        m_status.report(o.reason());
                 } else {
-                    std::ignore = m_queue->reloadQueueList();
+                    m_queue->reloadQueueList();
                     // The job removed while it was weighed, back at the head: it resumes
                     // with the lines weighed before, at the sequencer's next look.
                     std::ignore = Completion::reinstate(m_dir.path(), file);

@@ -8,6 +8,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -42,12 +43,12 @@ WeighingLogDetails::WeighingLogDetails(QString databaseFile, QString largeName, 
       m_small(std::move(smallName)) {}
 
 void WeighingLogDetails::fill(HistorySet& set) const {
-    (void)fillFrom(set);
+    std::ignore = fillFrom(set); // blank balances say it on the screen
 }
 
-QString WeighingLogDetails::fillFrom(HistorySet& set) const {
+Outcome WeighingLogDetails::fillFrom(HistorySet& set) const {
     if (!QFileInfo(m_file).isFile())
-        return QStringLiteral("沒有計量記錄 %1").arg(m_file);
+        return Outcome::failure(QStringLiteral("沒有計量記錄 %1").arg(m_file));
     QDate first, last;
     for (const HistoryOrder& o : set.orders) {
         const QDate d = dateOf(o.date);
@@ -59,7 +60,7 @@ QString WeighingLogDetails::fillFrom(HistorySet& set) const {
             last = d;
     }
     if (!first.isValid())
-        return {};
+        return Outcome::success();
     QString error;
     QHash<QString, std::vector<Accepted>> accepted; // "order\x1fline", in time order
     static QAtomicInt serial;
@@ -85,7 +86,7 @@ QString WeighingLogDetails::fillFrom(HistorySet& set) const {
     }
     QSqlDatabase::removeDatabase(name);
     if (accepted.isEmpty())
-        return error;
+        return error.isEmpty() ? Outcome::success() : Outcome::failure(error);
     for (auto& events : accepted)
         std::stable_sort(events.begin(), events.end(),
                          [](const Accepted& a, const Accepted& b) { return a.at < b.at; });
@@ -106,5 +107,5 @@ QString WeighingLogDetails::fillFrom(HistorySet& set) const {
                           : b == QLatin1String("small") ? m_small
                                                         : b;
     }
-    return error;
+    return Outcome::success();
 }

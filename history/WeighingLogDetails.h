@@ -1,4 +1,5 @@
 #pragma once
+#include "common/Outcome.h"
 #include "history/LineDetails.h"
 
 // The balance of each order line from the weighing log's `weighing_event` table in its
@@ -12,9 +13,8 @@ public:
     WeighingLogDetails(QString databaseFile, QString largeName, QString smallName);
 
     void fill(HistorySet& set) const override;
-    // The same, saying why nothing was found (no file, no table, a failed query): empty
-    // when the log was read.
-    QString fillFrom(HistorySet& set) const;
+    // The same, saying why nothing was found (no file, no table, a failed query).
+    Outcome fillFrom(HistorySet& set) const;
 
 private:
     QString m_file, m_large, m_small;

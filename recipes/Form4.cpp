@@ -110,14 +110,13 @@ Form4::Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent)
                 [this, k](const QString& t) { m_editor.Text1[size_t(k)] = t; });
     connect(Check[4], &QCheckBox::toggled, this, [this](bool on) { m_editor.Check5 = on; });
 
-    // The editor puts every refusal and failure on the status line itself, so the window
-    // has nothing more to do with an outcome.
-    connect(Command1, &QPushButton::clicked, this, [this] { std::ignore = m_editor.save(); });
+    // The editor puts every refusal and failure on the status line itself.
+    connect(Command1, &QPushButton::clicked, &m_editor, &RecipeEditor::save);
     connect(Command2, &QPushButton::clicked, this,
-            [this] { std::ignore = m_editor.modify(selectedRow(), selectedEntry()); });
+            [this] { m_editor.modify(selectedRow(), selectedEntry()); });
     connect(Command3, &QPushButton::clicked, this,
-            [this] { std::ignore = m_editor.remove(selectedRow(), selectedEntry()); });
-    connect(Command4, &QPushButton::clicked, this, [this] { std::ignore = m_editor.clear(); });
+            [this] { m_editor.remove(selectedRow(), selectedEntry()); });
+    connect(Command4, &QPushButton::clicked, &m_editor, &RecipeEditor::clear);
     connect(Command5, &QPushButton::clicked, this, &QWidget::hide);
     // The editor's part is queued: a click may delete the entry and refill the list, which
     // must not happen while the list is still delivering the click. The item itself dies
@@ -128,7 +127,7 @@ Form4::Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent)
         const QString text = item->text();
         const quint64 version = m_editor.listVersion();
         QMetaObject::invokeMethod(
-            this, [this, row, text, version] { std::ignore = m_editor.click(row, text, version); },
+            this, [this, row, text, version] { m_editor.click(row, text, version); },
             Qt::QueuedConnection);
     });
 

@@ -51,9 +51,8 @@ void RecipeEditor::clearBoxes() {
     emit boxesChanged();
 }
 
-Outcome RecipeEditor::refuse(const QString& why) {
+void RecipeEditor::refuse(const QString& why) {
     m_status.report(why);
-    return Outcome::failure(why);
 }
 
 QString RecipeEditor::whyNotStorable(const QByteArray& record) const {
@@ -94,7 +93,7 @@ QByteArray RecipeEditor::recordFromBoxes() const {
     return j.encode();
 }
 
-Outcome RecipeEditor::written(const Outcome& o, const QString& action) {
+void RecipeEditor::written(const Outcome& o, const QString& action) {
     if (!o)
         return refuse(QStringLiteral("%1失敗: %2").arg(action, o.reason()));
     emit storeChanged();
@@ -103,7 +102,6 @@ Outcome RecipeEditor::written(const Outcome& o, const QString& action) {
     if (Outcome listed = refill(); !listed)
         m_status.report(listed.reason());
     clearBoxes();
-    return Outcome::success();
 }
 
 qint64 RecipeEditor::checkedRecord(int p, const QString& entry, const QString& action) {
@@ -131,21 +129,21 @@ qint64 RecipeEditor::checkedRecord(int p, const QString& entry, const QString& a
     return 0;
 }
 
-Outcome RecipeEditor::save() {
+void RecipeEditor::save() {
     const QByteArray record = recordFromBoxes();
     if (const QString why = whyNotStorable(record); !why.isEmpty())
         return refuse(why);
     return written(AppendJobBytes(m_quick, record), QStringLiteral("存檔"));
 }
 
-Outcome RecipeEditor::modify(int p, const QString& entry) {
+void RecipeEditor::modify(int p, const QString& entry) {
     if (const QString why = whyNotStorable(recordFromBoxes()); !why.isEmpty())
         return refuse(why);
     if (p < 0) // nothing selected: the recipe is appended as by save
         return written(AppendJobBytes(m_quick, recordFromBoxes()), QStringLiteral("修改"));
     const qint64 k = checkedRecord(p, entry, QStringLiteral("修改"));
     if (k == 0)
-        return Outcome::failure(m_status.text());
+        return; // said by checkedRecord
     const ReadJobResult stored = ReadJob(m_quick, k);
     if (!stored.outcome)
         return refuse(QStringLiteral("修改失敗: %1").arg(stored.outcome.reason()));
@@ -161,12 +159,12 @@ Outcome RecipeEditor::modify(int p, const QString& entry) {
     return written(WriteJobBytes(m_quick, k, record), QStringLiteral("修改"));
 }
 
-Outcome RecipeEditor::remove(int p, const QString& entry) {
+void RecipeEditor::remove(int p, const QString& entry) {
     if (p < 0)
-        return Outcome::success();
+        return;
     const qint64 k = checkedRecord(p, entry, QStringLiteral("刪除"));
     if (k == 0)
-        return Outcome::failure(m_status.text());
+        return; // said by checkedRecord
     if (m_undo) {
         const ReadJobResult r = ReadJob(m_quick, k);
         if (!r.outcome)
@@ -182,30 +180,28 @@ Outcome RecipeEditor::remove(int p, const QString& entry) {
     return written(removed, QStringLiteral("刪除"));
 }
 
-Outcome RecipeEditor::clear() {
-    const Outcome o = refill();
-    if (!o)
+void RecipeEditor::clear() {
+    if (Outcome o = refill(); !o)
         m_status.report(o.reason());
     clearBoxes();
-    return o;
 }
 
-Outcome RecipeEditor::click(int p, const QString& entry, quint64 version) {
+void RecipeEditor::click(int p, const QString& entry, quint64 version) {
     if (p < 0)
-        return Outcome::success();
+        return;
     if (version != m_listVersion)
         return refuse(QStringLiteral("配方清單已更新, 請重新選擇"));
     return click(p, entry);
 }
 
-Outcome RecipeEditor::click(int p, const QString& entry) {
+void RecipeEditor::click(int p, const QString& entry) {
     if (p < 0)
-        return Outcome::success();
+        return;
     if (Check5)
         return remove(p, entry);
     const qint64 k = checkedRecord(p, entry, QStringLiteral("顯示"));
     if (k == 0)
-        return Outcome::failure(m_status.text());
+        return; // said by checkedRecord
     const ReadJobResult r = ReadJob(m_quick, k);
     if (!r.outcome)
         return refuse(QStringLiteral("配方讀取失敗: %1").arg(r.outcome.reason()));
@@ -220,7 +216,6 @@ Outcome RecipeEditor::click(int p, const QString& entry) {
             Text1[size_t(i + kLines - 1)] = r.job.Weight[size_t(i)];
         }
     emit boxesChanged();
-    return Outcome::success();
 }
 
 int RecipeEditor::enterMovesTo(int box) {

@@ -20,6 +20,9 @@ class StatusLine;
 // hold, is refused with the boxes kept and the reason on the status line. A list position
 // is checked against the record its entry stood for before anything is read, changed or
 // removed through it.
+//
+// The commands (save, modify, delete, clear, click) report their own refusals and
+// failures on the status line and return nothing.
 class UndoStore;
 
 class RecipeEditor : public QObject {
@@ -51,20 +54,20 @@ public:
     void clearBoxes();
 
     // 存檔: appends the recipe of the boxes.
-    Outcome save();
+    void save();
     // 修改: rewrites the recipe at list position p, or appends it when p < 0. What the
     // editor does not show (Created, B02..B05, the B01 text of a line whose code is
     // unchanged) is kept from the stored record.
-    Outcome modify(int p, const QString& entry);
+    void modify(int p, const QString& entry);
     // 刪除: removes the recipe at list position p; p < 0 does nothing at all.
-    Outcome remove(int p, const QString& entry);
+    void remove(int p, const QString& entry);
     // 清除: refills the list and empties the boxes; writes nothing.
-    Outcome clear();
+    void clear();
     // A click on list entry p: deletes it when Check5 is ticked, otherwise shows it.
-    Outcome click(int p, const QString& entry);
+    void click(int p, const QString& entry);
     // The same for a click made while the list was at `version`, delivered later: refused
     // when the list has been refilled since (an earlier click deleted and refilled).
-    Outcome click(int p, const QString& entry, quint64 version);
+    void click(int p, const QString& entry, quint64 version);
 
     // Where Enter moves the focus from a box: Text2 to the code of line 1, a code to the
     // weight of its line, a weight to the code of the next line; -1 stays put.
@@ -80,7 +83,7 @@ signals:
     void storeChanged();
 
 private:
-    Outcome refuse(const QString& why);
+    void refuse(const QString& why);
     // The record number behind list position p when the list shows `entry` there and the
     // store still holds, at that number, the very record the list was filled from;
     // otherwise refills the list, says so and returns 0.
@@ -89,7 +92,7 @@ private:
     // the fields as they will be stored (cut to their widths), not as typed.
     QString whyNotStorable(const QByteArray& record) const;
     QByteArray recordFromBoxes() const;
-    Outcome written(const Outcome& o, const QString& action);
+    void written(const Outcome& o, const QString& action);
 
     QString m_quick, m_twin;
     StatusLine& m_status;

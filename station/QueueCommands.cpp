@@ -19,10 +19,35 @@ QueueCommands::QueueCommands(Files files, WeighingModel& weighing, const Station
     : QObject(parent), m_files(std::move(files)), m_weighing(weighing), m_settings(settings),
       m_lightPort(lightPort), m_lightBus(lightBus), m_status(status) {}
 
-Outcome QueueCommands::failed(const QString& what, const Outcome& o) {
-    const Outcome f = Outcome::failure(QStringLiteral("%1: %2").arg(what, o.reason()));
-    m_status.report(f.reason());
-    return f;
+namespace {
+Outcome failed(const QString& what, const Outcome& o) {
+    return Outcome::failure(QStringLiteral("%1: %2").arg(what, o.reason()));
+}
+} // namespace
+
+void QueueCommands::report(const Outcome& o) {
+    if (!o)
+        m_status.report(o.reason());
+}
+
+void QueueCommands::refresh() {
+    report(listRecipes());
+}
+
+void QueueCommands::queue(int p, const QString& entry) {
+    report(queueRecipe(p, entry));
+}
+
+void QueueCommands::reloadQueueList() {
+    report(listQueue());
+}
+
+void QueueCommands::deleteQueued(int p, const QString& entry) {
+    report(deleteJob(p, entry));
+}
+
+void QueueCommands::cancelAll() {
+    report(cancelJobs());
 }
 
 void QueueCommands::logJob(const QByteArray& record, const QString& event, const QString& detail) {
@@ -41,7 +66,7 @@ bool QueueCommands::lightBusInUse() const {
     return !m_settings.trimmed(Setting::LightPort).isEmpty() && m_lightPort.isOpen();
 }
 
-Outcome QueueCommands::refresh() {
+Outcome QueueCommands::listRecipes() {
     const RecipeListResult r = readRecipeList(m_files.quick);
     if (!r.outcome)
         return failed(QStringLiteral("配方檔讀取失敗"), r.outcome);
@@ -49,7 +74,7 @@ Outcome QueueCommands::refresh() {
     return Outcome::success();
 }
 
-Outcome QueueCommands::queue(int p, const QString& entry) {
+Outcome QueueCommands::queueRecipe(int p, const QString& entry) {
     if (p < 0)
         return Outcome::success();
     const JobCountResult n = JobCount(m_files.quick);
@@ -63,18 +88,16 @@ Outcome QueueCommands::queue(int p, const QString& entry) {
             return failed(QStringLiteral("排入計量失敗"), r.outcome);
     }
     if (k < 1 || recipeListEntry(r.bytes) != entry) {
-        if (Outcome o = refresh(); !o)
-            return o; // reported by refresh
-        const QString why = QStringLiteral("配方檔已變更, 清單已更新, 請重新選擇 (未排入)");
-        m_status.report(why);
-        return Outcome::failure(why);
+        if (Outcome o = listRecipes(); !o)
+            return o;
+        return Outcome::failure(QStringLiteral("配方檔已變更, 清單已更新, 請重新選擇 (未排入)"));
     }
     if (Outcome o = AppendJobBytes(m_files.queue, r.bytes); !o)
         return failed(QStringLiteral("排入計量失敗"), o);
     return Outcome::success();
 }
 
-Outcome QueueCommands::reloadQueueList() {
+Outcome QueueCommands::listQueue() {
     const ReadAllJobsResult all = ReadAllJobs(m_files.queue);
     if (!all.outcome)
         return failed(QStringLiteral("計量佇列讀取失敗"), all.outcome);
@@ -86,9 +109,8 @@ Outcome QueueCommands::reloadQueueList() {
     return Outcome::success();
 }
 
-// The running job is gone from the queue: its journal describes nothing to resume.
-// The running job's journal: set aside where a removal can be undone (the job put back
-// resumes where it was), dropped otherwise.
+// The running job is gone from the queue. Its journal: set aside where a removal can be undone (the
+// job put back resumes where it was), dropped otherwise.
 void QueueCommands::dropJournal() {
     const QString dir = QFileInfo(m_files.queue).absolutePath();
     if (Outcome o = m_undo ? Completion::setAside(dir) : Completion::end(dir); !o)
@@ -107,7 +129,7 @@ void QueueCommands::resetDisplay() {
     m_weighing.State = SequencerState::Idle;
 }
 
-Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
+Outcome QueueCommands::deleteJob(int p, const QString& entry) {
     if (p < 0)
         return Outcome::success();
     const JobCountResult n = JobCount(m_files.queue);
@@ -126,11 +148,9 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
         stale = r.bytes != m_weighing.queueRecords.at(p);
     }
     if (stale) {
-        if (Outcome o = reloadQueueList(); !o)
-            return o; // reported by reloadQueueList
-        const QString why = QStringLiteral("計量佇列已變更, 清單已更新, 請重新選擇 (未刪除)");
-        m_status.report(why);
-        return Outcome::failure(why);
+        if (Outcome o = listQueue(); !o)
+            return o;
+        return Outcome::failure(QStringLiteral("計量佇列已變更, 清單已更新, 請重新選擇 (未刪除)"));
     }
 
     // Record 1 is the job the sequencer holds while it is not idle. Left alone, it would
@@ -155,7 +175,8 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
            QStringLiteral("queue position %1%2")
                .arg(p + 1)
                .arg(deletesRunningJob ? QStringLiteral(", being weighed") : QString()));
-    const Outcome listed = reloadQueueList();
+    const Outcome listed = listQueue();
+    report(listed); // the job is deleted all the same
     const bool emptied = listed && m_weighing.queueEntries.isEmpty();
     if (deletesRunningJob || emptied) {
         if (deletesRunningJob)
@@ -169,7 +190,7 @@ Outcome QueueCommands::deleteQueued(int p, const QString& entry) {
     return Outcome::success();
 }
 
-Outcome QueueCommands::cancelAll() {
+Outcome QueueCommands::cancelJobs() {
     // The queue file goes first: when it cannot be deleted the jobs are still queued, so
     // the weighing goes on as it was and the operator is told why.
     // What is cancelled is kept first, so that it can be put back.

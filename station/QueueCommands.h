@@ -22,6 +22,9 @@ class WeighingModel;
 // finished jobs): every command first checks that the position still addresses what the
 // entry showed (for the queue, the very record the list was filled from), and otherwise
 // refills the list and does nothing else.
+//
+// Each command puts its own refusal or failure on the status line, so it returns nothing;
+// the private steps behind them return an Outcome for the command to report once.
 class QueueCommands : public QObject {
     Q_OBJECT
 public:
@@ -36,19 +39,19 @@ public:
                   QObject* parent = nullptr);
 
     // Refresh: List1 from the recipe store, newest first (emits recipeListChanged).
-    Outcome refresh();
+    void refresh();
     // Queue: appends an unchanged copy of the recipe at List1 position p (record
     // JobCount - p), `entry` being the text that position showed. p < 0 does nothing.
-    Outcome queue(int p, const QString& entry);
+    void queue(int p, const QString& entry);
     // Delete: removes the queued job at List2 position p (record p + 1), `entry` being the
     // text that position showed, while the entry still stands for that record (see
     // WeighingModel::queueRecords). p < 0 does nothing.
-    Outcome deleteQueued(int p, const QString& entry);
+    void deleteQueued(int p, const QString& entry);
     // Cancel all: stops the sequencer, clears the display, sweeps the lights off when a
     // light bus is in use, and deletes the queue file.
-    Outcome cancelAll();
+    void cancelAll();
     // Refills List2 from the queue file.
-    Outcome reloadQueueList();
+    void reloadQueueList();
     // Where delete and cancel all keep what they remove, so that it can be put back.
     void setUndo(UndoStore* undo) { m_undo = undo; }
     // Where deleted and cancelled jobs are reported (null: nowhere).
@@ -64,7 +67,12 @@ private:
     bool lightBusInUse() const;
     void resetDisplay();
     void dropJournal();
-    Outcome failed(const QString& what, const Outcome& o);
+    void report(const Outcome& o);
+    Outcome listRecipes();
+    Outcome listQueue();
+    Outcome queueRecipe(int p, const QString& entry);
+    Outcome deleteJob(int p, const QString& entry);
+    Outcome cancelJobs();
     void logJob(const QByteArray& record, const QString& event, const QString& detail);
 
     Files m_files;

@@ -197,7 +197,9 @@ private slots:
             editor.Text2 = QStringLiteral("訂單");
             editor.Text1[0] = QStringLiteral("红色");
             editor.Text1[10] = QStringLiteral("1.5");
-            o = editor.save();
+            editor.save();
+            // The editor says why it refused on the status line.
+            o = status.text().isEmpty() ? Outcome::success() : Outcome::failure(status.text());
         } else {
             file = dir.file(QStringLiteral("DYE_LIGHT.txt"));
             dir.write(QStringLiteral("DYE_LIGHT.txt"), before);

@@ -6,6 +6,7 @@
 #include "station/JobFile.h"
 #include "station/QueueCommands.h"
 #include "station/WeighingModel.h"
+#include "tests/support/Reports.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -36,6 +37,7 @@ struct Bench {
     MemorySerialPort lightPort;
     TickTimer timer5{10};
     StatusLine status;
+    Reports said{status};
     LightBus lightBus{settings, lightPort, timer5, status};
     QueueCommands commands{{dir.file(QStringLiteral("QUICK.txt")),
                             dir.file(QStringLiteral("START_DISPEN.txt")),
@@ -62,7 +64,8 @@ struct Bench {
     void addQueued(const QStringList& orders) {
         for (const QString& o : orders)
             QVERIFY(AppendJob(queue(), job(o)).ok());
-        QVERIFY(commands.reloadQueueList().ok());
+        commands.reloadQueueList();
+        QVERIFY(said.none());
     }
     QStringList queuedOrders() const {
         QStringList out;
@@ -112,7 +115,8 @@ private slots:
         Bench b;
         b.addRecipes({"A", "B", "C"});
         QSignalSpy spy(&b.commands, &QueueCommands::recipeListChanged);
-        QVERIFY(b.commands.refresh().ok());
+        b.commands.refresh();
+        QVERIFY(b.said.none());
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toStringList(),
                  (QStringList{rawEntry("C"), rawEntry("B"), rawEntry("A")}));
@@ -121,7 +125,8 @@ private slots:
     void queueTopRecipeCopiesLastRecord() {
         Bench b;
         b.addRecipes({"A", "B", "C"});
-        QVERIFY(b.commands.queue(0, rawEntry("C")).ok());
+        b.commands.queue(0, rawEntry("C"));
+        QVERIFY(b.said.none());
         const ReadAllJobsResult q = ReadAllJobs(b.queue());
         QCOMPARE(q.records.size(), 1);
         QCOMPARE(q.records.at(0), ReadJob(b.quick(), 3).bytes);
@@ -132,8 +137,10 @@ private slots:
     void queueTwiceGivesTwoIdenticalRecords() {
         Bench b;
         b.addRecipes({"A", "B", "C"});
-        QVERIFY(b.commands.queue(2, rawEntry("A")).ok());
-        QVERIFY(b.commands.queue(2, rawEntry("A")).ok());
+        b.commands.queue(2, rawEntry("A"));
+        QVERIFY(b.said.none());
+        b.commands.queue(2, rawEntry("A"));
+        QVERIFY(b.said.none());
         const ReadAllJobsResult q = ReadAllJobs(b.queue());
         QCOMPARE(q.records.size(), 2);
         QCOMPARE(q.records.at(0), ReadJob(b.quick(), 1).bytes);
@@ -143,7 +150,8 @@ private slots:
     void queueWithNothingChosenDoesNothing() {
         Bench b;
         b.addRecipes({"A"});
-        QVERIFY(b.commands.queue(-1, QString()).ok());
+        b.commands.queue(-1, QString());
+        QVERIFY(b.said.none());
         QVERIFY(!b.dir.exists(QStringLiteral("START_DISPEN.txt")));
         QCOMPARE(b.status.text(), QString());
     }
@@ -162,11 +170,12 @@ private slots:
         Bench b;
         b.addRecipes({"A", "B", "C", "D"});
         QSignalSpy spy(&b.commands, &QueueCommands::recipeListChanged);
-        QVERIFY(!b.commands.queue(position, entry).ok());
+        b.commands.queue(position, entry);
         QCOMPARE(JobCount(b.queue()).count, 0);
         QCOMPARE(spy.count(), 1); // the list is refilled
         QCOMPARE(spy.at(0).at(0).toStringList().first(), rawEntry("D"));
         QVERIFY(b.status.text().contains(QStringLiteral("未排入")));
+        QCOMPARE(b.said.texts().size(), 1); // said once
     }
 
     void queueIntoAnUnwritableQueueKeepsItAndSaysWhy() {
@@ -174,7 +183,7 @@ private slots:
         b.addRecipes({"A"});
         QVERIFY(QDir(b.dir.path())
                     .mkdir(QStringLiteral("START_DISPEN.txt"))); // cannot be opened as a file
-        QVERIFY(!b.commands.queue(0, rawEntry("A")).ok());
+        b.commands.queue(0, rawEntry("A"));
         QVERIFY(b.status.text().contains(QStringLiteral("排入計量失敗")));
         QCOMPARE(JobCount(b.quick()).count, 1);
     }
@@ -184,7 +193,8 @@ private slots:
         b.addQueued({"X", "Y", "Z"});
         b.weighing2ndLine(); // the sequencer weighs X; deleting Y must not disturb it
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
-        QVERIFY(b.commands.deleteQueued(1, QStringLiteral("Y---B7")).ok());
+        b.commands.deleteQueued(1, QStringLiteral("Y---B7"));
+        QVERIFY(b.said.none());
         QCOMPARE(b.queuedOrders(), (QStringList{"X", "Z"}));
         QCOMPARE(b.weighing.queueEntries, (QStringList{"X---B7", "Z---B7"}));
         QCOMPARE(b.weighing.State, SequencerState::Weigh);
@@ -200,7 +210,8 @@ private slots:
         b.addQueued({"A"});
         b.weighing2ndLine();
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
-        QVERIFY(b.commands.deleteQueued(0, QStringLiteral("A---B7")).ok());
+        b.commands.deleteQueued(0, QStringLiteral("A---B7"));
+        QVERIFY(b.said.none());
         QCOMPARE(QFileInfo(b.queue()).size(), 0);
         b.expectDisplayCleared();
         for (int i = 0; i <= 10; ++i)
@@ -216,7 +227,8 @@ private slots:
         b.addQueued({"X", "Y", "Z"});
         b.weighing2ndLine();
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
-        QVERIFY(b.commands.deleteQueued(0, QStringLiteral("X---B7")).ok());
+        b.commands.deleteQueued(0, QStringLiteral("X---B7"));
+        QVERIFY(b.said.none());
         // Y and Z wait, untouched; the sequencer is idle and starts Y afresh.
         QCOMPARE(b.queuedOrders(), (QStringList{"Y", "Z"}));
         b.expectDisplayCleared();
@@ -229,7 +241,8 @@ private slots:
         b.addQueued({"X", "Y"});
         b.weighing.prompt = QStringLiteral("kept");
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
-        QVERIFY(b.commands.deleteQueued(0, QStringLiteral("X---B7")).ok());
+        b.commands.deleteQueued(0, QStringLiteral("X---B7"));
+        QVERIFY(b.said.none());
         QCOMPARE(b.queuedOrders(), (QStringList{"Y"}));
         QCOMPARE(reset.count(), 0);
         QCOMPARE(b.weighing.prompt, QStringLiteral("kept"));
@@ -250,17 +263,19 @@ private slots:
         Bench b;
         b.addQueued({"X", "Y", "Z"});
         QVERIFY(RemoveJob(b.queue(), b.dir.file(QStringLiteral("START_DISPEN2.txt")), 1).ok());
-        QVERIFY(!b.commands.deleteQueued(position, entry).ok());
+        b.commands.deleteQueued(position, entry);
         QCOMPARE(b.queuedOrders(), (QStringList{"Y", "Z"}));
         QCOMPARE(b.weighing.queueEntries, (QStringList{"Y---B7", "Z---B7"}));
         QVERIFY(b.status.text().contains(QStringLiteral("未刪除")));
+        QCOMPARE(b.said.texts().size(), 1);
     }
 
     void deleteWithNothingChosenDoesNothing() {
         Bench b;
         b.addQueued({"X"});
         b.weighing2ndLine();
-        QVERIFY(b.commands.deleteQueued(-1, QString()).ok());
+        b.commands.deleteQueued(-1, QString());
+        QVERIFY(b.said.none());
         QCOMPARE(b.queuedOrders(), (QStringList{"X"}));
         QCOMPARE(b.weighing.State, SequencerState::Weigh);
     }
@@ -272,7 +287,7 @@ private slots:
         const QByteArray before = b.dir.read(QStringLiteral("START_DISPEN.txt"));
         QVERIFY(QDir(b.dir.path())
                     .mkdir(QStringLiteral("START_DISPEN2.txt"))); // the twin cannot be written
-        QVERIFY(!b.commands.deleteQueued(0, QStringLiteral("X---B7")).ok());
+        b.commands.deleteQueued(0, QStringLiteral("X---B7"));
         QCOMPARE(b.dir.read(QStringLiteral("START_DISPEN.txt")), before);
         QCOMPARE(b.weighing.State, SequencerState::Weigh);
         QVERIFY(b.status.text().contains(QStringLiteral("刪除失敗")));
@@ -285,7 +300,8 @@ private slots:
         b.weighing2ndLine();
         b.weighing.queueEntries = {"X---B7", "Y---B7"};
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
-        QVERIFY(b.commands.cancelAll().ok());
+        b.commands.cancelAll();
+        QVERIFY(b.said.none());
         QVERIFY(!b.dir.exists(QStringLiteral("START_DISPEN.txt")));
         b.expectDisplayCleared();
         QVERIFY(b.weighing.queueEntries.isEmpty());
@@ -311,7 +327,8 @@ private slots:
         if (configured)
             b.withLightBus(open);
         b.weighing2ndLine();
-        QVERIFY(b.commands.cancelAll().ok()); // no queue file is not an error
+        b.commands.cancelAll(); // no queue file is not an error
+        QVERIFY(b.said.none());
         QCOMPARE(b.timer5.enabled(), sweep);
         b.expectDisplayCleared();
         QVERIFY(b.lightPort.writes.isEmpty());
@@ -322,7 +339,7 @@ private slots:
         b.weighing2ndLine();
         // A queue that cannot be deleted (here a folder in its place, with content).
         QVERIFY(QDir(b.dir.path()).mkpath(QStringLiteral("START_DISPEN.txt/x")));
-        QVERIFY(!b.commands.cancelAll().ok());
+        b.commands.cancelAll();
         QVERIFY(b.dir.exists(QStringLiteral("START_DISPEN.txt")));
         QCOMPARE(b.weighing.State, SequencerState::Weigh);
         QVERIFY(b.weighing.boxVisible[0]);
