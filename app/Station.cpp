@@ -525,14 +525,22 @@ void Station::exportLogOfMonth() {
     }
     const QString file =
         path(QStringLiteral("data/weighings_%1.csv").arg(first.toString(QStringLiteral("yyyyMM"))));
+    const QDate last = first.addMonths(1).addDays(-1);
+    // Events just recorded are written first; those the database still cannot take are
+    // not in the export, and the result says how many.
+    if (m_log) {
+        m_log->retryNow();
+        m_log->waitWritten(500);
+    }
     QByteArray csv;
-    Outcome o =
-        LogStore::exportLog(m_dir.path(), m_ext.logOdbc, first, first.addMonths(1).addDays(-1),
-                            [&csv](const QByteArray& b) { csv += b; });
+    Outcome o = LogStore::exportLog(m_dir.path(), m_ext.logOdbc, first, last,
+                                    [&csv](const QByteArray& b) { csv += b; });
     if (o)
         o = FileOps::replaceWhole(file, file + QStringLiteral(".new"), csv);
-    const QString text = o ? QStringLiteral("計量紀錄已匯出 %1").arg(file)
-                           : QStringLiteral("計量紀錄匯出失敗 %1").arg(o.reason());
+    QString text = o ? QStringLiteral("計量紀錄已匯出 %1").arg(file)
+                     : QStringLiteral("計量紀錄匯出失敗 %1").arg(o.reason());
+    if (const int n = WeighingLog::waiting(m_dir.path(), first, last); o && n > 0)
+        text += QStringLiteral(", 另有 %1 筆尚待寫入資料庫, 未含在內").arg(n);
     m_form5->setStatusText(text);
     m_status.report(text);
 }

@@ -81,6 +81,15 @@ QString WeighingLog::pendingFile(const QString& workDir) {
     return QDir(workDir).filePath(QStringLiteral("data/weighings.pending"));
 }
 
+int WeighingLog::waiting(const QString& workDir, const QDate& from, const QDate& to) {
+    int n = 0;
+    for (const WeighingEvent& e : EventSpool::read(pendingFile(workDir))) {
+        const QDate day = e.at.toLocalTime().date();
+        n += day >= from && day <= to;
+    }
+    return n;
+}
+
 WeighingLog::WeighingLog(Config config, QObject* parent) : QObject(parent), m_w(new Worker) {
     QDir(config.workDir).mkpath(QStringLiteral("data"));
     m_w->spool = pendingFile(config.workDir);

@@ -1,6 +1,7 @@
 #pragma once
 #include "station/WeighingEvents.h"
 
+#include <QDate>
 #include <QObject>
 #include <QString>
 
@@ -19,6 +20,9 @@ public:
         int retryMs = 2000;
     };
     static QString pendingFile(const QString& workDir);
+    // How many events of the days from..to wait in a folder's pending file, that is, are
+    // not in the log's database yet and so not in an export of it.
+    static int waiting(const QString& workDir, const QDate& from, const QDate& to);
 
     explicit WeighingLog(Config config, QObject* parent = nullptr);
     ~WeighingLog() override;

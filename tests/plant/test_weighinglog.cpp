@@ -155,6 +155,22 @@ private slots:
         p.start(builtProgram("dyestation"), {"--export-log", "2026-05-02", "yesterday"});
         QVERIFY(p.waitForFinished(20000));
         QCOMPARE(p.exitCode(), 2);
+
+        // Events the database has not taken yet: the export says so, by its exit status.
+        QVERIFY(EventSpool::append(WeighingLog::pendingFile(dir.path()),
+                                   {weighingEvent(1, QStringLiteral("st1"),
+                                                  QDateTime(QDate(2026, 5, 2), QTime(9, 0))),
+                                    weighingEvent(2, QStringLiteral("st1"),
+                                                  QDateTime(QDate(2026, 5, 3), QTime(9, 0)))})
+                    .ok());
+        p.start(builtProgram("dyestation"), {"--export-log", "2026-05-01", "2026-05-02"});
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 3);
+        QCOMPARE(p.readAllStandardOutput().count("\r\n"), 2); // the database's rows as before
+        QVERIFY(p.readAllStandardError().contains("1 event(s)"));
+        p.start(builtProgram("dyestation"), {"--export-log", "2026-05-04", "2026-05-05"});
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
     }
 
     // Two stations on one shared log on PostgreSQL: the table is created by the first.
