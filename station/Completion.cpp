@@ -162,10 +162,9 @@ Outcome setAside(const QString& workDir) {
     return end(workDir); // an older journal too, and the folder synced
 }
 
-void discardSetAside(const QString& workDir) {
+Outcome discardSetAside(const QString& workDir) {
     const QString aside = QDir(workDir).filePath(QLatin1String(kSetAsideJournal));
-    if (exists(aside))
-        std::ignore = FileOps::unlink(aside);
+    return exists(aside) ? FileOps::unlink(aside) : Outcome::success();
 }
 
 bool reinstate(const QString& workDir, const QString& queueFile) {
@@ -180,7 +179,8 @@ bool reinstate(const QString& workDir, const QString& queueFile) {
     const QByteArray entry = encode(e.job, e.history, identity(queueFile), e.progress);
     if (!write(workDir, entry, true))
         return false;
-    discardSetAside(workDir);
+    // Left behind, it would only be reinstated again onto this same job at its head.
+    std::ignore = discardSetAside(workDir);
     return true;
 }
 

@@ -69,7 +69,7 @@ bool pending(const QString& workDir);
 // what was set aside: only the removal just made can be put back with its progress.
 constexpr const char* kSetAsideJournal = "JOURNAL.removed";
 Outcome setAside(const QString& workDir);
-void discardSetAside(const QString& workDir);
+Outcome discardSetAside(const QString& workDir);
 // After an undo: when the set-aside job is again at the head of the queue, its journal is
 // reinstated (naming the queue file as it is now) and true is returned.
 bool reinstate(const QString& workDir, const QString& queueFile);

@@ -117,6 +117,12 @@ void QueueCommands::dropJournal() {
         m_status.report(QStringLiteral("計量紀錄無法移除: %1").arg(o.reason()));
 }
 
+void QueueCommands::discardSetAside() {
+    const QString dir = QFileInfo(m_files.queue).absolutePath();
+    if (Outcome o = Completion::discardSetAside(dir); !o)
+        m_status.report(QStringLiteral("計量紀錄無法移除: %1").arg(o.reason()));
+}
+
 void QueueCommands::resetDisplay() {
     m_weighing.prompt.clear();
     for (int i = 0; i <= 10; ++i) {
@@ -169,7 +175,7 @@ Outcome QueueCommands::deleteJob(int p, const QString& entry) {
     if (!removal)
         return failed(QStringLiteral("刪除失敗"), removal);
     if (!deletesRunningJob) // an undo now puts this removal back, not the running job's
-        Completion::discardSetAside(QFileInfo(m_files.queue).absolutePath());
+        discardSetAside();
     ++m_weighing.queueRemovals;
     logJob(removed, QStringLiteral("deleted"),
            QStringLiteral("queue position %1%2")
@@ -217,7 +223,7 @@ Outcome QueueCommands::cancelJobs() {
     if (m_weighing.State != SequencerState::Idle)
         dropJournal();
     else
-        Completion::discardSetAside(QFileInfo(m_files.queue).absolutePath());
+        discardSetAside();
     m_weighing.State = SequencerState::Idle;
     if (lightBusInUse())
         m_lightBus.startSweep();

@@ -67,6 +67,7 @@ private:
     bool lightBusInUse() const;
     void resetDisplay();
     void dropJournal();
+    void discardSetAside();
     void report(const Outcome& o);
     Outcome listRecipes();
     Outcome listQueue();

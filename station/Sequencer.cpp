@@ -308,7 +308,8 @@ void Sequencer::refresh(bool& counted, qint64& count) {
 
 void Sequencer::startJob() {
     // A job removed while it was weighed can no longer be put back with its progress.
-    Completion::discardSetAside(p.workDir);
+    if (Outcome o = Completion::discardSetAside(p.workDir); !o)
+        p.status.report(QStringLiteral("計量紀錄無法移除: %1").arg(o.reason()));
     const ReadJobResult r = ReadJob(queueFile(), 1);
     if (!r.outcome || r.bytes.size() != JobRecord::kLength) {
         // Never start from a record that could not be read whole.
