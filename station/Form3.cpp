@@ -47,6 +47,22 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     setWindowTitle(QStringLiteral("dyestation"));
     resize(1280, 720);
 
+    setupCommands();
+    setupLists();
+    setupBalances();
+    setupWeighing(status);
+    setupLayout();
+    connect(&weighing, &WeighingModel::changed, this, &Form3::showWeighing);
+    connect(&panel, &WeighingPanelModel::changed, this, &Form3::showPanel);
+    showWeighing();
+    showPanel();
+    for (Balance b : kBalances)
+        showReading(b);
+}
+
+// The command buttons, the check boxes and the queue's RUN / STOP / DEL menu, each wired
+// to the signal the station acts on.
+void Form3::setupCommands() {
     auto button = [this](const char* name, const char* caption) {
         auto* b = new QPushButton(QString::fromUtf8(caption), this);
         b->setObjectName(QLatin1String(name));
@@ -71,98 +87,6 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
         c->setObjectName(QStringLiteral("Check%1").arg(i + 1));
         Check[size_t(i)] = c;
     }
-
-    Text2 = new QLineEdit(this);
-    Text2->setObjectName(QStringLiteral("Text2"));
-    QFont big = Text2->font();
-    big.setPointSize(14);
-    Text2->setFont(big);
-    Text2->installEventFilter(this);
-
-    List1 = new QListWidget(this);
-    List1->setObjectName(QStringLiteral("List1"));
-    List2 = new QListWidget(this);
-    List2->setObjectName(QStringLiteral("List2"));
-    List2->viewport()->installEventFilter(this);
-
-    EventList = new QTextEdit(this);
-    EventList->setObjectName(QStringLiteral("EventList"));
-    EventList->setReadOnly(true);
-    EventList->document()->setMaximumBlockCount(EventLog::kKept); // one block a message
-
-    for (int i = 0; i < 2; ++i) {
-        BalanceName[size_t(i)] = new QLabel(weighing.Label3[size_t(i)], this);
-        auto* l = new QLabel(readings.caption(balanceAtLabel(i)), this);
-        l->setObjectName(indexed("Label1", i));
-        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        QFont f = l->font();
-        f.setPointSize(i == 0 ? 34 : 30);
-        f.setBold(true);
-        l->setFont(f);
-        l->setFrameShape(QFrame::Box);
-        l->setMinimumHeight(58);
-        l->installEventFilter(this);
-        Label1[size_t(i)] = l;
-        // The zero button does what the double-click on the reading does.
-        auto* z = new QPushButton(QStringLiteral("歸零"), this);
-        z->setObjectName(indexed("ZeroButton", i));
-        z->setMinimumHeight(30);
-        connect(z, &QPushButton::clicked, this,
-                [this, i] { emit zeroRequested(balanceAtLabel(i)); });
-        ZeroButton[size_t(i)] = z;
-        ZeroState[size_t(i)] = new QLabel(this);
-        ZeroState[size_t(i)]->setObjectName(indexed("ZeroState", i));
-    }
-    connect(&readings, &BalanceReadings::changed, this, &Form3::showReading);
-
-    Label2 = new QLabel(this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setWordWrap(true);
-    QFont pf = Label2->font();
-    pf.setPointSize(16);
-    Label2->setFont(pf);
-    Label2->setFrameShape(QFrame::Box);
-    Label2->setMinimumHeight(52);
-    setBackgroundColour(Label2, Qt::white);
-
-    for (int i = 0; i < 13; ++i) {
-        Label3[size_t(i)] = new QLabel(weighing.Label3[size_t(i)], this);
-        Label3[size_t(i)]->setObjectName(indexed("Label3", i));
-        Label3[size_t(i)]->hide();
-    }
-
-    for (int i = 0; i < 11; ++i) {
-        auto* t = new QPlainTextEdit(this);
-        t->setObjectName(indexed("Text1", i));
-        t->setReadOnly(true);
-        t->viewport()->installEventFilter(this);
-        t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        if (i < 10) {
-            t->setFixedHeight(76);
-            t->hide();
-        } else {
-            QFont f = t->font();
-            f.setPointSize(12);
-            t->setFont(f);
-            t->setFixedHeight(34);
-        }
-        Text1[size_t(i)] = t;
-    }
-
-    Panel = new WeighingPanel(panel, this);
-
-    StatusLabel = new QLabel(this);
-    StatusLabel->setObjectName(QStringLiteral("StatusLine"));
-    StatusLabel->setWordWrap(true); // a long message wraps, never cut off
-    StatusLabel->setMinimumHeight(36);
-    StatusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // The station's event log fills the line (addEvent); a cleared status clears it.
-    connect(&status, &StatusLine::reported, StatusLabel, [this](const QString& text) {
-        if (text.isEmpty())
-            StatusLabel->clear();
-    });
-
-    setupLayout();
 
     RUN_TOOL = new QMenu(this);
     RUN_TOOL->setObjectName(QStringLiteral("RUN_TOOL"));
@@ -190,13 +114,105 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     connect(Command6, &QPushButton::clicked, this, &Form3::openLightMap);
     connect(Command7, &QPushButton::clicked, this, &Form3::cancelAll);
     connect(UndoButton, &QPushButton::clicked, this, &Form3::undoRequested);
+}
 
-    connect(&weighing, &WeighingModel::changed, this, &Form3::showWeighing);
-    connect(&panel, &WeighingPanelModel::changed, this, &Form3::showPanel);
-    showWeighing();
-    showPanel();
-    for (Balance b : kBalances)
-        showReading(b);
+// The order entry, the recipe list, the queue list and the event list.
+void Form3::setupLists() {
+    Text2 = new QLineEdit(this);
+    Text2->setObjectName(QStringLiteral("Text2"));
+    QFont big = Text2->font();
+    big.setPointSize(14);
+    Text2->setFont(big);
+    Text2->installEventFilter(this);
+
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List2 = new QListWidget(this);
+    List2->setObjectName(QStringLiteral("List2"));
+    List2->viewport()->installEventFilter(this);
+
+    EventList = new QTextEdit(this);
+    EventList->setObjectName(QStringLiteral("EventList"));
+    EventList->setReadOnly(true);
+    EventList->document()->setMaximumBlockCount(EventLog::kKept); // one block a message
+}
+
+// Each balance's reading, name, zero button and zeroing result.
+void Form3::setupBalances() {
+    for (int i = 0; i < 2; ++i) {
+        BalanceName[size_t(i)] = new QLabel(m_weighing.Label3[size_t(i)], this);
+        auto* l = new QLabel(m_readings.caption(balanceAtLabel(i)), this);
+        l->setObjectName(indexed("Label1", i));
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        QFont f = l->font();
+        f.setPointSize(i == 0 ? 34 : 30);
+        f.setBold(true);
+        l->setFont(f);
+        l->setFrameShape(QFrame::Box);
+        l->setMinimumHeight(58);
+        l->installEventFilter(this);
+        Label1[size_t(i)] = l;
+        // The zero button does what the double-click on the reading does.
+        auto* z = new QPushButton(QStringLiteral("歸零"), this);
+        z->setObjectName(indexed("ZeroButton", i));
+        z->setMinimumHeight(30);
+        connect(z, &QPushButton::clicked, this,
+                [this, i] { emit zeroRequested(balanceAtLabel(i)); });
+        ZeroButton[size_t(i)] = z;
+        ZeroState[size_t(i)] = new QLabel(this);
+        ZeroState[size_t(i)]->setObjectName(indexed("ZeroState", i));
+    }
+    connect(&m_readings, &BalanceReadings::changed, this, &Form3::showReading);
+}
+
+// The prompt, the boxes of the order's lines, the weighing panel and the status line.
+void Form3::setupWeighing(StatusLine& status) {
+    Label2 = new QLabel(this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setWordWrap(true);
+    QFont pf = Label2->font();
+    pf.setPointSize(16);
+    Label2->setFont(pf);
+    Label2->setFrameShape(QFrame::Box);
+    Label2->setMinimumHeight(52);
+    setBackgroundColour(Label2, Qt::white);
+
+    for (int i = 0; i < 13; ++i) {
+        Label3[size_t(i)] = new QLabel(m_weighing.Label3[size_t(i)], this);
+        Label3[size_t(i)]->setObjectName(indexed("Label3", i));
+        Label3[size_t(i)]->hide();
+    }
+
+    for (int i = 0; i < 11; ++i) {
+        auto* t = new QPlainTextEdit(this);
+        t->setObjectName(indexed("Text1", i));
+        t->setReadOnly(true);
+        t->viewport()->installEventFilter(this);
+        t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        if (i < 10) {
+            t->setFixedHeight(76);
+            t->hide();
+        } else {
+            QFont f = t->font();
+            f.setPointSize(12);
+            t->setFont(f);
+            t->setFixedHeight(34);
+        }
+        Text1[size_t(i)] = t;
+    }
+
+    Panel = new WeighingPanel(m_panel, this);
+
+    StatusLabel = new QLabel(this);
+    StatusLabel->setObjectName(QStringLiteral("StatusLine"));
+    StatusLabel->setWordWrap(true); // a long message wraps, never cut off
+    StatusLabel->setMinimumHeight(36);
+    StatusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // The station's event log fills the line (addEvent); a cleared status clears it.
+    connect(&status, &StatusLine::reported, StatusLabel, [this](const QString& text) {
+        if (text.isEmpty())
+            StatusLabel->clear();
+    });
 }
 
 // The controls in layouts, so that the window scales from 1366 x 768 up: the commands,

@@ -119,6 +119,10 @@ private:
     void showWeighing();
     void showReading(Balance b);
     void showPanel();
+    void setupCommands();
+    void setupLists();
+    void setupBalances();
+    void setupWeighing(StatusLine& status);
     void setupLayout();
 
     WeighingModel& m_weighing;
