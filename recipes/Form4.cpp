@@ -32,6 +32,17 @@ Form4::Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent)
     setWindowTitle(QStringLiteral("配方輸入"));
     resize(px(10800), px(9700));
 
+    setupControls(status);
+    connectEditor();
+    connect(&m_editor, &RecipeEditor::boxesChanged, this, &Form4::showBoxes);
+    connect(&m_editor, &RecipeEditor::listChanged, this, &Form4::showList);
+    showBoxes();
+    showList();
+}
+
+// The boxes, the list, the buttons and the status line, where the window has always had
+// them (positions in twips).
+void Form4::setupControls(StatusLine& status) {
     auto label = [this](const QString& name, const QString& caption, int x, int y,
                         int w = px(1200)) {
         auto* l = new QLabel(caption, this);
@@ -99,7 +110,9 @@ Form4::Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent)
     StatusLabel->setObjectName(QStringLiteral("StatusLine"));
     StatusLabel->setGeometry(px(240), px(9240), px(10300), kBoxHeight);
     connect(&status, &StatusLine::reported, StatusLabel, &QLabel::setText);
+}
 
+void Form4::connectEditor() {
     // Typing writes through to the editor at once.
     connect(Text2, &QLineEdit::textEdited, this, [this](const QString& t) { m_editor.Text2 = t; });
     connect(Text3, &QLineEdit::textEdited, this, [this](const QString& t) { m_editor.Text3 = t; });
@@ -130,11 +143,6 @@ Form4::Form4(RecipeEditor& editor, StatusLine& status, QWidget* parent)
             this, [this, row, text, version] { m_editor.click(row, text, version); },
             Qt::QueuedConnection);
     });
-
-    connect(&m_editor, &RecipeEditor::boxesChanged, this, &Form4::showBoxes);
-    connect(&m_editor, &RecipeEditor::listChanged, this, &Form4::showList);
-    showBoxes();
-    showList();
 }
 
 // The first showing is the window's load: boxes emptied, list filled from the store.

@@ -49,6 +49,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void setupControls(StatusLine& status);
+    void connectEditor();
     void showBoxes();
     void showList();
     int selectedRow() const;
