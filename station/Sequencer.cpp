@@ -152,6 +152,7 @@ void Sequencer::tick() {
             break;
         }
         m.prompt = containerMessage(m.Line);
+        forgetAdjustmentsAtZero();
         ++m.Counter;
         if (m.State == SequencerState::ZeroAlready && m.Counter >= kZeroWaitTicks) {
             m.Counter = 0;
@@ -413,6 +414,15 @@ void Sequencer::askForContainer() {
     }
     m.State = reading(n).isZero() ? SequencerState::ZeroAlready : SequencerState::WaitZero;
     m.prompt = containerMessage(n);
+    forgetAdjustmentsAtZero();
+}
+
+// A balance at 0 after a change of barrel no longer carries what the old barrel holds: the
+// adjustments made before could only be restored on top of the new zero, and the line would
+// ask again for what is already poured. From here the choices cannot be taken back.
+void Sequencer::forgetAdjustmentsAtZero() {
+    if (reading(m.Line).isZero())
+        m_adjustBefore.clear();
 }
 
 void Sequencer::holdForStaleBalance() {

@@ -104,6 +104,7 @@ private:
     void waitToRetry(const QString& why);
     void clearUp();
     void holdForStaleBalance();
+    void forgetAdjustmentsAtZero();
 
     QString containerMessage(int line) const;
     QString withinMessage() const;

@@ -93,6 +93,7 @@ private slots:
     void staleBalanceHoldsTheCount();
     void changeBarrelKeepsTheAmount_data();
     void changeBarrelKeepsTheAmount();
+    void changeBarrelCannotBeTakenBackAfterTheZero();
     void changeBarrelGivesTheNewBarrelTheFullZeroWait();
     void addAndDeductBox();
     void endOfJobRemovesInTheHistoryStep();
@@ -576,6 +577,27 @@ void TestSequencer::changeBarrelKeepsTheAmount() {
     r.ticks(16);
     QCOMPARE(r.model.State, SequencerState::NextLine);
     QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], Decimal::parse(target).toString());
+}
+
+// Taken back before the new barrel is zeroed, a change of barrel goes on with the old one;
+// once the balance reads 0 it cannot be: the poured amount is only in the adjustment.
+void TestSequencer::changeBarrelCannotBeTakenBackAfterTheZero() {
+    Rig r;
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("2000")}}));
+    QVERIFY(r.toWeighing());
+    r.setReading(Balance::Large, QStringLiteral("1400"));
+    r.ticks(2);
+    r.model.BoxChoice = BoxChoiceCode::ChangeBarrel;
+    r.ticks(2);
+    QCOMPARE(r.model.State, SequencerState::WaitZero);
+    QVERIFY(r.seq->canUndoBoxChoice()); // the old barrel is still on the balance
+    r.setReading(Balance::Large, QStringLiteral("0"));
+    r.ticks(1);
+    QVERIFY(!r.seq->undoBoxChoice());
+    QVERIFY(r.until(SequencerState::Weigh));
+    r.ticks(1);
+    QVERIFY(!r.seq->undoBoxChoice());
+    QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("1400"));
 }
 
 void TestSequencer::changeBarrelGivesTheNewBarrelTheFullZeroWait() {
