@@ -1,5 +1,7 @@
 #include "history/Form5.h"
 
+#include "common/FileOps.h"
+
 #include "config/Language.h"
 #include "config/StationSettings.h"
 #include "history/Form5Charts.h"
@@ -21,7 +23,6 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStringListModel>
 #include <QTabWidget>
 #include <QTableView>
@@ -398,10 +399,8 @@ Outcome Form5::save(const QString& name, const QByteArray& bytes, QString& path)
     if (!dir.mkpath(QStringLiteral("export")))
         return Outcome::failure(QStringLiteral("無法建立資料夾 export"));
     path = dir.filePath(QStringLiteral("export/") + name);
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
-        return Outcome::failure(f.errorString());
-    return Outcome::success();
+    // Synced before the rename: on a full disk the old export stays and the failure is said.
+    return FileOps::replaceWhole(path, path + QStringLiteral(".new"), bytes);
 }
 
 void Form5::exportTable() {

@@ -1,6 +1,7 @@
 // Every file the station writes, on a full disk and on a read-only disk: the write fails
 // with a reason for the operator, and every file of the working folder stays as it was
 // (no half record, no left-over twin or temporary file).
+#include "common/FileOps.h"
 #include "config/FieldMapping.h"
 #include "config/SettingsFile.h"
 #include "config/StationSettings.h"
@@ -134,6 +135,10 @@ void addWriters(bool readOnly) {
         LightMap map;
         map.setCode(5, QStringLiteral("YEL-5"));
         return map.save(file(d, "DYE_LIGHT.txt"));
+    });
+    QTest::newRow("replace whole (exports, dyestation.ini)") << Write([=](const QString& d) {
+        return FileOps::replaceWhole(file(d, "set.txt"), file(d, "set.txt.new"),
+                                     QByteArray(8000, 'x'));
     });
     QTest::newRow("history append")
         << Write([](const QString& d) { return AppendHistory(d, finished(3)); });
