@@ -98,6 +98,7 @@ void BalanceLink::readModbusReply() {
 void BalanceLink::accept(Balance b, const QString& caption) {
     m_readings.setCaption(b, caption);
     m_readings.setLive(b, true);
+    m_readings.setQuiet(b, false);
     m_silentMs[size_t(labelIndex(b))] = 0;
     ++m_count[size_t(labelIndex(b))];
 }
@@ -107,6 +108,8 @@ void BalanceLink::countSilence(int tickMs) {
         int& ms = m_silentMs[size_t(labelIndex(b))];
         if (ms < kStaleMs) {
             ms += tickMs;
+            if (ms >= kQuietMs)
+                m_readings.setQuiet(b, true);
             if (ms >= kStaleMs)
                 m_readings.setLive(b, false);
         }

@@ -24,6 +24,9 @@ class BalanceLink : public QObject {
     Q_OBJECT
 public:
     static constexpr int kStaleMs = 2000;
+    // Silent this long, a balance is quiet (BalanceReadings::isQuiet): three weighing ticks,
+    // where a streaming balance sends several readings in each.
+    static constexpr int kQuietMs = 600;
     static constexpr int kReopenMs = 1000;
     static constexpr int kCycleTicks = 17;
     static constexpr int kReadTick = 14;

@@ -20,6 +20,11 @@ public:
     // The caption read with the lenient number parse, exactly.
     Decimal value(Balance b) const { return Decimal::parse(caption(b)); }
     bool isLive(Balance b) const { return m_live[slot(b)]; }
+    // Live, but no new reading has come for a moment: the value shown may be frozen (a
+    // cable pulled, the balance in its menu) until the link marks it stale. The weighing
+    // does not count settling time on it.
+    bool isQuiet(Balance b) const { return m_quiet[slot(b)]; }
+    void setQuiet(Balance b, bool quiet) { m_quiet[slot(b)] = quiet; }
 
     void setCaption(Balance b, const QString& text) {
         if (m_caption[slot(b)] != text) {
@@ -42,4 +47,5 @@ private:
 
     std::array<QString, 2> m_caption{QStringLiteral("0"), QStringLiteral("0")};
     std::array<bool, 2> m_live{false, false};
+    std::array<bool, 2> m_quiet{false, false};
 };

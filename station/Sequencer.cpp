@@ -485,7 +485,9 @@ void Sequencer::weigh() {
         m.LineStatus[WeighingModel::kOverall] = OverallStatus::TooLittle;
         m.prompt = cardMessage(false, n);
     } else {
-        ++m.Counter;
+        // Only readings that keep coming count towards settling; a frozen one holds.
+        if (!p.readings.isQuiet(balanceOf(n)))
+            ++m.Counter;
         m.LineStatus[size_t(n)] = LineStatusCode::Within;
         m.LineStatus[WeighingModel::kOverall] = OverallStatus::Within;
         m.prompt = withinMessage();

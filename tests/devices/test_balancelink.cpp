@@ -280,6 +280,8 @@ private slots:
             l.link.tick();
         }
         QVERIFY(l.readings.isLive(Balance::Small));
+        QVERIFY(l.readings.isQuiet(Balance::Small)); // quiet from 600 ms on
+        QVERIFY(!l.readings.isQuiet(Balance::Large));
         l.comm2.feed("L+ 0001.0g\r\n");
         l.link.tick();
         QVERIFY(!l.readings.isLive(Balance::Small));
@@ -292,6 +294,7 @@ private slots:
         l.comm1.feed("S+  100.05g   \r\n");
         l.link.tick();
         QVERIFY(l.readings.isLive(Balance::Small));
+        QVERIFY(!l.readings.isQuiet(Balance::Small));
         QCOMPARE(l.readings.caption(Balance::Small), QString("100.05"));
     }
 

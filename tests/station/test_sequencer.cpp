@@ -91,6 +91,7 @@ private slots:
     void messagesInTheSecondLanguage();
     void staleBalanceHoldsTheCount_data();
     void staleBalanceHoldsTheCount();
+    void quietBalanceHoldsTheSettling();
     void changeBarrelKeepsTheAmount_data();
     void changeBarrelKeepsTheAmount();
     void changeBarrelCannotBeTakenBackAfterTheZero();
@@ -528,6 +529,21 @@ void TestSequencer::staleBalanceHoldsTheCount() {
         r.ticks(1);
         QCOMPARE(r.model.State, SequencerState::NextLine);
     }
+}
+
+// A balance that stops sending is quiet before it is stale: a value that may be frozen
+// never completes the settling, however long it stands within the tolerance.
+void TestSequencer::quietBalanceHoldsTheSettling() {
+    Rig r;
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
+    QVERIFY(r.until(SequencerState::Weigh));
+    r.setReading(Balance::Small, QStringLiteral("10"));
+    r.ticks(6);
+    r.readings.setQuiet(Balance::Small, true);
+    r.ticks(30);
+    QCOMPARE(r.model.State, SequencerState::Weigh);
+    r.readings.setQuiet(Balance::Small, false);
+    QVERIFY(r.until(SequencerState::NextLine, 16));
 }
 
 void TestSequencer::changeBarrelKeepsTheAmount_data() {
