@@ -19,7 +19,8 @@ namespace Completion {
 namespace {
 
 // The journal: the job record, its history record (zero bytes while the job is weighed),
-// then lines of text: "queue <device> <inode>" (the queue file when it was written),
+// then lines of text: "queue <device> <inode>" (the queue file when it was written, or
+// "queue rewriting" while a queue command rewrites it without touching its head),
 // "accepted <line> <balance> <actual> <time>" for each accepted line, and "current <line>
 // <amount>" for the line being weighed. A journal of the two records alone was written by
 // an older version of the station.
@@ -41,9 +42,12 @@ bool exists(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
+constexpr char kRewriting[] = "rewriting";
+
 struct Entry {
     QByteArray job, history, queueIdentity;
     bool hasIdentity = false;
+    bool rewriting = false; // the queue file's head is compared alone
     Progress progress;
     bool finishing() const { return history.count('\0') != history.size(); }
 };
@@ -69,6 +73,9 @@ bool parseLines(const QByteArray& tail, Entry& e) {
         if (w[0] == "queue" && w.size() == 3) {
             e.hasIdentity = true;
             e.queueIdentity = w[1] + ' ' + w[2];
+        } else if (w[0] == "queue" && w.size() == 2 && w[1] == kRewriting) {
+            e.hasIdentity = true;
+            e.rewriting = true;
         } else if (w[0] == "accepted" && w.size() == 5) {
             e.progress.accepted.append(
                 {w[1].toInt(), QString::fromUtf8(QByteArray::fromPercentEncoding(w[3])),
@@ -119,7 +126,26 @@ Outcome write(const QString& workDir, const QByteArray& entry, bool durable) {
     return FileOps::replaceWhole(path, temp, entry);
 }
 
+// The journal again with another queue line, synced; nothing when there is none.
+Outcome restamp(const QString& workDir, const QByteArray& queueLine) {
+    if (!exists(journal(workDir)))
+        return Outcome::success();
+    Entry e;
+    bool malformed = false;
+    if (Outcome o = readJournal(journal(workDir), e, malformed); !o)
+        return o;
+    return write(workDir, encode(e.job, e.history, queueLine, e.progress), true);
+}
+
 } // namespace
+
+Outcome beforeRewrite(const QString& workDir) {
+    return restamp(workDir, QByteArray(kRewriting));
+}
+
+Outcome afterRewrite(const QString& workDir, const QString& queueFile) {
+    return restamp(workDir, identity(queueFile));
+}
 
 QByteArray identity(const QString& file) {
     struct stat st;
@@ -214,7 +240,7 @@ Recovery recover(const QString& workDir, const QString& queueFile, const QString
         r.jobBytes = e.job;
         r.progress = e.progress;
         const ReadJobResult first =
-            identity(queueFile) == e.queueIdentity && JobCount(queueFile).count > 0
+            (e.rewriting || identity(queueFile) == e.queueIdentity) && JobCount(queueFile).count > 0
                 ? ReadJob(queueFile, 1)
                 : ReadJobResult{};
         r.headMatches = first.outcome && first.bytes == e.job;
@@ -238,7 +264,7 @@ Recovery recover(const QString& workDir, const QString& queueFile, const QString
     // Step 3: the removal, unless the queue file was already replaced by it. A journal of
     // an older version names no identity: the head is compared alone, as it did.
     const QByteArray now = identity(queueFile);
-    if (!now.isEmpty() && (!e.hasIdentity || now == e.queueIdentity)) {
+    if (!now.isEmpty() && (!e.hasIdentity || e.rewriting || now == e.queueIdentity)) {
         const JobCountResult c = JobCount(queueFile);
         if (!c.outcome) {
             r.outcome = c.outcome;

@@ -73,6 +73,11 @@ Outcome discardSetAside(const QString& workDir);
 // After an undo: when the set-aside job is again at the head of the queue, its journal is
 // reinstated (naming the queue file as it is now) and true is returned.
 bool reinstate(const QString& workDir, const QString& queueFile);
+// A queue command rewrites the queue file (a new file through the twin) without touching
+// its head, the job the journal is about: before, the journal names no file, so that a stop
+// in between still finds its job at the head; after, it names the new file.
+Outcome beforeRewrite(const QString& workDir);
+Outcome afterRewrite(const QString& workDir, const QString& queueFile);
 // A file's device and inode ("" when it does not exist): a rewrite through the twin changes it.
 QByteArray identity(const QString& file);
 

@@ -169,9 +169,22 @@ Outcome QueueCommands::deleteJob(int p, const QString& entry) {
                              QStringLiteral("DEL 單號 %1").arg(JobRecord::decode(removed).OrderNo));
             !o)
             return failed(QStringLiteral("刪除失敗"), o);
+    // A later job's removal rewrites the queue under the job being weighed or finished: its
+    // journal must go on naming the queue file that holds it.
+    const QString dir = QFileInfo(m_files.queue).absolutePath();
+    const bool keepsJournal = !deletesRunningJob && p > 0;
+    if (keepsJournal)
+        if (Outcome o = Completion::beforeRewrite(dir); !o) {
+            if (m_undo)
+                m_undo->settle(false);
+            return failed(QStringLiteral("刪除失敗"), o);
+        }
     const Outcome removal = RemoveJob(m_files.queue, m_files.queueTwin, p + 1);
     if (m_undo)
         m_undo->settle(removal.ok());
+    if (keepsJournal)
+        if (Outcome o = Completion::afterRewrite(dir, m_files.queue); !o)
+            m_status.report(QStringLiteral("計量紀錄無法寫入: %1").arg(o.reason()));
     if (!removal)
         return failed(QStringLiteral("刪除失敗"), removal);
     if (!deletesRunningJob) // an undo now puts this removal back, not the running job's

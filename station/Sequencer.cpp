@@ -232,8 +232,11 @@ void Sequencer::journal(bool durable) {
         const QString why = QStringLiteral("計量紀錄無法寫入: %1").arg(o.reason());
         if (p.status.text() != why)
             p.status.report(why);
+    } else {
+        // Only a journal written names the file; a failed one is written again at the next
+        // look.
+        m_journalIdentity = Completion::identity(queueFile());
     }
-    m_journalIdentity = Completion::identity(queueFile());
     m_ticksSinceJournal = 0;
 }
 

@@ -102,6 +102,7 @@ private slots:
     void pendingFinishIsCompletedBeforeAnyJobStarts();
     void resumeAfterRestart_data();
     void resumeAfterRestart();
+    void delOfALaterJobKeepsTheResume();
     void journalOfAJobRemovedWhileDownIsDropped();
     void undoOfARemovalDuringWeighingResumesTheJob_data();
     void undoOfARemovalDuringWeighingResumesTheJob();
@@ -959,6 +960,41 @@ void TestSequencer::resumeAfterRestart() {
 
 // The interrupted job was removed while the station was down and an identical one is now
 // at the head: that one was never weighed, so nothing is resumed and nothing is touched.
+// DEL of a later job rewrites the queue file under the job being weighed: a stop right
+// after, or in the middle of it, still resumes that job where it was.
+void TestSequencer::delOfALaterJobKeepsTheResume() {
+    for (bool cutShort : {false, true}) {
+        Rig crashed;
+        crashed.add(makeJob(QStringLiteral("R1"), {{QStringLiteral("C1"), QStringLiteral("10")},
+                                                   {QStringLiteral("C2"), QStringLiteral("20")}}));
+        crashed.add(makeJob(QStringLiteral("R2"), {{QStringLiteral("C1"), QStringLiteral("5")}}));
+        QVERIFY(crashed.toWeighing());
+        crashed.weighCurrentLine();
+        QVERIFY(crashed.toWeighing());
+        if (cutShort) { // stopped between the rewrite of the queue and that of the journal
+            QVERIFY(Completion::beforeRewrite(crashed.dir.path()).ok());
+            QVERIFY(
+                RemoveJob(crashed.queue(), crashed.dir.file(QStringLiteral("START_DISPEN2.txt")), 2)
+                    .ok());
+        } else {
+            QueueCommands commands{{crashed.dir.file(QStringLiteral("QUICK.txt")), crashed.queue(),
+                                    crashed.dir.file(QStringLiteral("START_DISPEN2.txt"))},
+                                   crashed.model,
+                                   crashed.settings,
+                                   crashed.comm3,
+                                   crashed.bus,
+                                   crashed.status};
+            commands.reloadQueueList();
+            commands.deleteQueued(1, crashed.model.queueEntries.value(1));
+            QCOMPARE(crashed.queued(), 1);
+        }
+        Rig next;
+        restartInto(crashed, next);
+        QVERIFY(!next.seq->recoverJournal()); // resumed
+        QCOMPARE(next.model.Line, 2);
+    }
+}
+
 void TestSequencer::journalOfAJobRemovedWhileDownIsDropped() {
     const JobRecord job =
         makeJob(QStringLiteral("R1"), {{QStringLiteral("C1"), QStringLiteral("10")},
