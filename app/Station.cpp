@@ -400,6 +400,11 @@ void Station::start() {
     const StartupResult r = runStartup(m_settings, {*m_comm1, *m_comm2, *m_comm3}, m_timers, m_run,
                                        path(QStringLiteral("QUICK.txt")));
     m_form3->setRecipeEntries(r.recipeEntries);
+    // A stop with a line's light on leaves that shelf lit: every light goes off before
+    // anything else is shown, also when the start-up failed elsewhere.
+    if (m_comm3->isOpen())
+        if (Outcome o = m_lightBus->switchAllOffNow(); !o)
+            m_status.report(QStringLiteral("燈號未熄滅: %1").arg(o.reason()));
     if (!r.failures.isEmpty())
         m_status.report(QStringLiteral("啟動失敗: %1").arg(r.failures.join(QStringLiteral("; "))));
 }

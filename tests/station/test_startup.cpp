@@ -1,5 +1,6 @@
 #include "app/Station.h"
 #include "config/SettingsFile.h"
+#include "devices/LightBus.h"
 #include "station/Form3.h"
 #include "station/JobFile.h"
 #include "tests/support/Pty.h"
@@ -78,6 +79,15 @@ private slots:
         QVERIFY(st.MSComm1().isOpen());
         QCOMPARE(st.MSComm2().isOpen(), mode == QStringLiteral("1"));
         QCOMPARE(st.MSComm3().isOpen(), withLight);
+        if (withLight) { // a light left on by a stop goes off
+            QByteArray allOff;
+            for (int module = 1; module <= 16; ++module)
+                allOff += LightBus::frame(8 * module, LightBus::ModuleOff);
+            QByteArray written = lights.readAvailable(1000);
+            for (int i = 0; i < 20 && written.size() < allOff.size(); ++i)
+                written += lights.readAvailable(100);
+            QCOMPARE(hex(written), hex(allOff));
+        }
         QVERIFY(st.timers().Timer1.enabled());
         QCOMPARE(timer(st, "Timer1")->interval(), timer1Interval);
         QVERIFY(timer(st, "Timer1")->isActive());
