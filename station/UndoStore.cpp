@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <tuple>
 
 namespace {
@@ -128,25 +129,37 @@ QString UndoStore::lastWhat() const {
     return canUndo() ? m_entries.last().what : QString();
 }
 
-Outcome UndoStore::restore(const QList<Entry>& group) {
-    const QString file = absolute(group.first().file);
+// Each record appended is marked restored at once, so that a retry after a failed append
+// never goes by positions, which the weighing's removals move in the meantime. Only a
+// crash between an append and its mark leaves a record to be found by position, and the
+// next start completes the restore before anything is removed.
+Outcome UndoStore::restore(QList<Entry>& entries, qint64 group) {
+    const auto first = std::find_if(entries.cbegin(), entries.cend(),
+                                    [group](const Entry& e) { return e.group == group; });
+    const QString file = absolute(first->file);
     const RecordFile::Read all = RecordFile::readAll(file, kRecordLength);
     if (!all.outcome)
         return all.outcome;
-    qint64 at = group.first().countBefore;
+    qint64 at = first->countBefore;
     const qint64 count = all.bytes.size() / kRecordLength;
-    for (const Entry& e : group) {
-        // Already appended before a crash: found after the count the restore began at.
+    for (Entry& e : entries) {
+        if (e.group != group || e.state == 'A')
+            continue;
+        // Appended before a crash: found after the count the restore began at.
         qint64 found = -1;
         for (qint64 k = at; k < count && found < 0; ++k)
             if (all.bytes.mid(k * kRecordLength, kRecordLength) == e.record)
                 found = k;
         if (found >= 0) {
             at = found + 1;
+            e.state = 'A';
             continue;
         }
         at = count;
         if (Outcome o = AppendJobBytes(file, e.record); !o)
+            return o;
+        e.state = 'A';
+        if (Outcome o = save(entries); !o)
             return o;
     }
     return Outcome::success();
@@ -166,8 +179,8 @@ Outcome UndoStore::undo() {
     if (!c.outcome)
         return c.outcome;
     QList<Entry> restoring;
-    // A restore cut short keeps its count: the records it appended are found after it.
-    const bool resumed = next.last().state == 'R';
+    // A restore cut short keeps its count and its marks: it goes on where it stopped.
+    const bool resumed = next.last().state == 'R' || next.last().state == 'A';
     for (Entry& e : next)
         if (e.group == group) {
             if (!resumed) {
@@ -179,7 +192,7 @@ Outcome UndoStore::undo() {
     if (!resumed)
         if (Outcome o = save(next); !o)
             return o;
-    if (Outcome o = restore(restoring); !o)
+    if (Outcome o = restore(next, group); !o)
         return o; // still marked: the next undo or start completes it
     next.removeIf([group](const Entry& e) { return e.group == group; });
     if (Outcome o = save(next); !o)
@@ -218,8 +231,8 @@ Outcome UndoStore::recover() {
         settle(removed);
         return Outcome::success();
     }
-    if (state == 'R') {
-        if (Outcome o = restore(last); !o)
+    if (state == 'R' || state == 'A') {
+        if (Outcome o = restore(next, group); !o)
             return o;
         next.removeIf([group](const Entry& e) { return e.group == group; });
         return save(next);

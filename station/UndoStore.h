@@ -53,7 +53,7 @@ signals:
 
 private:
     struct Entry {
-        char state = 'P'; // P pending, K kept (removed), R being restored
+        char state = 'P'; // P pending, K kept (removed), R being restored, A restored
         qint64 group = 0;
         qint64 countBefore = 0; // R: the record count of the file before the restore
         QString file;           // relative to the working folder
@@ -63,8 +63,8 @@ private:
     Outcome load(QList<Entry>& out) const;
     Outcome save(const QList<Entry>& entries);
     QString absolute(const QString& file) const;
-    // Appends the group's records that are not yet in the file after countBefore.
-    Outcome restore(const QList<Entry>& group);
+    // Appends the records of `group` not restored yet, marking each restored in `entries`.
+    Outcome restore(QList<Entry>& entries, qint64 group);
 
     QString m_dir;
     QList<Entry> m_entries;

@@ -130,6 +130,28 @@ private slots:
         QCOMPARE(b.orders("START_DISPEN.txt"), QStringList({"A", "C"}));
         QVERIFY(!third.canUndo());
     }
+
+    // An undo whose second append failed is tried again after the weighing has taken the
+    // first record back off the queue: the first is not put back a second time.
+    void retryAfterAFailedAppend() {
+        Bench b;
+        const QByteArray a = job(QStringLiteral("A")).encode(),
+                         c = job(QStringLiteral("C")).encode();
+        QVERIFY(b.undo.keep(b.file("START_DISPEN.txt"), {a, c}, QStringLiteral("X")).ok());
+        b.undo.settle(true);
+        // As the failed undo left it: A appended and marked, C still to come.
+        QByteArray undo = b.dir.read(QStringLiteral("UNDO.txt"));
+        undo[0] = 'A';
+        undo[UndoStore::kEntryLength] = 'R';
+        for (qsizetype at = 0; at < undo.size(); at += UndoStore::kEntryLength)
+            undo.replace(at + 11, 10, QByteArray("0").leftJustified(10, ' '));
+        b.dir.write(QStringLiteral("UNDO.txt"), undo);
+        QVERIFY(AppendJob(b.file("START_DISPEN.txt"), job(QStringLiteral("Y"))).ok());
+        UndoStore again(b.dir.path());
+        QVERIFY(again.undo().ok());
+        QCOMPARE(b.orders("START_DISPEN.txt"), QStringList({"Y", "C"}));
+        QVERIFY(!again.canUndo());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestUndo)
