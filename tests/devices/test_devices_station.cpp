@@ -90,8 +90,10 @@ private slots:
         QVERIFY(st.form3().CALL_LIGHT(120, 1).ok());
         WAIT_VERIFY(sim.hasEvent("lit 73 120"), 5000);
         QCOMPARE(hex(Form3::CRC16("123456789")), QString("4B 37"));
+        // The start-up switched every light off once already.
+        const qsizetype sweeps = sim.events().filter("module-off 16").size();
         QTest::mouseClick(f6.findChild<QPushButton*>("Command2"), Qt::LeftButton);
-        WAIT_VERIFY(sim.hasEvent("module-off 16"), 5000);
+        WAIT_VERIFY(sim.events().filter("module-off 16").size() > sweeps, 5000);
         QCOMPARE(sim.events().filter("lit ").last(), QString("lit none"));
         QTest::mouseClick(f6.findChild<QPushButton*>("Command1"), Qt::LeftButton);
         QVERIFY(!f6.isVisible());
