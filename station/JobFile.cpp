@@ -98,6 +98,22 @@ Outcome RemoveJob(const QString& file, const QString& twin, qint64 s) {
     });
 }
 
+Outcome DeleteJobsRead(const QString& file, const QString& twin, qint64 count) {
+    const FileOps::FolderLock lock(file);
+    if (!lock)
+        return lock.outcome();
+    if (QFileInfo(file).size() > count * L)
+        return RecordFile::rewrite(file, twin, L, [&](QByteArray& records) {
+            records.remove(0, std::min(records.size(), count * L));
+            return Outcome::success();
+        });
+    if (!QFileInfo::exists(file))
+        return Outcome::success();
+    if (Outcome o = FileOps::unlink(file); !o)
+        return o;
+    return lock.syncFolder();
+}
+
 Outcome DeleteJobFile(const QString& file) {
     const FileOps::FolderLock lock(file);
     if (!lock)

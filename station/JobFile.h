@@ -42,6 +42,9 @@ Outcome AppendJob(const QString& file, const JobRecord& job);
 Outcome AppendJobBytes(const QString& file, const QByteArray& bytes);
 Outcome RemoveJob(const QString& file, const QString& twin, qint64 s);
 Outcome DeleteJobFile(const QString& file);
+// The same for the first `count` records, read before: records appended since (by another
+// program or station) stay, alone in the file, rewritten through the twin.
+Outcome DeleteJobsRead(const QString& file, const QString& twin, qint64 count);
 
 // The twin a job file is rewritten through: "QUICK.txt" -> "QUICK2.txt".
 QString twinOf(const QString& file);

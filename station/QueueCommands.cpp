@@ -213,19 +213,20 @@ Outcome QueueCommands::cancelJobs() {
     // The queue file goes first: when it cannot be deleted the jobs are still queued, so
     // the weighing goes on as it was and the operator is told why.
     // What is cancelled is kept first, so that it can be put back.
-    QList<QByteArray> cancelled;
-    if (m_undo || m_events) {
-        const ReadAllJobsResult all = ReadAllJobs(m_files.queue);
-        if (!all.outcome && m_undo)
-            return failed(QStringLiteral("取消全部失敗"), all.outcome);
-        cancelled = all.records;
-    }
+    // Only the jobs read here are cancelled: one appended meanwhile by another station
+    // stays queued.
+    const ReadAllJobsResult all = ReadAllJobs(m_files.queue);
+    if (!all.outcome && m_undo)
+        return failed(QStringLiteral("取消全部失敗"), all.outcome);
+    const QList<QByteArray> cancelled = all.records;
     if (m_undo && !cancelled.isEmpty())
         if (Outcome o = m_undo->keep(m_files.queue, cancelled,
                                      QStringLiteral("取消全部 %1 筆").arg(cancelled.size()));
             !o)
             return failed(QStringLiteral("取消全部失敗"), o);
-    const Outcome deleted = DeleteJobFile(m_files.queue);
+    const Outcome deleted = all.outcome
+                                ? DeleteJobsRead(m_files.queue, m_files.queueTwin, cancelled.size())
+                                : DeleteJobFile(m_files.queue);
     if (m_undo)
         m_undo->settle(deleted.ok());
     if (!deleted)

@@ -210,6 +210,23 @@ private slots:
         QVERIFY(!dir.exists(QStringLiteral("q.txt")));
     }
 
+    // Cancel all deletes the jobs it read; one appended by another station since stays.
+    void deleteJobsRead() {
+        WorkDir dir;
+        const QString f = dir.file(QStringLiteral("q.txt")),
+                      twin = dir.file(QStringLiteral("q2.txt"));
+        for (const char* order : {"A", "B"})
+            QVERIFY(AppendJob(f, job(QString::fromLatin1(order))).ok());
+        QVERIFY(DeleteJobsRead(f, twin, 2).ok());
+        QVERIFY(!dir.exists(QStringLiteral("q.txt")));
+        for (const char* order : {"A", "B", "LATE"})
+            QVERIFY(AppendJob(f, job(QString::fromLatin1(order))).ok());
+        QVERIFY(DeleteJobsRead(f, twin, 2).ok());
+        const ReadAllJobsResult left = ReadAllJobs(f);
+        QCOMPARE(left.records.size(), 1);
+        QCOMPARE(JobRecord::decode(left.records.at(0)).OrderNo, QStringLiteral("LATE"));
+    }
+
     // Another program appends without taking the lock, every 2 ms, while records are
     // removed: every record it appended is there exactly once. (Two records appended within
     // the same instant as a removal's rename may change places.)
