@@ -50,7 +50,9 @@ Outcome ClaimJournal::write(const QString& path) const {
                                                        {QStringLiteral("orderId"), orderId},
                                                        {QStringLiteral("target"), target},
                                                        {QStringLiteral("lines"), lineArray},
-                                                       {QStringLiteral("records"), recordArray}})
+                                                       {QStringLiteral("records"), recordArray},
+                                                       {QStringLiteral("committed"), committed},
+                                                       {QStringLiteral("appended"), appended}})
                                  .toJson(QJsonDocument::Compact);
     const QByteArray temp = QFile::encodeName(path + QStringLiteral(".tmp"));
     const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -93,12 +95,15 @@ Outcome ClaimJournal::read(const QString& path, ClaimJournal& out) {
             fields << v.toString();
         j.lines << fields;
     }
+    j.committed = o.value(QStringLiteral("committed")).toBool(false);
+    j.appended = o.value(QStringLiteral("appended")).toInt(-1);
     bool whole = true;
     for (const QJsonValue& r : o.value(QStringLiteral("records")).toArray()) {
         j.records << QByteArray::fromBase64(r.toString().toLatin1());
         whole = whole && j.records.last().size() == JobRecord::kLength;
     }
-    if (!whole || j.station < 1 || j.target.isEmpty() || j.lines.isEmpty() || j.records.isEmpty())
+    if (!whole || j.station < 1 || j.target.isEmpty() || j.lines.isEmpty() || j.records.isEmpty() ||
+        j.appended < -1 || j.appended > j.records.size())
         return Outcome::failure(QStringLiteral("內容不完整"));
     out = j;
     return Outcome::success();

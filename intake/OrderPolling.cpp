@@ -34,7 +34,8 @@ struct OrderPolling::StepInput {
     DbLogin login;
     QString table;
     int station = 0;
-    QString target;  // the receive folder's START_DISPEN.txt
+    QString receive; // the receive folder
+    QString target;  // its START_DISPEN.txt
     QString journal; // POLL_CLAIM.txt
     double created = 0;
     QSet<QString> reported;
@@ -52,51 +53,108 @@ void hook(const StepInput& in, OrderPolling::Point p, int record = 0) {
         in.hook(p, record);
 }
 
-// Appends the records the queue file does not hold yet (all of them, unless an earlier
-// run was stopped after some).
-Outcome appendMissing(const ClaimJournal& j, const StepInput& in, bool& appended) {
-    const ReadAllJobsResult queued = ReadAllJobs(j.target);
-    if (!queued.outcome)
-        return queued.outcome;
-    for (int k = 0; k < j.records.size(); ++k) {
-        if (queued.records.contains(j.records[k]))
-            continue;
-        if (Outcome o = AppendJobBytes(j.target, j.records[k]); !o)
-            return Outcome::failure(QStringLiteral("寫入失敗 %1").arg(o.reason()));
-        appended = true;
-        hook(in, OrderPolling::Point::Appended, k + 1);
+// Appends the records of the journal that are not known to be in the queue file, saying
+// each one in the journal once it is in. The first of them may be in already: its append
+// can have ended just before the journal said so. (A journal of an earlier version says
+// nothing: each record is looked for until one is missing, as those appends went in order.)
+Outcome appendRest(ClaimJournal& j, const StepInput& in, bool& appended) {
+    const bool unknown = j.appended < 0;
+    j.appended = std::max(j.appended, 0);
+    bool look = true;
+    while (j.appended < j.records.size()) {
+        const QByteArray& record = j.records[j.appended];
+        bool there = false;
+        if (look) {
+            const ReadAllJobsResult queued = ReadAllJobs(j.target);
+            if (!queued.outcome)
+                return queued.outcome;
+            there = queued.records.contains(record);
+            look = there && unknown;
+        }
+        if (!there) {
+            if (Outcome o = AppendJobBytes(j.target, record); !o)
+                return Outcome::failure(QStringLiteral("寫入失敗 %1").arg(o.reason()));
+            appended = true;
+        }
+        ++j.appended;
+        if (Outcome o = j.write(in.journal); !o)
+            return o;
+        if (!there)
+            hook(in, OrderPolling::Point::Appended, j.appended);
     }
     return Outcome::success();
 }
 
+// Whether every journalled line is among `rows` (each matching a row of its own), the
+// field `skip` aside.
+bool allAmong(const QList<QStringList>& lines, const DbRows& rows, int skip = -1) {
+    auto key = [skip](QStringList row) {
+        if (skip >= 0 && skip < row.size())
+            row.removeAt(skip);
+        return joined(row);
+    };
+    QStringList left;
+    for (const QStringList& row : rows.rows)
+        left << key(row);
+    for (const QStringList& line : lines)
+        if (!left.removeOne(key(line)))
+            return false;
+    return true;
+}
+
 // A journal left by a step that was stopped: completes or drops it. `done` when the step
 // has nothing more to do.
+//
+// A journal that knows its commit went through needs no database. Otherwise the order's
+// lines tell: still waiting as journalled, the claim never happened (dropped, and the
+// order is claimed afresh); taken by this station number with the journalled content, the
+// commit went through without the journal knowing (a lost acknowledgement, or a stop just
+// after it); anything else (edited, deleted, taken in another form) drops the journal and
+// queues nothing, as its lines are not the order any more.
 Outcome complete(const StepInput& in, DbSession& session, OrderPolling::StepResult& r, bool& done) {
     done = true;
     ClaimJournal journal;
     if (Outcome o = ClaimJournal::read(in.journal, journal); !o)
         return Outcome::failure(QStringLiteral("POLL_CLAIM.txt 無法讀取: %1").arg(o.reason()));
-    if (Outcome o = session.connect(); !o)
-        return o;
-    const QString sql = Queries::pollLines(journal.table, journal.station, journal.orderId);
-    in.show(sql);
-    DbRows waiting;
-    if (Outcome o = session.query(sql, kPollLastField, waiting); !o)
-        return o;
-    bool stillWaiting = false;
-    for (const QStringList& line : journal.lines)
-        stillWaiting = stillWaiting ||
-                       std::any_of(waiting.rows.cbegin(), waiting.rows.cend(),
-                                   [&](const QStringList& w) { return joined(w) == joined(line); });
-    if (!stillWaiting) { // the claim was committed
-        r.marked = true;
-        if (Outcome o = appendMissing(journal, in, r.queued); !o)
+    if (!journal.committed) {
+        if (Outcome o = session.connect(); !o)
             return o;
-        if (r.queued)
-            r.reports << QStringLiteral("單號 %1 的接單在上次中斷, 已補排入").arg(journal.orderId);
-    } else {
-        done = false; // never committed: the order is claimed afresh
+        const QString waitingSql =
+            Queries::pollLines(journal.table, journal.station, journal.orderId);
+        in.show(waitingSql);
+        DbRows waiting;
+        if (Outcome o = session.query(waitingSql, kPollLastField, waiting); !o)
+            return o;
+        if (allAmong(journal.lines, waiting)) {
+            done = false;
+            return ClaimJournal::remove(in.journal);
+        }
+        const QString takenSql =
+            Queries::pollTaken(journal.table, journal.station, journal.orderId);
+        in.show(takenSql);
+        DbRows taken;
+        if (Outcome o = session.query(takenSql, kPollLastField, taken); !o)
+            return o;
+        const auto stepField =
+            std::find_if(taken.names.cbegin(), taken.names.cend(), [](const QString& n) {
+                return n.compare(QLatin1String("step_no"), Qt::CaseInsensitive) == 0;
+            });
+        if (!allAmong(journal.lines, taken, int(stepField - taken.names.cbegin()))) {
+            r.reports << QStringLiteral("單號 %1 的接單在上次中斷, 訂單已變更或刪除, 未排入")
+                             .arg(journal.orderId);
+            done = false;
+            return ClaimJournal::remove(in.journal);
+        }
+        // Said before anything is appended: a later edit of the lines must not undo it.
+        journal.committed = true;
+        if (Outcome o = journal.write(in.journal); !o)
+            return o;
     }
+    r.marked = true;
+    if (Outcome o = appendRest(journal, in, r.queued); !o)
+        return o;
+    if (r.queued)
+        r.reports << QStringLiteral("單號 %1 的接單在上次中斷, 已補排入").arg(journal.orderId);
     return ClaimJournal::remove(in.journal);
 }
 
@@ -213,8 +271,15 @@ Claim claim(const StepInput& in, DbSession& s, OrderPolling::StepResult& r, Outc
         return Claim::Failed;
     }
     r.marked = true;
+    // From here on the journal says how far the claim got; when it cannot, the step stops
+    // and the next one finds out from the database what it does not say.
+    j.committed = true;
+    if (Outcome o = j.write(in.journal); !o) {
+        outcome = o;
+        return Claim::Failed;
+    }
     hook(in, OrderPolling::Point::Committed);
-    if (Outcome o = appendMissing(j, in, r.queued); !o) {
+    if (Outcome o = appendRest(j, in, r.queued); !o) {
         outcome = o; // the journal stays; the next step appends what is missing
         return Claim::Failed;
     }
@@ -265,8 +330,15 @@ OrderPolling::StepResult step(const StepInput& in) {
     }
     if (!in.claimNew)
         return r;
-    if (in.target.isEmpty()) {
+    if (in.receive.isEmpty()) {
         r.outcome = Outcome::failure(QStringLiteral("未設定接收路徑, 不執行自動接單"));
+        return r;
+    }
+    // Checked here, off the window's thread (a dead network mount can hold it for long),
+    // and before an order is claimed: lines are marked taken only when they can go in.
+    if (!QDir(in.receive).exists()) {
+        r.outcome =
+            Outcome::failure(QStringLiteral("接收路徑 %1 不存在, 不執行自動接單").arg(in.receive));
         return r;
     }
     if (r.outcome = session.connect(); !r.outcome)
@@ -311,20 +383,15 @@ void OrderPolling::tick() {
     const int station = stationNumber(m_ctx.settings);
     if (station == 0)
         return;
-    const bool pending = QFile::exists(journalFile());
     const QString receive = m_ctx.receivePath();
-    if (receive.isEmpty() && !pending) {
+    if (receive.isEmpty() && !QFile::exists(journalFile())) {
         fail(QStringLiteral("未設定接收路徑, 不執行自動接單"));
-        return;
-    }
-    // Checked before an order is claimed: lines are marked taken only when they can go in.
-    if (!receive.isEmpty() && !QDir(receive).exists() && !pending) {
-        fail(QStringLiteral("接收路徑 %1 不存在, 不執行自動接單").arg(receive));
         return;
     }
     StepInput in;
     in.station = station;
-    if (!receive.isEmpty() && QDir(receive).exists())
+    in.receive = receive;
+    if (!receive.isEmpty())
         in.target = QDir(receive).filePath(QStringLiteral("START_DISPEN.txt"));
     run(in);
 }

@@ -15,9 +15,12 @@
 //   1. in one transaction, read the waiting lines, choose the first order (by its id as
 //      stored), read its lines and mark them taken; the count marked must be the count
 //      read, or the transaction is rolled back (another station took them meanwhile);
-//   2. journal the claim (ClaimJournal, POLL_CLAIM.txt), then commit;
-//   3. append the records, then remove the journal.
-// A journal left by a crash is completed by the next step before anything else.
+//   2. journal the claim (ClaimJournal, POLL_CLAIM.txt), commit, and say in the journal
+//      that the commit went through;
+//   3. append the records, saying each in the journal once it is in, then remove it.
+// A journal left by a crash is completed by the next step before anything else, from what
+// it says and, when it does not know whether the commit went through, from the order's
+// lines in the database. The receive folder is checked on the database thread too.
 //
 // Lines without an order id and orders whose texts code page 950 cannot hold are left
 // waiting and reported once; the orders behind them are polled. After a failure the next
@@ -27,7 +30,9 @@ class OrderPolling : public QObject {
 public:
     static constexpr int kMaxBackoffTicks = 30;
 
-    // The moments of a claim, for tests that stop the station there.
+    // The moments of a claim, for tests that stop the station there: after the update,
+    // after the journal is written, once the journal says the claim is committed, and once
+    // it says record `record` is in the queue file.
     enum class Point { Claimed, Journalled, Committed, Appended };
     using Hook = std::function<void(Point, int record)>;
 

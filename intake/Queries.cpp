@@ -72,4 +72,11 @@ QString pollUpdate(const QString& table, int station, const QString& orderId) {
            QStringLiteral("'");
 }
 
+QString pollTaken(const QString& table, int station, const QString& orderId) {
+    return QStringLiteral("select * from ") + TextField::trimSpaces(table) +
+           QStringLiteral(" where step_no = 45 and note3 = '") + QString::number(station) +
+           QStringLiteral("' and id_no = ") + quoted(orderId) +
+           QStringLiteral(" and prod_type = 2");
+}
+
 } // namespace Queries

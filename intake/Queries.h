@@ -28,5 +28,7 @@ QString direct(const QString& key, int prodType);
 QString pollWaiting(const QString& table, int station);
 QString pollLines(const QString& table, int station, const QString& orderId);
 QString pollUpdate(const QString& table, int station, const QString& orderId);
+// The order's lines that a station with this number has taken (step_no 45).
+QString pollTaken(const QString& table, int station, const QString& orderId);
 
 } // namespace Queries

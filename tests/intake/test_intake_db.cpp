@@ -436,11 +436,17 @@ private slots:
         QVERIFY(rig.faults.polling.active());
         QCOMPARE(countAt(m_db, 44), 12);
         QCOMPARE(rig.db.inFlight(), 0);
-        // A missing receive folder: nothing is claimed.
-        rig.settings.setText(Setting::ReceivePath, rig.file(QStringLiteral("missing")));
+        // A missing receive folder: nothing is claimed. The folder is looked at by the step
+        // on the database thread (a dead network mount must not hold the window's thread).
+        const QString missing = rig.file(QStringLiteral("missing"));
+        rig.settings.setText(Setting::ReceivePath, missing);
         while (poll.backoffTicks() > 0)
             poll.tick();
-        rig.step(poll);
+        poll.tick();
+        QVERIFY(poll.inProgress());
+        QTRY_VERIFY_WITH_TIMEOUT(!poll.inProgress() && rig.db.inFlight() == 0, 30000);
+        QCOMPARE(rig.faults.polling.reason(),
+                 QStringLiteral("接收路徑 %1 不存在, 不執行自動接單").arg(missing));
         QCOMPARE(countAt(m_db, 44), 12);
         QVERIFY(!QFileInfo::exists(rig.file(QStringLiteral("missing"))));
     }
