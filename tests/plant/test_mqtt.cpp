@@ -149,7 +149,8 @@ private slots:
         link->publish(weighing(2, "accepted"));
         link->publish(weighing(2, "pick_mismatch"));
         QVERIFY(!link->waitSent(500));
-        QTRY_COMPARE(reports.size(), 1); // the refused reconnections, said once
+        // The refused reconnections are said once.
+        QTRY_COMPARE(reports.size(), 1);
         link.reset(); // the station closes while the broker is away
         link = std::make_unique<MqttLink>(config);
         link->publish(weighing(0, "finished"));
