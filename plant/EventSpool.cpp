@@ -130,4 +130,18 @@ Outcome remove(const QString& file) {
     return FileOps::syncFolder(QFileInfo(file).absolutePath());
 }
 
+Outcome dropFront(const QString& file, qint64 upTo) {
+    QFile f(file);
+    if (!f.exists())
+        return Outcome::success();
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(upTo))
+        return Outcome::failure(QStringLiteral("%1: %2").arg(file, f.errorString()));
+    QByteArray rest = f.readAll();
+    f.close();
+    rest.truncate(rest.lastIndexOf('\n') + 1);
+    if (rest.isEmpty())
+        return remove(file);
+    return FileOps::replaceWhole(file, file + QStringLiteral(".new"), rest);
+}
+
 } // namespace EventSpool

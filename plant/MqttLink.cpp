@@ -29,11 +29,16 @@ struct MqttLink::Worker : QThread {
     QByteArray weighingTopic, stateTopic;
     MqttLink* owner = nullptr;
 
+    // spoolMx is taken before mx where both are needed. The outbox is appended to, read
+    // for sending and removed under spoolMx only, so that the closing thread can add to it
+    // while the link's thread is held elsewhere.
+    std::mutex spoolMx;
     mutable std::mutex mx;
     mutable std::condition_variable idle;
     std::condition_variable wake;
-    QList<WeighingEvent> queued;
+    QList<WeighingEvent> queued; // published, not in the outbox yet
     bool stop = false;
+    bool fresh = false; // published since the link's thread last looked
     bool isConnected = false;
     qint64 unsent = 0; // 0 once everything queued and in the outbox is acknowledged
 
@@ -79,6 +84,21 @@ struct MqttLink::Worker : QThread {
         isConnected = false;
     }
 
+    void unreachable(int rc) {
+        if (reported)
+            return;
+        reported = true;
+        std::lock_guard lk(mx); // the owner may be closing
+        if (owner)
+            emit owner->report(QStringLiteral("MQTT %1:%2 無法連線: %3")
+                                   .arg(config.host)
+                                   .arg(config.port)
+                                   .arg(QString::fromUtf8(mosquitto_strerror(rc))));
+    }
+
+    // Starts a connection without waiting for it: a broker that drops packets would hold
+    // the thread for minutes, and the messages published meanwhile must reach the outbox.
+    // mosquitto_loop completes it (or fails).
     bool connect() {
         mosq = mosquitto_new(nullptr, true, this);
         if (!mosq)
@@ -86,17 +106,31 @@ struct MqttLink::Worker : QThread {
         mosquitto_connect_callback_set(mosq, onConnect);
         mosquitto_publish_callback_set(mosq, onPublish);
         mosquitto_will_set(mosq, stateTopic.constData(), 7, "offline", 1, true);
-        const int rc = mosquitto_connect(mosq, config.host.toUtf8().constData(), config.port, 30);
+        const int rc =
+            mosquitto_connect_async(mosq, config.host.toUtf8().constData(), config.port, 30);
         if (rc != MOSQ_ERR_SUCCESS) {
-            if (!reported && owner)
-                emit owner->report(QStringLiteral("MQTT %1:%2 無法連線: %3")
-                                       .arg(config.host)
-                                       .arg(config.port)
-                                       .arg(QString::fromUtf8(mosquitto_strerror(rc))));
-            reported = true;
+            unreachable(rc);
             drop();
             return false;
         }
+        return true;
+    }
+
+    // Appends the queued messages to the outbox; on failure (disk full) they stay queued
+    // and are tried again. Under spoolMx none is appended twice, whichever thread calls.
+    bool spoolQueued() {
+        std::lock_guard s(spoolMx);
+        QList<WeighingEvent> batch;
+        {
+            std::lock_guard lk(mx);
+            batch = queued;
+        }
+        if (batch.isEmpty())
+            return true;
+        if (!EventSpool::append(outbox, batch))
+            return false;
+        std::lock_guard lk(mx);
+        queued.remove(0, batch.size());
         return true;
     }
 
@@ -107,8 +141,10 @@ struct MqttLink::Worker : QThread {
     void saveAcked(qint64& savedAcked) {
         if (acked == savedAcked)
             return;
-        if (acked >= EventSpool::size(outbox) && flights.empty()) {
-            if (EventSpool::remove(outbox) && EventSpool::remove(sentFile)) {
+        if (flights.empty()) {
+            std::lock_guard s(spoolMx);
+            if (acked >= EventSpool::size(outbox) && EventSpool::remove(outbox) &&
+                EventSpool::remove(sentFile)) {
                 acked = nextSend = savedAcked = 0;
                 return;
             }
@@ -124,18 +160,12 @@ struct MqttLink::Worker : QThread {
         qint64 retryAt = 0;
         std::unique_lock lk(mx);
         for (;;) {
-            const QList<WeighingEvent> batch = std::exchange(queued, {});
             const bool stopping = stop;
+            fresh = false;
             lk.unlock();
 
-            if (!batch.isEmpty()) {
-                // On failure (disk full) the messages stay queued and are tried again.
-                if (!EventSpool::append(outbox, batch)) {
-                    lk.lock();
-                    queued = batch + queued;
-                    lk.unlock();
-                }
-            }
+            // Every message is in the outbox before anything else is tried.
+            (void)spoolQueued();
             if (stopping) {
                 if (mosq) {
                     mosquitto_publish(mosq, nullptr, stateTopic.constData(), 7, "offline", 1, true);
@@ -155,8 +185,9 @@ struct MqttLink::Worker : QThread {
                 bool up;
                 {
                     std::lock_guard g(mx);
-                    up = isConnected;
+                    up = isConnected && !stop;
                 }
+                std::unique_lock s(spoolMx);
                 while (up && flights.size() < size_t(kInFlight)) {
                     qint64 next = nextSend;
                     const QByteArray msg = EventSpool::lineAt(outbox, nextSend, &next);
@@ -169,8 +200,11 @@ struct MqttLink::Worker : QThread {
                     flights.push_back({mid, next, false});
                     nextSend = next;
                 }
+                s.unlock();
                 const int rc = mosquitto_loop(mosq, 50, 1);
                 if (rc != MOSQ_ERR_SUCCESS) {
+                    if (!up)
+                        unreachable(rc); // the connection was never made
                     drop(); // the messages in flight are sent again on the next connection
                     retryAt = nowMs() + config.reconnectMs;
                 } else if (up) {
@@ -178,7 +212,7 @@ struct MqttLink::Worker : QThread {
                 }
             } else {
                 lk.lock();
-                wake.wait_for(lk, std::chrono::milliseconds(50), [this] { return stop; });
+                wake.wait_for(lk, std::chrono::milliseconds(50), [this] { return stop || fresh; });
                 lk.unlock();
             }
             saveAcked(savedAcked);
@@ -228,14 +262,21 @@ MqttLink::~MqttLink() {
         m_w->owner = nullptr;
     }
     m_w->wake.notify_all();
-    if (m_w->wait(3000))
+    if (m_w->wait(3000)) {
         delete m_w;
+        return;
+    }
+    // The link's thread is held (a name lookup of the broker's host): the messages it has
+    // not appended to the outbox yet go there from here, and are sent at the next start.
+    if (!m_w->spoolQueued())
+        qWarning("MQTT: messages lost at close: %s", qPrintable(m_w->outbox));
 }
 
 void MqttLink::publish(const WeighingEvent& e) {
     {
         std::lock_guard lk(m_w->mx);
         m_w->queued.append(e);
+        m_w->fresh = true;
         ++m_w->unsent;
     }
     m_w->wake.notify_all();

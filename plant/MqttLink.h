@@ -8,7 +8,10 @@
 // object of the log's columns on dyestation/<station>/weighing with QoS 1, in order.
 // Every message is first appended to data/mqtt.pending (synced) and counts as sent only
 // once the broker has acknowledged it (data/mqtt.sent holds how far): while the broker is
-// away the messages wait there, also across a restart, and go out when it is back.
+// away the messages wait there, also across a restart, and go out when it is back. The
+// connection is made without waiting for it (a broker's host that drops packets would
+// hold the link for minutes), and messages not yet appended when the link closes are
+// appended by the closing thread.
 // dyestation/<station>/state says "online" while connected, retained, and "offline" when
 // the station closes or, as the last will, when the connection is lost.
 class MqttLink : public QObject {

@@ -4,68 +4,137 @@
 #include "plant/LogStore.h"
 
 #include <QDir>
-#include <QThread>
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
-struct WeighingLog::Worker : QThread {
+// The writer's state, shared by the log and the writer's thread: a thread held by its
+// driver past the close keeps it until it ends by itself.
+struct WeighingLog::Worker {
     WeighingLog::Config config;
     QString spool;
     WeighingLog* owner = nullptr;
 
-    std::mutex mx;
+    // spoolMx is taken before mx where both are needed. Every change of the spool file is
+    // made under spoolMx, never a database write, so that the closing thread can always
+    // add to it at once.
+    std::mutex spoolMx, mx;
     std::condition_variable wake, idle;
-    QList<WeighingEvent> queued;
-    bool stop = false, retry = false, busy = false, behind = false;
+    QList<WeighingEvent> queued; // recorded, not taken by the writer yet
+    QList<WeighingEvent> held;   // taken, in neither the database nor the spool yet
+    bool stop = false, retry = false, busy = false, behind = false, finished = false;
+    bool reported = false; // the writer's thread only
 
-    void run() override {
-        LogStore store(config.odbc,
-                       config.odbc.isEmpty() ? LogStore::embeddedFile(config.workDir) : QString());
-        QList<WeighingEvent> held; // in neither the database nor the spool (disk full)
-        bool reported = false;
-        auto failed = [&](const QString& why) {
-            if (!reported && owner)
-                emit owner->report(QStringLiteral("計量紀錄暫存於 %1: %2").arg(spool, why));
-            reported = true;
-        };
+    void failed(const QString& why) {
+        if (reported)
+            return;
+        reported = true;
+        std::lock_guard lk(mx); // the owner may be closing
+        if (owner)
+            emit owner->report(QStringLiteral("計量紀錄暫存於 %1: %2").arg(spool, why));
+    }
+
+    // Appends every event held or queued to the spool, in order; what cannot be appended
+    // (a full disk) stays held. Called by the writer and, when the writer does not stop in
+    // time, by the closing thread: under spoolMx no event is appended twice.
+    Outcome spoolAll() {
+        std::lock_guard s(spoolMx);
+        QList<WeighingEvent> events;
+        {
+            std::lock_guard lk(mx);
+            held += std::exchange(queued, {});
+            events = held;
+        }
+        if (events.isEmpty())
+            return Outcome::success();
+        const Outcome o = EventSpool::append(spool, events);
+        if (o) {
+            std::lock_guard lk(mx);
+            held.remove(0, events.size());
+        }
+        return o;
+    }
+
+    // Writes what waits in the spool and drops it from there; lines appended meanwhile stay.
+    Outcome drain(LogStore& store) {
+        qint64 end = 0;
+        QList<WeighingEvent> waiting;
+        {
+            std::lock_guard s(spoolMx);
+            waiting = EventSpool::read(spool, 0, &end);
+        }
+        Outcome o = store.write(waiting);
+        if (o) {
+            std::lock_guard s(spoolMx);
+            o = EventSpool::dropFront(spool, end);
+        }
+        return o;
+    }
+
+    void step(LogStore& store, bool stopping) {
+        // A database that does not answer holds the writer for a whole login time-out: when
+        // one may come (no connection yet, or the last write failed) or older events wait in
+        // the spool, the events go to the spool first, so that a close or a kill meanwhile
+        // loses none of them.
+        if (stopping || !store.isOpen() || EventSpool::size(spool) > 0) {
+            if (Outcome o = spoolAll(); !o)
+                failed(o.reason());
+        }
+        if (stopping)
+            return;
+        // The spool first: what waits there is older than anything held.
+        if (EventSpool::size(spool) > 0) {
+            if (Outcome o = drain(store); !o) {
+                failed(o.reason());
+                return;
+            }
+            reported = false;
+        }
+        QList<WeighingEvent> batch;
+        {
+            std::lock_guard lk(mx);
+            batch = held;
+        }
+        if (batch.isEmpty())
+            return;
+        if (Outcome o = store.write(batch); o) {
+            // The closing thread may have spooled them meanwhile: the table ignores a
+            // second write of the same event when the spool is written.
+            std::lock_guard lk(mx);
+            held.remove(0, qMin(batch.size(), held.size()));
+            reported = false;
+        } else {
+            failed(o.reason());
+            if (Outcome s = spoolAll(); !s)
+                failed(s.reason());
+        }
+    }
+
+    void run() {
+        {
+            LogStore store(config.odbc, config.odbc.isEmpty()
+                                            ? LogStore::embeddedFile(config.workDir)
+                                            : QString());
+            loop(store);
+        }
+        std::lock_guard lk(mx);
+        finished = true;
+        idle.notify_all();
+    }
+
+    void loop(LogStore& store) {
         std::unique_lock lk(mx);
         for (;;) {
             wake.wait_for(lk, std::chrono::milliseconds(config.retryMs),
                           [&] { return stop || retry || !queued.isEmpty(); });
-            held += queued;
-            queued.clear();
+            held += std::exchange(queued, {});
             const bool stopping = stop;
             retry = false;
             busy = true;
             lk.unlock();
 
-            // The spool first: what waits there is older than anything held or queued.
-            bool spooled = EventSpool::size(spool) > 0;
-            if (spooled && !stopping) {
-                const QList<WeighingEvent> waiting = EventSpool::read(spool);
-                Outcome o = store.write(waiting);
-                if (o)
-                    o = EventSpool::remove(spool);
-                if (o) {
-                    spooled = false;
-                    reported = false;
-                } else {
-                    failed(o.reason());
-                }
-            }
-            if (!held.isEmpty() && !spooled && !stopping) {
-                if (Outcome o = store.write(held); o)
-                    held.clear();
-                else
-                    failed(o.reason());
-            }
-            if (!held.isEmpty()) {
-                if (Outcome o = EventSpool::append(spool, held); o)
-                    held.clear();
-                else
-                    failed(o.reason());
-            }
+            step(store, stopping);
 
             lk.lock();
             busy = false;
@@ -90,13 +159,14 @@ int WeighingLog::waiting(const QString& workDir, const QDate& from, const QDate&
     return n;
 }
 
-WeighingLog::WeighingLog(Config config, QObject* parent) : QObject(parent), m_w(new Worker) {
+WeighingLog::WeighingLog(Config config, QObject* parent)
+    : QObject(parent), m_w(std::make_shared<Worker>()) {
     QDir(config.workDir).mkpath(QStringLiteral("data"));
     m_w->spool = pendingFile(config.workDir);
     m_w->config = std::move(config);
     m_w->owner = this;
     m_w->behind = EventSpool::size(m_w->spool) > 0;
-    m_w->start();
+    m_thread = std::thread([w = m_w] { w->run(); });
     if (m_w->behind)
         retryNow();
 }
@@ -108,10 +178,21 @@ WeighingLog::~WeighingLog() {
         m_w->owner = nullptr;
     }
     m_w->wake.notify_all();
+    bool finished;
+    {
+        std::unique_lock lk(m_w->mx);
+        finished = m_w->idle.wait_for(lk, std::chrono::milliseconds(2000),
+                                      [this] { return m_w->finished; });
+    }
+    if (finished) {
+        m_thread.join();
+        return;
+    }
+    m_thread.detach();
     // A thread held by its driver (a login waiting for a server) is left behind: the
-    // station must close. What it holds is written to the spool when it comes back.
-    if (m_w->wait(2000))
-        delete m_w;
+    // station must close. What it has not put anywhere yet goes to the spool from here.
+    if (Outcome o = m_w->spoolAll(); !o)
+        qWarning("weighing log: events lost at close: %s", qPrintable(o.reason()));
 }
 
 void WeighingLog::record(const WeighingEvent& e) {

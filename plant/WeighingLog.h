@@ -5,12 +5,18 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+#include <thread>
+
 // The weighing log's writer. record() only queues the event; a thread of its own writes it
 // to the log's database, so that a slow or absent database never holds up the timers.
 // While the database cannot be written, the events wait in order in
 // data/weighings.pending and are written, each once, when it can be again (tried every
-// retryMs); the first failure is reported once through `report`. Events still queued
-// when the log closes go to that file and are written at the next start.
+// retryMs); the first failure is reported once through `report`. Until a connection has
+// written, and while the log is behind, new events go to that file before the database is
+// tried (a login to a server that does not answer takes seconds). Events still in memory
+// when the log closes go to that file, also when the writer's thread is held by its
+// driver, and are written at the next start.
 class WeighingLog : public QObject {
     Q_OBJECT
 public:
@@ -36,9 +42,11 @@ public:
 
 signals:
     // From the writer's thread: a failure of the log, said once until it is written again.
+    // Emitted under the log's lock: connect it queued (the default across threads).
     void report(const QString& text);
 
 private:
     struct Worker;
-    Worker* m_w;
+    std::shared_ptr<Worker> m_w; // shared with the writer's thread
+    std::thread m_thread;
 };

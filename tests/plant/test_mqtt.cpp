@@ -1,16 +1,21 @@
 // The message bus against a real Mosquitto broker on loopback, started by the test: the
 // broker stopped in the middle of an order and the station restarted while it is away;
 // every message arrives once, in order, and the retained state follows the station.
+#include "plant/EventSpool.h"
 #include "plant/MqttLink.h"
+#include "tests/plant/Blackhole.h"
 #include "tests/support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 
+#include <atomic>
 #include <mosquitto.h>
 #include <mutex>
 #include <netinet/in.h>
@@ -36,6 +41,7 @@ struct Subscriber {
     mosquitto* m = nullptr;
     std::mutex mx;
     QList<QByteArray> weighings, states;
+    std::atomic<bool> subscribed = false;
 
     explicit Subscriber(int port) {
         mosquitto_lib_init();
@@ -43,6 +49,9 @@ struct Subscriber {
         mosquitto_connect_callback_set(m, [](mosquitto* m, void*, int rc) {
             if (rc == 0)
                 mosquitto_subscribe(m, nullptr, "dyestation/st_1/#", 1);
+        });
+        mosquitto_subscribe_callback_set(m, [](mosquitto*, void* self, int, int, const int*) {
+            static_cast<Subscriber*>(self)->subscribed = true;
         });
         mosquitto_message_callback_set(m, [](mosquitto*, void* self, const mosquitto_message* msg) {
             auto* s = static_cast<Subscriber*>(self);
@@ -135,10 +144,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 1, 10000);
         QCOMPARE(sub.lastState(), QByteArray("online"));
 
+        QSignalSpy reports(link.get(), &MqttLink::report);
         stopBroker();
         link->publish(weighing(2, "accepted"));
         link->publish(weighing(2, "pick_mismatch"));
         QVERIFY(!link->waitSent(500));
+        // The refused reconnections are said once.
+        QTRY_COMPARE(reports.size(), 1);
         link.reset(); // the station closes while the broker is away
         link = std::make_unique<MqttLink>(config);
         link->publish(weighing(0, "finished"));
@@ -158,6 +170,38 @@ private slots:
         link.reset();
         QTRY_COMPARE_WITH_TIMEOUT(sub.lastState(), QByteArray("offline"), 5000);
         QVERIFY(!QFile::exists(station.file("data/mqtt.pending")));
+    }
+
+    // A broker whose host drops the packets: the link neither stalls nor loses what is
+    // published while it tries, and a later link publishes each message once.
+    void silentBrokerHostThenRestart() {
+        WorkDir station;
+        {
+            Blackhole hole;
+            auto link = std::make_unique<MqttLink>(
+                MqttLink::Config{station.path(), "127.0.0.1", hole.port(), "st/1", 200});
+            QTest::qWait(200); // the link is trying to connect
+            link->publish(weighing(1, "accepted"));
+            link->publish(weighing(1, "finished"));
+            QTRY_COMPARE(EventSpool::read(station.file("data/mqtt.pending")).size(), 2);
+            QVERIFY(!link->connected());
+            QElapsedTimer t;
+            t.start();
+            link.reset();
+            QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+        }
+        QCOMPARE(EventSpool::read(station.file("data/mqtt.pending")).size(), 2);
+
+        if (m_process.state() == QProcess::NotRunning)
+            startBroker();
+        Subscriber sub(m_port);
+        QTRY_VERIFY_WITH_TIMEOUT(sub.subscribed, 10000);
+        MqttLink link({station.path(), "127.0.0.1", m_port, "st/1", 200});
+        QVERIFY(link.waitSent(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 2, 10000);
+        QTest::qWait(300); // nothing more comes
+        QCOMPARE(sub.count(), 2);
+        QVERIFY(sub.weighings.at(1).contains("\"finished\""));
     }
 };
 

@@ -4,9 +4,11 @@
 #include "plant/LogStore.h"
 #include "plant/WeighingLog.h"
 #include "tests/intake/DbFixture.h"
+#include "tests/plant/Blackhole.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -201,6 +203,42 @@ private slots:
         const QStringList r = rows(odbc, {});
         QCOMPARE(r.size(), 40);
         QCOMPARE(r.filter(",A,").size(), 20);
+    }
+
+    // A shared log whose server does not answer (a login waits for its time-out): the
+    // events recorded before and during the login are in the spool, once each and in
+    // order, when the log is closed at once; the writer left behind ends by itself when
+    // its login gives up, and adds none of them again.
+    void silentServerAtClose() {
+        const auto threads = [] {
+            return QDir(QStringLiteral("/proc/self/task"))
+                .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                .size();
+        };
+        const qsizetype before = threads();
+        Blackhole hole;
+        const QString odbc =
+            QStringLiteral("DRIVER=%1;SERVER=127.0.0.1;PORT=%2;DATABASE=x;UID=x;SSLmode=disable")
+                .arg(DbFixture::pgDriverPath())
+                .arg(hole.port());
+        WorkDir dir;
+        QElapsedTimer t;
+        {
+            WeighingLog log({dir.path(), odbc, 100});
+            for (int k = 0; k < 3; ++k)
+                log.record(weighingEvent(k));
+            QTest::qWait(300); // the writer waits for the login
+            for (int k = 3; k < 5; ++k)
+                log.record(weighingEvent(k));
+            t.start();
+        }
+        QVERIFY2(t.elapsed() < 2500, qPrintable(QString::number(t.elapsed())));
+        const QList<WeighingEvent> spooled = EventSpool::read(WeighingLog::pendingFile(dir.path()));
+        QCOMPARE(spooled.size(), 5);
+        for (int k = 0; k < 5; ++k)
+            QCOMPARE(spooled.at(k).detail, QStringLiteral("k=%1").arg(k));
+        QTRY_VERIFY_WITH_TIMEOUT(threads() <= before, 15000);
+        QCOMPARE(EventSpool::read(WeighingLog::pendingFile(dir.path())).size(), 5);
     }
 };
 
