@@ -42,6 +42,8 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 #include <tuple>
 
 namespace {
@@ -517,8 +519,11 @@ bool Station::pickScan(const QString& code) {
 }
 
 // The history window's export: the weighing log of the month chosen in its list (or of
-// this month) to data/weighings_yyyymm.csv.
+// this month) to data/weighings_yyyymm.csv. It runs off the window's thread, so that a log
+// server that is slow or away never holds up the weighing; one export at a time.
 void Station::exportLogOfMonth() {
+    if (m_exportingLog)
+        return;
     QDate first = m_clock->now().date();
     first = QDate(first.year(), first.month(), 1);
     if (const QString chosenFile = m_form5->chosenMonthFile(); !chosenFile.isEmpty()) {
@@ -531,21 +536,31 @@ void Station::exportLogOfMonth() {
     const QString file =
         path(QStringLiteral("data/weighings_%1.csv").arg(first.toString(QStringLiteral("yyyyMM"))));
     const QDate last = first.addMonths(1).addDays(-1);
-    // Events just recorded are written first; those the database still cannot take are
+    // Events waiting for the database are tried at once; those it still cannot take are
     // not in the export, and the result says how many.
-    if (m_log) {
+    if (m_log)
         m_log->retryNow();
-        m_log->waitWritten(500);
-    }
-    QByteArray csv;
-    Outcome o = LogStore::exportLog(m_dir.path(), m_ext.logOdbc, first, last,
-                                    [&csv](const QByteArray& b) { csv += b; });
-    if (o)
-        o = FileOps::replaceWhole(file, file + QStringLiteral(".new"), csv);
-    QString text = o ? QStringLiteral("計量紀錄已匯出 %1").arg(file)
-                     : QStringLiteral("計量紀錄匯出失敗 %1").arg(o.reason());
-    if (const int n = WeighingLog::waiting(m_dir.path(), first, last); o && n > 0)
-        text += QStringLiteral(", 另有 %1 筆尚待寫入資料庫, 未含在內").arg(n);
-    m_form5->setStatusText(text);
-    m_status.report(text);
+    m_exportingLog = true;
+    m_form5->setStatusText(QStringLiteral("計量紀錄匯出中 %1").arg(file));
+    auto* watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        const QString text = watcher->result();
+        watcher->deleteLater();
+        m_exportingLog = false;
+        m_form5->setStatusText(text);
+        m_status.report(text);
+    });
+    watcher->setFuture(
+        QtConcurrent::run([dir = m_dir.path(), odbc = m_ext.logOdbc, first, last, file] {
+            QByteArray csv;
+            Outcome o = LogStore::exportLog(dir, odbc, first, last,
+                                            [&csv](const QByteArray& b) { csv += b; });
+            if (o)
+                o = FileOps::replaceWhole(file, file + QStringLiteral(".new"), csv);
+            QString text = o ? QStringLiteral("計量紀錄已匯出 %1").arg(file)
+                             : QStringLiteral("計量紀錄匯出失敗 %1").arg(o.reason());
+            if (const int n = WeighingLog::waiting(dir, first, last); o && n > 0)
+                text += QStringLiteral(", 另有 %1 筆尚待寫入資料庫, 未含在內").arg(n);
+            return text;
+        }));
 }

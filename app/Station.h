@@ -183,4 +183,5 @@ private:
     std::unique_ptr<SerialPort> m_scannerPort;
     std::unique_ptr<FixedScanner> m_scanner;
     SerialPortFactory m_portFactory;
+    bool m_exportingLog = false;
 };

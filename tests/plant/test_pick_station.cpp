@@ -6,16 +6,20 @@
 #include "app/Station.h"
 #include "config/SettingsFile.h"
 #include "devices/LightMap.h"
+#include "history/Form5.h"
 #include "plant/LogStore.h"
 #include "plant/WeighingLog.h"
 #include "station/Form3.h"
 #include "station/JobFile.h"
 #include "station/PickCheck.h"
 #include "station/WeighingModel.h"
+#include "tests/intake/DbFixture.h"
+#include "tests/plant/Blackhole.h"
 #include "tests/support/Devsim.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -48,6 +52,27 @@ private slots:
         QCOMPARE(ini.value("pick/confirm").toString(), QStringLiteral("true"));
         QCOMPARE(ini.value("mqtt/host").toString(), QString());
         QVERIFY(!st.pickCheck());
+    }
+
+    // The history window's export of the log runs off the window's thread: a log server that
+    // does not answer never holds the weighing up, and the failure is said when it comes.
+    void logExportDoesNotHoldTheWindow() {
+        Blackhole hole;
+        WorkDir dir;
+        ExtensionSettings ext;
+        ext.logOdbc = QStringLiteral("DRIVER=%1;SERVER=127.0.0.1;PORT=%2;DATABASE=x;UID=x;"
+                                     "SSLmode=disable")
+                          .arg(DbFixture::pgDriverPath())
+                          .arg(hole.port());
+        QVERIFY(ExtensionSettings::save(dir.file("dyestation.ini"), ext).ok());
+        Station st({dir.path(), {}, nullptr});
+        st.start();
+        QElapsedTimer t;
+        t.start();
+        QTest::mouseClick(st.form5().ExportLog, Qt::LeftButton);
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+        QTRY_VERIFY_WITH_TIMEOUT(st.status().text().contains(QStringLiteral("計量紀錄匯出失敗")),
+                                 20000);
     }
 
     void wrongScanRefusedRightScanAccepted() {
