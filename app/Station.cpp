@@ -247,8 +247,11 @@ void Station::wireQueue() {
                 } else {
                     m_queue->reloadQueueList();
                     // The job removed while it was weighed, back at the head: it resumes
-                    // with the lines weighed before, at the sequencer's next look.
-                    std::ignore = Completion::reinstate(m_dir.path(), file);
+                    // with the lines weighed before, at the sequencer's next look; behind
+                    // other jobs, when it reaches the head.
+                    if (!Completion::reinstate(m_dir.path(), file))
+                        if (Outcome o = Completion::markRestored(m_dir.path()); !o)
+                            m_status.report(QStringLiteral("計量紀錄無法保留: %1").arg(o.reason()));
                 }
             });
 }

@@ -182,6 +182,8 @@ Outcome end(const QString& workDir) {
 
 Outcome setAside(const QString& workDir) {
     const QString aside = QDir(workDir).filePath(QLatin1String(kSetAsideJournal));
+    if (Outcome o = discardSetAside(workDir); !o) // an older one is no longer the last removal
+        return o;
     if (exists(journal(workDir)))
         if (Outcome o = FileOps::rename(journal(workDir), aside); !o)
             return o;
@@ -189,12 +191,40 @@ Outcome setAside(const QString& workDir) {
 }
 
 Outcome discardSetAside(const QString& workDir) {
-    const QString aside = QDir(workDir).filePath(QLatin1String(kSetAsideJournal));
-    return exists(aside) ? FileOps::unlink(aside) : Outcome::success();
+    for (const char* name : {kSetAsideJournal, kRestoredJournal}) {
+        const QString path = QDir(workDir).filePath(QLatin1String(name));
+        if (exists(path))
+            if (Outcome o = FileOps::unlink(path); !o)
+                return o;
+    }
+    return Outcome::success();
 }
 
-bool reinstate(const QString& workDir, const QString& queueFile) {
+Outcome discardSetAsideOf(const QString& workDir, const QByteArray& jobBytes) {
+    for (const char* name : {kSetAsideJournal, kRestoredJournal}) {
+        const QString path = QDir(workDir).filePath(QLatin1String(name));
+        Entry e;
+        bool malformed = false;
+        if (exists(path) && (!readJournal(path, e, malformed) || e.job == jobBytes))
+            if (Outcome o = FileOps::unlink(path); !o)
+                return o;
+    }
+    return Outcome::success();
+}
+
+Outcome markRestored(const QString& workDir) {
     const QString aside = QDir(workDir).filePath(QLatin1String(kSetAsideJournal));
+    if (!exists(aside))
+        return Outcome::success();
+    if (Outcome o = FileOps::rename(aside, QDir(workDir).filePath(QLatin1String(kRestoredJournal)));
+        !o)
+        return o;
+    return FileOps::syncFolder(workDir);
+}
+
+bool reinstate(const QString& workDir, const QString& queueFile, bool restored) {
+    const QString aside =
+        QDir(workDir).filePath(QLatin1String(restored ? kRestoredJournal : kSetAsideJournal));
     Entry e;
     bool malformed = false;
     if (!exists(aside) || pending(workDir) || !readJournal(aside, e, malformed) || e.finishing())

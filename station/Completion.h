@@ -65,14 +65,21 @@ bool pending(const QString& workDir);
 
 // The job being weighed was removed from the queue (DEL, 取消全部): its journal is set
 // aside instead of dropped, so that an undo putting the job back resumes it and never asks
-// again for the lines already weighed. Any other removal, and the start of a job, discard
-// what was set aside: only the removal just made can be put back with its progress.
+// again for the lines already weighed. Any other removal discards what was set aside: only
+// the removal just made can be put back with its progress. The start of another job keeps
+// it; the start of the same record (a copy, which cannot be told from it) gives it up.
 constexpr const char* kSetAsideJournal = "JOURNAL.removed";
+// Set aside and put back by an undo behind other jobs: resumed when it reaches the head.
+constexpr const char* kRestoredJournal = "JOURNAL.restored";
 Outcome setAside(const QString& workDir);
 Outcome discardSetAside(const QString& workDir);
-// After an undo: when the set-aside job is again at the head of the queue, its journal is
-// reinstated (naming the queue file as it is now) and true is returned.
-bool reinstate(const QString& workDir, const QString& queueFile);
+// At the start of the job `jobBytes`: discards what was set aside for the same record.
+Outcome discardSetAsideOf(const QString& workDir, const QByteArray& jobBytes);
+// When the job set aside (`restored`: and put back by an undo) is at the head of the queue,
+// its journal is reinstated (naming the queue file as it is now) and true is returned.
+bool reinstate(const QString& workDir, const QString& queueFile, bool restored = false);
+// After an undo that put the set-aside job back behind others.
+Outcome markRestored(const QString& workDir);
 // A queue command rewrites the queue file (a new file through the twin) without touching
 // its head, the job the journal is about: before, the journal names no file, so that a stop
 // in between still finds its job at the head; after, it names the new file.

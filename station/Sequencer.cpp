@@ -311,9 +311,12 @@ void Sequencer::refresh(bool& counted, qint64& count) {
 }
 
 void Sequencer::startJob() {
-    // A job removed while it was weighed can no longer be put back with its progress.
-    if (Outcome o = Completion::discardSetAside(p.workDir); !o)
-        p.status.report(QStringLiteral("計量紀錄無法移除: %1").arg(o.reason()));
+    // The job a removal took while it was weighed, put back by an undo behind other jobs:
+    // at the head again, it goes on where it was.
+    if (Completion::reinstate(p.workDir, queueFile(), true)) {
+        recoverJournal();
+        return;
+    }
     const ReadJobResult r = ReadJob(queueFile(), 1);
     if (!r.outcome || r.bytes.size() != JobRecord::kLength) {
         // Never start from a record that could not be read whole.
@@ -339,6 +342,9 @@ void Sequencer::startJob() {
         return;
     }
 
+    // A copy of a job set aside cannot be told from it: that progress is given up.
+    if (Outcome o = Completion::discardSetAsideOf(p.workDir, r.bytes); !o)
+        p.status.report(QStringLiteral("計量紀錄無法移除: %1").arg(o.reason()));
     loadJob(r.job, r.bytes);
     m_progress = Completion::Progress{};
     m_progress.line = 1;

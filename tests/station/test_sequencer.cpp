@@ -106,6 +106,7 @@ private slots:
     void journalOfAJobRemovedWhileDownIsDropped();
     void undoOfARemovalDuringWeighingResumesTheJob_data();
     void undoOfARemovalDuringWeighingResumesTheJob();
+    void undoBehindAnotherJobResumesAtItsTurn();
     void emptyFirstLineIsRemovedAtOnce();
     void unreadableQueueKeepsIdle();
     void printing_data();
@@ -712,6 +713,38 @@ void TestSequencer::historyFailureKeepsTheJobAndRetries() {
     QCOMPARE(r.history()[0].OrderNo, QStringLiteral("A1"));
     QCOMPARE(r.queued(), 1);
     QCOMPARE(ReadJob(r.queue(), 1).job.OrderNo, QStringLiteral("A2"));
+}
+
+// DEL of the job being weighed with another waiting, and an undo while that one is weighed:
+// the job put back behind it goes on at its line when it reaches the head.
+void TestSequencer::undoBehindAnotherJobResumesAtItsTurn() {
+    Rig r;
+    QueueCommands commands{{r.dir.file(QStringLiteral("QUICK.txt")), r.queue(),
+                            r.dir.file(QStringLiteral("START_DISPEN2.txt"))},
+                           r.model,
+                           r.settings,
+                           r.comm3,
+                           r.bus,
+                           r.status};
+    UndoStore undo(r.dir.path());
+    commands.setUndo(&undo);
+    r.add(makeJob(QStringLiteral("U1"), {{QStringLiteral("C1"), QStringLiteral("10")},
+                                         {QStringLiteral("C2"), QStringLiteral("20")}}));
+    r.add(makeJob(QStringLiteral("X1"), {{QStringLiteral("C3"), QStringLiteral("5")}}));
+    QVERIFY(r.toWeighing());
+    r.weighCurrentLine();
+    QVERIFY(r.toWeighing());
+    commands.reloadQueueList();
+    commands.deleteQueued(0, r.model.queueEntries.value(0));
+    QVERIFY(r.toWeighing()); // X1 now
+    QVERIFY(undo.undo().ok());
+    QVERIFY(!Completion::reinstate(r.dir.path(), r.queue())); // behind X1
+    QVERIFY(Completion::markRestored(r.dir.path()).ok());
+    r.weighWholeJob();
+    QVERIFY(r.toWeighing());
+    QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Code)], QStringLiteral("C1"));
+    QCOMPARE(r.model.Line, 2);
+    QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("10"));
 }
 
 void TestSequencer::emptyFirstLineIsRemovedAtOnce() {
