@@ -119,21 +119,23 @@ Outcome complete(const StepInput& in, DbSession& session, OrderPolling::StepResu
     if (!journal.committed) {
         if (Outcome o = session.connect(); !o)
             return o;
-        const QString waitingSql =
-            Queries::pollLines(journal.table, journal.station, journal.orderId);
-        in.show(waitingSql);
+        auto query = [&](const QString& sql, DbRows& rows) {
+            in.show(sql);
+            return session.query(sql, kPollLastField, rows);
+        };
         DbRows waiting;
-        if (Outcome o = session.query(waitingSql, kPollLastField, waiting); !o)
+        if (Outcome o =
+                query(Queries::pollLines(journal.table, journal.station, journal.orderId), waiting);
+            !o)
             return o;
         if (allAmong(journal.lines, waiting)) {
             done = false;
             return ClaimJournal::remove(in.journal);
         }
-        const QString takenSql =
-            Queries::pollTaken(journal.table, journal.station, journal.orderId);
-        in.show(takenSql);
         DbRows taken;
-        if (Outcome o = session.query(takenSql, kPollLastField, taken); !o)
+        if (Outcome o =
+                query(Queries::pollTaken(journal.table, journal.station, journal.orderId), taken);
+            !o)
             return o;
         const auto stepField =
             std::find_if(taken.names.cbegin(), taken.names.cend(), [](const QString& n) {

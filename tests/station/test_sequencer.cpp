@@ -42,6 +42,15 @@ JobRecord makeJob(const QString& orderNo, const QList<Line>& lines) {
 }
 
 struct Rig : SequencerRig {
+    // The main window's queue commands on the same files and display.
+    QueueCommands commands{{dir.file(QStringLiteral("QUICK.txt")), queue(),
+                            dir.file(QStringLiteral("START_DISPEN2.txt"))},
+                           model,
+                           settings,
+                           comm3,
+                           bus,
+                           status};
+
     // From idle to weighing line `line` with both balances at 0 (the 30-tick zero wait).
     bool toWeighing() { return until(SequencerState::Weigh, 400); }
     // Weighs the current line by putting its target on its balance until it is accepted.
@@ -719,13 +728,7 @@ void TestSequencer::historyFailureKeepsTheJobAndRetries() {
 // the job put back behind it goes on at its line when it reaches the head.
 void TestSequencer::undoBehindAnotherJobResumesAtItsTurn() {
     Rig r;
-    QueueCommands commands{{r.dir.file(QStringLiteral("QUICK.txt")), r.queue(),
-                            r.dir.file(QStringLiteral("START_DISPEN2.txt"))},
-                           r.model,
-                           r.settings,
-                           r.comm3,
-                           r.bus,
-                           r.status};
+    QueueCommands& commands = r.commands;
     UndoStore undo(r.dir.path());
     commands.setUndo(&undo);
     r.add(makeJob(QStringLiteral("U1"), {{QStringLiteral("C1"), QStringLiteral("10")},
@@ -835,13 +838,7 @@ void TestSequencer::undoOfARemovalDuringWeighingResumesTheJob() {
     QFETCH(bool, cancelAll);
     QFETCH(bool, otherRemovalBetween);
     Rig r;
-    QueueCommands commands{{r.dir.file(QStringLiteral("QUICK.txt")), r.queue(),
-                            r.dir.file(QStringLiteral("START_DISPEN2.txt"))},
-                           r.model,
-                           r.settings,
-                           r.comm3,
-                           r.bus,
-                           r.status};
+    QueueCommands& commands = r.commands;
     UndoStore undo(r.dir.path());
     commands.setUndo(&undo);
     const Reports said(r.status);
@@ -1010,15 +1007,8 @@ void TestSequencer::delOfALaterJobKeepsTheResume() {
                 RemoveJob(crashed.queue(), crashed.dir.file(QStringLiteral("START_DISPEN2.txt")), 2)
                     .ok());
         } else {
-            QueueCommands commands{{crashed.dir.file(QStringLiteral("QUICK.txt")), crashed.queue(),
-                                    crashed.dir.file(QStringLiteral("START_DISPEN2.txt"))},
-                                   crashed.model,
-                                   crashed.settings,
-                                   crashed.comm3,
-                                   crashed.bus,
-                                   crashed.status};
-            commands.reloadQueueList();
-            commands.deleteQueued(1, crashed.model.queueEntries.value(1));
+            crashed.commands.reloadQueueList();
+            crashed.commands.deleteQueued(1, crashed.model.queueEntries.value(1));
             QCOMPARE(crashed.queued(), 1);
         }
         Rig next;
