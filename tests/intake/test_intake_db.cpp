@@ -691,7 +691,10 @@ private slots:
     }
 
     // A server that accepts the connection and never answers: the user-interface thread
-    // keeps its ticks, the attempt ends at the login time-out and is reported once.
+    // keeps its ticks while the login waits on the database thread, the attempt ends at the
+    // login time-out and is reported once. How long the driver waits is its own affair (a
+    // loaded machine has seen it give up after 1.2 s of a 2 s time-out): what is asserted is
+    // that this thread ticked on while the attempt was in flight.
     void serverThatNeverAnswers() {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         QVERIFY(fd >= 0);
@@ -719,7 +722,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         qint64 last = 0, worstGap = 0, worstTick = 0;
-        int ticks = 0;
+        int ticks = 0, ticksInFlight = 0;
         QTimer tick;
         tick.setTimerType(Qt::PreciseTimer);
         tick.setInterval(20);
@@ -728,6 +731,8 @@ private slots:
             if (last > 0)
                 worstGap = std::max(worstGap, now - last);
             last = now;
+            if (rig.db.inFlight() > 0)
+                ++ticksInFlight;
             if (++ticks % 5 == 0) {
                 QElapsedTimer t;
                 t.start();
@@ -742,10 +747,11 @@ private slots:
         tick.stop();
         ::close(fd);
         qInfo("login gave up after %lld ms; polling step on this thread took at most %lld ms; "
-              "worst gap "
-              "between 20 ms ticks %lld ms over %d ticks",
-              firstFault, worstTick, worstGap, ticks);
-        QVERIFY(firstFault >= 1500); // it waited for the server, on the database thread
+              "worst gap between 20 ms ticks %lld ms over %d ticks, %d while the login waited",
+              firstFault, worstTick, worstGap, ticks, ticksInFlight);
+        // It waited for the server, on the database thread: this thread ticked meanwhile
+        // (10 ticks are 200 ms of a wait no driver cuts below 1 s).
+        QVERIFY2(ticksInFlight >= 10, qPrintable(QString::number(ticksInFlight)));
         QVERIFY2(worstTick < 50,
                  qPrintable(QStringLiteral("a polling step took %1 ms").arg(worstTick)));
         // A blocked thread would show the whole login wait; a loaded machine shows far less.
