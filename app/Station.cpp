@@ -153,6 +153,8 @@ void Station::wireDevices() {
     connect(m_form3.get(), &Form3::openLightMap, this, [this] { showWindow(m_form6.get()); });
     connect(m_form3.get(), &Form3::zeroRequested, m_zeroing.get(), &Zeroing::request);
     connect(m_form3.get(), &Form3::zeroRequested, m_panel.get(), &WeighingPanelModel::zeroStarted);
+    connect(m_zeroing.get(), &Zeroing::finished, m_balanceLink.get(),
+            &BalanceLink::restartAfterPause);
     connect(m_zeroing.get(), &Zeroing::finished, m_panel.get(), &WeighingPanelModel::zeroFinished);
 }
 
@@ -371,6 +373,9 @@ void Station::applyLanguage() {
 // Closing the station switches every light off: the last lit shelf must not stay lit for
 // the next person at the bench.
 Station::~Station() {
+    // The amount on the balance now goes to the journal: a restart credits all of it.
+    if (m_sequencer)
+        m_sequencer->close();
     // The sinks go before the logic that reports to them.
     if (m_sequencer)
         m_sequencer->setExtensions(nullptr, nullptr);

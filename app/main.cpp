@@ -1,4 +1,5 @@
 #include "app/Station.h"
+#include "app/StopSignals.h"
 #include "config/ExtensionSettings.h"
 #include "config/Form1.h"
 #include "intake/OrderDatabase.h"
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
+    const StopSignals stopSignals;
     StationOptions options;
     // [OrderDatabase] StatementTimeout=seconds in dyestation.ini (default 10; 0: none).
     const QSettings ini(QDir::current().filePath(QStringLiteral("dyestation.ini")),

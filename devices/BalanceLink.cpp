@@ -26,6 +26,15 @@ void BalanceLink::tick() {
         tickModbus(BalanceLinkTiming::kModbusTickMs);
 }
 
+void BalanceLink::restartAfterPause() {
+    m_pollTick = 0;
+    m_rereading = false;
+    m_comm1.read(-1);
+    m_comm2.read(-1);
+    m_smallFrames.clear();
+    m_largeFrames.clear();
+}
+
 void BalanceLink::tickText(int tickMs) {
     countSilence(tickMs);
     if (keepOpen(m_comm1, 0, tickMs))

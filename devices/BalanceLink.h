@@ -35,6 +35,10 @@ public:
                 BalanceReadings& readings, StatusLine& status, QObject* parent = nullptr);
 
     void tick();
+    // After a pause of the link (the zeroing): whatever arrived or was asked for before it
+    // (a reply in flight, frames of the weight before the zero) is dropped, and the poll
+    // cycle starts again with a new request, so no reading from before the zero is shown.
+    void restartAfterPause();
 
     int PollTick() const { return m_pollTick; }
     int PollBalance() const { return smallFirstIndex(m_pollBalance); } // 0 small, 1 large

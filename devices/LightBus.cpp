@@ -58,8 +58,7 @@ Outcome LightBus::CALL_LIGHT(int light, int command) {
     if (f.isEmpty())
         return Outcome::success();
     // An adapter that went away and came back is opened again for this frame.
-    if (m_port.isLost() && m_port.open(m_settings.text(Setting::LightPort)))
-        m_status.report(QStringLiteral("燈號連接埠 %1 已重新連線").arg(m_port.device()));
+    reopenIfLost();
     if (!m_port.isOpen())
         return Outcome::failure(QStringLiteral("燈號連接埠未開啟"));
     if (m_timer5.enabled() && command == On)
@@ -71,6 +70,13 @@ Outcome LightBus::CALL_LIGHT(int light, int command) {
     m_port.read(-1);
     qCDebug(lcLightFrames) << f.toHex(' ');
     return m_port.write(f);
+}
+
+bool LightBus::reopenIfLost() {
+    if (!m_port.isLost() || !m_port.open(m_settings.text(Setting::LightPort)))
+        return false;
+    m_status.report(QStringLiteral("燈號連接埠 %1 已重新連線").arg(m_port.device()));
+    return true;
 }
 
 void LightBus::startSweep() {

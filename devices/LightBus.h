@@ -30,6 +30,9 @@ public:
     // Builds the frame and writes it; nothing is written when the frame is empty or the
     // port is not open. A port that was lost is reopened first when it is back.
     Outcome CALL_LIGHT(int light, int command);
+    // Opens the port again when it was lost and is back; true when it was reopened now
+    // (what was lit before is dark after an adapter came back: the caller lights it again).
+    bool reopenIfLost();
 
     // Enables Timer5; a sweep already running goes on from its count, and the lights
     // switched on during it are put out (or left to it) instead of being switched on again.

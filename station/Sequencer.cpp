@@ -90,6 +90,11 @@ QString Sequencer::staleMessage(int line) const {
                                                  : QStringLiteral("沒有回應,請檢查天平連線"));
 }
 
+QString Sequencer::notZeroMessage(int line) const {
+    return balanceName(line) + (secondLanguage() ? QStringLiteral("读数不是 0,请按下归零按钮")
+                                                 : QStringLiteral("讀數不是 0,請按下歸零按鈕"));
+}
+
 void Sequencer::updateBox(int line) {
     m.boxText[size_t(line - 1)] =
         m.LineTable[lineSlot(line, LineSlot::Code)] + kCrLf +
@@ -151,7 +156,14 @@ void Sequencer::tick() {
             holdForStaleBalance();
             break;
         }
-        m.prompt = containerMessage(m.Line);
+        if (m.State == SequencerState::ZeroAlready && !reading(m.Line).isZero()) {
+            // Something was put on during the wait, most likely the container asked for:
+            // weighing from here would count it as dye. The balance must be zeroed first.
+            m.State = SequencerState::WaitZero;
+            m.Counter = 0;
+            m_leftZero = true;
+        }
+        m.prompt = m_leftZero ? notZeroMessage(m.Line) : containerMessage(m.Line);
         forgetAdjustmentsAtZero();
         ++m.Counter;
         if (m.State == SequencerState::ZeroAlready && m.Counter >= kZeroWaitTicks) {
@@ -164,6 +176,7 @@ void Sequencer::tick() {
         }
         break;
     case SequencerState::BeginWeighing:
+        m_outage = false;
         m.LineStatus[size_t(m.Line)] = LineStatusCode::Active;
         if (lightBusInUse())
             light(m.LineLight[size_t(m.Line)], LightBus::On);
@@ -238,6 +251,21 @@ void Sequencer::journal(bool durable) {
         m_journalIdentity = Completion::identity(queueFile());
     }
     m_ticksSinceJournal = 0;
+}
+
+// The amount weighed so far on the line, journalled at once (synced with its folder).
+void Sequencer::journalAmount(const QString& amount) {
+    m_progress.amount = amount;
+    m_journaledAmount = amount;
+    journal(true);
+}
+
+void Sequencer::close() {
+    if (m.State != SequencerState::Weigh || m_outage || !balanceLive(m.Line))
+        return;
+    const QString amount = (reading(m.Line) + m.Adjust).toString();
+    if (amount != m_journaledAmount)
+        journalAmount(amount);
 }
 
 // The job at the head of the queue was being weighed when the station stopped: its
@@ -422,6 +450,7 @@ void Sequencer::askForContainer() {
         return;
     }
     m.State = reading(n).isZero() ? SequencerState::ZeroAlready : SequencerState::WaitZero;
+    m_leftZero = false;
     m.prompt = containerMessage(n);
     forgetAdjustmentsAtZero();
 }
@@ -438,12 +467,66 @@ void Sequencer::holdForStaleBalance() {
     m.prompt = staleMessage(m.Line);
 }
 
+// The amount kept, the line goes on as after a change of barrel: a new container is asked
+// for and zeroed, and the rest is poured into it.
+void Sequencer::keepAmountForNewContainer(Decimal amount) {
+    const int n = m.Line;
+    m.Adjust = amount.roundedTo(resolution(n).units());
+    m.State = SequencerState::AskContainer;
+    m.Counter = 0; // the new container gets the full zero wait
+    m.prompt = containerMessage(n);
+    m.LineTable[lineSlot(n, LineSlot::Actual)] = m.Adjust.toString();
+    updateBox(n);
+    journalAmount(m.Adjust.toString());
+}
+
+// The line's balance is answering again after an outage (a cable pulled, the balance
+// switched off and on). Reading what it read before, the container is still the one
+// weighed: the line goes on. Anything else (a balance that comes back re-zeroed reads 0)
+// cannot be told from dye poured or taken out: the amount before the outage is kept and
+// the line goes on into a new container. False when the weighing does not go on at once.
+bool Sequencer::backFromOutage() {
+    m_outage = false;
+    const int n = m.Line;
+    const Decimal now = reading(n);
+    const Decimal step = resolution(n);
+    if (now - m_readingBeforeOutage <= step && m_readingBeforeOutage - now <= step) {
+        p.status.report(secondLanguage()
+                            ? QStringLiteral("%1恢复回应,读数未变,继续计量").arg(balanceName(n))
+                            : QStringLiteral("%1恢復回應,讀數未變,繼續計量").arg(balanceName(n)));
+        return true;
+    }
+    const Decimal kept = m_readingBeforeOutage + m.Adjust;
+    keepAmountForNewContainer(kept);
+    m_adjustBefore.clear(); // the container before the outage cannot be taken back
+    p.status.report(
+        (secondLanguage()
+             ? QStringLiteral("%1恢复回应,读数由 %2 变为 %3: 已保留 %4 g,请放上新容器并归零")
+             : QStringLiteral("%1恢復回應,讀數由 %2 變為 %3: 已保留 %4 g,請放上新容器並歸零"))
+            .arg(balanceName(n), m_readingBeforeOutage.toString(), now.toString(),
+                 m.Adjust.toString()));
+    return false;
+}
+
 void Sequencer::weigh() {
     const int n = m.Line;
+    // A light bus adapter that went away and is back: the line's shelf is lit again.
+    if (lightBusInUse() && p.lightBus.reopenIfLost())
+        light(m.LineLight[size_t(n)], LightBus::On);
     if (!balanceLive(n)) {
+        if (!m_outage) {
+            // The caption still holds the last reading that came in: what is kept.
+            m_outage = true;
+            m_readingBeforeOutage = reading(n);
+            const QString amount = (m_readingBeforeOutage + m.Adjust).toString();
+            if (amount != m_journaledAmount)
+                journalAmount(amount);
+        }
         holdForStaleBalance();
         return;
     }
+    if (m_outage && !backFromOutage())
+        return;
     const size_t actualSlot = lineSlot(n, LineSlot::Actual);
     Decimal actual = reading(n) + m.Adjust;
     m.LineTable[actualSlot] = actual.toString();
@@ -453,13 +536,8 @@ void Sequencer::weigh() {
     switch (m.BoxChoice) {
     case BoxChoiceCode::ChangeBarrel: // keep what is weighed so far, at the balance's own
                                       // resolution
-        m.Adjust = actual.roundedTo(resolution(n).units());
         m.BoxChoice = BoxChoiceCode::None;
-        m.State = SequencerState::AskContainer;
-        // The new barrel gets the full zero wait; ticks counted in tolerance on the old
-        // one must not shorten it.
-        m.Counter = 0;
-        updateBox(n);
+        keepAmountForNewContainer(actual);
         return;
     case BoxChoiceCode::AddBox:
         m.Adjust += Decimal::fromInt(kBoxGrams);
@@ -474,12 +552,11 @@ void Sequencer::weigh() {
     }
     actual = reading(n) + m.Adjust;
     m.LineTable[actualSlot] = actual.toString();
-    // The amount so far, journalled at most every second while it changes.
+    // The amount so far, journalled whenever it has changed (by a display step at least:
+    // readings and adjustments come in the balance's steps).
     m_progress.amount = m.LineTable[actualSlot];
-    if (m_progress.amount != m_journaledAmount && m_ticksSinceJournal >= kJournalTicks) {
-        m_journaledAmount = m_progress.amount;
-        journal(false);
-    }
+    if (m_progress.amount != m_journaledAmount && m_ticksSinceJournal >= kJournalTicks)
+        journalAmount(m_progress.amount);
 
     const Decimal t = resolution(n) * m_tolSteps;
     const Decimal target = Decimal::parse(m_job.Weight[size_t(n)]);

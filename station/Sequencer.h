@@ -52,7 +52,9 @@ public:
     static constexpr int kHistoryRetryTicks = 15; // a failed history write is retried after 3 s
     static constexpr qint64 kBoxGrams = 25000;
     static constexpr int kRecoveryRetryRefreshes = 4; // a journal that failed: again after ~3 s
-    static constexpr int kJournalTicks = 5;           // the amount so far: journalled every second
+    // The amount so far is journalled (synced) on every tick it has changed: a stop at any
+    // moment loses at most one tick (200 ms) of pouring.
+    static constexpr int kJournalTicks = 1;
 
     explicit Sequencer(Parts parts);
 
@@ -62,6 +64,9 @@ public:
     // True when nothing stands in the way of taking the next job; false while the journal
     // cannot be completed yet (tried again later) or after a resume.
     bool recoverJournal();
+    // An orderly stop (the window closed, SIGTERM): the amount on the balance now is
+    // journalled, so the restart credits all of it.
+    void close();
 
     // Takes back the last box/barrel choice of the line being weighed (a choice not yet
     // acted on, or the adjustment it made, a change of barrel included) until the line is
@@ -104,12 +109,16 @@ private:
     void waitToRetry(const QString& why);
     void clearUp();
     void holdForStaleBalance();
+    bool backFromOutage();
+    void keepAmountForNewContainer(Decimal amount);
+    void journalAmount(const QString& amount);
     void forgetAdjustmentsAtZero();
 
     QString containerMessage(int line) const;
     QString withinMessage() const;
     QString cardMessage(bool tooMuch, int line) const;
     QString staleMessage(int line) const;
+    QString notZeroMessage(int line) const;
     void updateBox(int line);
     void logEvent(int line, const QString& event, const QString& detail = {});
 
@@ -128,6 +137,9 @@ private:
     QString m_journaledAmount;
     QByteArray m_journalIdentity;
     int m_ticksSinceJournal = 0;
+    bool m_leftZero = false;     // the reading left 0 during the zero wait: a zero is needed
+    bool m_outage = false;       // the line's balance went silent while it was weighed
+    Decimal m_readingBeforeOutage;
     bool m_queueUnreadable = false;
     HistoryRecord m_history;
     QList<Decimal> m_adjustBefore; // Adjust before each choice acted on for this line

@@ -352,6 +352,37 @@ private slots:
         QVERIFY(l.comm2.writes.isEmpty());
     }
 
+    // The link paused for a zero mid-cycle, a reply to the request before it in flight: the
+    // first reading after the pause comes from a request made after it, in both modes.
+    void noReadingFromBeforeTheZero_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("modbus") << "2";
+        QTest::newRow("text") << "1";
+    }
+    void noReadingFromBeforeTheZero() {
+        QFETCH(QString, mode);
+        Link l(mode.toLatin1().constData());
+        l.ticks(5); // the request went out at tick 1; the zero pauses the link here
+        if (mode == QStringLiteral("2"))
+            l.comm1.feed(reply(3, 1, 0, 0x3039)); // 123.45, from before the zero
+        else
+            l.comm1.feed("S+  123.45g\r\n");
+        l.link.restartAfterPause();
+        l.ticks(mode == QStringLiteral("2") ? 9 : 1);
+        QCOMPARE(l.readings.caption(Balance::Small), QString("0"));
+        if (mode == QStringLiteral("2")) {
+            QCOMPARE(l.link.PollTick(), 9);
+            QCOMPARE(l.comm1.writes.size(), 2); // asked again after the pause
+            l.comm1.feed(reply(3, 1, 0, 0));
+            l.ticks(5);
+        } else {
+            l.comm1.feed("S+    0.00g\r\n");
+            l.ticks(1);
+        }
+        QVERIFY(l.readings.value(Balance::Small).isZero());
+        QCOMPARE(l.link.readingCount(Balance::Small), 1);
+    }
+
     void modbusNoReplyAsksTheOther() {
         Link l("2");
         l.ticks(14);

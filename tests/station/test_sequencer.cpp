@@ -82,6 +82,17 @@ struct Rig : SequencerRig {
 
 } // namespace
 
+namespace {
+// The station's files as a crash left them, moved (the same files: a rename keeps the
+// queue file's identity) into the working folder of a fresh station.
+void restartInto(const Rig& crashed, Rig& next) {
+    for (const QString& f :
+         {QStringLiteral("START_DISPEN.txt"), QString::fromLatin1(Completion::kJournal)})
+        if (crashed.dir.exists(f))
+            QVERIFY(QFile::rename(crashed.dir.file(f), next.dir.file(f)));
+}
+} // namespace
+
 class TestSequencer : public QObject {
     Q_OBJECT
 private slots:
@@ -101,6 +112,8 @@ private slots:
     void staleBalanceHoldsTheCount_data();
     void staleBalanceHoldsTheCount();
     void quietBalanceHoldsTheSettling();
+    void whatTheBalanceHoldsIsWhatARestartCredits_data();
+    void whatTheBalanceHoldsIsWhatARestartCredits();
     void changeBarrelKeepsTheAmount_data();
     void changeBarrelKeepsTheAmount();
     void changeBarrelCannotBeTakenBackAfterTheZero();
@@ -557,6 +570,63 @@ void TestSequencer::quietBalanceHoldsTheSettling() {
     QVERIFY(r.until(SequencerState::NextLine, 16));
 }
 
+// The bench's mishaps on a 100 g line of the small balance, each followed by a stop and a
+// restart on the same files: the restart credits what is in the container, never a cup
+// and never less than the last tick's reading. Steps: "r X" the balance reads X, "t N" N
+// ticks, "w" on to weighing, "dead"/"live" the balance goes silent / answers again,
+// "close" the station closes in order.
+void TestSequencer::whatTheBalanceHoldsIsWhatARestartCredits_data() {
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("credited");
+    QTest::addColumn<QString>("prompt"); // "" not checked
+    QTest::newRow("cup put on in the countdown, poured on it")
+        << "t 5|r 10|t 40|r 12.5|t 2" << 5 << "0" << "小天平讀數不是 0,請按下歸零按鈕";
+    QTest::newRow("cup in the countdown, then zeroed")
+        << "t 5|r 10|t 3|r 0|t 3|w|r 2.5|t 1" << 7 << "2.5" << "";
+    QTest::newRow("the first tick of a pour") << "w|r 1.67|t 1" << 7 << "1.67" << "";
+    QTest::newRow("every change") << "w|r 5|t 1|r 7|t 1|r 8.01|t 1" << 7 << "8.01" << "";
+    QTest::newRow("closed between ticks") << "w|r 5|t 1|r 11|close" << 7 << "11" << "";
+    QTest::newRow("outage, back at the same reading")
+        << "w|r 40|t 1|dead|t 20|r 40.01|live|t 1" << 7 << "40.01" << "";
+    QTest::newRow("outage, back re-zeroed")
+        << "w|r 40|t 1|dead|t 20|r 0|live|t 1" << 3 << "40" << "請在小天平(3000g)";
+    QTest::newRow("outage, never back")
+        << "w|r 40|t 1|dead|t 100" << 7 << "40" << "小天平沒有回應,請檢查天平連線";
+    QTest::newRow("outage with a reading not ticked yet")
+        << "w|r 40|t 1|r 42|dead|t 3" << 7 << "42" << "";
+}
+
+void TestSequencer::whatTheBalanceHoldsIsWhatARestartCredits() {
+    QFETCH(QString, steps);
+    QFETCH(int, state);
+    QFETCH(QString, credited);
+    QFETCH(QString, prompt);
+    Rig r;
+    r.add(makeJob(QStringLiteral("M1"), {{QStringLiteral("C1"), QStringLiteral("100")}}));
+    QVERIFY(r.until(SequencerState::ZeroAlready));
+    for (const QString& step : steps.split(QLatin1Char('|'))) {
+        const QString arg = step.section(QLatin1Char(' '), 1);
+        if (step.startsWith(QLatin1String("r ")))
+            r.setReading(Balance::Small, arg);
+        else if (step.startsWith(QLatin1String("t ")))
+            r.ticks(arg.toInt());
+        else if (step == QLatin1String("w"))
+            QVERIFY(r.toWeighing());
+        else if (step == QLatin1String("close"))
+            r.seq->close();
+        else
+            r.readings.setLive(Balance::Small, step == QLatin1String("live"));
+    }
+    QCOMPARE(r.model.State, state);
+    if (!prompt.isEmpty())
+        QVERIFY2(r.model.prompt.startsWith(prompt), qPrintable(r.model.prompt));
+    Rig next;
+    restartInto(r, next);
+    QVERIFY(!next.seq->recoverJournal());
+    QCOMPARE(next.model.Adjust.toString(), credited);
+}
+
 void TestSequencer::changeBarrelKeepsTheAmount_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("before"); // on the balance when the barrel is changed
@@ -906,16 +976,7 @@ void TestSequencer::pendingFinishIsCompletedBeforeAnyJobStarts() {
         r.dir.read(QLatin1String(Completion::kJournal)).startsWith(ReadJob(r.queue(), 1).bytes));
 }
 
-namespace {
-// The station's files as a crash left them, moved (the same files: a rename keeps the
-// queue file's identity) into the working folder of a fresh station.
-void restartInto(const Rig& crashed, Rig& next) {
-    for (const QString& f :
-         {QStringLiteral("START_DISPEN.txt"), QString::fromLatin1(Completion::kJournal)})
-        if (crashed.dir.exists(f))
-            QVERIFY(QFile::rename(crashed.dir.file(f), next.dir.file(f)));
-}
-} // namespace
+
 
 // The station stops at a point of a three-line job and starts again on the same files: the
 // job goes on from the interrupted line, accepted lines are never weighed again, a partial
