@@ -137,8 +137,8 @@ private:
     QString m_journaledAmount;
     QByteArray m_journalIdentity;
     int m_ticksSinceJournal = 0;
-    bool m_leftZero = false;     // the reading left 0 during the zero wait: a zero is needed
-    bool m_outage = false;       // the line's balance went silent while it was weighed
+    bool m_leftZero = false; // the reading left 0 during the zero wait: a zero is needed
+    bool m_outage = false;   // the line's balance went silent while it was weighed
     Decimal m_readingBeforeOutage;
     bool m_queueUnreadable = false;
     HistoryRecord m_history;

@@ -34,7 +34,8 @@ void print(const char* what, std::vector<double> ms, double goal) {
     if (ms.empty())
         return;
     std::printf("%-40s n %5zu  median %8.3f ms  worst %8.3f ms  goal %5.0f ms  %s\n", what,
-                ms.size(), ms[ms.size() / 2], ms.back(), goal, ms.back() <= goal ? "met" : "MISSED");
+                ms.size(), ms[ms.size() / 2], ms.back(), goal,
+                ms.back() <= goal ? "met" : "MISSED");
 }
 
 // Another program on the same disk: 4 MiB written and synced, again and again.

@@ -581,20 +581,26 @@ void TestSequencer::whatTheBalanceHoldsIsWhatARestartCredits_data() {
     QTest::addColumn<QString>("credited");
     QTest::addColumn<QString>("prompt"); // "" not checked
     QTest::newRow("cup put on in the countdown, poured on it")
-        << "t 5|r 10|t 40|r 12.5|t 2" << 5 << "0" << "小天平讀數不是 0,請按下歸零按鈕";
+        << "t 5|r 10|t 40|r 12.5|t 2" << 5 << "0"
+        << "小天平讀數不是 0,請按下歸零按鈕";
     QTest::newRow("cup in the countdown, then zeroed")
-        << "t 5|r 10|t 3|r 0|t 3|w|r 2.5|t 1" << 7 << "2.5" << "";
-    QTest::newRow("the first tick of a pour") << "w|r 1.67|t 1" << 7 << "1.67" << "";
-    QTest::newRow("every change") << "w|r 5|t 1|r 7|t 1|r 8.01|t 1" << 7 << "8.01" << "";
-    QTest::newRow("closed between ticks") << "w|r 5|t 1|r 11|close" << 7 << "11" << "";
+        << "t 5|r 10|t 3|r 0|t 3|w|r 2.5|t 1" << 7 << "2.5"
+        << "";
+    QTest::newRow("the first tick of a pour") << "w|r 1.67|t 1" << 7 << "1.67"
+                                              << "";
+    QTest::newRow("every change") << "w|r 5|t 1|r 7|t 1|r 8.01|t 1" << 7 << "8.01"
+                                  << "";
+    QTest::newRow("closed between ticks") << "w|r 5|t 1|r 11|close" << 7 << "11"
+                                          << "";
     QTest::newRow("outage, back at the same reading")
-        << "w|r 40|t 1|dead|t 20|r 40.01|live|t 1" << 7 << "40.01" << "";
-    QTest::newRow("outage, back re-zeroed")
-        << "w|r 40|t 1|dead|t 20|r 0|live|t 1" << 3 << "40" << "請在小天平(3000g)";
-    QTest::newRow("outage, never back")
-        << "w|r 40|t 1|dead|t 100" << 7 << "40" << "小天平沒有回應,請檢查天平連線";
-    QTest::newRow("outage with a reading not ticked yet")
-        << "w|r 40|t 1|r 42|dead|t 3" << 7 << "42" << "";
+        << "w|r 40|t 1|dead|t 20|r 40.01|live|t 1" << 7 << "40.01"
+        << "";
+    QTest::newRow("outage, back re-zeroed") << "w|r 40|t 1|dead|t 20|r 0|live|t 1" << 3 << "40"
+                                            << "請在小天平(3000g)";
+    QTest::newRow("outage, never back") << "w|r 40|t 1|dead|t 100" << 7 << "40"
+                                        << "小天平沒有回應,請檢查天平連線";
+    QTest::newRow("outage with a reading not ticked yet") << "w|r 40|t 1|r 42|dead|t 3" << 7 << "42"
+                                                          << "";
 }
 
 void TestSequencer::whatTheBalanceHoldsIsWhatARestartCredits() {
@@ -975,8 +981,6 @@ void TestSequencer::pendingFinishIsCompletedBeforeAnyJobStarts() {
     QVERIFY(
         r.dir.read(QLatin1String(Completion::kJournal)).startsWith(ReadJob(r.queue(), 1).bytes));
 }
-
-
 
 // The station stops at a point of a three-line job and starts again on the same files: the
 // job goes on from the interrupted line, accepted lines are never weighed again, a partial
