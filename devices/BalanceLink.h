@@ -35,6 +35,8 @@ public:
                 BalanceReadings& readings, StatusLine& status, QObject* parent = nullptr);
 
     void tick();
+    // Reads the balances' stability and overload marks from now on (off: as always).
+    void setMarks(const BalanceMarks& marks);
 
     int PollTick() const { return m_pollTick; }
     int PollBalance() const { return smallFirstIndex(m_pollBalance); } // 0 small, 1 large
@@ -52,7 +54,7 @@ private:
     static QByteArray readText(SerialPort& port, const char* balance);
     void tickModbus(int tickMs);
     void readModbusReply();
-    void accept(Balance b, const QString& caption);
+    void accept(Balance b, const QString& caption, Stability stability);
     void countSilence(int tickMs);
     // True when the port is open; otherwise tries to reopen it now and then.
     bool keepOpen(SerialPort& port, int which, int tickMs);
@@ -62,6 +64,7 @@ private:
     SerialPort& m_comm2;
     BalanceReadings& m_readings;
     StatusLine& m_status;
+    BalanceMarks m_marks;
     TextFrameParser m_smallFrames{BalanceFrames::kSmallGPosition};
     TextFrameParser m_largeFrames{BalanceFrames::kLargeGPosition};
     int m_pollTick = 0;

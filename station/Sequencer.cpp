@@ -494,8 +494,9 @@ void Sequencer::weigh() {
         m.LineStatus[WeighingModel::kOverall] = OverallStatus::TooLittle;
         m.prompt = cardMessage(false, n);
     } else {
-        // Only readings that keep coming count towards settling; a frozen one holds.
-        if (!p.readings.isQuiet(balanceOf(n)))
+        // Only readings that keep coming count towards settling, and with the balance's
+        // marks on only those it calls stable; a frozen, unsteady or overloaded one holds.
+        if (p.readings.countsTowardsSettling(balanceOf(n)))
             ++m.Counter;
         m.LineStatus[size_t(n)] = LineStatusCode::Within;
         m.LineStatus[WeighingModel::kOverall] = OverallStatus::Within;

@@ -101,6 +101,8 @@ private slots:
     void staleBalanceHoldsTheCount_data();
     void staleBalanceHoldsTheCount();
     void quietBalanceHoldsTheSettling();
+    void balanceMarksHoldTheSettling_data();
+    void balanceMarksHoldTheSettling();
     void changeBarrelKeepsTheAmount_data();
     void changeBarrelKeepsTheAmount();
     void changeBarrelCannotBeTakenBackAfterTheZero();
@@ -555,6 +557,43 @@ void TestSequencer::quietBalanceHoldsTheSettling() {
     QCOMPARE(r.model.State, SequencerState::Weigh);
     r.readings.setQuiet(Balance::Small, false);
     QVERIFY(r.until(SequencerState::NextLine, 16));
+}
+
+// With the balances' marks on, settling counts only while the line's balance says stable:
+// an unstable, unreadable or overload mark holds the count (an overload is never accepted,
+// though the last weight shown stands within the tolerance), and a stable one lets it run.
+void TestSequencer::balanceMarksHoldTheSettling_data() {
+    QTest::addColumn<int>("held");        // the mark that holds
+    QTest::addColumn<int>("stableFirst"); // ticks counted before it comes
+    QTest::newRow("unstable") << int(Stability::Unstable) << 6;
+    QTest::newRow("unreadable mark") << int(Stability::Unknown) << 6;
+    QTest::newRow("overload on the 15th tick") << int(Stability::Overload) << 15;
+    QTest::newRow("overload from the start") << int(Stability::Overload) << 0;
+}
+
+void TestSequencer::balanceMarksHoldTheSettling() {
+    QFETCH(int, held);
+    QFETCH(int, stableFirst);
+    Rig r;
+    r.readings.setMarksOn(true);
+    r.readings.setStability(Balance::Small, Stability::Stable);
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
+    QVERIFY(r.toWeighing());
+    r.readings.setStability(Balance::Small, Stability(held));
+    r.setReading(Balance::Small, QStringLiteral("10"));
+    if (stableFirst > 0) {
+        r.readings.setStability(Balance::Small, Stability::Stable);
+        r.ticks(stableFirst);
+        r.readings.setStability(Balance::Small, Stability(held));
+    }
+    r.ticks(60);
+    QCOMPARE(r.model.State, SequencerState::Weigh);
+    QCOMPARE(r.model.Counter, stableFirst);
+    r.readings.setStability(Balance::Small, Stability::Stable);
+    r.ticks(Sequencer::kSettleTicks - stableFirst - 1);
+    QCOMPARE(r.model.State, SequencerState::Weigh);
+    r.ticks(1);
+    QCOMPARE(r.model.State, SequencerState::NextLine);
 }
 
 void TestSequencer::changeBarrelKeepsTheAmount_data() {
