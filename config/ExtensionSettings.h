@@ -23,8 +23,8 @@ struct ExtensionSettings {
     QString logOdbc;     // data source of a shared log
     QString mqttHost;
     int mqttPort = 1883;
-    QString mqttStation; // blank: the machine's host name
-    BalanceMarks balance;  // off unless [balance] marks names a form
+    QString mqttStation;  // blank: the machine's host name
+    BalanceMarks balance; // off unless [balance] marks names a form
 
     // The station's name in the log and in topics.
     QString station() const;

@@ -147,7 +147,8 @@ Reply parseReply(const QByteArray& bytes, int slave, const BalanceMarks& marks) 
         if (register1 >> marks.overloadBit & 1)
             r.stability = Stability::Overload;
         else
-            r.stability = register1 >> marks.stableBit & 1 ? Stability::Stable : Stability::Unstable;
+            r.stability =
+                register1 >> marks.stableBit & 1 ? Stability::Stable : Stability::Unstable;
     }
     return r;
 }

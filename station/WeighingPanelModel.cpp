@@ -122,8 +122,8 @@ void WeighingPanelModel::update() {
                 m_phase = Phase::TooLittle;
             else {
                 // With the marks on, the count holds until the balance calls it stable.
-                const bool steady = !m_readings.marksOn() ||
-                                    m_readings.stability(m_balance) == Stability::Stable;
+                const bool steady =
+                    !m_readings.marksOn() || m_readings.stability(m_balance) == Stability::Stable;
                 m_phase = steady ? Phase::Within : Phase::Settling;
                 m_settled = std::clamp(m.Counter, 0, settleTicks());
             }

@@ -242,25 +242,23 @@ private slots:
         QTest::newRow("off: no number, no reading")
             << "off" << s << F{"O+  OVERLDg   \r\n"} << R{"-"};
         QTest::newRow("first stable") << "first" << s << F{"S+  100.01g   \r\n"} << R{"100.01 S"};
-        QTest::newRow("first unstable") << "first" << s << F{"U-  100.01g   \r\n"}
-                                        << R{"-100.01 U"};
+        QTest::newRow("first unstable")
+            << "first" << s << F{"U-  100.01g   \r\n"} << R{"-100.01 U"};
         QTest::newRow("first overload, no number")
             << "first" << s << F{"O+  OVERLDg   \r\n"} << R{" O"};
         QTest::newRow("first overload with a number")
             << "first" << l << F{"O+ 9999.9g \r\n"} << R{"9999.9 O"};
-        QTest::newRow("first garbled mark") << "first" << s << F{"X+  100.01g   \r\n"}
-                                            << R{"100.01 ?"};
+        QTest::newRow("first garbled mark")
+            << "first" << s << F{"X+  100.01g   \r\n"} << R{"100.01 ?"};
         QTest::newRow("first garbled, no number")
             << "first" << s << F{"X+  OVERLDg   \r\n"} << R{"-"};
         QTest::newRow("first large, newest wins")
             << "first" << l << F{"S+ 1234.5g \r\nU+ 1234.6g \r\n"} << R{"1234.6 U"};
-        QTest::newRow("header stable") << "header" << s << F{"ST+  100.01g  \r\n"}
-                                       << R{"100.01 S"};
-        QTest::newRow("header unstable") << "header" << l << F{"US- 1234.5g\r\n"}
-                                         << R{"-1234.5 U"};
+        QTest::newRow("header stable") << "header" << s << F{"ST+  100.01g  \r\n"} << R{"100.01 S"};
+        QTest::newRow("header unstable") << "header" << l << F{"US- 1234.5g\r\n"} << R{"-1234.5 U"};
         QTest::newRow("header overload") << "header" << s << F{"OL+  OVERLDg  \r\n"} << R{" O"};
-        QTest::newRow("header garbled") << "header" << s << F{"SX+  100.01g  \r\n"}
-                                        << R{"100.01 ?"};
+        QTest::newRow("header garbled")
+            << "header" << s << F{"SX+  100.01g  \r\n"} << R{"100.01 ?"};
         QTest::newRow("header at the very start, cut")
             << "header" << s << F{"T+  100.01g  \r\n"} << R{"100.01 ?"};
         QTest::newRow("header split from its frame")
@@ -281,9 +279,9 @@ private slots:
         TextFrameParser p(gPosition, BalanceMarks::defaults(BalanceMarks::formNamed(form)));
         for (int i = 0; i < feeds.size(); ++i) {
             const std::optional<TextReading> r = p.read(feeds.at(i));
-            const QString got = r ? r->caption + QLatin1Char(' ') +
-                                        QLatin1Char("?SUO"[int(r->stability)])
-                                  : QStringLiteral("-");
+            const QString got =
+                r ? r->caption + QLatin1Char(' ') + QLatin1Char("?SUO"[int(r->stability)])
+                  : QStringLiteral("-");
             QCOMPARE(got, readings.at(i));
         }
     }
@@ -296,19 +294,26 @@ private slots:
         QTest::addColumn<int>("stability");
         const int unknown = int(Stability::Unknown), stable = int(Stability::Stable),
                   unstable = int(Stability::Unstable), overload = int(Stability::Overload);
-        QTest::newRow("off ignores the bits") << "off" << "" << 0x0301 << "123.45" << unknown;
-        QTest::newRow("stable") << "modbus" << "" << 0x0101 << "123.45" << stable;
-        QTest::newRow("unstable") << "modbus" << "" << 0x0001 << "123.45" << unstable;
-        QTest::newRow("overload") << "modbus" << "" << 0x0201 << "123.45" << overload;
-        QTest::newRow("overload wins over stable") << "modbus" << "" << 0x0301 << "123.45"
-                                                   << overload;
-        QTest::newRow("sign still read") << "modbus" << "" << 0x0100 << "-123.45" << stable;
-        QTest::newRow("own bits stable") << "modbus" << "4,5" << 0x0011 << "123.45" << stable;
-        QTest::newRow("own bits, usual bit ignored")
-            << "modbus" << "4,5" << 0x0101 << "123.45" << unstable;
-        QTest::newRow("own bits overload") << "modbus" << "4,5" << 0x0021 << "123.45" << overload;
-        QTest::newRow("sign digit is no mark bit")
-            << "modbus" << "0,1" << 0x0101 << "123.45" << stable;
+        QTest::newRow("off ignores the bits") << "off"
+                                              << "" << 0x0301 << "123.45" << unknown;
+        QTest::newRow("stable") << "modbus"
+                                << "" << 0x0101 << "123.45" << stable;
+        QTest::newRow("unstable") << "modbus"
+                                  << "" << 0x0001 << "123.45" << unstable;
+        QTest::newRow("overload") << "modbus"
+                                  << "" << 0x0201 << "123.45" << overload;
+        QTest::newRow("overload wins over stable") << "modbus"
+                                                   << "" << 0x0301 << "123.45" << overload;
+        QTest::newRow("sign still read") << "modbus"
+                                         << "" << 0x0100 << "-123.45" << stable;
+        QTest::newRow("own bits stable") << "modbus"
+                                         << "4,5" << 0x0011 << "123.45" << stable;
+        QTest::newRow("own bits, usual bit ignored") << "modbus"
+                                                     << "4,5" << 0x0101 << "123.45" << unstable;
+        QTest::newRow("own bits overload") << "modbus"
+                                           << "4,5" << 0x0021 << "123.45" << overload;
+        QTest::newRow("sign digit is no mark bit") << "modbus"
+                                                   << "0,1" << 0x0101 << "123.45" << stable;
     }
     void modbusMarks() {
         QFETCH(QString, form);
@@ -316,9 +321,8 @@ private slots:
         QFETCH(int, register1);
         QFETCH(QString, caption);
         QFETCH(int, stability);
-        const BalanceMarks marks =
-            BalanceMarks::fromTexts(form, {}, {}, {}, bits.section(',', 0, 0),
-                                    bits.section(',', 1, 1));
+        const BalanceMarks marks = BalanceMarks::fromTexts(
+            form, {}, {}, {}, bits.section(',', 0, 0), bits.section(',', 1, 1));
         const Reply r = parseReply(reply(3, quint16(register1), 0, 0x3039), 3, marks);
         QCOMPARE(int(r.status), int(ReplyStatus::Reading));
         QCOMPARE(r.caption, caption);

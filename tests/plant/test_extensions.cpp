@@ -120,15 +120,15 @@ private slots:
         QTest::addColumn<QByteArray>("ini");
         QTest::addColumn<QString>("marks"); // form stable/unstable/overload stable_bit,overload_bit
         QTest::newRow("no [balance]") << QByteArray("[pick]\nconfirm=true\n") << "off // 8,9";
-        QTest::newRow("unknown form") << QByteArray("[balance]\nmarks=yes\nstable=X\n")
-                                      << "off // 8,9";
-        QTest::newRow("first, usual") << QByteArray("[balance]\nmarks=First\n")
-                                      << "first S/U/O 8,9";
+        QTest::newRow("unknown form")
+            << QByteArray("[balance]\nmarks=yes\nstable=X\n") << "off // 8,9";
+        QTest::newRow("first, usual")
+            << QByteArray("[balance]\nmarks=First\n") << "first S/U/O 8,9";
         QTest::newRow("first, own characters")
             << QByteArray("[balance]\nmarks=first\nstable=S,s\nunstable=Uu\noverload=\n")
             << "first S,s/Uu/O 8,9";
-        QTest::newRow("header, usual") << QByteArray("[balance]\nmarks=header\n")
-                                       << "header ST/US/OL 8,9";
+        QTest::newRow("header, usual")
+            << QByteArray("[balance]\nmarks=header\n") << "header ST/US/OL 8,9";
         QTest::newRow("modbus, own bits")
             << QByteArray("[balance]\nmarks=modbus\nstable_bit=12\noverload_bit=4\n")
             << "modbus // 12,4";
