@@ -239,8 +239,6 @@ private slots:
             << "off" << s << F{"U+  100.01g   \r\n"} << R{"100.01 ?"};
         QTest::newRow("off: header frame read as before")
             << "off" << s << F{"ST+  100.01g  \r\n"} << R{"100.01 ?"};
-        QTest::newRow("off: no number, no reading")
-            << "off" << s << F{"O+  OVERLDg   \r\n"} << R{"-"};
         QTest::newRow("first stable") << "first" << s << F{"S+  100.01g   \r\n"} << R{"100.01 S"};
         QTest::newRow("first unstable")
             << "first" << s << F{"U-  100.01g   \r\n"} << R{"-100.01 U"};
@@ -252,8 +250,6 @@ private slots:
             << "first" << s << F{"X+  100.01g   \r\n"} << R{"100.01 ?"};
         QTest::newRow("first garbled, no number")
             << "first" << s << F{"X+  OVERLDg   \r\n"} << R{"-"};
-        QTest::newRow("first large, newest wins")
-            << "first" << l << F{"S+ 1234.5g \r\nU+ 1234.6g \r\n"} << R{"1234.6 U"};
         QTest::newRow("header stable") << "header" << s << F{"ST+  100.01g  \r\n"} << R{"100.01 S"};
         QTest::newRow("header unstable") << "header" << l << F{"US- 1234.5g\r\n"} << R{"-1234.5 U"};
         QTest::newRow("header overload") << "header" << s << F{"OL+  OVERLDg  \r\n"} << R{" O"};
@@ -308,8 +304,6 @@ private slots:
                                          << "" << 0x0100 << "-123.45" << stable;
         QTest::newRow("own bits stable") << "modbus"
                                          << "4,5" << 0x0011 << "123.45" << stable;
-        QTest::newRow("own bits, usual bit ignored") << "modbus"
-                                                     << "4,5" << 0x0101 << "123.45" << unstable;
         QTest::newRow("own bits overload") << "modbus"
                                            << "4,5" << 0x0021 << "123.45" << overload;
         QTest::newRow("sign digit is no mark bit") << "modbus"
