@@ -26,6 +26,14 @@ ExtensionsWindow::ExtensionsWindow(QWidget* parent) : QWidget(parent) {
     MqttHost = edit("MqttHost", QStringLiteral("MQTT 主機 (mqtt/host)"));
     MqttPort = edit("MqttPort", QStringLiteral("MQTT 埠 (mqtt/port)"));
     MqttStation = edit("MqttStation", QStringLiteral("站名 (mqtt/station)"));
+    BalanceMarksForm = edit("BalanceMarksForm",
+                            QStringLiteral("天平穩定標記 off/first/header/modbus (balance/marks)"));
+    BalanceStable = edit("BalanceStable", QStringLiteral("穩定標記 (balance/stable)"));
+    BalanceUnstable = edit("BalanceUnstable", QStringLiteral("不穩定標記 (balance/unstable)"));
+    BalanceOverload = edit("BalanceOverload", QStringLiteral("超載標記 (balance/overload)"));
+    BalanceStableBit = edit("BalanceStableBit", QStringLiteral("穩定位元 (balance/stable_bit)"));
+    BalanceOverloadBit =
+        edit("BalanceOverloadBit", QStringLiteral("超載位元 (balance/overload_bit)"));
     Save = new QPushButton(QStringLiteral("存檔"), this);
     Save->setObjectName(QStringLiteral("Save"));
     form->addRow(Save);
@@ -36,10 +44,20 @@ ExtensionsWindow::ExtensionsWindow(QWidget* parent) : QWidget(parent) {
 }
 
 QStringList ExtensionsWindow::simplifiedTexts() {
-    return {QStringLiteral("PickConfirm"),        QStringLiteral("ScannerPortCaption"),
-            QStringLiteral("AliasesCaption"),     QStringLiteral("LogOdbcCaption"),
-            QStringLiteral("MqttHostCaption"),    QStringLiteral("MqttPortCaption"),
-            QStringLiteral("MqttStationCaption"), QStringLiteral("Save"),
+    return {QStringLiteral("PickConfirm"),
+            QStringLiteral("ScannerPortCaption"),
+            QStringLiteral("AliasesCaption"),
+            QStringLiteral("LogOdbcCaption"),
+            QStringLiteral("MqttHostCaption"),
+            QStringLiteral("MqttPortCaption"),
+            QStringLiteral("MqttStationCaption"),
+            QStringLiteral("BalanceMarksFormCaption"),
+            QStringLiteral("BalanceStableCaption"),
+            QStringLiteral("BalanceUnstableCaption"),
+            QStringLiteral("BalanceOverloadCaption"),
+            QStringLiteral("BalanceStableBitCaption"),
+            QStringLiteral("BalanceOverloadBitCaption"),
+            QStringLiteral("Save"),
             QStringLiteral("StatusLabel")};
 }
 
@@ -51,6 +69,12 @@ void ExtensionsWindow::setValues(const ExtensionSettings& s) {
     MqttHost->setText(s.mqttHost);
     MqttPort->setText(QString::number(s.mqttPort));
     MqttStation->setText(s.mqttStation);
+    BalanceMarksForm->setText(BalanceMarks::formName(s.balance.form));
+    BalanceStable->setText(s.balance.stable);
+    BalanceUnstable->setText(s.balance.unstable);
+    BalanceOverload->setText(s.balance.overload);
+    BalanceStableBit->setText(QString::number(s.balance.stableBit));
+    BalanceOverloadBit->setText(QString::number(s.balance.overloadBit));
 }
 
 ExtensionSettings ExtensionsWindow::values() const {
@@ -64,6 +88,9 @@ ExtensionSettings ExtensionsWindow::values() const {
     const int port = MqttPort->text().trimmed().toInt(&ok);
     s.mqttPort = ok && port > 0 && port < 65536 ? port : 1883;
     s.mqttStation = MqttStation->text().trimmed();
+    s.balance = BalanceMarks::fromTexts(BalanceMarksForm->text(), BalanceStable->text(),
+                                        BalanceUnstable->text(), BalanceOverload->text(),
+                                        BalanceStableBit->text(), BalanceOverloadBit->text());
     return s;
 }
 

@@ -28,6 +28,12 @@ public:
     QLineEdit* MqttHost = nullptr;
     QLineEdit* MqttPort = nullptr;
     QLineEdit* MqttStation = nullptr;
+    QLineEdit* BalanceMarksForm = nullptr; // off, first, header, modbus
+    QLineEdit* BalanceStable = nullptr;
+    QLineEdit* BalanceUnstable = nullptr;
+    QLineEdit* BalanceOverload = nullptr;
+    QLineEdit* BalanceStableBit = nullptr;
+    QLineEdit* BalanceOverloadBit = nullptr;
     QPushButton* Save = nullptr;
     QLabel* StatusLabel = nullptr;
 

@@ -484,6 +484,7 @@ void Station::wireExtensions() {
 // Read once at the start: a missing dyestation.ini leaves every extension off.
 void Station::startExtensions() {
     m_ext = ExtensionSettings::load(path(QStringLiteral("dyestation.ini")));
+    m_balanceLink->setMarks(m_ext.balance);
     if (!m_ext.present)
         return;
     m_log = std::make_unique<WeighingLog>(WeighingLog::Config{m_dir.path(), m_ext.logOdbc});

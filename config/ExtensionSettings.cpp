@@ -15,6 +15,25 @@ const QString kOdbc = QStringLiteral("log/odbc");
 const QString kHost = QStringLiteral("mqtt/host");
 const QString kPort = QStringLiteral("mqtt/port");
 const QString kStation = QStringLiteral("mqtt/station");
+const QString kMarks = QStringLiteral("balance/marks");
+const QString kStable = QStringLiteral("balance/stable");
+const QString kUnstable = QStringLiteral("balance/unstable");
+const QString kOverload = QStringLiteral("balance/overload");
+const QString kStableBit = QStringLiteral("balance/stable_bit");
+const QString kOverloadBit = QStringLiteral("balance/overload_bit");
+
+// A text as written: QSettings makes a list of a value with a comma in it.
+QString iniText(const QVariant& v) {
+    return v.typeId() == QMetaType::QStringList ? v.toStringList().join(QLatin1Char(','))
+                                                : v.toString();
+}
+
+BalanceMarks loadMarks(const QSettings& ini) {
+    return BalanceMarks::fromTexts(iniText(ini.value(kMarks)), iniText(ini.value(kStable)),
+                                   iniText(ini.value(kUnstable)), iniText(ini.value(kOverload)),
+                                   iniText(ini.value(kStableBit)),
+                                   iniText(ini.value(kOverloadBit)));
+}
 
 // A value as QSettings reads it back: quoted when it holds what the INI syntax would
 // take otherwise (a comma makes a list, a semicolon a comment, outer spaces are dropped).
@@ -64,6 +83,7 @@ ExtensionSettings ExtensionSettings::load(const QString& file) {
     const int port = ini.value(kPort).toString().trimmed().toInt(&ok);
     s.mqttPort = ok && port > 0 && port < 65536 ? port : 1883;
     s.mqttStation = ini.value(kStation).toString().trimmed();
+    s.balance = loadMarks(ini);
     return s;
 }
 
@@ -84,6 +104,17 @@ Outcome ExtensionSettings::save(const QString& file, const ExtensionSettings& s)
     keys.insert(kHost, s.mqttHost);
     keys.insert(kPort, QString::number(s.mqttPort));
     keys.insert(kStation, s.mqttStation);
+    // Only the keys of the chosen form; those of another form stay as they are.
+    keys.insert(kMarks, BalanceMarks::formName(s.balance.form));
+    if (s.balance.form == BalanceMarks::Form::First ||
+        s.balance.form == BalanceMarks::Form::Header) {
+        keys.insert(kStable, s.balance.stable);
+        keys.insert(kUnstable, s.balance.unstable);
+        keys.insert(kOverload, s.balance.overload);
+    } else if (s.balance.form == BalanceMarks::Form::Modbus) {
+        keys.insert(kStableBit, QString::number(s.balance.stableBit));
+        keys.insert(kOverloadBit, QString::number(s.balance.overloadBit));
+    }
 
     QMap<QString, QByteArray> groups; // "" is [General]
     for (auto it = keys.cbegin(); it != keys.cend(); ++it) {

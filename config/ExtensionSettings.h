@@ -1,5 +1,6 @@
 #pragma once
 #include "common/Outcome.h"
+#include "config/BalanceMarks.h"
 
 #include <QString>
 
@@ -10,6 +11,8 @@
 //   [pick]  confirm=true|false  scanner_port=  aliases=
 //   [log]   odbc=               (blank: the embedded log data/weighings.db)
 //   [mqtt]  host=  port=1883  station=   (blank host: no messages)
+//   [balance] marks=off|first|header|modbus  stable=  unstable=  overload=
+//             stable_bit=8  overload_bit=9   (see BalanceMarks)
 //
 // Other keys of the file (such as [OrderDatabase] StatementTimeout) are kept as they are.
 struct ExtensionSettings {
@@ -20,7 +23,8 @@ struct ExtensionSettings {
     QString logOdbc;     // data source of a shared log
     QString mqttHost;
     int mqttPort = 1883;
-    QString mqttStation; // blank: the machine's host name
+    QString mqttStation;  // blank: the machine's host name
+    BalanceMarks balance; // off unless [balance] marks names a form
 
     // The station's name in the log and in topics.
     QString station() const;

@@ -27,3 +27,7 @@ constexpr Balance balanceAtLabel(int index) {
 constexpr int smallFirstIndex(Balance b) {
     return b == Balance::Small ? 0 : 1;
 }
+
+// What a balance says of its reading, when its marks are read (BalanceMarks): Unknown while
+// they are off, or when a frame's mark is none of the configured ones.
+enum class Stability { Unknown, Stable, Unstable, Overload };

@@ -3,6 +3,9 @@
 #include "common/Numbers.h"
 #include "devices/ModbusFrames.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace BalanceFrames {
 
 bool hasShape(const char* frame, int gPosition) {
@@ -44,6 +47,41 @@ std::optional<QString> captionAt(const char* frame, int gPosition) {
     return text;
 }
 
+Stability textMark(const char* frame, qsizetype before, const BalanceMarks& marks) {
+    if (marks.form == BalanceMarks::Form::First) {
+        const QChar c = QLatin1Char(frame[0]);
+        if (marks.overload.contains(c))
+            return Stability::Overload;
+        if (marks.unstable.contains(c))
+            return Stability::Unstable;
+        if (marks.stable.contains(c))
+            return Stability::Stable;
+    } else if (marks.form == BalanceMarks::Form::Header) {
+        // Where one header could be read as another, the one that holds the line wins.
+        for (auto [text, s] : {std::pair{&marks.overload, Stability::Overload},
+                               std::pair{&marks.unstable, Stability::Unstable},
+                               std::pair{&marks.stable, Stability::Stable}}) {
+            const QByteArray h = text->toLatin1();
+            if (!h.isEmpty() && h.size() <= before + 1 &&
+                QByteArrayView(frame + 1 - h.size(), h.size()) == h)
+                return s;
+        }
+    }
+    return Stability::Unknown;
+}
+
+std::optional<TextReading> readingAt(const char* frame, qsizetype before, int gPosition,
+                                     const BalanceMarks& marks) {
+    if (!hasShape(frame, gPosition))
+        return std::nullopt;
+    const Stability s = textMark(frame, before, marks);
+    if (std::optional<QString> caption = captionAt(frame, gPosition))
+        return TextReading{*caption, s};
+    if (s == Stability::Overload)
+        return TextReading{QString(), s};
+    return std::nullopt;
+}
+
 namespace {
 
 QByteArray request(int slave, char function, quint16 address, quint16 value) {
@@ -75,7 +113,7 @@ QByteArray zeroCommand(int slave) {
     return request(slave, ModbusFrames::kWriteSingleCoil, 0x00F0, ModbusFrames::kCoilOn);
 }
 
-Reply parseReply(const QByteArray& bytes, int slave) {
+Reply parseReply(const QByteArray& bytes, int slave, const BalanceMarks& marks) {
     Reply r;
     if (bytes.size() < kReplyLength)
         return r;
@@ -104,26 +142,43 @@ Reply parseReply(const QByteArray& bytes, int slave) {
         slave == kSmallSlave ? Decimal::kScale / 100 : Decimal::kScale / 10;
     r.status = ReplyStatus::Reading;
     r.caption = Decimal::fromUnits(count * unitsPerCount).toString();
+    if (marks.form == BalanceMarks::Form::Modbus) {
+        const quint32 register1 = (at(3) << 8) | at(4);
+        if (register1 >> marks.overloadBit & 1)
+            r.stability = Stability::Overload;
+        else
+            r.stability =
+                register1 >> marks.stableBit & 1 ? Stability::Stable : Stability::Unstable;
+    }
     return r;
 }
 
 } // namespace BalanceFrames
 
-std::optional<QString> TextFrameParser::feed(const QByteArray& bytes) {
+TextFrameParser::TextFrameParser(int gPosition, const BalanceMarks& marks)
+    : m_gPosition(gPosition), m_marks(marks) {
+    if (marks.form == BalanceMarks::Form::Header)
+        for (const QString* h : {&marks.stable, &marks.unstable, &marks.overload})
+            m_lookBehind = std::max(m_lookBehind, h->toLatin1().size() - 1);
+}
+
+std::optional<BalanceFrames::TextReading> TextFrameParser::read(const QByteArray& bytes) {
     m_pending += bytes;
-    std::optional<QString> newest;
-    qsizetype p = 0;
+    std::optional<BalanceFrames::TextReading> newest;
+    qsizetype p = m_kept;
     const char* data = m_pending.constData();
     while (p + m_gPosition <= m_pending.size()) {
         if (BalanceFrames::hasShape(data + p, m_gPosition)) {
-            if (std::optional<QString> c = BalanceFrames::captionAt(data + p, m_gPosition))
-                newest = c;
+            if (auto r = BalanceFrames::readingAt(data + p, p, m_gPosition, m_marks))
+                newest = r;
             p += m_gPosition;
         } else {
             ++p;
         }
     }
     // What is left is shorter than a frame's examined part: it may be the start of one.
-    m_pending.remove(0, p);
+    // In front of it stay the bytes a header of the next frame may have begun with.
+    m_kept = std::min(p, m_lookBehind);
+    m_pending.remove(0, p - m_kept);
     return newest;
 }

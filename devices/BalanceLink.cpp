@@ -35,14 +35,21 @@ void BalanceLink::restartAfterPause() {
     m_largeFrames.clear();
 }
 
+void BalanceLink::setMarks(const BalanceMarks& marks) {
+    m_marks = marks;
+    m_smallFrames = TextFrameParser(kSmallGPosition, marks);
+    m_largeFrames = TextFrameParser(kLargeGPosition, marks);
+    m_readings.setMarksOn(marks.on());
+}
+
 void BalanceLink::tickText(int tickMs) {
     countSilence(tickMs);
     if (keepOpen(m_comm1, 0, tickMs))
-        if (auto c = m_smallFrames.feed(readText(m_comm1, "small")))
-            accept(Balance::Small, *c);
+        if (auto r = m_smallFrames.read(readText(m_comm1, "small")))
+            accept(Balance::Small, r->caption, r->stability);
     if (keepOpen(m_comm2, 1, tickMs))
-        if (auto c = m_largeFrames.feed(readText(m_comm2, "large")))
-            accept(Balance::Large, *c);
+        if (auto r = m_largeFrames.read(readText(m_comm2, "large")))
+            accept(Balance::Large, r->caption, r->stability);
 }
 
 QByteArray BalanceLink::readText(SerialPort& port, const char* balance) {
@@ -76,12 +83,12 @@ void BalanceLink::tickModbus(int tickMs) {
 void BalanceLink::readModbusReply() {
     const QByteArray bytes = m_comm1.read(-1);
     qCDebug(lcBalanceFrames) << "reply" << bytes.toHex(' ');
-    const Reply r = parseReply(bytes, slaveOf(m_pollBalance));
+    const Reply r = parseReply(bytes, slaveOf(m_pollBalance), m_marks);
     const bool reread = m_rereading;
     m_rereading = false;
     switch (r.status) {
     case ReplyStatus::Reading:
-        accept(m_pollBalance, r.caption);
+        accept(m_pollBalance, r.caption, r.stability);
         m_pollBalance = otherBalance(m_pollBalance);
         break;
     case ReplyStatus::BadChecksum:
@@ -104,8 +111,11 @@ void BalanceLink::readModbusReply() {
     }
 }
 
-void BalanceLink::accept(Balance b, const QString& caption) {
-    m_readings.setCaption(b, caption);
+void BalanceLink::accept(Balance b, const QString& caption, Stability stability) {
+    // An overload is shown as one; the caption keeps the last weight.
+    if (stability != Stability::Overload)
+        m_readings.setCaption(b, caption);
+    m_readings.setStability(b, stability);
     m_readings.setLive(b, true);
     m_readings.setQuiet(b, false);
     m_silentMs[size_t(labelIndex(b))] = 0;

@@ -39,6 +39,8 @@ public:
     // (a reply in flight, frames of the weight before the zero) is dropped, and the poll
     // cycle starts again with a new request, so no reading from before the zero is shown.
     void restartAfterPause();
+    // Reads the balances' stability and overload marks from now on (off: as always).
+    void setMarks(const BalanceMarks& marks);
 
     int PollTick() const { return m_pollTick; }
     int PollBalance() const { return smallFirstIndex(m_pollBalance); } // 0 small, 1 large
@@ -56,7 +58,7 @@ private:
     static QByteArray readText(SerialPort& port, const char* balance);
     void tickModbus(int tickMs);
     void readModbusReply();
-    void accept(Balance b, const QString& caption);
+    void accept(Balance b, const QString& caption, Stability stability);
     void countSilence(int tickMs);
     // True when the port is open; otherwise tries to reopen it now and then.
     bool keepOpen(SerialPort& port, int which, int tickMs);
@@ -66,6 +68,7 @@ private:
     SerialPort& m_comm2;
     BalanceReadings& m_readings;
     StatusLine& m_status;
+    BalanceMarks m_marks;
     TextFrameParser m_smallFrames{BalanceFrames::kSmallGPosition};
     TextFrameParser m_largeFrames{BalanceFrames::kLargeGPosition};
     int m_pollTick = 0;

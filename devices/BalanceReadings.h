@@ -26,6 +26,26 @@ public:
     bool isQuiet(Balance b) const { return m_quiet[slot(b)]; }
     void setQuiet(Balance b, bool quiet) { m_quiet[slot(b)] = quiet; }
 
+    // The balance's own mark of its latest reading; Unknown while the marks are off. An
+    // overload keeps the caption of the last weight, which is then no weight to go by.
+    Stability stability(Balance b) const { return m_stability[slot(b)]; }
+    bool isOverloaded(Balance b) const { return stability(b) == Stability::Overload; }
+    void setStability(Balance b, Stability s) {
+        if (m_stability[slot(b)] != s) {
+            m_stability[slot(b)] = s;
+            emit changed(b);
+        }
+    }
+    // The station reads the balances' marks ([balance] of dyestation.ini).
+    bool marksOn() const { return m_marksOn; }
+    void setMarksOn(bool on) { m_marksOn = on; }
+    // Settling time counts only on readings that keep coming and, with the marks on, that
+    // the balance itself calls stable: never while it is unstable, overloaded or its mark
+    // could not be read.
+    bool countsTowardsSettling(Balance b) const {
+        return !isQuiet(b) && (!m_marksOn || stability(b) == Stability::Stable);
+    }
+
     void setCaption(Balance b, const QString& text) {
         if (m_caption[slot(b)] != text) {
             m_caption[slot(b)] = text;
@@ -48,4 +68,6 @@ private:
     std::array<QString, 2> m_caption{QStringLiteral("0"), QStringLiteral("0")};
     std::array<bool, 2> m_live{false, false};
     std::array<bool, 2> m_quiet{false, false};
+    std::array<Stability, 2> m_stability{Stability::Unknown, Stability::Unknown};
+    bool m_marksOn = false;
 };

@@ -13,6 +13,9 @@
 #                  the embedded data/weighings.db)
 #   DEMO_MQTT=1    a mosquitto broker on 127.0.0.1:${DEMO_MQTT_PORT:-18830}, started beside
 #                  devsim; watch it with mosquitto_sub -p 18830 -t 'dyestation/#' -v
+#   DEMO_MARKS=first|header|modbus   devsim's balances send stability and overload marks in
+#                  that form and the station reads them ([balance] marks); modbus goes with
+#                  DEMO_MODE=2, first and header with mode 1
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -29,11 +32,13 @@ eval "$("$ROOT/scripts/odbc-demo.sh" "$DEMO")"
 AUTO=(--auto "$DEMO")
 if [ "${DEMO_AUTO:-1}" = 0 ]; then AUTO=(); fi
 if [ "${DEMO_PICK:-0}" = 1 ] && [ ${#AUTO[@]} -gt 0 ]; then AUTO+=(--auto-scan); fi
+MARKS=(--marks "${DEMO_MARKS:-off}")
 
 # The extensions' settings file, written whole and renamed into place.
 BROKER=""
 PGDIR=""
-if [ "${DEMO_PICK:-0}" = 1 ] || [ -n "${DEMO_LOG:-}" ] || [ "${DEMO_MQTT:-0}" = 1 ]; then
+if [ "${DEMO_PICK:-0}" = 1 ] || [ -n "${DEMO_LOG:-}" ] || [ "${DEMO_MQTT:-0}" = 1 ] ||
+  [ -n "${DEMO_MARKS:-}" ]; then
   INI=$DEMO/dyestation.ini
   {
     echo "[pick]"
@@ -62,13 +67,15 @@ if [ "${DEMO_PICK:-0}" = 1 ] || [ -n "${DEMO_LOG:-}" ] || [ "${DEMO_MQTT:-0}" = 
       echo "port=$MQTT_PORT"
       echo "station=demo"
     fi
+    echo "[balance]"
+    echo "marks=${DEMO_MARKS:-off}"
   } >"$INI.new"
   mv "$INI.new" "$INI"
   echo "extensions: $INI"
 fi
 
 rm -f "$DEV/events.log"
-"$BUILD/devsim" --dir "$DEV" --rate 10 "${AUTO[@]}" >"$DEV/devsim.out" 2>&1 </dev/null &
+"$BUILD/devsim" --dir "$DEV" --rate 10 "${AUTO[@]}" "${MARKS[@]}" >"$DEV/devsim.out" 2>&1 </dev/null &
 SIM=$!
 cleanup() {
   kill "$SIM" 2>/dev/null || true

@@ -114,7 +114,7 @@ void WeighingPanel::drawLine(QPainter& p, const QRect& r) {
     p.setPen(QPen(QColor(0, 90, 30), 2));
     const int tx = xAt(m.target().units());
     p.drawLine(tx, bar.top() - 4, tx, bar.bottom() + 4);
-    if (m.amountText() != QStringLiteral("—")) {
+    if (m.amountText() != QStringLiteral("—") && m.phase() != WeighingPanelModel::Phase::Overload) {
         const int ax = xAt(m.amount().units());
         p.fillRect(QRect(bar.left(), bar.top() + gaugeH / 3, ax - bar.left(), gaugeH / 3),
                    state.lighter(130));
@@ -139,6 +139,10 @@ void WeighingPanel::drawLine(QPainter& p, const QRect& r) {
         if (m.phase() == WeighingPanelModel::Phase::Within) {
             fraction = double(m.settled()) / WeighingPanelModel::settleTicks();
             text = m.caption("穩定");
+        } else if (m.phase() == WeighingPanelModel::Phase::Settling) {
+            // The count holds while the balance settles.
+            fraction = double(m.settled()) / WeighingPanelModel::settleTicks();
+            text = m.caption("穩定中…");
         } else if (m.phase() == WeighingPanelModel::Phase::Countdown) {
             fraction = 1.0 - m.countdownSeconds() / 6.0;
             text = m.caption("等待");

@@ -50,6 +50,10 @@ bool Sequencer::balanceLive(int line) const {
 Decimal Sequencer::reading(int line) const {
     return p.readings.value(balanceOf(line));
 }
+// An overloaded balance shows the last weight it read, which is not what it holds now.
+bool Sequencer::atZero(int line) const {
+    return reading(line).isZero() && !p.readings.isOverloaded(balanceOf(line));
+}
 Decimal Sequencer::resolution(int line) const {
     return Decimal::fromUnits(balanceOf(line) == Balance::Large ? kTenth : kHundredth);
 }
@@ -156,7 +160,7 @@ void Sequencer::tick() {
             holdForStaleBalance();
             break;
         }
-        if (m.State == SequencerState::ZeroAlready && !reading(m.Line).isZero()) {
+        if (m.State == SequencerState::ZeroAlready && !atZero(m.Line)) {
             // Something was put on during the wait, most likely the container asked for:
             // weighing from here would count it as dye. The balance must be zeroed first.
             m.State = SequencerState::WaitZero;
@@ -169,7 +173,7 @@ void Sequencer::tick() {
         if (m.State == SequencerState::ZeroAlready && m.Counter >= kZeroWaitTicks) {
             m.Counter = 0;
             m.State = SequencerState::BeginWeighing;
-        } else if (m.State == SequencerState::WaitZero && reading(m.Line).isZero() &&
+        } else if (m.State == SequencerState::WaitZero && atZero(m.Line) &&
                    m.Counter >= kZeroMinTicks) {
             m.Counter = 0;
             m.State = SequencerState::BeginWeighing;
@@ -449,7 +453,7 @@ void Sequencer::askForContainer() {
         holdForStaleBalance();
         return;
     }
-    m.State = reading(n).isZero() ? SequencerState::ZeroAlready : SequencerState::WaitZero;
+    m.State = atZero(n) ? SequencerState::ZeroAlready : SequencerState::WaitZero;
     m_leftZero = false;
     m.prompt = containerMessage(n);
     forgetAdjustmentsAtZero();
@@ -571,8 +575,9 @@ void Sequencer::weigh() {
         m.LineStatus[WeighingModel::kOverall] = OverallStatus::TooLittle;
         m.prompt = cardMessage(false, n);
     } else {
-        // Only readings that keep coming count towards settling; a frozen one holds.
-        if (!p.readings.isQuiet(balanceOf(n)))
+        // Only readings that keep coming count towards settling, and with the balance's
+        // marks on only those it calls stable; a frozen, unsteady or overloaded one holds.
+        if (p.readings.countsTowardsSettling(balanceOf(n)))
             ++m.Counter;
         m.LineStatus[size_t(n)] = LineStatusCode::Within;
         m.LineStatus[WeighingModel::kOverall] = OverallStatus::Within;

@@ -92,6 +92,7 @@ private:
     Balance balanceOf(int line) const;
     bool balanceLive(int line) const;
     Decimal reading(int line) const;
+    bool atZero(int line) const;
     Decimal resolution(int line) const;
     QString balanceName(int line) const;
     void light(int number, int command);

@@ -113,13 +113,18 @@ void WeighingPanelModel::update() {
             m_phase = Phase::Accepted;
         } else if (!live) {
             m_phase = Phase::NoReading;
+        } else if (m_readings.isOverloaded(m_balance)) {
+            m_phase = Phase::Overload;
         } else if (weighing) {
             if (m_amount - m_tolerance > m_target)
                 m_phase = Phase::TooMuch;
             else if (m_amount + m_tolerance < m_target)
                 m_phase = Phase::TooLittle;
             else {
-                m_phase = Phase::Within;
+                // With the marks on, the count holds until the balance calls it stable.
+                const bool steady =
+                    !m_readings.marksOn() || m_readings.stability(m_balance) == Stability::Stable;
+                m_phase = steady ? Phase::Within : Phase::Settling;
                 m_settled = std::clamp(m.Counter, 0, settleTicks());
             }
         } else if (zeroState(m_balance) == ZeroState::Running) {
@@ -220,11 +225,13 @@ QString WeighingPanelModel::targetText() const {
 QString WeighingPanelModel::amountText() const {
     if (m_line == 0 || m_phase == Phase::NoReading)
         return kDash;
+    if (m_phase == Phase::Overload)
+        return caption("超載");
     return grams(m_amount) + QStringLiteral(" g");
 }
 
 QString WeighingPanelModel::differenceText() const {
-    if (m_line == 0 || m_phase == Phase::NoReading)
+    if (m_line == 0 || m_phase == Phase::NoReading || m_phase == Phase::Overload)
         return kDash;
     const Decimal d = m_target - m_amount;
     if (d.isZero())
@@ -256,6 +263,10 @@ QString WeighingPanelModel::stateWord() const {
         return caption("單號完成");
     case Phase::NoReading:
         return caption("天平沒有回應");
+    case Phase::Settling:
+        return caption("剛好,穩定中…");
+    case Phase::Overload:
+        return caption("超載,請取下");
     }
     return {};
 }
@@ -278,6 +289,10 @@ QString WeighingPanelModel::stateSymbol() const {
         return QStringLiteral("◷");
     case Phase::NoReading:
         return QStringLiteral("✖");
+    case Phase::Settling:
+        return QStringLiteral("◌");
+    case Phase::Overload:
+        return QStringLiteral("⚠");
     case Phase::Idle:
         break;
     }
@@ -290,7 +305,10 @@ Rgb WeighingPanelModel::stateColour() const {
     case Phase::TooLittle:
         return {0, 90, 200};
     case Phase::TooMuch:
+    case Phase::Overload:
         return {200, 20, 20};
+    case Phase::Settling:
+        return {90, 150, 40};
     case Phase::Within:
         return {0, 140, 40};
     case Phase::Accepted:
@@ -316,7 +334,9 @@ Decimal WeighingPanelModel::gaugeMax() const {
 }
 
 QString WeighingPanelModel::readingText(Balance b) const {
-    return m_readings.isLive(b) ? m_readings.caption(b) : kDash;
+    if (!m_readings.isLive(b))
+        return kDash;
+    return m_readings.isOverloaded(b) ? caption("超載") : m_readings.caption(b);
 }
 
 QString WeighingPanelModel::zeroText(Balance b) const {

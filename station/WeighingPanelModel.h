@@ -39,6 +39,8 @@ public:
         Accepted,
         End,
         NoReading, // the line's balance is not answering
+        Settling,  // in tolerance, but the balance does not call its reading stable yet
+        Overload,  // the line's balance is past its capacity
     };
     enum class ZeroState { Idle, Running, Checking, Done, NotZero, Failed };
     enum class Mark { Waiting, Current, Done };
@@ -98,7 +100,8 @@ public:
     // Seconds left of the zero wait (Countdown), rounded up.
     int countdownSeconds() const { return m_countdownSeconds; }
 
-    // The reading of a balance as shown: "—" while it never answered or went stale.
+    // The reading of a balance as shown: "—" while it never answered or went stale, the
+    // overload text while the balance reports one.
     QString readingText(Balance b) const;
     ZeroState zeroState(Balance b) const { return m_zero[size_t(labelIndex(b))]; }
     QString zeroText(Balance b) const;

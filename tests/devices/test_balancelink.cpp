@@ -224,6 +224,132 @@ private slots:
         QCOMPARE(r.caption, caption);
     }
 
+    // ---- the balances' marks ([balance] of dyestation.ini)
+
+    // Each feed's newest reading as "caption mark" (mark ? unknown, S, U, O), "-" for none.
+    void marks_data() {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<int>("gPosition");
+        QTest::addColumn<QList<QByteArray>>("feeds");
+        QTest::addColumn<QStringList>("readings");
+        const int s = kSmallGPosition, l = kLargeGPosition;
+        using F = QList<QByteArray>;
+        using R = QStringList;
+        QTest::newRow("off: first character ignored")
+            << "off" << s << F{"U+  100.01g   \r\n"} << R{"100.01 ?"};
+        QTest::newRow("off: header frame read as before")
+            << "off" << s << F{"ST+  100.01g  \r\n"} << R{"100.01 ?"};
+        QTest::newRow("first stable") << "first" << s << F{"S+  100.01g   \r\n"} << R{"100.01 S"};
+        QTest::newRow("first unstable")
+            << "first" << s << F{"U-  100.01g   \r\n"} << R{"-100.01 U"};
+        QTest::newRow("first overload, no number")
+            << "first" << s << F{"O+  OVERLDg   \r\n"} << R{" O"};
+        QTest::newRow("first overload with a number")
+            << "first" << l << F{"O+ 9999.9g \r\n"} << R{"9999.9 O"};
+        QTest::newRow("first garbled mark")
+            << "first" << s << F{"X+  100.01g   \r\n"} << R{"100.01 ?"};
+        QTest::newRow("first garbled, no number")
+            << "first" << s << F{"X+  OVERLDg   \r\n"} << R{"-"};
+        QTest::newRow("header stable") << "header" << s << F{"ST+  100.01g  \r\n"} << R{"100.01 S"};
+        QTest::newRow("header unstable") << "header" << l << F{"US- 1234.5g\r\n"} << R{"-1234.5 U"};
+        QTest::newRow("header overload") << "header" << s << F{"OL+  OVERLDg  \r\n"} << R{" O"};
+        QTest::newRow("header garbled")
+            << "header" << s << F{"SX+  100.01g  \r\n"} << R{"100.01 ?"};
+        QTest::newRow("header at the very start, cut")
+            << "header" << s << F{"T+  100.01g  \r\n"} << R{"100.01 ?"};
+        QTest::newRow("header split from its frame")
+            << "header" << s << F{"S", "T+  100.01g  \r\n"} << R{"-", "100.01 S"};
+        QTest::newRow("next header split after a frame")
+            << "header" << s << F{"ST+  100.01g  \r\nU", "S+  100.02g  \r\n"}
+            << R{"100.01 S", "100.02 U"};
+        QTest::newRow("header, no terminators")
+            << "header" << s << F{"ST+  100.01gOL+  100.02g"} << R{"100.02 O"};
+        QTest::newRow("modbus marks leave text frames unmarked")
+            << "modbus" << s << F{"S+  100.01g   \r\n"} << R{"100.01 ?"};
+    }
+    void marks() {
+        QFETCH(QString, form);
+        QFETCH(int, gPosition);
+        QFETCH(QList<QByteArray>, feeds);
+        QFETCH(QStringList, readings);
+        TextFrameParser p(gPosition, BalanceMarks::defaults(BalanceMarks::formNamed(form)));
+        for (int i = 0; i < feeds.size(); ++i) {
+            const std::optional<TextReading> r = p.read(feeds.at(i));
+            const QString got =
+                r ? r->caption + QLatin1Char(' ') + QLatin1Char("?SUO"[int(r->stability)])
+                  : QStringLiteral("-");
+            QCOMPARE(got, readings.at(i));
+        }
+    }
+
+    void modbusMarks_data() {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QString>("bits"); // stable,overload; blank: the usual 8,9
+        QTest::addColumn<int>("register1");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<int>("stability");
+        const int unknown = int(Stability::Unknown), stable = int(Stability::Stable),
+                  unstable = int(Stability::Unstable), overload = int(Stability::Overload);
+        QTest::newRow("off ignores the bits") << "off"
+                                              << "" << 0x0301 << "123.45" << unknown;
+        QTest::newRow("stable") << "modbus"
+                                << "" << 0x0101 << "123.45" << stable;
+        QTest::newRow("unstable") << "modbus"
+                                  << "" << 0x0001 << "123.45" << unstable;
+        QTest::newRow("overload") << "modbus"
+                                  << "" << 0x0201 << "123.45" << overload;
+        QTest::newRow("overload wins over stable") << "modbus"
+                                                   << "" << 0x0301 << "123.45" << overload;
+        QTest::newRow("sign still read") << "modbus"
+                                         << "" << 0x0100 << "-123.45" << stable;
+        QTest::newRow("own bits stable") << "modbus"
+                                         << "4,5" << 0x0011 << "123.45" << stable;
+        QTest::newRow("own bits overload") << "modbus"
+                                           << "4,5" << 0x0021 << "123.45" << overload;
+        QTest::newRow("sign digit is no mark bit") << "modbus"
+                                                   << "0,1" << 0x0101 << "123.45" << stable;
+    }
+    void modbusMarks() {
+        QFETCH(QString, form);
+        QFETCH(QString, bits);
+        QFETCH(int, register1);
+        QFETCH(QString, caption);
+        QFETCH(int, stability);
+        const BalanceMarks marks = BalanceMarks::fromTexts(
+            form, {}, {}, {}, bits.section(',', 0, 0), bits.section(',', 1, 1));
+        const Reply r = parseReply(reply(3, quint16(register1), 0, 0x3039), 3, marks);
+        QCOMPARE(int(r.status), int(ReplyStatus::Reading));
+        QCOMPARE(r.caption, caption);
+        QCOMPARE(int(r.stability), stability);
+    }
+
+    // An overload reaches the readings as one and leaves the last weight in the caption;
+    // settling counts only on a stable mark.
+    void marksReachTheReadings() {
+        Link l("1");
+        l.link.setMarks(BalanceMarks::defaults(BalanceMarks::Form::First));
+        l.comm1.feed("S+  100.01g   \r\n");
+        l.link.tick();
+        QCOMPARE(l.readings.caption(Balance::Small), QString("100.01"));
+        QVERIFY(l.readings.countsTowardsSettling(Balance::Small));
+        l.comm1.feed("O+  OVERLDg   \r\n");
+        l.link.tick();
+        QCOMPARE(l.readings.caption(Balance::Small), QString("100.01"));
+        QVERIFY(l.readings.isOverloaded(Balance::Small) && l.readings.isLive(Balance::Small));
+        QVERIFY(!l.readings.countsTowardsSettling(Balance::Small));
+        l.comm1.feed("U+  100.03g   \r\n");
+        l.link.tick();
+        QCOMPARE(l.readings.caption(Balance::Small), QString("100.03"));
+        QVERIFY(!l.readings.isOverloaded(Balance::Small));
+        QVERIFY(!l.readings.countsTowardsSettling(Balance::Small));
+        // Marks off again: the same frame counts, whatever its first character.
+        l.link.setMarks({});
+        l.comm1.feed("U+  100.04g   \r\n");
+        l.link.tick();
+        QCOMPARE(l.readings.stability(Balance::Small), Stability::Unknown);
+        QVERIFY(l.readings.countsTowardsSettling(Balance::Small));
+    }
+
     // ---- the link, mode "1"
 
     void textModeShowsNewestOfEachPort() {

@@ -113,6 +113,48 @@ private slots:
         QCOMPARE(back.station(), QStringLiteral("站 1"));
     }
 
+    // [balance]: the form's usual marks where keys are missing; bits that are the sign digit
+    // or name one bit twice fall back; anything but a known form is off. What is saved
+    // reads back the same.
+    void balanceMarksKeys_data() {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("marks"); // form stable/unstable/overload stable_bit,overload_bit
+        QTest::newRow("no [balance]") << QByteArray("[pick]\nconfirm=true\n") << "off // 8,9";
+        QTest::newRow("unknown form")
+            << QByteArray("[balance]\nmarks=yes\nstable=X\n") << "off // 8,9";
+        QTest::newRow("first, usual")
+            << QByteArray("[balance]\nmarks=First\n") << "first S/U/O 8,9";
+        QTest::newRow("first, own characters")
+            << QByteArray("[balance]\nmarks=first\nstable=S,s\nunstable=Uu\noverload=\n")
+            << "first S,s/Uu/O 8,9";
+        QTest::newRow("header, usual")
+            << QByteArray("[balance]\nmarks=header\n") << "header ST/US/OL 8,9";
+        QTest::newRow("modbus, own bits")
+            << QByteArray("[balance]\nmarks=modbus\nstable_bit=12\noverload_bit=4\n")
+            << "modbus // 12,4";
+        QTest::newRow("modbus, sign digit refused")
+            << QByteArray("[balance]\nmarks=modbus\nstable_bit=3\noverload_bit=16\n")
+            << "modbus // 8,9";
+        QTest::newRow("modbus, one bit for both")
+            << QByteArray("[balance]\nmarks=modbus\nstable_bit=9\n") << "modbus // 8,9";
+    }
+    void balanceMarksKeys() {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, marks);
+        auto shown = [](const BalanceMarks& m) {
+            return QStringLiteral("%1 %2/%3/%4 %5,%6")
+                .arg(BalanceMarks::formName(m.form), m.stable, m.unstable, m.overload)
+                .arg(m.stableBit)
+                .arg(m.overloadBit);
+        };
+        WorkDir dir;
+        dir.write("dyestation.ini", ini);
+        const ExtensionSettings s = ExtensionSettings::load(dir.file("dyestation.ini"));
+        QCOMPARE(shown(s.balance), marks);
+        QVERIFY(ExtensionSettings::save(dir.file("dyestation.ini"), s).ok());
+        QCOMPARE(shown(ExtensionSettings::load(dir.file("dyestation.ini")).balance), marks);
+    }
+
     // A deleted job and every job of a cancelled queue are reported by their order numbers,
     // as the queue held them (the list shown may be older than the file).
     void queueCommandsReportJobs() {

@@ -171,6 +171,33 @@ private slots:
         QCOMPARE(r.panel->differenceText(), QStringLiteral("还差 1.00 g"));
     }
 
+    // With the balances' marks on, a reading in tolerance that the balance does not call
+    // stable shows that it settles, and an overload shows as one, never as a weight, on the
+    // panel and on the reading; in either script.
+    void settlingAndOverloadMarks() {
+        Rig r;
+        r.readings.setMarksOn(true);
+        r.readings.setStability(Balance::Small, Stability::Unstable);
+        r.add(QStringLiteral("P-5"), {QStringLiteral("A"), QStringLiteral("10")});
+        QVERIFY(r.until(SequencerState::Weigh));
+        r.readings.setCaption(Balance::Small, QStringLiteral("10.01"));
+        QCOMPARE(r.panel->phase(), Phase::Settling);
+        QCOMPARE(r.panel->stateWord(), QStringLiteral("剛好,穩定中…"));
+        r.readings.setStability(Balance::Small, Stability::Stable);
+        QCOMPARE(r.panel->phase(), Phase::Within);
+        r.readings.setStability(Balance::Small, Stability::Overload);
+        QCOMPARE(r.panel->phase(), Phase::Overload);
+        QCOMPARE(r.panel->amountText(), QStringLiteral("超載"));
+        QCOMPARE(r.panel->differenceText(), QStringLiteral("—"));
+        QCOMPARE(r.panel->readingText(Balance::Small), QStringLiteral("超載"));
+        QCOMPARE(r.panel->readingText(Balance::Large), QStringLiteral("0"));
+        r.settings.setText(Setting::Language, QStringLiteral("1"));
+        r.panel->update();
+        QCOMPARE(r.panel->readingText(Balance::Small), QStringLiteral("超载"));
+        r.readings.setStability(Balance::Small, Stability::Unstable);
+        QCOMPARE(r.panel->stateWord(), QStringLiteral("刚好,稳定中…"));
+    }
+
     // A box/barrel choice is taken back until the line is accepted, a change of barrel too.
     void boxChoiceUndo() {
         Rig r;

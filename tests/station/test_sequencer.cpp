@@ -114,6 +114,8 @@ private slots:
     void quietBalanceHoldsTheSettling();
     void whatTheBalanceHoldsIsWhatARestartCredits_data();
     void whatTheBalanceHoldsIsWhatARestartCredits();
+    void balanceMarksHoldTheSettling_data();
+    void balanceMarksHoldTheSettling();
     void changeBarrelKeepsTheAmount_data();
     void changeBarrelKeepsTheAmount();
     void changeBarrelCannotBeTakenBackAfterTheZero();
@@ -574,7 +576,8 @@ void TestSequencer::quietBalanceHoldsTheSettling() {
 // restart on the same files: the restart credits what is in the container, never a cup
 // and never less than the last tick's reading. Steps: "r X" the balance reads X, "t N" N
 // ticks, "w" on to weighing, "dead"/"live" the balance goes silent / answers again,
-// "close" the station closes in order.
+// "overload" it says it is overloaded (its last weight still shown), "close" the station
+// closes in order.
 void TestSequencer::whatTheBalanceHoldsIsWhatARestartCredits_data() {
     QTest::addColumn<QString>("steps");
     QTest::addColumn<int>("state");
@@ -583,6 +586,8 @@ void TestSequencer::whatTheBalanceHoldsIsWhatARestartCredits_data() {
     QTest::newRow("cup put on in the countdown, poured on it")
         << "t 5|r 10|t 40|r 12.5|t 2" << 5 << "0"
         << "小天平讀數不是 0,請按下歸零按鈕";
+    QTest::newRow("overloaded at 0 in the countdown") << "t 5|overload|t 40" << 5 << "0"
+                                                      << "";
     QTest::newRow("cup in the countdown, then zeroed")
         << "t 5|r 10|t 3|r 0|t 3|w|r 2.5|t 1" << 7 << "2.5"
         << "";
@@ -621,7 +626,10 @@ void TestSequencer::whatTheBalanceHoldsIsWhatARestartCredits() {
             QVERIFY(r.toWeighing());
         else if (step == QLatin1String("close"))
             r.seq->close();
-        else
+        else if (step == QLatin1String("overload")) {
+            r.readings.setMarksOn(true);
+            r.readings.setStability(Balance::Small, Stability::Overload);
+        } else
             r.readings.setLive(Balance::Small, step == QLatin1String("live"));
     }
     QCOMPARE(r.model.State, state);
@@ -631,6 +639,43 @@ void TestSequencer::whatTheBalanceHoldsIsWhatARestartCredits() {
     restartInto(r, next);
     QVERIFY(!next.seq->recoverJournal());
     QCOMPARE(next.model.Adjust.toString(), credited);
+}
+
+// With the balances' marks on, settling counts only while the line's balance says stable:
+// an unstable, unreadable or overload mark holds the count (an overload is never accepted,
+// though the last weight shown stands within the tolerance), and a stable one lets it run.
+void TestSequencer::balanceMarksHoldTheSettling_data() {
+    QTest::addColumn<int>("held");        // the mark that holds
+    QTest::addColumn<int>("stableFirst"); // ticks counted before it comes
+    QTest::newRow("unstable") << int(Stability::Unstable) << 6;
+    QTest::newRow("unreadable mark") << int(Stability::Unknown) << 6;
+    QTest::newRow("overload on the 15th tick") << int(Stability::Overload) << 15;
+    QTest::newRow("overload from the start") << int(Stability::Overload) << 0;
+}
+
+void TestSequencer::balanceMarksHoldTheSettling() {
+    QFETCH(int, held);
+    QFETCH(int, stableFirst);
+    Rig r;
+    r.readings.setMarksOn(true);
+    r.readings.setStability(Balance::Small, Stability::Stable);
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("C1"), QStringLiteral("10")}}));
+    QVERIFY(r.toWeighing());
+    r.readings.setStability(Balance::Small, Stability(held));
+    r.setReading(Balance::Small, QStringLiteral("10"));
+    if (stableFirst > 0) {
+        r.readings.setStability(Balance::Small, Stability::Stable);
+        r.ticks(stableFirst);
+        r.readings.setStability(Balance::Small, Stability(held));
+    }
+    r.ticks(60);
+    QCOMPARE(r.model.State, SequencerState::Weigh);
+    QCOMPARE(r.model.Counter, stableFirst);
+    r.readings.setStability(Balance::Small, Stability::Stable);
+    r.ticks(Sequencer::kSettleTicks - stableFirst - 1);
+    QCOMPARE(r.model.State, SequencerState::Weigh);
+    r.ticks(1);
+    QCOMPARE(r.model.State, SequencerState::NextLine);
 }
 
 void TestSequencer::changeBarrelKeepsTheAmount_data() {

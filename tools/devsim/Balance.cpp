@@ -2,8 +2,9 @@
 
 namespace devsim {
 
-Balance g_small{"small", 3, 0.01, 8, "   \r\n"};
-Balance g_large{"large", 4, 0.1, 7, " \r\n"};
+Marks g_marks = Marks::Off;
+Balance g_small{"small", 3, 0.01, 8, "   \r\n", 3000};
+Balance g_large{"large", 4, 0.1, 7, " \r\n", 28000};
 
 Balance* balanceNamed(const std::string& n) {
     if (n == "small" || n == "3")

@@ -89,7 +89,7 @@ void Bench::dispatch(Line& l, const std::vector<unsigned char>& frame, double ar
             return;
         const long long r = b->reading();
         const unsigned long long mag = (unsigned long long)(r < 0 ? -r : r);
-        s.map->tab_registers[1] = r < 0 ? 0x0000 : 0x0001;
+        s.map->tab_registers[1] = b->register1(nowMs());
         s.map->tab_registers[2] = uint16_t(mag >> 16);
         s.map->tab_registers[3] = uint16_t(mag & 0xFFFF);
     }
@@ -145,6 +145,8 @@ void Bench::lightChanges(int module, const std::vector<unsigned char>& frame,
 // ---- text balances
 
 void Bench::textFrames(double now) {
+    g_small.watch(now);
+    g_large.watch(now);
     for (auto [line, bal, next] : {std::make_tuple(&small, &g_small, &nextSmallFrame),
                                    std::make_tuple(&large, &g_large, &nextLargeFrame)}) {
         if (!line->plugged || bal->silent) {
@@ -158,7 +160,7 @@ void Bench::textFrames(double now) {
             continue;
         if (ramp)
             bal->gross += 1;
-        const std::vector<unsigned char> f = bal->textFrame();
+        const std::vector<unsigned char> f = bal->textFrame(now);
         std::function<void()> done;
         if (frameLog) {
             const double grams = bal->grams();

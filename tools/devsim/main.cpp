@@ -41,6 +41,7 @@ void usage() {
         "usage: devsim --dir DIR [--rate N|max] [--log FILE] [--auto WORKDIR] [--small G] [--large "
         "G]\n"
         "              [--turnaround MS] [--frame-log] [--ramp] [--auto-scan]\n"
+        "              [--marks off|first|header|modbus]\n"
         "Creates DIR/small, DIR/large, DIR/bus, DIR/lights, DIR/scanner (pseudo-terminals) and "
         "DIR/control.\n"
         "Commands (standard input or DIR/control): set|put|pour BAL GRAMS, zero|take|silent|resume "
@@ -79,7 +80,17 @@ bool parseArguments(int argc, char** argv, Bench& bench, std::string& logPath) {
             bench.frameLog = true;
         else if (a == "--ramp")
             bench.ramp = true;
-        else if (a == "--auto-scan")
+        else if (a == "--marks") {
+            const std::string v = value();
+            if (v == "first")
+                g_marks = Marks::First;
+            else if (v == "header")
+                g_marks = Marks::Header;
+            else if (v == "modbus")
+                g_marks = Marks::Modbus;
+            else if (v != "off")
+                return false;
+        } else if (a == "--auto-scan")
             bench.autoOperator.scan = [&bench](const std::string& c) { bench.command(c); };
         else
             return false;
