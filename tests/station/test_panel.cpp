@@ -166,8 +166,9 @@ private slots:
         QCOMPARE(r.panel->zeroState(Balance::Small), WeighingPanelModel::ZeroState::Done);
 
         r.settings.setText(Setting::Language, QStringLiteral("1"));
-        r.readings.setCaption(Balance::Small, QStringLiteral("9"));
         QVERIFY(r.until(SequencerState::Weigh));
+        r.readings.setCaption(Balance::Small, QStringLiteral("9"));
+        r.seq->tick();
         QCOMPARE(r.panel->differenceText(), QStringLiteral("还差 1.00 g"));
     }
 
