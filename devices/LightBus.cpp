@@ -73,8 +73,13 @@ Outcome LightBus::CALL_LIGHT(int light, int command) {
 }
 
 bool LightBus::reopenIfLost() {
-    if (!m_port.isLost() || !m_port.open(m_settings.text(Setting::LightPort)))
+    // A failed open leaves the port closed, no longer "lost": the loss is remembered here
+    // until an open succeeds.
+    if (m_port.isLost())
+        m_lost = true;
+    if (!m_lost || !m_port.open(m_settings.text(Setting::LightPort)))
         return false;
+    m_lost = false;
     m_status.report(QStringLiteral("燈號連接埠 %1 已重新連線").arg(m_port.device()));
     return true;
 }

@@ -54,6 +54,7 @@ private:
     TickTimer& m_timer5;
     StatusLine& m_status;
     int m_sweepTick = 0;
+    bool m_lost = false; // the port went away and has not been opened again yet
     // Lights switched on while a sweep runs: switched on again once the sweep has cleared
     // their module, so the sweep never puts out a light that was meant to stay on.
     QSet<int> m_litDuringSweep;

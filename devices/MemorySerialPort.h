@@ -9,8 +9,12 @@ class MemorySerialPort : public SerialPort {
 public:
     Outcome open(const QString& setting) override {
         m_device = deviceForSetting(setting);
-        if (m_device.isEmpty() || failOpen)
+        if (m_device.isEmpty() || failOpen) {
+            // As a real port: closed first, and a failed open leaves it closed, not lost.
+            m_open = false;
+            lost = false;
             return Outcome::failure(QStringLiteral("%1: cannot open").arg(m_device));
+        }
         m_open = true;
         lost = false;
         return Outcome::success();

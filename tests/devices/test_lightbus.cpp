@@ -213,6 +213,7 @@ private slots:
         b.port.lost = true;
         b.port.failOpen = true;
         QVERIFY(!b.bus.CALL_LIGHT(1, 1).ok());
+        QVERIFY(!b.bus.reopenIfLost()); // still away: tried again, not forgotten
         QVERIFY(b.port.writes.isEmpty());
         QCOMPARE(reports.count(), 0);
         b.port.failOpen = false;

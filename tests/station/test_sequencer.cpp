@@ -105,6 +105,7 @@ private slots:
     void zeroWaits();
     void startsOnARefreshTick();
     void lineChangeAndLights();
+    void lightBusBackRelightsTheLine();
     void noLightsAfterAFailedStartup();
     void tenLines();
     void gapLineIsWeighedInItsOwnSlot();
@@ -398,6 +399,27 @@ void TestSequencer::lineChangeAndLights() {
     QVERIFY(r.until(SequencerState::Finish));
     r.ticks(1);
     QVERIFY(r.timers.Timer5.enabled()); // and all lights off at the end
+}
+
+// The light-bus adapter pulled while a line is weighed and put back: the line's shelf,
+// dark after the adapter came back, is lit again, however many opens failed meanwhile.
+void TestSequencer::lightBusBackRelightsTheLine() {
+    Rig r;
+    r.settings.setText(Setting::LightPort, QStringLiteral("3"));
+    r.lightMap.setCode(9, QStringLiteral("RED"));
+    r.add(makeJob(QStringLiteral("A1"), {{QStringLiteral("RED"), QStringLiteral("10")}}));
+    QVERIFY(r.until(SequencerState::Weigh));
+    r.timers.Timer5.setEnabled(false);
+    r.comm3.writes.clear();
+    r.comm3.lost = true;
+    r.comm3.failOpen = true;
+    r.ticks(5);
+    QVERIFY(r.comm3.writes.isEmpty());
+    r.comm3.failOpen = false;
+    r.ticks(1);
+    QCOMPARE(r.comm3.writes, QList<QByteArray>{LightBus::frame(9, LightBus::On)});
+    r.ticks(5);
+    QCOMPARE(r.comm3.writes.size(), 1); // once
 }
 
 void TestSequencer::noLightsAfterAFailedStartup() {
