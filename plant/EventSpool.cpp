@@ -13,8 +13,13 @@
 
 namespace EventSpool {
 
+QString id(const WeighingEvent& e) {
+    return e.station + QLatin1Char('@') + LogStore::isoText(e.at);
+}
+
 QByteArray toJson(const WeighingEvent& e) {
-    const QJsonObject o{{QStringLiteral("at"), LogStore::isoText(e.at)},
+    const QJsonObject o{{QStringLiteral("id"), id(e)},
+                        {QStringLiteral("at"), LogStore::isoText(e.at)},
                         {QStringLiteral("station"), e.station},
                         {QStringLiteral("order_no"), e.orderNo},
                         {QStringLiteral("line"), e.line},
@@ -71,6 +76,7 @@ Outcome append(const QString& file, const QList<WeighingEvent>& events) {
     QByteArray bytes;
     for (const WeighingEvent& e : events)
         bytes += toJson(e) + '\n';
+    const bool created = !QFileInfo::exists(file);
     const int fd = ::open(QFile::encodeName(file).constData(),
                           O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
@@ -84,6 +90,9 @@ Outcome append(const QString& file, const QList<WeighingEvent>& events) {
     if (!o)
         (void)::ftruncate(fd, at); // the whole lines before stay as they were
     ::close(fd);
+    // A file made now survives a power cut only with its folder's entry.
+    if (o && created)
+        o = FileOps::syncFolder(QFileInfo(file).absolutePath());
     return o;
 }
 

@@ -11,6 +11,10 @@
 // next append, and a failed one is cut off at once.
 namespace EventSpool {
 
+// The event's identity: its station and its time to the millisecond, which the station
+// keeps strictly increasing. A copy of an event (sent again after a kill) has the same.
+QString id(const WeighingEvent& e);
+// With "id" first, then the log's columns.
 QByteArray toJson(const WeighingEvent& e);
 bool fromJson(const QByteArray& line, WeighingEvent& e);
 

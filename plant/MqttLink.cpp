@@ -273,9 +273,19 @@ MqttLink::~MqttLink() {
 }
 
 void MqttLink::publish(const WeighingEvent& e) {
+    // In the outbox, synced, before this returns, so that a kill from here on loses no
+    // message; behind the messages that wait in memory (their append failed) when there are.
     {
+        std::lock_guard s(m_w->spoolMx);
+        bool direct;
+        {
+            std::lock_guard lk(m_w->mx);
+            direct = m_w->queued.isEmpty();
+        }
+        const bool spooled = direct && EventSpool::append(m_w->outbox, {e}).ok();
         std::lock_guard lk(m_w->mx);
-        m_w->queued.append(e);
+        if (!spooled)
+            m_w->queued.append(e);
         m_w->fresh = true;
         ++m_w->unsent;
     }
