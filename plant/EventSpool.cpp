@@ -139,6 +139,19 @@ Outcome remove(const QString& file) {
     return FileOps::syncFolder(QFileInfo(file).absolutePath());
 }
 
+// Cut to nothing and synced, but kept: the next append then needs no new folder entry
+// synced (an event is appended, and taken, every few seconds while a job is weighed).
+static Outcome empty(const QString& file) {
+    const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return FileOps::failure(file, errno);
+    Outcome o = FileOps::truncate(fd, file, 0);
+    if (o)
+        o = FileOps::sync(fd, file);
+    ::close(fd);
+    return o;
+}
+
 Outcome dropFront(const QString& file, qint64 upTo) {
     QFile f(file);
     if (!f.exists())
@@ -149,7 +162,7 @@ Outcome dropFront(const QString& file, qint64 upTo) {
     f.close();
     rest.truncate(rest.lastIndexOf('\n') + 1);
     if (rest.isEmpty())
-        return remove(file);
+        return empty(file);
     return FileOps::replaceWhole(file, file + QStringLiteral(".new"), rest);
 }
 

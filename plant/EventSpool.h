@@ -26,7 +26,7 @@ QByteArray lineAt(const QString& file, qint64 from, qint64* next);
 qint64 size(const QString& file);
 Outcome remove(const QString& file);
 // Drops the lines before byte `upTo` (they went where they were meant to) and keeps the
-// whole lines after it, in one step through `file`.new; removes the file when none is left.
+// whole lines after it, in one step through `file`.new; empties the file when none is left.
 Outcome dropFront(const QString& file, qint64 upTo);
 
 } // namespace EventSpool
