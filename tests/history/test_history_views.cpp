@@ -1,5 +1,6 @@
 #include "app/Station.h"
 #include "config/SettingsFile.h"
+#include "devices/TicketQueue.h"
 #include "devices/MemorySerialPort.h"
 #include "history/Form5.h"
 #include "history/Form5Charts.h"
@@ -22,6 +23,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <mutex>
 
 namespace {
 
@@ -39,6 +41,7 @@ void writeStation(const WorkDir& w, const QString& language) {
 
 struct Fixture {
     WorkDir w;
+    std::mutex ticketsMx;
     QList<QList<TicketItem>> tickets;
     std::unique_ptr<Station> st;
     Form5* f = nullptr;
@@ -48,7 +51,8 @@ struct Fixture {
         StationOptions o;
         o.workDir = w.path();
         o.portFactory = [] { return std::make_unique<MemorySerialPort>(); };
-        o.ticketOutput = [this](const QList<TicketItem>& items) {
+        o.ticketOutput = [this](const QList<TicketItem>& items) { // the ticket queue's thread
+            std::lock_guard lk(ticketsMx);
             tickets << items;
             return Outcome::success();
         };
@@ -91,6 +95,8 @@ private slots:
         QCOMPARE(x.f->table().rowCount(), 2);
         x.f->Table->selectRow(1);
         x.f->reprintSelected();
+        QVERIFY(x.st->tickets().waitIdle(5000));
+        std::lock_guard lk(x.ticketsMx);
         QCOMPARE(x.tickets.size(), 1);
         const QList<TicketItem>& t = x.tickets.first();
         QCOMPARE(t.value(0).text, QStringLiteral("B-2"));
