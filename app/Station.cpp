@@ -187,8 +187,7 @@ Outcome Station::printer01(const HistoryRecord& h) {
     std::array<TicketLine, Ticket::kLines> lines;
     for (int i = 1; i <= Ticket::kLines; ++i)
         lines[size_t(i - 1)] = {h.Code[size_t(i)], h.Target[size_t(i)], h.Actual[size_t(i)]};
-    m_tickets->print(h.OrderNo,
-                     Ticket::items(h.OrderNo, lines, m_clock->now()));
+    m_tickets->print(h.OrderNo, Ticket::items(h.OrderNo, lines, m_clock->now()));
     return Outcome::success();
 }
 

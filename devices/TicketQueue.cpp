@@ -39,8 +39,8 @@ void TicketQueue::run() {
         m_busy = true;
         lk.unlock();
 
-        const Outcome o = m_output ? m_output(job.items)
-                                   : Outcome::failure(QStringLiteral("沒有印表機"));
+        const Outcome o =
+            m_output ? m_output(job.items) : Outcome::failure(QStringLiteral("沒有印表機"));
         // Said on the owner's thread; nothing is said once the queue is gone.
         QMetaObject::invokeMethod(
             this, [this, orderNo = job.orderNo, o] { emit done(orderNo, o); },

@@ -18,19 +18,14 @@ QString id(const WeighingEvent& e) {
 }
 
 QByteArray toJson(const WeighingEvent& e) {
-    const QJsonObject o{{QStringLiteral("id"), id(e)},
-                        {QStringLiteral("at"), LogStore::isoText(e.at)},
-                        {QStringLiteral("station"), e.station},
-                        {QStringLiteral("order_no"), e.orderNo},
-                        {QStringLiteral("line"), e.line},
-                        {QStringLiteral("code"), e.code},
-                        {QStringLiteral("lot"), e.lot},
-                        {QStringLiteral("target_g"), e.target},
-                        {QStringLiteral("actual_g"), e.actual},
-                        {QStringLiteral("tolerance_g"), e.tolerance},
-                        {QStringLiteral("balance"), e.balance},
-                        {QStringLiteral("event"), e.event},
-                        {QStringLiteral("detail"), e.detail}};
+    const QJsonObject o{
+        {QStringLiteral("id"), id(e)},          {QStringLiteral("at"), LogStore::isoText(e.at)},
+        {QStringLiteral("station"), e.station}, {QStringLiteral("order_no"), e.orderNo},
+        {QStringLiteral("line"), e.line},       {QStringLiteral("code"), e.code},
+        {QStringLiteral("lot"), e.lot},         {QStringLiteral("target_g"), e.target},
+        {QStringLiteral("actual_g"), e.actual}, {QStringLiteral("tolerance_g"), e.tolerance},
+        {QStringLiteral("balance"), e.balance}, {QStringLiteral("event"), e.event},
+        {QStringLiteral("detail"), e.detail}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 

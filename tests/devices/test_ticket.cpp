@@ -9,8 +9,8 @@
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QSemaphore>
+#include <QStandardPaths>
 #include <QTest>
 #include <QThread>
 

@@ -1,7 +1,7 @@
 #include "app/Station.h"
 #include "config/SettingsFile.h"
-#include "devices/TicketQueue.h"
 #include "devices/MemorySerialPort.h"
+#include "devices/TicketQueue.h"
 #include "history/Form5.h"
 #include "history/Form5Charts.h"
 #include "history/HistoryTableModel.h"

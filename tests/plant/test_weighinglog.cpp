@@ -11,10 +11,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QRegularExpression>
 #include <QTest>
 
 #include <atomic>
@@ -153,8 +153,8 @@ private slots:
                 static std::atomic<bool> recorded = false;
                 if (k % 3 == 1) // the table holds the events, the spool still too
                     FileOps::setStepHook([](const char* step) {
-                        if (recorded && (qstrcmp(step, "unlink") == 0 ||
-                                         qstrcmp(step, "rename") == 0))
+                        if (recorded &&
+                            (qstrcmp(step, "unlink") == 0 || qstrcmp(step, "rename") == 0))
                             ::raise(SIGKILL);
                     });
                 WeighingLog log({dir.path(), {}, 50});
