@@ -134,15 +134,15 @@ Outcome remove(const QString& file) {
     return FileOps::syncFolder(QFileInfo(file).absolutePath());
 }
 
-// Cut to nothing and synced, but kept: the next append then needs no new folder entry
-// synced (an event is appended, and taken, every few seconds while a job is weighed).
+// Cut to nothing but kept: the next append then needs no new folder entry synced (an event
+// is appended, and taken, every few seconds while a job is weighed). Not synced here: the
+// next append's sync carries the new length with it, and lines that a power cut brings back
+// before that are events already delivered, which the log and the bus tell by their id.
 static Outcome empty(const QString& file) {
     const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return FileOps::failure(file, errno);
-    Outcome o = FileOps::truncate(fd, file, 0);
-    if (o)
-        o = FileOps::sync(fd, file);
+    const Outcome o = FileOps::truncate(fd, file, 0);
     ::close(fd);
     return o;
 }

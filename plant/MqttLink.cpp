@@ -137,13 +137,14 @@ struct MqttLink::Worker : QThread {
     qint64 fileUnsent() const { return EventSpool::size(outbox) - acked; }
 
     // How far the broker has acknowledged, kept across a restart; a fully sent outbox is
-    // removed (the outbox first: a count left without its outbox is dropped at start).
+    // emptied, and kept so that the next synced append needs no new folder entry (the
+    // outbox first: a count beyond its outbox is cut to it at start).
     void saveAcked(qint64& savedAcked) {
         if (acked == savedAcked)
             return;
         if (flights.empty()) {
             std::lock_guard s(spoolMx);
-            if (acked >= EventSpool::size(outbox) && EventSpool::remove(outbox) &&
+            if (acked >= EventSpool::size(outbox) && EventSpool::dropFront(outbox, acked) &&
                 EventSpool::remove(sentFile)) {
                 acked = nextSend = savedAcked = 0;
                 return;
