@@ -3,6 +3,7 @@
 #include "devices/TicketQueue.h"
 #include "tests/support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
 #include <QPrinter>
@@ -15,6 +16,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -69,6 +71,7 @@ private slots:
     void pdfRendering();
     void noDefaultPrinterFails();
     void queuePrintsOffThreadInOrder();
+    void closeLeavesAStuckPrinterBehind();
 };
 
 void TestTicket::threeLineOrderItems() {
@@ -211,6 +214,32 @@ void TestTicket::queuePrintsOffThreadInOrder() {
     const QList<Word> words = pdfWords(dir.file(QStringLiteral("C3.pdf")));
     for (const char* t : {"C3", "YEL-2", "1234567.89"})
         QVERIFY2(find(words, QString::fromUtf8(t)), t);
+}
+
+// A printer that does not answer: the close waits its time, not for ever, and the tickets
+// not begun by then are not printed afterwards.
+void TestTicket::closeLeavesAStuckPrinterBehind() {
+    auto gate = std::make_shared<QSemaphore>();
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    const QList<TicketItem> items = Ticket::items(QStringLiteral("A1"), threeLines(), kAt);
+    QElapsedTimer t;
+    {
+        TicketQueue queue(
+            [gate, calls](const QList<TicketItem>&) {
+                ++*calls;
+                gate->acquire();
+                return Outcome::success();
+            },
+            200);
+        queue.print(QStringLiteral("A1"), items);
+        queue.print(QStringLiteral("B2"), items);
+        QTRY_COMPARE(calls->load(), 1);
+        t.start();
+    }
+    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    gate->release(2); // the printer lets the thread go
+    QTest::qWait(200);
+    QCOMPARE(calls->load(), 1);
 }
 
 QTEST_MAIN(TestTicket)
