@@ -16,6 +16,7 @@
 #include "devices/QtSerialPort.h"
 #include "devices/Ticket.h"
 #include "devices/TicketPrinter.h"
+#include "devices/TicketQueue.h"
 #include "devices/Zeroing.h"
 #include "history/Form5.h"
 #include "history/HistoryBrowser.h"
@@ -169,18 +170,27 @@ void Station::tickTimer6() {
 // ---- weighing: sequencer (Timer2), history, ticket
 
 void Station::wireWeighing() {
+    m_tickets = std::make_unique<TicketQueue>(m_ticketOutput);
+    connect(m_tickets.get(), &TicketQueue::done, this,
+            [this](const QString& orderNo, const Outcome& o) {
+                if (!o)
+                    m_status.report(QStringLiteral("單號 %1 未列印: %2").arg(orderNo, o.reason()));
+            });
     m_sequencer = std::make_unique<Sequencer>(Sequencer::Parts{
         m_weighing, m_readings, m_lightMap, *m_lightBus, m_settings, m_run, *m_clock, m_status,
         m_dir.path(), [this](const HistoryRecord& h) { return printer01(h); }});
 }
 
 // Printer01: the ticket of a history record (the one just appended, or one reprinted
-// from the history window), on the default printer.
+// from the history window), on the default printer. The ticket is built here and printed
+// by the ticket queue's thread, so that the end of a job never waits for the printer; a
+// ticket that could not be printed is said on the status line when the queue knows it.
 Outcome Station::printer01(const HistoryRecord& h) {
     std::array<TicketLine, Ticket::kLines> lines;
     for (int i = 1; i <= Ticket::kLines; ++i)
         lines[size_t(i - 1)] = {h.Code[size_t(i)], h.Target[size_t(i)], h.Actual[size_t(i)]};
-    return m_ticketOutput(Ticket::items(h.OrderNo, lines, m_clock->now()));
+    m_tickets->print(h.OrderNo, Ticket::items(h.OrderNo, lines, m_clock->now()));
+    return Outcome::success();
 }
 
 void Station::tickTimer2() {

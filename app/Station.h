@@ -44,6 +44,7 @@ class MqttLink;
 class PickCheck;
 class PlantEvents;
 class WeighingLog;
+class TicketQueue;
 
 struct StationOptions {
     QString workDir = QDir::currentPath();
@@ -52,7 +53,8 @@ struct StationOptions {
     QString monthlyFolder = QStringLiteral("/oruk/dat3"); // the monthly dye order file's folder
     int dbLoginTimeoutSecs = 10;                          // order database login time-out
     int dbStatementTimeoutSecs = 10;                      // order database statement time-out
-    // Where Printer01 sends a ticket; default: the system's default printer.
+    // Where Printer01 sends a ticket, on the ticket queue's own thread; default: the system's
+    // default printer.
     std::function<Outcome(const QList<TicketItem>&)> ticketOutput = {};
 };
 
@@ -105,6 +107,7 @@ public:
     PickCheck* pickCheck() { return m_pick.get(); }
     WeighingLog* weighingLog() { return m_log.get(); }
     MqttLink* mqttLink() { return m_mqtt.get(); }
+    TicketQueue& tickets() { return *m_tickets; }
     // A container scanned with the fixed scanner or the keyboard: the confirmed pick's, while
     // a line waits for it; false otherwise.
     bool pickScan(const QString& code);
@@ -170,6 +173,7 @@ private:
     std::unique_ptr<HistoryBrowser> m_history;
     std::unique_ptr<Form5> m_form5;
     std::function<Outcome(const QList<TicketItem>&)> m_ticketOutput;
+    std::unique_ptr<TicketQueue> m_tickets; // prints off the window's thread
     std::unique_ptr<Sequencer> m_sequencer;
     std::vector<BoundTimer*> m_boundTimers;
     std::unique_ptr<IntakeParts> m_intake;

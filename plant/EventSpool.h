@@ -11,6 +11,10 @@
 // next append, and a failed one is cut off at once.
 namespace EventSpool {
 
+// The event's identity: its station and its time to the millisecond, which the station
+// keeps strictly increasing. A copy of an event (sent again after a kill) has the same.
+QString id(const WeighingEvent& e);
+// With "id" first, then the log's columns.
 QByteArray toJson(const WeighingEvent& e);
 bool fromJson(const QByteArray& line, WeighingEvent& e);
 
@@ -22,7 +26,7 @@ QByteArray lineAt(const QString& file, qint64 from, qint64* next);
 qint64 size(const QString& file);
 Outcome remove(const QString& file);
 // Drops the lines before byte `upTo` (they went where they were meant to) and keeps the
-// whole lines after it, in one step through `file`.new; removes the file when none is left.
+// whole lines after it, in one step through `file`.new; empties the file when none is left.
 Outcome dropFront(const QString& file, qint64 upTo);
 
 } // namespace EventSpool

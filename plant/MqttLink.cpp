@@ -137,13 +137,14 @@ struct MqttLink::Worker : QThread {
     qint64 fileUnsent() const { return EventSpool::size(outbox) - acked; }
 
     // How far the broker has acknowledged, kept across a restart; a fully sent outbox is
-    // removed (the outbox first: a count left without its outbox is dropped at start).
+    // emptied, and kept so that the next synced append needs no new folder entry (the
+    // outbox first: a count beyond its outbox is cut to it at start).
     void saveAcked(qint64& savedAcked) {
         if (acked == savedAcked)
             return;
         if (flights.empty()) {
             std::lock_guard s(spoolMx);
-            if (acked >= EventSpool::size(outbox) && EventSpool::remove(outbox) &&
+            if (acked >= EventSpool::size(outbox) && EventSpool::dropFront(outbox, acked) &&
                 EventSpool::remove(sentFile)) {
                 acked = nextSend = savedAcked = 0;
                 return;
@@ -273,9 +274,19 @@ MqttLink::~MqttLink() {
 }
 
 void MqttLink::publish(const WeighingEvent& e) {
+    // In the outbox, synced, before this returns, so that a kill from here on loses no
+    // message; behind the messages that wait in memory (their append failed) when there are.
     {
+        std::lock_guard s(m_w->spoolMx);
+        bool direct;
+        {
+            std::lock_guard lk(m_w->mx);
+            direct = m_w->queued.isEmpty();
+        }
+        const bool spooled = direct && EventSpool::append(m_w->outbox, {e}).ok();
         std::lock_guard lk(m_w->mx);
-        m_w->queued.append(e);
+        if (!spooled)
+            m_w->queued.append(e);
         m_w->fresh = true;
         ++m_w->unsent;
     }

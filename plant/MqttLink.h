@@ -5,8 +5,11 @@
 #include <QString>
 
 // Publishes weighing events to the plant's MQTT broker (libmosquitto), each as a JSON
-// object of the log's columns on dyestation/<station>/weighing with QoS 1, in order.
-// Every message is first appended to data/mqtt.pending (synced) and counts as sent only
+// object of its "id" and the log's columns on dyestation/<station>/weighing with QoS 1, in
+// order. QoS 1 delivers at least once: a message whose acknowledgement was not saved before
+// a kill is sent again at the next start with the same id, which is how a consumer tells
+// it from a new event. Every message is appended to data/mqtt.pending (synced) by publish()
+// itself, before it returns, and counts as sent only
 // once the broker has acknowledged it (data/mqtt.sent holds how far): while the broker is
 // away the messages wait there, also across a restart, and go out when it is back. The
 // connection is made without waiting for it (a broker's host that drops packets would
@@ -31,7 +34,7 @@ public:
     explicit MqttLink(Config config, QObject* parent = nullptr);
     ~MqttLink() override;
 
-    // Thread-safe.
+    // Thread-safe; the message is in the outbox (synced) when it returns.
     void publish(const WeighingEvent& e);
     bool connected() const;
     // Waits until every message published so far is acknowledged or `ms` pass.

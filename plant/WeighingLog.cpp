@@ -196,9 +196,24 @@ WeighingLog::~WeighingLog() {
 }
 
 void WeighingLog::record(const WeighingEvent& e) {
+    // The event is in the spool, synced, before this returns: a kill or a power cut from
+    // here on loses none, and the writer takes it from there. Only while older events wait
+    // in memory (their append failed: a full disk) does it queue behind them.
     {
+        std::lock_guard s(m_w->spoolMx);
+        bool spool;
+        {
+            std::lock_guard lk(m_w->mx);
+            spool = m_w->queued.isEmpty() && m_w->held.isEmpty();
+        }
+        const bool spooled = spool && EventSpool::append(m_w->spool, {e}).ok();
         std::lock_guard lk(m_w->mx);
-        m_w->queued.append(e);
+        if (spooled) {
+            m_w->behind = true;
+            m_w->retry = true;
+        } else {
+            m_w->queued.append(e);
+        }
     }
     m_w->wake.notify_all();
 }

@@ -1,6 +1,7 @@
 // Cost of one sequencer tick with 100 jobs queued (a plain tick and a queue-refresh tick),
 // and how late Timer2 ticks run while jobs end (history append with its flush to disk,
-// removal from the queue, the ticket printed to a PDF file).
+// removal from the queue, the ticket printed to a PDF file): with the ticket printed inside
+// the tick, and as the station does it, handed to the ticket queue's thread.
 #include "common/Clock.h"
 #include "common/StatusLine.h"
 #include "config/StationSettings.h"
@@ -10,6 +11,7 @@
 #include "devices/MemorySerialPort.h"
 #include "devices/Ticket.h"
 #include "devices/TicketPrinter.h"
+#include "devices/TicketQueue.h"
 #include "station/JobFile.h"
 #include "station/RunControl.h"
 #include "station/Sequencer.h"
@@ -22,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -99,15 +102,18 @@ struct Rig {
     }
 };
 
-Outcome printToPdf(const QString& file, const HistoryRecord& h) {
+QList<TicketItem> ticketOf(const HistoryRecord& h) {
     std::array<TicketLine, Ticket::kLines> lines;
     for (int i = 1; i <= Ticket::kLines; ++i)
         lines[size_t(i - 1)] = {h.Code[size_t(i)], h.Target[size_t(i)], h.Actual[size_t(i)]};
+    return Ticket::items(h.OrderNo, lines, QDateTime::currentDateTime());
+}
+
+Outcome printToPdf(const QString& file, const HistoryRecord& h) {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(file);
-    return TicketPrinter::print(Ticket::items(h.OrderNo, lines, QDateTime::currentDateTime()),
-                                printer);
+    return TicketPrinter::print(ticketOf(h), printer);
 }
 
 void tickCost() {
@@ -130,11 +136,32 @@ void tickCost() {
     refresh.print("tick, refresh of 100 queued jobs", 20);
 }
 
-void endOfJobLateness(int jobs, int intervalMs) {
+// `queued`: the station's way, the ticket built on the timer's thread and printed by the
+// ticket queue's thread; otherwise printed inside the tick, as a baseline.
+void endOfJobLateness(int jobs, int intervalMs, bool queued) {
     Rig* rig = nullptr;
-    int pdfs = 0;
+    std::atomic<int> pdfs = 0;
+    Figures printing; // the queue's thread only, read after waitIdle()
+    TicketQueue tickets([&](const QList<TicketItem>& items) {
+        QElapsedTimer t;
+        t.start();
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(rig->dir.filePath(QStringLiteral("ticket%1.pdf").arg(pdfs++)));
+        const Outcome o = TicketPrinter::print(items, printer);
+        printing.ms.push_back(t.nsecsElapsed() / 1e6);
+        return o;
+    });
+    QString failed;
+    QObject::connect(&tickets, &TicketQueue::done, [&](const QString& orderNo, const Outcome& o) {
+        if (!o)
+            failed = orderNo + QStringLiteral(": ") + o.reason();
+    });
     Rig r([&](const HistoryRecord& h) {
-        return printToPdf(rig->dir.filePath(QStringLiteral("ticket%1.pdf").arg(pdfs++)), h);
+        if (!queued)
+            return printToPdf(rig->dir.filePath(QStringLiteral("ticket%1.pdf").arg(pdfs++)), h);
+        tickets.print(h.OrderNo, ticketOf(h));
+        return Outcome::success();
     });
     rig = &r;
     Figures all, endTicks, endStep;
@@ -167,12 +194,27 @@ void endOfJobLateness(int jobs, int intervalMs) {
     clock.start();
     timer.start();
     QCoreApplication::exec();
+    if (!tickets.waitIdle(60000))
+        qFatal("the ticket queue did not finish");
+    QCoreApplication::processEvents(); // the queue's outcomes
     std::printf(
-        "%d jobs of 3 lines weighed, %d tickets printed to PDF, %s\n", finished, pdfs,
-        qPrintable(r.status.text().isEmpty() ? QStringLiteral("no reports") : r.status.text()));
-    endStep.print("end-of-job step (append+remove+PDF)", 50);
-    endTicks.print("lateness of the tick after it", 50);
-    all.print("lateness of every Timer2 tick", 50);
+        "%d jobs of 3 lines weighed, %d tickets printed to PDF %s, %s%s\n", finished, pdfs.load(),
+        queued ? "by the ticket queue" : "inside the tick",
+        qPrintable(r.status.text().isEmpty() ? QStringLiteral("no reports") : r.status.text()),
+        qPrintable(failed.isEmpty() ? QString() : QStringLiteral(", failed ") + failed));
+    if (queued) {
+        endStep.print("end-of-job step, ticket queued", 50);
+        endTicks.print("Timer2 lateness after end of job+ticket", 50);
+        all.print("every Timer2 tick, tickets printing", 50);
+        std::sort(printing.ms.begin(), printing.ms.end());
+        if (!printing.ms.empty())
+            std::printf("ticket to PDF on the queue's thread: median %.3f ms, worst %.3f ms\n",
+                        printing.ms[printing.ms.size() / 2], printing.ms.back());
+    } else {
+        endStep.print("end-of-job step (append+remove+PDF)", 50);
+        endTicks.print("lateness of the tick after it", 50);
+        all.print("lateness of every Timer2 tick", 50);
+    }
 }
 
 } // namespace
@@ -184,6 +226,7 @@ int main(int argc, char** argv) {
     tickCost();
     // A faster timer than the station's 200 ms lets several jobs end in a short run; the
     // lateness in milliseconds does not depend on the interval.
-    endOfJobLateness(5, 20);
+    endOfJobLateness(5, 20, false);
+    endOfJobLateness(10, 20, true);
     return 0;
 }

@@ -1,15 +1,23 @@
 #include "devices/Ticket.h"
 #include "devices/TicketPrinter.h"
+#include "devices/TicketQueue.h"
 #include "tests/support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QStandardPaths>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
 
 namespace {
 
@@ -62,6 +70,8 @@ private slots:
     void dateIsFixedInEveryLocale();
     void pdfRendering();
     void noDefaultPrinterFails();
+    void queuePrintsOffThreadInOrder();
+    void closeLeavesAStuckPrinterBehind();
 };
 
 void TestTicket::threeLineOrderItems() {
@@ -141,6 +151,95 @@ void TestTicket::noDefaultPrinterFails() {
         Ticket::items(QStringLiteral("A1"), threeLines(), kAt));
     QVERIFY(!o.ok());
     QVERIFY(!o.reason().isEmpty());
+}
+
+// The queue hands the ticket over and returns while the printer is still busy; the
+// tickets are printed on the queue's thread, one at a time, in order, each into a real PDF;
+// each outcome, failures with their reason, comes back on the caller's thread, in order.
+// Tickets still queued when the queue closes are printed before it is gone.
+void TestTicket::queuePrintsOffThreadInOrder() {
+    WorkDir dir;
+    QThread* const caller = QThread::currentThread();
+    QSemaphore printer; // the printer takes a ticket only when the test lets it
+    std::mutex mx;
+    QStringList printed;
+    std::atomic<int> inside = 0, most = 0;
+    std::atomic<bool> offThread = true;
+    const auto output = [&](const QList<TicketItem>& items) {
+        printer.acquire();
+        offThread = offThread && QThread::currentThread() != caller;
+        most = std::max(most.load(), ++inside);
+        const QString orderNo = items.first().text;
+        QPrinter pdf(QPrinter::HighResolution);
+        pdf.setOutputFormat(QPrinter::PdfFormat);
+        pdf.setOutputFileName(dir.file(orderNo + QStringLiteral(".pdf")));
+        Outcome o = TicketPrinter::print(items, pdf);
+        if (orderNo == QLatin1String("B2"))
+            o = Outcome::failure(QStringLiteral("卡紙"));
+        {
+            std::lock_guard lk(mx);
+            printed << orderNo;
+        }
+        --inside;
+        return o;
+    };
+    QStringList done;
+    {
+        TicketQueue queue(output);
+        connect(&queue, &TicketQueue::done, this, [&](const QString& orderNo, const Outcome& o) {
+            QCOMPARE(QThread::currentThread(), caller);
+            done << orderNo + QLatin1Char(':') + (o ? QString() : o.reason());
+        });
+        for (const char* n : {"A1", "B2", "C3"})
+            queue.print(QString::fromLatin1(n),
+                        Ticket::items(QString::fromLatin1(n), threeLines(), kAt));
+        QTest::qWait(50);
+        {
+            std::lock_guard lk(mx);
+            QVERIFY(printed.isEmpty()); // nothing printed yet, and no caller waited for it
+        }
+        printer.release(3);
+        QVERIFY(queue.waitIdle(20000));
+        QTRY_COMPARE(done.size(), 3);
+        QCOMPARE(done, QStringList({"A1:", "B2:卡紙", "C3:"}));
+
+        queue.print(QStringLiteral("D4"), Ticket::items(QStringLiteral("D4"), threeLines(), kAt));
+        printer.release(1);
+    } // closed with D4 possibly still queued
+    QCOMPARE(printed, QStringList({"A1", "B2", "C3", "D4"}));
+    QCOMPARE(most.load(), 1);
+    QVERIFY(offThread);
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        QSKIP("pdftotext (poppler-utils) is not installed");
+    const QList<Word> words = pdfWords(dir.file(QStringLiteral("C3.pdf")));
+    for (const char* t : {"C3", "YEL-2", "1234567.89"})
+        QVERIFY2(find(words, QString::fromUtf8(t)), t);
+}
+
+// A printer that does not answer: the close waits its time, not for ever, and the tickets
+// not begun by then are not printed afterwards.
+void TestTicket::closeLeavesAStuckPrinterBehind() {
+    auto gate = std::make_shared<QSemaphore>();
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    const QList<TicketItem> items = Ticket::items(QStringLiteral("A1"), threeLines(), kAt);
+    QElapsedTimer t;
+    {
+        TicketQueue queue(
+            [gate, calls](const QList<TicketItem>&) {
+                ++*calls;
+                gate->acquire();
+                return Outcome::success();
+            },
+            200);
+        queue.print(QStringLiteral("A1"), items);
+        queue.print(QStringLiteral("B2"), items);
+        QTRY_COMPARE(calls->load(), 1);
+        t.start();
+    }
+    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    gate->release(2); // the printer lets the thread go
+    QTest::qWait(200);
+    QCOMPARE(calls->load(), 1);
 }
 
 QTEST_MAIN(TestTicket)

@@ -1,6 +1,7 @@
 #include "app/Station.h"
 #include "config/SettingsFile.h"
 #include "devices/MemorySerialPort.h"
+#include "devices/TicketQueue.h"
 #include "history/Form5.h"
 #include "history/Form5Charts.h"
 #include "history/HistoryTableModel.h"
@@ -22,6 +23,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <mutex>
 
 namespace {
 
@@ -39,6 +41,8 @@ void writeStation(const WorkDir& w, const QString& language) {
 
 struct Fixture {
     WorkDir w;
+    std::mutex ticketsMx;
+    bool jam = false; // under ticketsMx
     QList<QList<TicketItem>> tickets;
     std::unique_ptr<Station> st;
     Form5* f = nullptr;
@@ -48,7 +52,10 @@ struct Fixture {
         StationOptions o;
         o.workDir = w.path();
         o.portFactory = [] { return std::make_unique<MemorySerialPort>(); };
-        o.ticketOutput = [this](const QList<TicketItem>& items) {
+        o.ticketOutput = [this](const QList<TicketItem>& items) { // the ticket queue's thread
+            std::lock_guard lk(ticketsMx);
+            if (jam)
+                return Outcome::failure(QStringLiteral("卡紙"));
             tickets << items;
             return Outcome::success();
         };
@@ -91,14 +98,26 @@ private slots:
         QCOMPARE(x.f->table().rowCount(), 2);
         x.f->Table->selectRow(1);
         x.f->reprintSelected();
-        QCOMPARE(x.tickets.size(), 1);
-        const QList<TicketItem>& t = x.tickets.first();
-        QCOMPARE(t.value(0).text, QStringLiteral("B-2"));
-        QCOMPARE(t.value(1).text, QStringLiteral("R-101"));
-        QCOMPARE(t.value(3).text, QStringLiteral("234.5"));
-        QCOMPARE(t.value(5).text, QStringLiteral("B-9"));
-        QCOMPARE(t.value(5).y, 850);
+        QVERIFY(x.st->tickets().waitIdle(5000));
+        {
+            std::lock_guard lk(x.ticketsMx);
+            QCOMPARE(x.tickets.size(), 1);
+            const QList<TicketItem>& t = x.tickets.first();
+            QCOMPARE(t.value(0).text, QStringLiteral("B-2"));
+            QCOMPARE(t.value(1).text, QStringLiteral("R-101"));
+            QCOMPARE(t.value(3).text, QStringLiteral("234.5"));
+            QCOMPARE(t.value(5).text, QStringLiteral("B-9"));
+            QCOMPARE(t.value(5).y, 850);
+        }
         QVERIFY(x.f->TableStatus->text().contains(QStringLiteral("B-2")));
+
+        // The printer fails on the queue's thread: the main window's status line says so.
+        {
+            std::lock_guard lk(x.ticketsMx);
+            x.jam = true;
+        }
+        x.f->reprintSelected();
+        QTRY_COMPARE(x.st->status().text(), QStringLiteral("單號 B-2 未列印: 卡紙"));
 
         // A failing printer is said, not hidden.
         x.f->setReprint([](const QByteArray&) { return Outcome::failure(QStringLiteral("卡紙")); });

@@ -1,5 +1,6 @@
 // The weighing log against real databases: the embedded SQLite file always, the shared log
 // on the PostgreSQL server that scripts/test.sh starts (skipped without it, failed under CI).
+#include "common/FileOps.h"
 #include "plant/EventSpool.h"
 #include "plant/LogStore.h"
 #include "plant/WeighingLog.h"
@@ -10,10 +11,16 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
+
+#include <atomic>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -105,7 +112,7 @@ private slots:
         QVERIFY(QDir(dir.file("data/weighings.db")).removeRecursively());
         log.retryNow();
         QVERIFY(log.waitWritten(5000));
-        QVERIFY(!QFile::exists(WeighingLog::pendingFile(dir.path())));
+        QCOMPARE(EventSpool::size(WeighingLog::pendingFile(dir.path())), 0);
         const QStringList r = rows({}, dir.file("data/weighings.db"));
         QCOMPARE(r.size(), 8);
         for (int k = 0; k < 8; ++k)
@@ -130,6 +137,52 @@ private slots:
             QVERIFY(log.waitWritten(5000));
         }
         QCOMPARE(rows({}, dir.file("data/weighings.db")).size(), 4);
+    }
+
+    // The writer's process killed (SIGKILL) right after record() returns, and at moments
+    // after it: at once, before the writer drops what it wrote to the table from the
+    // spool, and after short delays. Each restart writes what the killed one left; in the
+    // end every event is in the table exactly once.
+    void killedAfterRecordLosesNoneAndRepeatsNone() {
+        WorkDir dir;
+        const int kills = 24;
+        for (int k = 0; k < kills; ++k) {
+            const pid_t pid = ::fork();
+            QVERIFY(pid >= 0);
+            if (pid == 0) {
+                static std::atomic<bool> recorded = false;
+                if (k % 3 == 1) // the table holds the events, the spool still too
+                    FileOps::setStepHook([](const char* step) {
+                        if (recorded &&
+                            (qstrcmp(step, "unlink") == 0 || qstrcmp(step, "rename") == 0))
+                            ::raise(SIGKILL);
+                    });
+                WeighingLog log({dir.path(), {}, 50});
+                log.record(weighingEvent(k));
+                recorded = true;
+                if (k % 3 == 2)
+                    ::usleep(useconds_t(k * 500));
+                if (k % 3 != 1 || log.waitWritten(5000)) // 1: killed by the hook first
+                    ::raise(SIGKILL);
+                ::_exit(1);
+            }
+            int status = 0;
+            QCOMPARE(::waitpid(pid, &status, 0), pid);
+            QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL,
+                     qPrintable(QStringLiteral("child %1 was not killed").arg(k)));
+        }
+        {
+            WeighingLog log({dir.path(), {}, 50});
+            QVERIFY(log.waitWritten(5000));
+        }
+        const QStringList r = rows({}, dir.file("data/weighings.db"));
+        for (int k = 0; k < kills; ++k)
+            QVERIFY2(r.filter(QRegularExpression(QStringLiteral(",k=%1$").arg(k))).size() == 1,
+                     qPrintable(QStringLiteral("event %1: %2 time(s)")
+                                    .arg(k)
+                                    .arg(r.filter(QStringLiteral(",k=%1").arg(k)).size())));
+        QCOMPARE(r.size(), kills);
+        QCOMPARE(EventSpool::size(WeighingLog::pendingFile(dir.path())), 0);
     }
 
     // The export command: no display, BOM first, bad dates refused.
