@@ -14,7 +14,8 @@
 namespace EventSpool {
 
 QString id(const WeighingEvent& e) {
-    return e.station + QLatin1Char('@') + LogStore::isoText(e.at);
+    return e.station + QLatin1Char('@') + LogStore::isoText(e.at) + QLatin1Char('/') + e.event +
+           QLatin1Char('/') + QString::number(e.line);
 }
 
 QByteArray toJson(const WeighingEvent& e) {

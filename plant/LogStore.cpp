@@ -144,7 +144,8 @@ Outcome LogStore::writeOnce(const QList<WeighingEvent>& events) {
         return fail(QStringLiteral("計量紀錄無法寫入"), db.lastError());
     QSqlQuery seen(db), insert(db);
     seen.prepare(
-        QStringLiteral("SELECT COUNT(*) FROM weighing_event WHERE at = ? AND station = ?"));
+        QStringLiteral("SELECT COUNT(*) FROM weighing_event WHERE at = ? AND station = ? AND "
+                       "event = ? AND line = ?"));
     insert.prepare(QStringLiteral("INSERT INTO weighing_event (at, station, order_no, line, code, "
                                   "lot, target_g, actual_g, tolerance_g, balance, event, detail) "
                                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
@@ -152,6 +153,8 @@ Outcome LogStore::writeOnce(const QList<WeighingEvent>& events) {
         const QString at = isoText(e.at);
         seen.addBindValue(at);
         seen.addBindValue(e.station);
+        seen.addBindValue(e.event);
+        seen.addBindValue(e.line);
         if (!seen.exec() || !seen.next()) {
             const QSqlError error = seen.lastError();
             db.rollback();

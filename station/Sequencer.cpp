@@ -108,10 +108,12 @@ void Sequencer::updateBox(int line) {
 }
 
 // An event of the weighing for the log; line 0 is an event of the whole job.
-void Sequencer::logEvent(int line, const QString& event, const QString& detail) {
+void Sequencer::logEvent(int line, const QString& event, const QString& detail,
+                         const QDateTime& at) {
     if (!m_events)
         return;
     WeighingEvent e;
+    e.at = at;
     e.orderNo = m_job.OrderNo;
     e.line = line;
     e.event = event;
@@ -308,6 +310,12 @@ void Sequencer::resumeJob(const QByteArray& bytes, const Completion::Progress& p
     m_progress.amount = m_progress.line ? m.Adjust.toString() : QString();
     m_journaledAmount = m_progress.amount;
     journal(true);
+    // A stop right after a line's acceptance was journalled may have come before its event
+    // reached the log: each accepted line is recorded again, as it was timed.
+    for (const Completion::Progress::Accepted& a : m_progress.accepted)
+        if (a.line >= 1 && a.line <= JobRecord::kLines && m_job.hasLine(a.line))
+            logEvent(a.line, QStringLiteral("accepted"), QStringLiteral("again after a stop"),
+                     a.at);
     const int line = m.State == SequencerState::Finish ? last : m.Line;
     logEvent(line, QStringLiteral("resumed"),
              QStringLiteral("%1 line(s) accepted before").arg(progress.accepted.size()));
@@ -600,7 +608,9 @@ void Sequencer::weigh() {
         m_progress.line = 0;
         m_progress.amount.clear();
         journal(true);
-        logEvent(n, QStringLiteral("accepted"));
+        // Timed as journalled: a resume records it again with the same time, which the log
+        // knows for a repeat when this one got there before a stop.
+        logEvent(n, QStringLiteral("accepted"), {}, m_progress.accepted.last().at);
     }
 }
 

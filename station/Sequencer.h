@@ -121,7 +121,8 @@ private:
     QString staleMessage(int line) const;
     QString notZeroMessage(int line) const;
     void updateBox(int line);
-    void logEvent(int line, const QString& event, const QString& detail = {});
+    void logEvent(int line, const QString& event, const QString& detail = {},
+                  const QDateTime& at = {});
 
     Parts p;
     WeighingModel& m;

@@ -13,6 +13,7 @@
 #include "station/Sequencer.h"
 #include "station/StationTimers.h"
 #include "station/UndoStore.h"
+#include "station/WeighingEvents.h"
 #include "station/WeighingModel.h"
 #include "tests/support/Reports.h"
 #include "tests/support/SequencerRig.h"
@@ -125,6 +126,7 @@ private slots:
     void endOfJobRemovesInTheHistoryStep();
     void historyFailureKeepsTheJobAndRetries();
     void pendingFinishIsCompletedBeforeAnyJobStarts();
+    void resumeRecordsTheAcceptedLinesAgainAsTimed();
     void resumeAfterRestart_data();
     void resumeAfterRestart();
     void delOfALaterJobKeepsTheResume();
@@ -1053,6 +1055,36 @@ void TestSequencer::pendingFinishIsCompletedBeforeAnyJobStarts() {
 // job goes on from the interrupted line, accepted lines are never weighed again, a partial
 // pour is neither lost nor counted twice, and the history record equals an uninterrupted
 // run's.
+// A stop right after an acceptance was journalled may come before its event reaches the
+// log: the resume records every accepted line again, with the time it was accepted at, by
+// which the log knows a repeat.
+void TestSequencer::resumeRecordsTheAcceptedLinesAgainAsTimed() {
+    struct Recorder : WeighingEvents {
+        QList<WeighingEvent> events;
+        void record(const WeighingEvent& e) override { events << e; }
+    } before, after;
+    Rig crashed;
+    crashed.seq->setExtensions(nullptr, &before);
+    crashed.add(makeJob(QStringLiteral("R1"), {{QStringLiteral("C1"), QStringLiteral("10")},
+                                               {QStringLiteral("C2"), QStringLiteral("20")}}));
+    QVERIFY(crashed.toWeighing());
+    crashed.weighCurrentLine();
+    QCOMPARE(before.events.size(), 1);
+    const QDateTime at = before.events[0].at;
+    QVERIFY(at.isValid());
+    Rig next;
+    next.clock.set(at.addSecs(60));
+    restartInto(crashed, next);
+    next.seq->setExtensions(nullptr, &after);
+    QVERIFY(!next.seq->recoverJournal());
+    QCOMPARE(after.events.size(), 2); // line 1 again, then the resume
+    QCOMPARE(after.events[0].event, QStringLiteral("accepted"));
+    QCOMPARE(after.events[0].line, 1);
+    QCOMPARE(after.events[0].at, at);
+    QCOMPARE(after.events[0].actual, QStringLiteral("10"));
+    QCOMPARE(after.events[1].event, QStringLiteral("resumed"));
+}
+
 void TestSequencer::resumeAfterRestart_data() {
     QTest::addColumn<int>("linesAccepted");
     QTest::addColumn<QString>("poured"); // on the interrupted line before the stop
