@@ -25,7 +25,7 @@ public:
     static constexpr qint64 lineUs(qint64 bytes) {
         return (bytes * 10 * 1'000'000 + kBaud - 1) / kBaud;
     }
-    static constexpr qint64 kSilenceUs = (35 * 1'000'000 + 10 * kBaud - 1) / (10 * kBaud);
+    static constexpr qint64 kSilenceUs = (35 * 1'000'000 + kBaud - 1) / kBaud;
     static constexpr int kDefaultResponseTimeoutMs = 100;
 
     enum class Result { Answer, Exception, Timeout, BadChecksum };

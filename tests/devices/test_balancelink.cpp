@@ -635,7 +635,7 @@ private slots:
         QTest::newRow("quick balances") << 3 << 3 << 15 << 15;
         QTest::newRow("30 ms balances") << 30 << 30 << 8 << 8;
         QTest::newRow("small silent") << -1 << 3 << 0 << 6;
-        QTest::newRow("large at 60 ms") << 3 << 60 << 9 << 9;
+        QTest::newRow("large at 60 ms") << 3 << 60 << 8 << 8;
     }
     void modbusRatesOnTheWire() {
         QFETCH(int, smallMs);

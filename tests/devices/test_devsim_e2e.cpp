@@ -35,6 +35,10 @@ struct Bench {
     BoundTimer t1{timer1, [this] { link.tick(); }};
     BoundTimer t5{timer5, [this] { bus.tick(); }};
     BoundTimer t6{timer6, [this] { zeroing.tick(); }};
+    BoundTimer pacer{bus.pacer(), [this] {
+                         if (Outcome o = bus.pump(); !o)
+                             status.report(o.reason());
+                     }};
     QStringList reports;
 
     Bench(const Devsim& sim, const char* mode) {
