@@ -34,13 +34,19 @@ ExtensionsWindow::ExtensionsWindow(QWidget* parent) : QWidget(parent) {
     BalanceStableBit = edit("BalanceStableBit", QStringLiteral("穩定位元 (balance/stable_bit)"));
     BalanceOverloadBit =
         edit("BalanceOverloadBit", QStringLiteral("超載位元 (balance/overload_bit)"));
+    BalanceResponseTimeout = edit("BalanceResponseTimeout",
+                                  QStringLiteral("天平回應逾時 ms (balance/response_timeout_ms)"));
     Save = new QPushButton(QStringLiteral("存檔"), this);
     Save->setObjectName(QStringLiteral("Save"));
     form->addRow(Save);
     StatusLabel = new QLabel(QStringLiteral("重新啟動後生效"), this);
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
     form->addRow(StatusLabel);
+    Diagnostics = new QPushButton(QStringLiteral("通訊診斷"), this);
+    Diagnostics->setObjectName(QStringLiteral("Diagnostics"));
+    form->addRow(Diagnostics);
     connect(Save, &QPushButton::clicked, this, &ExtensionsWindow::saveClicked);
+    connect(Diagnostics, &QPushButton::clicked, this, &ExtensionsWindow::diagnosticsClicked);
 }
 
 QStringList ExtensionsWindow::simplifiedTexts() {
@@ -57,7 +63,9 @@ QStringList ExtensionsWindow::simplifiedTexts() {
             QStringLiteral("BalanceOverloadCaption"),
             QStringLiteral("BalanceStableBitCaption"),
             QStringLiteral("BalanceOverloadBitCaption"),
+            QStringLiteral("BalanceResponseTimeoutCaption"),
             QStringLiteral("Save"),
+            QStringLiteral("Diagnostics"),
             QStringLiteral("StatusLabel")};
 }
 
@@ -75,6 +83,7 @@ void ExtensionsWindow::setValues(const ExtensionSettings& s) {
     BalanceOverload->setText(s.balance.overload);
     BalanceStableBit->setText(QString::number(s.balance.stableBit));
     BalanceOverloadBit->setText(QString::number(s.balance.overloadBit));
+    BalanceResponseTimeout->setText(QString::number(s.balanceResponseTimeoutMs));
 }
 
 ExtensionSettings ExtensionsWindow::values() const {
@@ -91,6 +100,7 @@ ExtensionSettings ExtensionsWindow::values() const {
     s.balance = BalanceMarks::fromTexts(BalanceMarksForm->text(), BalanceStable->text(),
                                         BalanceUnstable->text(), BalanceOverload->text(),
                                         BalanceStableBit->text(), BalanceOverloadBit->text());
+    s.balanceResponseTimeoutMs = ExtensionSettings::responseTimeout(BalanceResponseTimeout->text());
     return s;
 }
 

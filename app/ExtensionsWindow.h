@@ -34,9 +34,12 @@ public:
     QLineEdit* BalanceOverload = nullptr;
     QLineEdit* BalanceStableBit = nullptr;
     QLineEdit* BalanceOverloadBit = nullptr;
+    QLineEdit* BalanceResponseTimeout = nullptr;
+    QPushButton* Diagnostics = nullptr; // the field buses' figures
     QPushButton* Save = nullptr;
     QLabel* StatusLabel = nullptr;
 
 signals:
     void saveClicked();
+    void diagnosticsClicked();
 };

@@ -1,5 +1,6 @@
 #include "app/Station.h"
 
+#include "app/DiagnosticsWindow.h"
 #include "app/ExtensionsWindow.h"
 #include "app/FitToScreen.h"
 #include "app/IntakeParts.h"
@@ -110,6 +111,11 @@ Station::Station(StationOptions options)
     bind(m_timers.Timer3, "Timer3", [this] { tickTimer3(); });
     bind(m_timers.Timer4, "Timer4", [this] { m_form3->keepBarcodeFocus(); });
     bind(m_timers.Timer5, "Timer5", [this] { m_lightBus->tick(); });
+    // The light bus's pacing: the next frame goes out once the line is free.
+    bind(m_lightBus->pacer(), "LightPacer", [this] {
+        if (Outcome o = m_lightBus->pump(); !o)
+            m_status.report(QStringLiteral("燈號未送出: %1").arg(o.reason()));
+    });
     bind(m_timers.Timer6, "Timer6", [this] { tickTimer6(); });
 
     wireDevices();
@@ -392,8 +398,15 @@ Station::~Station() {
     if (m_queue)
         m_queue->setEvents(nullptr);
     if (m_lightBus)
-        if (Outcome o = m_lightBus->switchAllOffNow(); !o)
+        if (Outcome o = m_lightBus->switchAllOffNow(true); !o)
             qWarning("lights not switched off: %s", qPrintable(o.reason()));
+    if (m_balanceLink && m_lightBus)
+        qInfo("%s", qPrintable(busReport().section(QLatin1String("\n\n"), 0, 0)));
+}
+
+QString Station::busReport() const {
+    return portReport({&m_balanceLink->stats(0), &m_balanceLink->stats(1), &m_lightBus->stats()},
+                      m_balanceLink->clock().nowUs());
 }
 
 void Station::start() {
@@ -422,8 +435,9 @@ void Station::start() {
     m_form3->setRecipeEntries(r.recipeEntries);
     // A stop with a line's light on leaves that shelf lit: every light goes off before
     // anything else is shown, also when the start-up failed elsewhere.
+    // Sent by the light bus's pacing timer, one exchange after the other.
     if (m_comm3->isOpen())
-        if (Outcome o = m_lightBus->switchAllOffNow(); !o)
+        if (Outcome o = m_lightBus->switchAllOffNow(false); !o)
             m_status.report(QStringLiteral("燈號未熄滅: %1").arg(o.reason()));
     if (!r.failures.isEmpty())
         m_status.report(QStringLiteral("啟動失敗: %1").arg(r.failures.join(QStringLiteral("; "))));
@@ -489,12 +503,28 @@ void Station::wireExtensions() {
                                                                           : said);
     });
     connect(m_form5.get(), &Form5::exportLogClicked, this, &Station::exportLogOfMonth);
+
+    m_diagWindow = std::make_unique<DiagnosticsWindow>(
+        [this] { return busReport(); },
+        [this] {
+            const QString file =
+                path(QStringLiteral("bus-trace-%1.txt")
+                         .arg(m_clock->now().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+            const Outcome o = savePortReport(
+                file, {&m_balanceLink->stats(0), &m_balanceLink->stats(1), &m_lightBus->stats()},
+                m_balanceLink->clock().nowUs());
+            return o ? QStringLiteral("已存檔 %1").arg(file)
+                     : QStringLiteral("存檔失敗: %1").arg(o.reason());
+        });
+    connect(m_extWindow.get(), &ExtensionsWindow::diagnosticsClicked, this,
+            [this] { showWindow(m_diagWindow.get()); });
 }
 
 // Read once at the start: a missing dyestation.ini leaves every extension off.
 void Station::startExtensions() {
     m_ext = ExtensionSettings::load(path(QStringLiteral("dyestation.ini")));
     m_balanceLink->setMarks(m_ext.balance);
+    m_balanceLink->setResponseTimeoutMs(m_ext.balanceResponseTimeoutMs);
     if (!m_ext.present)
         return;
     m_log = std::make_unique<WeighingLog>(WeighingLog::Config{m_dir.path(), m_ext.logOdbc});

@@ -39,6 +39,7 @@ class EventLog;
 class UndoStore;
 class WeighingPanelModel;
 class ExtensionsWindow;
+class DiagnosticsWindow;
 class FixedScanner;
 class MqttLink;
 class PickCheck;
@@ -104,6 +105,9 @@ public:
     // The extensions of dyestation.ini, as loaded by start(); null where off.
     const ExtensionSettings& extensions() const { return m_ext; }
     ExtensionsWindow& extensionsWindow() { return *m_extWindow; }
+    DiagnosticsWindow& diagnosticsWindow() { return *m_diagWindow; }
+    // The figures of MSComm1, MSComm2 and MSComm3, and the report the diagnostics show.
+    QString busReport() const;
     PickCheck* pickCheck() { return m_pick.get(); }
     WeighingLog* weighingLog() { return m_log.get(); }
     MqttLink* mqttLink() { return m_mqtt.get(); }
@@ -180,6 +184,7 @@ private:
     std::unique_ptr<ScanRouter> m_scans;
     ExtensionSettings m_ext;
     std::unique_ptr<ExtensionsWindow> m_extWindow;
+    std::unique_ptr<DiagnosticsWindow> m_diagWindow;
     std::unique_ptr<WeighingLog> m_log;
     std::unique_ptr<MqttLink> m_mqtt;
     std::unique_ptr<PlantEvents> m_events;

@@ -21,6 +21,7 @@ const QString kUnstable = QStringLiteral("balance/unstable");
 const QString kOverload = QStringLiteral("balance/overload");
 const QString kStableBit = QStringLiteral("balance/stable_bit");
 const QString kOverloadBit = QStringLiteral("balance/overload_bit");
+const QString kResponseTimeout = QStringLiteral("balance/response_timeout_ms");
 
 // A text as written: QSettings makes a list of a value with a comma in it.
 QString iniText(const QVariant& v) {
@@ -62,6 +63,12 @@ QByteArray iniValue(const QVariant& v) {
 }
 } // namespace
 
+int ExtensionSettings::responseTimeout(const QString& text) {
+    bool ok = false;
+    const int ms = text.trimmed().toInt(&ok);
+    return ok && ms >= 10 && ms <= 2000 ? ms : kDefaultResponseTimeoutMs;
+}
+
 QString ExtensionSettings::station() const {
     const QString s = mqttStation.trimmed();
     return s.isEmpty() ? QSysInfo::machineHostName() : s;
@@ -84,6 +91,7 @@ ExtensionSettings ExtensionSettings::load(const QString& file) {
     s.mqttPort = ok && port > 0 && port < 65536 ? port : 1883;
     s.mqttStation = ini.value(kStation).toString().trimmed();
     s.balance = loadMarks(ini);
+    s.balanceResponseTimeoutMs = responseTimeout(ini.value(kResponseTimeout).toString());
     return s;
 }
 
@@ -115,6 +123,8 @@ Outcome ExtensionSettings::save(const QString& file, const ExtensionSettings& s)
         keys.insert(kStableBit, QString::number(s.balance.stableBit));
         keys.insert(kOverloadBit, QString::number(s.balance.overloadBit));
     }
+    if (s.balanceResponseTimeoutMs != kDefaultResponseTimeoutMs || keys.contains(kResponseTimeout))
+        keys.insert(kResponseTimeout, QString::number(s.balanceResponseTimeoutMs));
 
     QMap<QString, QByteArray> groups; // "" is [General]
     for (auto it = keys.cbegin(); it != keys.cend(); ++it) {

@@ -13,6 +13,7 @@
 //   [mqtt]  host=  port=1883  station=   (blank host: no messages)
 //   [balance] marks=off|first|header|modbus  stable=  unstable=  overload=
 //             stable_bit=8  overload_bit=9   (see BalanceMarks)
+//             response_timeout_ms=100  (mode "2": how long a balance may take to answer)
 //
 // Other keys of the file (such as [OrderDatabase] StatementTimeout) are kept as they are.
 struct ExtensionSettings {
@@ -25,10 +26,14 @@ struct ExtensionSettings {
     int mqttPort = 1883;
     QString mqttStation;  // blank: the machine's host name
     BalanceMarks balance; // off unless [balance] marks names a form
+    static constexpr int kDefaultResponseTimeoutMs = 100;
+    int balanceResponseTimeoutMs = kDefaultResponseTimeoutMs; // 10..2000
 
     // The station's name in the log and in topics.
     QString station() const;
 
+    // A time-out as written: 10..2000 ms, anything else the default.
+    static int responseTimeout(const QString& text);
     static ExtensionSettings load(const QString& file);
     // Written whole to a temporary file and renamed over the file.
     static Outcome save(const QString& file, const ExtensionSettings& s);

@@ -14,9 +14,13 @@ Q_LOGGING_CATEGORY(lcBalanceFrames, "dyestation.devices.balance.frames", QtWarni
 using namespace BalanceFrames;
 
 BalanceLink::BalanceLink(const StationSettings& settings, SerialPort& comm1, SerialPort& comm2,
-                         BalanceReadings& readings, StatusLine& status, QObject* parent)
+                         BalanceReadings& readings, StatusLine& status, const BusClock& clock,
+                         QObject* parent)
     : QObject(parent), m_settings(settings), m_comm1(comm1), m_comm2(comm2), m_readings(readings),
-      m_status(status) {}
+      m_status(status), m_clock(clock), m_line(comm1, m_stats[0], clock) {
+    for (PortStats& s : m_stats)
+        s.start(clock.nowUs());
+}
 
 void BalanceLink::tick() {
     const QString mode = m_settings.text(Setting::SetType);
@@ -27,8 +31,9 @@ void BalanceLink::tick() {
 }
 
 void BalanceLink::restartAfterPause() {
-    m_pollTick = 0;
-    m_rereading = false;
+    // A reply in flight is dropped with the request it answers: the next reading comes from a
+    // request made after the pause.
+    m_line.reset();
     m_comm1.read(-1);
     m_comm2.read(-1);
     m_smallFrames.clear();
@@ -44,71 +49,88 @@ void BalanceLink::setMarks(const BalanceMarks& marks) {
 
 void BalanceLink::tickText(int tickMs) {
     countSilence(tickMs);
+    const qint64 now = m_clock.nowUs();
     if (keepOpen(m_comm1, 0, tickMs))
-        if (auto r = m_smallFrames.read(readText(m_comm1, "small")))
+        if (auto r = m_smallFrames.read(readText(m_comm1, "small", m_stats[0], now))) {
             accept(Balance::Small, r->caption, r->stability);
+            m_stats[0].reading(0, now);
+        }
     if (keepOpen(m_comm2, 1, tickMs))
-        if (auto r = m_largeFrames.read(readText(m_comm2, "large")))
+        if (auto r = m_largeFrames.read(readText(m_comm2, "large", m_stats[1], now))) {
             accept(Balance::Large, r->caption, r->stability);
+            m_stats[1].reading(0, now);
+        }
 }
 
-QByteArray BalanceLink::readText(SerialPort& port, const char* balance) {
+QByteArray BalanceLink::readText(SerialPort& port, const char* balance, PortStats& stats,
+                                 qint64 now) {
     const QByteArray bytes = port.read(-1);
-    if (!bytes.isEmpty())
+    if (!bytes.isEmpty()) {
         qCDebug(lcBalanceFrames) << balance << bytes.toHex(' ');
+        stats.received(bytes, now);
+    }
     return bytes;
 }
 
 void BalanceLink::tickModbus(int tickMs) {
     countSilence(tickMs);
     if (!keepOpen(m_comm1, 0, tickMs)) {
-        m_pollTick = 0;
+        m_line.reset();
         return;
     }
-    if (++m_pollTick >= kCycleTicks + 1)
-        m_pollTick = 1;
-    if (m_pollTick == 1) {
-        // Whatever is still waiting (a late reply, the answer to a zero command) must not
-        // be taken for the reply to this request.
-        m_comm1.read(-1);
-        const QByteArray request = readRequest(slaveOf(m_pollBalance));
-        qCDebug(lcBalanceFrames) << "request" << request.toHex(' ');
-        if (!m_comm1.write(request))
-            m_pollTick = 0;
-    } else if (m_pollTick == kReadTick) {
-        readModbusReply();
+    if (m_line.waiting()) {
+        const std::optional<RtuLine::Exchange> e = m_line.poll();
+        if (!e)
+            return;
+        judge(*e);
+    }
+    if (!m_line.readyToSend())
+        return;
+    const QByteArray request = readRequest(slaveOf(m_pollBalance));
+    qCDebug(lcBalanceFrames) << "request" << request.toHex(' ');
+    if (Outcome o = m_line.send(request, kReplyLength); !o)
+        qCDebug(lcBalanceFrames) << "request not written:" << o.reason();
+}
+
+void BalanceLink::judge(const RtuLine::Exchange& e) {
+    const Balance b = m_pollBalance;
+    // Good or failed, the next request goes to the other balance, so that one silent or
+    // garbling balance never starves the healthy one.
+    m_pollBalance = otherBalance(b);
+    qCDebug(lcBalanceFrames) << "reply" << e.answer.toHex(' ');
+    const QString name = b == Balance::Small ? QStringLiteral("小天平") : QStringLiteral("大天平");
+    switch (e.result) {
+    case RtuLine::Result::Answer: {
+        const Reply r = parseReply(e.answer, slaveOf(b), m_marks);
+        if (r.status == ReplyStatus::Reading) {
+            accept(b, r.caption, r.stability);
+            m_stats[0].reading(slaveOf(b), m_clock.nowUs());
+            m_fault[size_t(labelIndex(b))].clear();
+        } else {
+            fault(b, QStringLiteral("%1回應格式錯誤").arg(name));
+        }
+        break;
+    }
+    case RtuLine::Result::Exception:
+        fault(b, QStringLiteral("%1回報例外 %2")
+                     .arg(name)
+                     .arg(e.exceptionCode, 2, 16, QLatin1Char('0')));
+        break;
+    case RtuLine::Result::Timeout:
+        fault(b, QStringLiteral("%1回應逾時").arg(name));
+        break;
+    case RtuLine::Result::BadChecksum:
+        fault(b, QStringLiteral("%1回應檢查碼錯誤").arg(name));
+        break;
     }
 }
 
-void BalanceLink::readModbusReply() {
-    const QByteArray bytes = m_comm1.read(-1);
-    qCDebug(lcBalanceFrames) << "reply" << bytes.toHex(' ');
-    const Reply r = parseReply(bytes, slaveOf(m_pollBalance), m_marks);
-    const bool reread = m_rereading;
-    m_rereading = false;
-    switch (r.status) {
-    case ReplyStatus::Reading:
-        accept(m_pollBalance, r.caption, r.stability);
-        m_pollBalance = otherBalance(m_pollBalance);
-        break;
-    case ReplyStatus::BadChecksum:
-        if (!reread) {
-            // Read the port once more on the next tick, without a new request.
-            m_rereading = true;
-            m_pollTick = kReadTick - 1;
-            break;
-        }
-        [[fallthrough]];
-    case ReplyStatus::Short:
-    case ReplyStatus::Invalid:
-    case ReplyStatus::BadSign:
-        // The next request goes to the other balance, so that one silent or garbling
-        // balance never starves the healthy one. A late reply of this one is dropped
-        // before that request, and would be refused by its address anyway.
-        m_pollBalance = otherBalance(m_pollBalance);
-        m_pollTick = 0;
-        break;
-    }
+void BalanceLink::fault(Balance b, const QString& what) {
+    QString& last = m_fault[size_t(labelIndex(b))];
+    if (last == what)
+        return;
+    last = what;
+    m_status.report(what);
 }
 
 void BalanceLink::accept(Balance b, const QString& caption, Stability stability) {

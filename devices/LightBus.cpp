@@ -6,6 +6,7 @@
 #include "devices/ModbusFrames.h"
 #include "devices/SerialPort.h"
 
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <chrono>
 #include <thread>
@@ -16,8 +17,11 @@
 Q_LOGGING_CATEGORY(lcLightFrames, "dyestation.devices.lights.frames", QtWarningMsg)
 
 LightBus::LightBus(const StationSettings& settings, SerialPort& port, TickTimer& timer5,
-                   StatusLine& status, QObject* parent)
-    : QObject(parent), m_settings(settings), m_port(port), m_timer5(timer5), m_status(status) {}
+                   StatusLine& status, const BusClock& clock, QObject* parent)
+    : QObject(parent), m_settings(settings), m_port(port), m_timer5(timer5), m_status(status),
+      m_line(port, m_stats, clock) {
+    m_stats.start(clock.nowUs());
+}
 
 int LightBus::moduleOf(int light) {
     return (light - 1) / 8 + 1;
@@ -65,11 +69,74 @@ Outcome LightBus::CALL_LIGHT(int light, int command) {
         m_litDuringSweep.insert(light);
     else if (command == Off)
         m_litDuringSweep.remove(light);
-    // The modules' answers are never examined, but they are taken off the line: left
-    // unread they would pile up in the port's input buffer for as long as the station runs.
-    m_port.read(-1);
-    qCDebug(lcLightFrames) << f.toHex(' ');
-    return m_port.write(f);
+    m_queue.push_back({f, moduleOf(light), command == On, false});
+    return pump();
+}
+
+Outcome LightBus::pump() {
+    Outcome result = Outcome::success();
+    for (;;) {
+        if (m_line.waiting()) {
+            const std::optional<RtuLine::Exchange> e = m_line.poll();
+            if (!e)
+                break;
+            judge(*e);
+        }
+        if (m_queue.empty() || !m_line.readyToSend())
+            break;
+        m_inFlight = m_queue.front();
+        m_queue.pop_front();
+        qCDebug(lcLightFrames) << m_inFlight.frame.toHex(' ');
+        if (Outcome o = m_line.send(m_inFlight.frame, kAnswerLength); !o) {
+            // The adapter has gone: what waits is dropped (the line is lit again once the
+            // port is back).
+            m_queue.clear();
+            result = o;
+            break;
+        }
+    }
+    m_pacer.setEnabled(!idle());
+    return result;
+}
+
+void LightBus::judge(const RtuLine::Exchange& e) {
+    const int module = m_inFlight.module;
+    bool ok = false;
+    switch (e.result) {
+    case RtuLine::Result::Answer:
+        // A single coil is echoed; a write of several coils is answered with its first six
+        // bytes (address, function, first coil, count) and their checksum.
+        ok = e.answer == ModbusFrames::withCrc(e.request.left(6));
+        if (ok)
+            m_fault.remove(module);
+        else
+            fault(module, QStringLiteral("燈號模組 %1 回應不符").arg(module));
+        break;
+    case RtuLine::Result::Exception:
+        fault(module, QStringLiteral("燈號模組 %1 回報例外 %2")
+                          .arg(module)
+                          .arg(e.exceptionCode, 2, 16, QLatin1Char('0')));
+        break;
+    case RtuLine::Result::Timeout:
+        fault(module, QStringLiteral("燈號模組 %1 回應逾時").arg(module));
+        break;
+    case RtuLine::Result::BadChecksum:
+        fault(module, QStringLiteral("燈號模組 %1 回應檢查碼錯誤").arg(module));
+        break;
+    }
+    if (!ok && m_inFlight.lightOn && !m_inFlight.retried) {
+        Pending again = m_inFlight;
+        again.retried = true;
+        m_queue.push_front(again);
+    }
+}
+
+void LightBus::fault(int module, const QString& what) {
+    auto it = m_fault.find(module);
+    if (it != m_fault.end() && *it == what)
+        return;
+    m_fault.insert(module, what);
+    m_status.report(what);
 }
 
 bool LightBus::reopenIfLost() {
@@ -100,20 +167,31 @@ void LightBus::startSweep() {
     m_timer5.setEnabled(true);
 }
 
-Outcome LightBus::switchAllOffNow() {
+Outcome LightBus::switchAllOffNow(bool wait) {
     m_timer5.setEnabled(false);
     m_sweepTick = 0;
     m_litDuringSweep.clear();
     if (m_settings.trimmed(Setting::LightPort).isEmpty() || !m_port.isOpen())
         return Outcome::success();
-    for (int module = 1; module <= 16; ++module) {
+    m_queue.clear();
+    Outcome result = Outcome::success();
+    for (int module = 1; module <= 16; ++module)
         if (Outcome o = CALL_LIGHT(8 * module, ModuleOff); !o)
             return o;
-        // The line time of the frame, then the silence that ends a frame on the bus.
-        m_port.drain(200);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!wait)
+        return result;
+    // Each exchange takes at most the frame, the time-out and the silence; a second more
+    // covers a loaded machine. Real time bounds the wait whatever the bus clock does.
+    const qint64 limitMs = 16 * (RtuLine::lineUs(11) + RtuLine::kSilenceUs) / 1000 +
+                           16 * m_line.responseTimeoutMs() + 1000;
+    QElapsedTimer spent;
+    spent.start();
+    while (!idle() && spent.elapsed() < limitMs) {
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        if (Outcome o = pump(); !o)
+            return o;
     }
-    return Outcome::success();
+    return idle() ? result : Outcome::failure(QStringLiteral("燈號模組未回應"));
 }
 
 void LightBus::tick() {
@@ -129,6 +207,8 @@ void LightBus::tick() {
                     m_status.report(
                         QStringLiteral("燈號 %1 未點亮: %2").arg(light).arg(o.reason()));
     }
+    if (Outcome o = pump(); !o)
+        m_status.report(o.reason());
     if (m_sweepTick > 130) {
         m_sweepTick = 0;
         m_litDuringSweep.clear();

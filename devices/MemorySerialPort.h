@@ -1,7 +1,9 @@
 #pragma once
+#include "devices/ModbusFrames.h"
 #include "devices/SerialPort.h"
 
 #include <QList>
+#include <functional>
 
 // An in-memory port for unit tests of the protocols: it records every write and hands out
 // bytes the test has fed to it.
@@ -28,6 +30,8 @@ public:
         if (failWrite)
             return Outcome::failure(QStringLiteral("write failed"));
         writes.append(bytes);
+        if (answer)
+            incoming += answer(bytes);
         return Outcome::success();
     }
     QByteArray read(qint64 maxBytes) override {
@@ -52,8 +56,18 @@ public:
     bool failOpen = false;
     bool failWrite = false; // an open port whose writes fail (a driver error)
     bool lost = false;
+    // What the far end answers to each write (at once), when set.
+    std::function<QByteArray(const QByteArray&)> answer;
+
+    // A light module's answer: a single coil echoed, a write of coils answered with its first
+    // six bytes and their checksum (ModbusFrames).
+    static QByteArray moduleAnswer(const QByteArray& frame);
 
 private:
     bool m_open = false;
     QString m_device;
 };
+
+inline QByteArray MemorySerialPort::moduleAnswer(const QByteArray& frame) {
+    return frame.size() < 8 ? QByteArray() : ModbusFrames::withCrc(frame.left(6));
+}

@@ -1,6 +1,7 @@
 #include "common/StatusLine.h"
 #include "common/TickTimer.h"
 #include "config/StationSettings.h"
+#include "devices/BusClock.h"
 #include "devices/LightBus.h"
 #include "devices/MemorySerialPort.h"
 #include "station/JobFile.h"
@@ -38,7 +39,8 @@ struct Bench {
     TickTimer timer5{10};
     StatusLine status;
     Reports said{status};
-    LightBus lightBus{settings, lightPort, timer5, status};
+    ManualBusClock busClock;
+    LightBus lightBus{settings, lightPort, timer5, status, busClock};
     QueueCommands commands{{dir.file(QStringLiteral("QUICK.txt")),
                             dir.file(QStringLiteral("START_DISPEN.txt")),
                             dir.file(QStringLiteral("START_DISPEN2.txt"))},
@@ -55,6 +57,7 @@ struct Bench {
         settings.setText(Setting::LightPort, QStringLiteral("/dev/ttyLIGHT"));
         if (open)
             QVERIFY(lightPort.open(QStringLiteral("/dev/ttyLIGHT")).ok());
+        lightPort.answer = &MemorySerialPort::moduleAnswer;
     }
     void addRecipes(const QStringList& orders) {
         for (const QString& o : orders)
@@ -100,8 +103,10 @@ struct Bench {
     // Runs the all-lights-off sweep to its end and returns the frames it wrote.
     QList<QByteArray> runSweep() {
         lightPort.writes.clear();
-        for (int i = 0; i < 200 && timer5.enabled(); ++i)
+        for (int i = 0; i < 200 && timer5.enabled(); ++i) {
+            busClock.advanceMs(10);
             lightBus.tick();
+        }
         return lightPort.writes;
     }
 };

@@ -1,6 +1,7 @@
 #include "app/Station.h"
 #include "config/SettingsFile.h"
 #include "devices/LightBus.h"
+#include "devices/ModbusFrames.h"
 #include "station/Form3.h"
 #include "station/JobFile.h"
 #include "tests/support/Pty.h"
@@ -8,6 +9,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -83,9 +85,17 @@ private slots:
             QByteArray allOff;
             for (int module = 1; module <= 16; ++module)
                 allOff += LightBus::frame(8 * module, LightBus::ModuleOff);
-            QByteArray written = lights.readAvailable(1000);
-            for (int i = 0; i < 20 && written.size() < allOff.size(); ++i)
-                written += lights.readAvailable(100);
+            // Sent one exchange after the other by the bus's pacing timer: each module answers.
+            QByteArray written;
+            QElapsedTimer t;
+            t.start();
+            while (written.size() < allOff.size() && t.elapsed() < 5000) {
+                QTest::qWait(2);
+                const QByteArray got = lights.readAvailable();
+                written += got;
+                if (got.size() == 11)
+                    lights.write(ModbusFrames::withCrc(got.left(6)));
+            }
             QCOMPARE(hex(written), hex(allOff));
         }
         QVERIFY(st.timers().Timer1.enabled());

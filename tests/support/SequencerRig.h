@@ -7,6 +7,7 @@
 #include "common/StatusLine.h"
 #include "config/StationSettings.h"
 #include "devices/BalanceReadings.h"
+#include "devices/BusClock.h"
 #include "devices/LightBus.h"
 #include "devices/LightMap.h"
 #include "devices/MemorySerialPort.h"
@@ -32,7 +33,8 @@ struct SequencerRig {
     FixedClock clock{QDateTime(QDate(2024, 3, 2), QTime(9, 5, 7))};
     StatusLine status;
     MemorySerialPort comm3;
-    LightBus bus{settings, comm3, timers.Timer5, status};
+    ManualBusClock busClock; // moves 200 ms a tick; the light modules answer at once
+    LightBus bus{settings, comm3, timers.Timer5, status, busClock};
     QList<HistoryRecord> printed;
     Outcome printResult = Outcome::success();
     std::unique_ptr<Sequencer> seq;
@@ -43,6 +45,7 @@ struct SequencerRig {
         readings.setLive(Balance::Small, true);
         if (!comm3.open(QStringLiteral("lights")))
             qFatal("the in-memory light port did not open");
+        comm3.answer = &MemorySerialPort::moduleAnswer;
         seq = std::make_unique<Sequencer>(Sequencer::Parts{model, readings, lightMap, bus, settings,
                                                            run, clock, status, dir.path(),
                                                            [this](const HistoryRecord& h) {
@@ -57,16 +60,23 @@ struct SequencerRig {
     void setReading(Balance balance, const QString& caption) {
         readings.setCaption(balance, caption);
     }
+    // One Timer2 tick: 200 ms pass, in which the light bus sends what waits.
+    void tick() {
+        busClock.advanceMs(200);
+        if (!bus.pump())
+            qWarning("light frame not written");
+        seq->tick();
+    }
     void ticks(int n) {
         for (int i = 0; i < n; ++i)
-            seq->tick();
+            tick();
     }
     // Ticks until the state is `state`; false when it is not reached in `limit` ticks.
     bool until(int state, int limit = 200) {
         for (int i = 0; i < limit; ++i) {
             if (model.State == state)
                 return true;
-            seq->tick();
+            tick();
         }
         return model.State == state;
     }
