@@ -48,7 +48,8 @@ struct Wire {
 };
 
 QByteArray reading(int slave) {
-    return ModbusFrames::withCrc(QByteArray::fromHex("030306000100000001").replace(0, 1, QByteArray(1, char(slave))));
+    return ModbusFrames::withCrc(
+        QByteArray::fromHex("030306000100000001").replace(0, 1, QByteArray(1, char(slave))));
 }
 
 void balances(int smallMs, int largeMs) {
@@ -73,13 +74,15 @@ void balances(int smallMs, int largeMs) {
     auto limit = [](int ms) {
         if (ms < 0)
             return 0.0;
-        return 1e6 / double(RtuLine::lineUs(8) + ms * 1000 + RtuLine::lineUs(11) + RtuLine::kSilenceUs) / 2;
+        return 1e6 /
+               double(RtuLine::lineUs(8) + ms * 1000 + RtuLine::lineUs(11) + RtuLine::kSilenceUs) /
+               2;
     };
     std::printf("turnaround small %3d ms, large %3d ms: small %5.1f/s, large %5.1f/s "
                 "(line limit %4.1f / %4.1f with both polled), frames early %d\n",
                 smallMs, largeMs, double(link.readingCount(Balance::Small)) / seconds,
-                double(link.readingCount(Balance::Large)) / seconds, limit(smallMs) * (smallMs < 0 ? 0 : 1),
-                limit(largeMs), w.early);
+                double(link.readingCount(Balance::Large)) / seconds,
+                limit(smallMs) * (smallMs < 0 ? 0 : 1), limit(largeMs), w.early);
 }
 
 void lights(int turnaroundMs, int pacerUs) {

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -30,10 +31,12 @@ struct Dye {
 const Dye kDyes[] = {
     {3, "RED 01", "12.34", false}, {12, "YEL-2", "1500.5", true}, {120, "BLUE", "0.5", false}};
 
-// Frames seen on the light bus, and which light is on.
+// Frames seen on the light bus, and which light is on. Answers as the modules do: a single
+// coil is echoed, a write of several coils answered with its first six bytes.
 struct LightWatcher {
     QByteArray pending;
     QList<QByteArray> frames;
+    QByteArray answers;
     int lit = 0;
     void feed(const QByteArray& bytes) {
         pending += bytes;
@@ -44,6 +47,7 @@ struct LightWatcher {
             const QByteArray f = pending.left(len);
             pending.remove(0, len);
             frames << f;
+            answers += f.at(1) == 0x05 ? f : ModbusFrames::withCrc(f.left(6));
             const int module = quint8(f.at(0));
             if (f.at(1) == 0x05) {
                 const int light = (module - 1) * 8 + quint8(f.at(3)) + 1;
@@ -145,6 +149,7 @@ void TestE2eWeighing::threeLineJob() {
     play.setInterval(5);
     connect(&play, &QTimer::timeout, this, [&] {
         watcher.feed(lights.readAvailable());
+        lights.write(std::exchange(watcher.answers, {}));
         const Dye* d = dyeAt(watcher.lit);
         const QString onSmall =
             d && !d->large ? QString::fromLatin1(d->target) : QStringLiteral("0");
