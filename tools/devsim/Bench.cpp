@@ -145,8 +145,8 @@ int Bench::carryOut(Line& l, Slave& s, const std::vector<unsigned char>& frame,
         return kIllegalAddress;
     }
     if (const int code = s.exceptionFor(frame)) {
-        logEvent("bad-frame %s %s %s", line, code == kIllegalAddress ? "illegal-address" : "illegal-value",
-                 hex.c_str());
+        logEvent("bad-frame %s %s %s", line,
+                 code == kIllegalAddress ? "illegal-address" : "illegal-value", hex.c_str());
         return code;
     }
     Balance* b = &l == &bus ? balanceNamed(std::to_string(s.address)) : nullptr;

@@ -19,7 +19,7 @@ struct Bench {
     std::map<int, Slave> slaves; // 1..16 lights, 3 and 4 balances (on different lines)
     std::map<int, Slave> busSlaves;
     std::set<int> lit;
-    double rate = 10; // text frames per second per balance; 0 = back to back
+    double rate = 10;      // text frames per second per balance; 0 = back to back
     double turnaround = 3; // ms from the end of a request to its reply, for every slave
     // Per device: "small", "large", "lights" (every module) or "lights N" (module N).
     std::map<std::string, double> turnarounds;

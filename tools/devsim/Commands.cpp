@@ -103,7 +103,8 @@ bool Bench::modbusCommand(const std::string& verb, std::vector<std::string> word
         logEvent("exception off");
         return true;
     }
-    std::map<int, int>& table = device.rfind("lights", 0) == 0 ? lightExceptions : balanceExceptions;
+    std::map<int, int>& table =
+        device.rfind("lights", 0) == 0 ? lightExceptions : balanceExceptions;
     for (int a : addressesOf(device))
         if (code)
             table[a] = code;

@@ -48,7 +48,8 @@ void usage() {
         "Commands (standard input or DIR/control): set|put|pour BAL GRAMS, zero|take|silent|resume "
         "BAL,\n"
         "unplug|plug small|large|bus|lights|scanner, scan TEXT, status, quit,\n"
-        "turnaround [DEVICE] MS, exception DEVICE CODE|off, exception off.  BAL is small or large;\n"
+        "turnaround [DEVICE] MS, exception DEVICE CODE|off, exception off.  BAL is small or "
+        "large;\n"
         "DEVICE is small, large, lights (every module) or lights N (module N; lights:N in "
         "--turnaround).\n");
 }
@@ -89,8 +90,7 @@ bool parseArguments(int argc, char** argv, Bench& bench, std::string& logPath) {
             }
             if (!bench.setTurnaround(device, v))
                 return false;
-        }
-        else if (a == "--frame-log")
+        } else if (a == "--frame-log")
             bench.frameLog = true;
         else if (a == "--ramp")
             bench.ramp = true;
