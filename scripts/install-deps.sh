@@ -11,6 +11,7 @@ PACKAGES=(
   libmodbus-dev libmosquitto-dev mosquitto
   xvfb xauth imagemagick x11-apps poppler-utils fonts-wqy-microhei
   clang libclang-rt-14-dev clang-format
+  python3-pymodbus python3-serial python3-serial-asyncio
 )
 
 missing=()

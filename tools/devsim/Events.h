@@ -8,6 +8,8 @@ namespace devsim {
 
 // A byte on a 9600-baud line: 10 bit times.
 constexpr double kByteMs = 10.0 * 1000.0 / 9600.0;
+// The silence that ends a Modbus RTU frame: 3.5 characters.
+constexpr double kSilenceMs = 3.5 * kByteMs;
 
 double nowMs();
 long long nowNs();

@@ -30,9 +30,12 @@ struct Line {
         std::function<void()> done; // after the byte has been written (end of a frame)
     };
     std::deque<Out> out;
+    // The frame being received (Modbus lines): its bytes, when the last of them has crossed
+    // the line, and whether it ran into a reply of a slave (then it is lost, and the reply
+    // with it).
     std::vector<unsigned char> in;
-    double lastIn = 0;
-    double inFreeAt = 0; // when the last request taken in has fully crossed the line
+    double inWireEnd = 0;
+    bool inGarbled = false;
 
     bool plug() {
         char pts[256] = {};
@@ -53,6 +56,7 @@ struct Line {
         plugged = true;
         out.clear();
         in.clear();
+        inGarbled = false;
         logEvent("plugged %s %s", name.c_str(), pts);
         return true;
     }
@@ -96,6 +100,19 @@ struct Line {
         }
     }
     double nextDue() const { return out.empty() ? 1e300 : out.front().due; }
+    // When the frame being received ends: after 3.5 characters of silence.
+    double frameEndsAt() const { return in.empty() ? 1e300 : inWireEnd + kSilenceMs; }
+    // Drops what would still be on the line after `t` (a reply run into by a request);
+    // returns how many bytes were lost.
+    size_t cutOutgoing(double t) {
+        size_t lost = 0;
+        while (!out.empty() && out.back().due > t) {
+            out.pop_back();
+            ++lost;
+        }
+        lineFreeAt = out.empty() ? std::min(lineFreeAt, t) : out.back().due;
+        return lost;
+    }
 };
 
 } // namespace devsim

@@ -7,12 +7,13 @@
 //   scanner a barcode scanner fixed at the bench: `scan TEXT` sends TEXT and CR LF
 //   control a named pipe that takes the same commands as standard input
 //
-// Every line is timed like a 9600-baud line: a byte takes 10 bit times (1.04 ms), a
-// request is only complete after its own bytes have crossed the line, and a slave answers
-// after a few milliseconds of turnaround. The Modbus side is libmodbus: each slave is a
-// libmodbus RTU server on its own socket pair, which checks the request's checksum and
-// builds the reply; devsim only cuts the byte stream into frames and routes them by slave
-// address. Nothing here is shared with the station.
+// Every line is timed like a 9600-baud line: a byte takes 10 bit times (1.04 ms). The
+// Modbus lines are two-wire lines as a real slave sees them: a frame ends after 3.5
+// characters of silence, the addressed slave answers after its turnaround, and a request
+// sent while a reply is due or on the line garbles both. devsim checks each frame (length,
+// checksum, address, function, coils and registers) and answers a refused request with its
+// exception; libmodbus, one RTU server per slave on its own socket pair, builds the replies
+// to valid requests. Nothing here is shared with the station.
 //
 // Events go to a log file, one line each: "<ms> <event> <arguments>".
 
@@ -40,14 +41,17 @@ void usage() {
         stderr,
         "usage: devsim --dir DIR [--rate N|max] [--log FILE] [--auto WORKDIR] [--small G] [--large "
         "G]\n"
-        "              [--turnaround MS] [--frame-log] [--ramp] [--auto-scan]\n"
+        "              [--turnaround MS|DEVICE=MS]... [--frame-log] [--ramp] [--auto-scan]\n"
         "              [--marks off|first|header|modbus]\n"
         "Creates DIR/small, DIR/large, DIR/bus, DIR/lights, DIR/scanner (pseudo-terminals) and "
         "DIR/control.\n"
         "Commands (standard input or DIR/control): set|put|pour BAL GRAMS, zero|take|silent|resume "
         "BAL,\n"
-        "unplug|plug small|large|bus|lights|scanner, scan TEXT, status, quit.  BAL is small or "
-        "large.\n");
+        "unplug|plug small|large|bus|lights|scanner, scan TEXT, status, quit,\n"
+        "turnaround [DEVICE] MS, exception DEVICE CODE|off, exception off.  BAL is small or "
+        "large;\n"
+        "DEVICE is small, large, lights (every module) or lights N (module N; lights:N in "
+        "--turnaround).\n");
 }
 
 // Sets the bench up from the command line; false on an unknown option.
@@ -74,9 +78,19 @@ bool parseArguments(int argc, char** argv, Bench& bench, std::string& logPath) {
             g_small.gross = g_small.counts(atof(value().c_str()));
         else if (a == "--large")
             g_large.gross = g_large.counts(atof(value().c_str()));
-        else if (a == "--turnaround")
-            bench.turnaround = atof(value().c_str());
-        else if (a == "--frame-log")
+        else if (a == "--turnaround") {
+            // MS for every slave, or DEVICE=MS (small, large, lights, lights:N) for one.
+            std::string v = value();
+            std::string device;
+            if (const size_t eq = v.find('='); eq != std::string::npos) {
+                device = v.substr(0, eq);
+                v = v.substr(eq + 1);
+                if (device.rfind("lights:", 0) == 0)
+                    device[6] = ' ';
+            }
+            if (!bench.setTurnaround(device, v))
+                return false;
+        } else if (a == "--frame-log")
             bench.frameLog = true;
         else if (a == "--ramp")
             bench.ramp = true;
@@ -142,7 +156,7 @@ void serve(Bench& bench, int control) {
 
         double wake = std::min(bench.autoOperator.nextAction(), now + 50);
         for (Line* l : bench.all())
-            wake = std::min(wake, l->nextDue());
+            wake = std::min({wake, l->nextDue(), l->frameEndsAt()});
         if (bench.rate > 0)
             wake = std::min({wake, bench.nextSmallFrame, bench.nextLargeFrame});
         else
@@ -156,8 +170,7 @@ void serve(Bench& bench, int control) {
         for (size_t k = 0; k < owners.size(); ++k)
             if (fds[k].revents & POLLIN)
                 bench.takeIn(*owners[k], after);
-        for (Line* l : {&bench.bus, &bench.lights})
-            bench.dropStalePartial(*l, after);
+        bench.endFrames(nowMs());
         if (fds[controlAt].revents & POLLIN) {
             bool open = true;
             takeLines(control, controlText, open);
