@@ -70,6 +70,7 @@ QStringList ExtensionsWindow::simplifiedTexts() {
 }
 
 void ExtensionsWindow::setValues(const ExtensionSettings& s) {
+    m_loaded = s;
     PickConfirm->setChecked(s.pickConfirm);
     ScannerPort->setText(s.scannerPort);
     Aliases->setText(s.aliases);
@@ -87,7 +88,8 @@ void ExtensionsWindow::setValues(const ExtensionSettings& s) {
 }
 
 ExtensionSettings ExtensionsWindow::values() const {
-    ExtensionSettings s;
+    // What the window has no box for (the broker's log-in and TLS) stays as it was read.
+    ExtensionSettings s = m_loaded;
     s.pickConfirm = PickConfirm->isChecked();
     s.scannerPort = ScannerPort->text().trimmed();
     s.aliases = Aliases->text().trimmed();
@@ -95,7 +97,7 @@ ExtensionSettings ExtensionsWindow::values() const {
     s.mqttHost = MqttHost->text().trimmed();
     bool ok = false;
     const int port = MqttPort->text().trimmed().toInt(&ok);
-    s.mqttPort = ok && port > 0 && port < 65536 ? port : 1883;
+    s.mqttPort = ok && port > 0 && port < 65536 ? port : m_loaded.mqttPort;
     s.mqttStation = MqttStation->text().trimmed();
     s.balance = BalanceMarks::fromTexts(BalanceMarksForm->text(), BalanceStable->text(),
                                         BalanceUnstable->text(), BalanceOverload->text(),

@@ -42,4 +42,7 @@ public:
 signals:
     void saveClicked();
     void diagnosticsClicked();
+
+private:
+    ExtensionSettings m_loaded;
 };

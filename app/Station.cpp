@@ -530,9 +530,20 @@ void Station::startExtensions() {
     m_log = std::make_unique<WeighingLog>(WeighingLog::Config{m_dir.path(), m_ext.logOdbc});
     connect(m_log.get(), &WeighingLog::report, &m_status, &StatusLine::report,
             Qt::QueuedConnection);
-    if (!m_ext.mqttHost.isEmpty()) {
-        m_mqtt = std::make_unique<MqttLink>(
-            MqttLink::Config{m_dir.path(), m_ext.mqttHost, m_ext.mqttPort, m_ext.station()});
+    if (!m_ext.mqttProblems.isEmpty()) {
+        // Nothing is started with a guessed value: a wrong port or log-in would send the
+        // station's messages to the wrong place, or nowhere, without a word.
+        for (const QString& p : m_ext.mqttProblems)
+            m_status.report(QStringLiteral("MQTT 未啟動: %1").arg(p));
+    } else if (!m_ext.mqttHost.isEmpty()) {
+        MqttLink::Config mqtt{m_dir.path(), m_ext.mqttHost, m_ext.mqttPort, m_ext.station()};
+        mqtt.username = m_ext.mqttUser;
+        mqtt.password = m_ext.mqttPassword;
+        mqtt.tls = m_ext.mqttTls;
+        mqtt.caFile =
+            m_ext.mqttCaFile.isEmpty() ? QString() : m_dir.absoluteFilePath(m_ext.mqttCaFile);
+        mqtt.keepalive = m_ext.mqttKeepalive;
+        m_mqtt = std::make_unique<MqttLink>(mqtt);
         connect(m_mqtt.get(), &MqttLink::report, &m_status, &StatusLine::report,
                 Qt::QueuedConnection);
     }

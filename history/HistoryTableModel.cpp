@@ -1,5 +1,7 @@
 #include "history/HistoryTableModel.h"
 
+#include "common/CsvCell.h"
+
 #include "history/HistoryBrowser.h"
 
 #include <QFutureWatcher>
@@ -63,14 +65,7 @@ std::vector<qint32> sortOrder(const HistorySet& s, int column, Qt::SortOrder dir
 namespace Csv {
 
 QString field(const QString& text) {
-    const bool quote = text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
-                       text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')) ||
-                       text.startsWith(QLatin1Char(' ')) || text.endsWith(QLatin1Char(' '));
-    if (!quote)
-        return text;
-    QString t = text;
-    t.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + t + QLatin1Char('"');
+    return cell(text);
 }
 
 QByteArray document(const QList<QStringList>& rows) {

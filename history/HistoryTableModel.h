@@ -102,8 +102,8 @@ private:
 };
 
 namespace Csv {
-// A field as CSV writes it: quoted, with quotes doubled, when it holds a comma, a quote,
-// a line break or blanks at an end.
+// A field as CSV writes it (Csv::cell: a text a spreadsheet would run as a formula gets a
+// leading `'`; quoted where needed).
 QString field(const QString& text);
 // The rows as one UTF-8 document with a byte-order mark.
 QByteArray document(const QList<QStringList>& rows);

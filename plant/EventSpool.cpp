@@ -72,6 +72,10 @@ Outcome append(const QString& file, const QList<WeighingEvent>& events) {
     QByteArray bytes;
     for (const WeighingEvent& e : events)
         bytes += toJson(e) + '\n';
+    return appendLines(file, bytes);
+}
+
+Outcome appendLines(const QString& file, const QByteArray& bytes) {
     const bool created = !QFileInfo::exists(file);
     const int fd = ::open(QFile::encodeName(file).constData(),
                           O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);

@@ -19,6 +19,8 @@ QByteArray toJson(const WeighingEvent& e);
 bool fromJson(const QByteArray& line, WeighingEvent& e);
 
 Outcome append(const QString& file, const QList<WeighingEvent>& events);
+// Whole lines (each ended by '\n'), appended and synced as append() does.
+Outcome appendLines(const QString& file, const QByteArray& bytes);
 // Every whole line of the file from byte `from`; `end` gets the offset after the last one.
 QList<WeighingEvent> read(const QString& file, qint64 from = 0, qint64* end = nullptr);
 // The first whole line at or after `from` (empty when none); `next` gets the offset after it.

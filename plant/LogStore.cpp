@@ -1,29 +1,52 @@
 #include "plant/LogStore.h"
 
+#include "common/CsvCell.h"
 #include <QDir>
 #include <QFileInfo>
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlResult>
 #include <QUuid>
 #include <QVariant>
 
+#include <sql.h>
+#include <sqlext.h>
+
 namespace {
+// Texts without a length: the log stores what it is given (a wedge scan can be any length).
+// Tables made by older stations have lengths; a row such a table refuses is set aside.
 const QString kCreate = QStringLiteral(
-    "CREATE TABLE weighing_event (at VARCHAR(40) NOT NULL, station VARCHAR(100) NOT NULL, "
-    "order_no VARCHAR(100), line INTEGER, code VARCHAR(100), lot VARCHAR(200), "
-    "target_g VARCHAR(30), actual_g VARCHAR(30), tolerance_g VARCHAR(30), balance VARCHAR(10), "
-    "event VARCHAR(20), detail VARCHAR(1000))");
+    "CREATE TABLE weighing_event (at VARCHAR(40) NOT NULL, station TEXT NOT NULL, "
+    "order_no TEXT, line INTEGER, code TEXT, lot TEXT, target_g TEXT, actual_g TEXT, "
+    "tolerance_g TEXT, balance TEXT, event TEXT, detail TEXT)");
 const QString kIndex =
     QStringLiteral("CREATE INDEX IF NOT EXISTS weighing_event_at ON weighing_event (at, station)");
 
-QByteArray csvField(const QString& s) {
-    QByteArray b = s.toUtf8();
-    if (b.contains(',') || b.contains('"') || b.contains('\n') || b.contains('\r')) {
-        b.replace('"', "\"\"");
-        b = '"' + b + '"';
+// Whether a statement failed on the row itself (the server refuses its values: SQLSTATE
+// class 22, data exception, or 23, integrity constraint), not on the connection or the
+// server's state. Such a row is refused again however often it is sent.
+bool refusesRow(const QSqlQuery& q, bool odbc) {
+    if (!odbc) {
+        // SQLITE_TOOBIG, SQLITE_CONSTRAINT, SQLITE_MISMATCH (extended codes keep them low)
+        const int code = q.lastError().nativeErrorCode().toInt() & 0xff;
+        return code == 18 || code == 19 || code == 20;
     }
-    return b;
+    // QODBC hands its statement handle out; its own error text leaves the SQLSTATE out.
+    const QSqlResult* r = q.result();
+    const QVariant h = r ? r->handle() : QVariant();
+    if (h.metaType() != QMetaType::fromType<SQLHANDLE>())
+        return false;
+    SQLHANDLE stmt = *static_cast<const SQLHANDLE*>(h.constData());
+    SQLCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLCHAR text[512];
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(
+            SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, text, sizeof text, &length)))
+        return false;
+    return (state[0] == '2' && (state[1] == '2' || state[1] == '3'));
 }
 } // namespace
 
@@ -91,8 +114,12 @@ Outcome LogStore::open(bool create) {
     return closeIfFailed(openOnce(create));
 }
 
-Outcome LogStore::write(const QList<WeighingEvent>& events) {
-    return closeIfFailed(writeOnce(events));
+Outcome LogStore::write(const QList<WeighingEvent>& events, QList<Refusal>* refused) {
+    const qsizetype before = refused ? refused->size() : 0;
+    const Outcome o = closeIfFailed(writeOnce(events, refused));
+    if (!o && refused)
+        refused->resize(before); // nothing was written: they are tried again with the rest
+    return o;
 }
 
 Outcome LogStore::exportCsv(const QDate& from, const QDate& to,
@@ -136,48 +163,67 @@ Outcome LogStore::openOnce(bool create) {
     return Outcome::success();
 }
 
-Outcome LogStore::writeOnce(const QList<WeighingEvent>& events) {
+Outcome LogStore::writeOnce(const QList<WeighingEvent>& events, QList<Refusal>* refused) {
     if (Outcome o = openOnce(true); !o)
         return o;
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
-    if (!db.transaction())
-        return fail(QStringLiteral("計量紀錄無法寫入"), db.lastError());
-    QSqlQuery seen(db), insert(db);
-    seen.prepare(
-        QStringLiteral("SELECT COUNT(*) FROM weighing_event WHERE at = ? AND station = ? AND "
-                       "event = ? AND line = ?"));
-    insert.prepare(QStringLiteral("INSERT INTO weighing_event (at, station, order_no, line, code, "
-                                  "lot, target_g, actual_g, tolerance_g, balance, event, detail) "
-                                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    for (const WeighingEvent& e : events) {
-        const QString at = isoText(e.at);
-        seen.addBindValue(at);
-        seen.addBindValue(e.station);
-        seen.addBindValue(e.event);
-        seen.addBindValue(e.line);
-        if (!seen.exec() || !seen.next()) {
-            const QSqlError error = seen.lastError();
-            db.rollback();
-            return fail(QStringLiteral("計量紀錄無法寫入"), error);
+    QList<WeighingEvent> rest = events;
+    // A row the server refuses ends the transaction (PostgreSQL takes nothing more in it):
+    // it is set aside and the others are written again from the start, without it.
+    for (;;) {
+        if (!db.transaction())
+            return fail(QStringLiteral("計量紀錄無法寫入"), db.lastError());
+        QSqlQuery seen(db), insert(db);
+        seen.prepare(
+            QStringLiteral("SELECT COUNT(*) FROM weighing_event WHERE at = ? AND station = ? AND "
+                           "event = ? AND line = ?"));
+        insert.prepare(
+            QStringLiteral("INSERT INTO weighing_event (at, station, order_no, line, code, "
+                           "lot, target_g, actual_g, tolerance_g, balance, event, detail) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        qsizetype refusedAt = -1;
+        for (qsizetype i = 0; i < rest.size(); ++i) {
+            const WeighingEvent& e = rest.at(i);
+            const QString at = isoText(e.at);
+            seen.addBindValue(at);
+            seen.addBindValue(e.station);
+            seen.addBindValue(e.event);
+            seen.addBindValue(e.line);
+            if (!seen.exec() || !seen.next()) {
+                const QSqlError error = seen.lastError();
+                seen.finish();
+                db.rollback();
+                return fail(QStringLiteral("計量紀錄無法寫入"), error);
+            }
+            const bool there = seen.value(0).toInt() > 0;
+            seen.finish();
+            if (there)
+                continue;
+            for (const QVariant& v : {QVariant(at), QVariant(e.station), QVariant(e.orderNo),
+                                      QVariant(e.line), QVariant(e.code), QVariant(e.lot),
+                                      QVariant(e.target), QVariant(e.actual), QVariant(e.tolerance),
+                                      QVariant(e.balance), QVariant(e.event), QVariant(e.detail)})
+                insert.addBindValue(v);
+            if (!insert.exec()) {
+                const QSqlError error = insert.lastError();
+                const bool rowRefused = refusesRow(insert, !m_odbc.isEmpty());
+                insert.finish();
+                db.rollback();
+                if (!rowRefused || !refused)
+                    return fail(QStringLiteral("計量紀錄無法寫入"), error);
+                refused->append({e, error.text().trimmed()});
+                refusedAt = i;
+                break;
+            }
         }
-        const bool there = seen.value(0).toInt() > 0;
-        seen.finish();
-        if (there)
+        if (refusedAt >= 0) {
+            rest.removeAt(refusedAt);
             continue;
-        for (const QVariant& v :
-             {QVariant(at), QVariant(e.station), QVariant(e.orderNo), QVariant(e.line),
-              QVariant(e.code), QVariant(e.lot), QVariant(e.target), QVariant(e.actual),
-              QVariant(e.tolerance), QVariant(e.balance), QVariant(e.event), QVariant(e.detail)})
-            insert.addBindValue(v);
-        if (!insert.exec()) {
-            const QSqlError error = insert.lastError();
-            db.rollback();
-            return fail(QStringLiteral("計量紀錄無法寫入"), error);
         }
+        if (!db.commit())
+            return fail(QStringLiteral("計量紀錄無法寫入"), db.lastError());
+        return Outcome::success();
     }
-    if (!db.commit())
-        return fail(QStringLiteral("計量紀錄無法寫入"), db.lastError());
-    return Outcome::success();
 }
 
 Outcome LogStore::exportOnce(const QDate& from, const QDate& to,
@@ -186,10 +232,17 @@ Outcome LogStore::exportOnce(const QDate& from, const QDate& to,
         return o;
     QSqlQuery q(QSqlDatabase::database(m_name, false));
     q.setForwardOnly(true);
+    // The day after `to` bounds the range; after 9999-12-31 there is none to write (an ISO
+    // date has four digits of year), and nothing to bound.
+    const QDate after = to.addDays(1);
+    const bool bounded = after.isValid() && after.year() <= 9999;
     q.prepare(QStringLiteral("SELECT ") + columns().join(QStringLiteral(", ")) +
-              QStringLiteral(" FROM weighing_event WHERE at >= ? AND at < ? ORDER BY at, station"));
+              QStringLiteral(" FROM weighing_event WHERE at >= ?") +
+              (bounded ? QStringLiteral(" AND at < ?") : QString()) +
+              QStringLiteral(" ORDER BY at, station"));
     q.addBindValue(from.toString(Qt::ISODate));
-    q.addBindValue(to.addDays(1).toString(Qt::ISODate));
+    if (bounded)
+        q.addBindValue(after.toString(Qt::ISODate));
     if (!q.exec())
         return fail(QStringLiteral("計量紀錄無法讀取"), q.lastError());
     const int n = int(columns().size());
@@ -198,7 +251,7 @@ Outcome LogStore::exportOnce(const QDate& from, const QDate& to,
         for (int i = 0; i < n; ++i) {
             if (i)
                 chunk += ',';
-            chunk += csvField(q.value(i).toString());
+            chunk += Csv::cell(q.value(i).toString()).toUtf8();
         }
         chunk += "\r\n";
         if (chunk.size() > 1 << 16) {

@@ -33,9 +33,17 @@ public:
     Outcome open(bool create = true);
     void close();
     bool isOpen() const { return m_open; }
+    // An event the server refuses (its values: a text too long for a column of an older
+    // table, a constraint), with the server's words.
+    struct Refusal {
+        WeighingEvent event;
+        QString reason;
+    };
     // Writes the events in one transaction. An event already in the table (same station,
-    // same time: a batch whose commit was not confirmed) is not written again.
-    Outcome write(const QList<WeighingEvent>& events);
+    // same time, event and line: a batch whose commit was not confirmed) is not written
+    // again. With `refused`, an event the server refuses is left out and added there, and
+    // the others are written; without it, or when the connection fails, nothing is written.
+    Outcome write(const QList<WeighingEvent>& events, QList<Refusal>* refused = nullptr);
     // The events of the days from..to (both included), ordered by time, as CSV lines
     // (UTF-8, CRLF) handed to `out` in pieces, a header line first. No byte-order mark.
     Outcome exportCsv(const QDate& from, const QDate& to,
@@ -43,7 +51,7 @@ public:
 
 private:
     Outcome openOnce(bool create);
-    Outcome writeOnce(const QList<WeighingEvent>& events);
+    Outcome writeOnce(const QList<WeighingEvent>& events, QList<Refusal>* refused);
     Outcome exportOnce(const QDate& from, const QDate& to,
                        const std::function<void(const QByteArray&)>& out);
     // A failure closes the connection, once the caller's handles on it are gone.

@@ -52,11 +52,14 @@ struct MqttLink::Worker : QThread {
     };
     std::deque<Flight> flights;
     bool reported = false;
+    int refused = 0; // the broker's refusal of the last connection (CONNACK code)
 
     static void onConnect(mosquitto*, void* self, int rc) {
         auto* w = static_cast<Worker*>(self);
-        if (rc != 0)
+        if (rc != 0) {
+            w->refused = rc;
             return;
+        }
         mosquitto_publish(w->mosq, nullptr, w->stateTopic.constData(), 6, "online", 1, true);
         std::lock_guard lk(w->mx);
         w->isConnected = true;
@@ -88,26 +91,45 @@ struct MqttLink::Worker : QThread {
         if (reported)
             return;
         reported = true;
+        const QString why =
+            QString::fromUtf8(refused ? mosquitto_connack_string(refused) : mosquitto_strerror(rc));
         std::lock_guard lk(mx); // the owner may be closing
         if (owner)
             emit owner->report(QStringLiteral("MQTT %1:%2 無法連線: %3")
                                    .arg(config.host)
                                    .arg(config.port)
-                                   .arg(QString::fromUtf8(mosquitto_strerror(rc))));
+                                   .arg(why));
     }
 
     // Starts a connection without waiting for it: a broker that drops packets would hold
     // the thread for minutes, and the messages published meanwhile must reach the outbox.
     // mosquitto_loop completes it (or fails).
     bool connect() {
-        mosq = mosquitto_new(nullptr, true, this);
+        refused = 0;
+        mosq = mosquitto_new(clientId(config.station).toUtf8().constData(), true, this);
         if (!mosq)
             return false;
+        int rc = MOSQ_ERR_SUCCESS;
+        if (!config.username.isEmpty())
+            rc = mosquitto_username_pw_set(
+                mosq, config.username.toUtf8().constData(),
+                config.password.isEmpty() ? nullptr : config.password.toUtf8().constData());
+        if (rc == MOSQ_ERR_SUCCESS && config.tls) {
+            const QByteArray ca = QFile::encodeName(config.caFile);
+            rc = mosquitto_tls_set(mosq, ca.isEmpty() ? nullptr : ca.constData(),
+                                   ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr,
+                                   nullptr);
+        }
+        if (rc != MOSQ_ERR_SUCCESS) {
+            unreachable(rc);
+            drop();
+            return false;
+        }
         mosquitto_connect_callback_set(mosq, onConnect);
         mosquitto_publish_callback_set(mosq, onPublish);
         mosquitto_will_set(mosq, stateTopic.constData(), 7, "offline", 1, true);
-        const int rc =
-            mosquitto_connect_async(mosq, config.host.toUtf8().constData(), config.port, 30);
+        rc = mosquitto_connect_async(mosq, config.host.toUtf8().constData(), config.port,
+                                     config.keepalive);
         if (rc != MOSQ_ERR_SUCCESS) {
             unreachable(rc);
             drop();
@@ -226,11 +248,11 @@ struct MqttLink::Worker : QThread {
 };
 
 QString MqttLink::topicName(const QString& station) {
-    QString s = station;
-    for (QChar& c : s)
-        if (c == QLatin1Char('/') || c == QLatin1Char('+') || c == QLatin1Char('#'))
-            c = QLatin1Char('_');
-    return s;
+    return QString::fromLatin1(station.toUtf8().toPercentEncoding());
+}
+
+QString MqttLink::clientId(const QString& station) {
+    return QStringLiteral("dyestation-") + topicName(station);
 }
 
 MqttLink::MqttLink(Config config, QObject* parent) : QObject(parent), m_w(new Worker) {

@@ -17,6 +17,9 @@
 // appended by the closing thread.
 // dyestation/<station>/state says "online" while connected, retained, and "offline" when
 // the station closes or, as the last will, when the connection is lost.
+// A plant's broker: a user name and password, TLS (the broker's certificate checked against
+// the CA file and the host name), a keepalive and a client id of the station's own; a broker
+// that refuses the log-in is reported with its reason.
 class MqttLink : public QObject {
     Q_OBJECT
 public:
@@ -26,10 +29,19 @@ public:
         int port = 1883;
         QString station;
         int reconnectMs = 1000;
+        QString username{}; // blank: no log-in
+        QString password{};
+        bool tls = false;
+        QString caFile{}; // blank with tls: the system's certificate authorities
+        int keepalive = 30;
     };
     static constexpr int kInFlight = 16; // messages sent ahead of their acknowledgement
-    // The station's name as a topic level: no '/', '+', '#'.
+    // The station's name as a topic level: UTF-8, percent-encoded except for letters,
+    // digits and `-._~` (so '/', '+', '#', '%', blanks and non-ASCII are encoded, and two
+    // names never share a level). "bench/3" is "bench%2F3".
     static QString topicName(const QString& station);
+    // The client id the link connects with, the same at every start of a station.
+    static QString clientId(const QString& station);
 
     explicit MqttLink(Config config, QObject* parent = nullptr);
     ~MqttLink() override;

@@ -4,6 +4,9 @@
 #include "plant/LogStore.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
 
 #include <condition_variable>
 #include <mutex>
@@ -56,6 +59,43 @@ struct WeighingLog::Worker {
         return o;
     }
 
+    void said(const QString& text) {
+        std::lock_guard lk(mx); // the owner may be closing
+        if (owner)
+            emit owner->report(text);
+    }
+
+    // Events the server refused go to the dead-letter file, each once (a kill before the
+    // spool was emptied brings them back, and the server refuses them again), with the
+    // server's reason, and are reported one by one.
+    Outcome setAside(const QList<LogStore::Refusal>& refused) {
+        if (refused.isEmpty())
+            return Outcome::success();
+        const QString file = refusedFile(config.workDir);
+        QSet<QString> there;
+        for (const WeighingEvent& e : EventSpool::read(file))
+            there.insert(EventSpool::id(e));
+        QByteArray lines;
+        QList<std::pair<QString, QString>> reports; // id, reason
+        for (const LogStore::Refusal& r : refused) {
+            const QString id = EventSpool::id(r.event);
+            if (there.contains(id))
+                continue;
+            there.insert(id);
+            QJsonObject o = QJsonDocument::fromJson(EventSpool::toJson(r.event)).object();
+            o.insert(QStringLiteral("reason"), r.reason);
+            lines += QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+            reports.append({id, r.reason});
+        }
+        if (lines.isEmpty())
+            return Outcome::success();
+        if (Outcome o = EventSpool::appendLines(file, lines); !o)
+            return o;
+        for (const auto& [id, reason] : reports)
+            said(QStringLiteral("計量紀錄拒收 %1,已移至 %2: %3").arg(id, file, reason));
+        return Outcome::success();
+    }
+
     // Writes what waits in the spool and drops it from there; lines appended meanwhile stay.
     Outcome drain(LogStore& store) {
         qint64 end = 0;
@@ -64,7 +104,10 @@ struct WeighingLog::Worker {
             std::lock_guard s(spoolMx);
             waiting = EventSpool::read(spool, 0, &end);
         }
-        Outcome o = store.write(waiting);
+        QList<LogStore::Refusal> refused;
+        Outcome o = store.write(waiting, &refused);
+        if (o)
+            o = setAside(refused);
         if (o) {
             std::lock_guard s(spoolMx);
             o = EventSpool::dropFront(spool, end);
@@ -98,7 +141,11 @@ struct WeighingLog::Worker {
         }
         if (batch.isEmpty())
             return;
-        if (Outcome o = store.write(batch); o) {
+        QList<LogStore::Refusal> refused;
+        Outcome o = store.write(batch, &refused);
+        if (o)
+            o = setAside(refused);
+        if (o) {
             // The closing thread may have spooled them meanwhile: the table ignores a
             // second write of the same event when the spool is written.
             std::lock_guard lk(mx);
@@ -145,6 +192,10 @@ struct WeighingLog::Worker {
         }
     }
 };
+
+QString WeighingLog::refusedFile(const QString& workDir) {
+    return QDir(workDir).filePath(QStringLiteral("data/weighings.refused"));
+}
 
 QString WeighingLog::pendingFile(const QString& workDir) {
     return QDir(workDir).filePath(QStringLiteral("data/weighings.pending"));

@@ -19,6 +19,10 @@
 // reported once through `report`. An event that cannot be appended (a full disk) waits in
 // memory; what is still in memory when the log closes goes to that file, also when the
 // writer's thread is held by its driver, and is written at the next start.
+// An event the database refuses for its values (SQLSTATE class 22 or 23: a text too long
+// for a column of a table an older station made) is set aside into data/weighings.refused
+// (a JSON line with its "reason"), reported, and the events behind it are written; a fault
+// of the connection keeps every event waiting, in order.
 class WeighingLog : public QObject {
     Q_OBJECT
 public:
@@ -28,6 +32,8 @@ public:
         int retryMs = 2000;
     };
     static QString pendingFile(const QString& workDir);
+    // The dead-letter file: events the database refused, one JSON object a line.
+    static QString refusedFile(const QString& workDir);
     // How many events of the days from..to wait in a folder's pending file, that is, are
     // not in the log's database yet and so not in an export of it.
     static int waiting(const QString& workDir, const QDate& from, const QDate& to);

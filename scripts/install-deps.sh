@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-odbc libqt6sql6-sqlite
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql sqlite3
   libopencc-dev libopencc-data libopencc1.1
-  libmodbus-dev libmosquitto-dev mosquitto
+  libmodbus-dev libmosquitto-dev mosquitto openssl
   xvfb xauth imagemagick x11-apps poppler-utils fonts-wqy-microhei
   clang libclang-rt-14-dev clang-format
   python3-pymodbus python3-serial python3-serial-asyncio

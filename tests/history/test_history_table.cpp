@@ -160,26 +160,28 @@ private slots:
         QCOMPARE(column(m, HistoryTableModel::DeviationPercent), (QStringList{"-10", "10", "10"}));
     }
 
+    // Quoting, and cells a spreadsheet would run (a leading =, @) written as text, while
+    // negative numbers stay numbers.
     void csvBytes() {
         WorkDir w;
         QDir(w.path()).mkpath(QStringLiteral("data"));
         w.write(QStringLiteral("data/DATE_202403.txt"),
-                record(QStringLiteral("單,號"), "2024/03/02 09:05:07",
-                       {{"R\"1\"", "2", "1.5"}, {QStringLiteral("紅"), "1", "1"}}));
+                record(QStringLiteral("=單,號"), "2024/03/02 09:05:07",
+                       {{"R\"1\"", "2", "1.5"}, {QStringLiteral("@紅"), "1", "1"}}));
         HistoryTableModel m;
         m.setSet(loaded(w, {QStringLiteral("DATE_202403.txt")}));
         m.setHeaders({"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}, {"n", "code", "g", "kg"});
-        QCOMPARE(
-            m.tableCsv(),
-            QByteArray("\xEF\xBB\xBF"
-                       "a,b,c,d,e,f,g,h,i,j\r\n") +
-                QStringLiteral("\"單,號\",2024/03/02 09:05:07,,1,\"R\"\"1\"\"\",2,1.5,-0.5,-25,\r\n"
-                               "\"單,號\",2024/03/02 09:05:07,,2,紅,1,1,0,0,\r\n")
-                    .toUtf8());
+        QCOMPARE(m.tableCsv(),
+                 QByteArray("\xEF\xBB\xBF"
+                            "a,b,c,d,e,f,g,h,i,j\r\n") +
+                     QStringLiteral(
+                         "\"'=單,號\",2024/03/02 09:05:07,,1,\"R\"\"1\"\"\",2,1.5,-0.5,-25,\r\n"
+                         "\"'=單,號\",2024/03/02 09:05:07,,2,'@紅,1,1,0,0,\r\n")
+                         .toUtf8());
         QCOMPARE(m.totalsCsv(), QByteArray("\xEF\xBB\xBF"
                                            "n,code,g,kg\r\n"
                                            "1,\"R\"\"1\"\"\",1.5,0.0015\r\n") +
-                                    QStringLiteral("2,紅,1,0.001\r\n").toUtf8());
+                                    QStringLiteral("2,'@紅,1,0.001\r\n").toUtf8());
     }
 
     // Totals over a range of months are the sums of each month's, largest first; the

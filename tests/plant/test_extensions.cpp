@@ -113,6 +113,48 @@ private slots:
         QCOMPARE(back.station(), QStringLiteral("站 1"));
     }
 
+    // Values as plants write them by hand: an unquoted connection string keeps its `;`
+    // (a `;` after a blank is a comment), a comma stays in a name, a quoted value is read
+    // as QSettings reads it. A MQTT value that does not parse is a problem that names its
+    // line, never a default in its place; TLS alone means port 8883.
+    void settingsReadAsWritten() {
+        WorkDir dir;
+        dir.write("pw.txt", "s;e,cret\n");
+        dir.write("dyestation.ini",
+                  "[log]\nodbc=DRIVER={PostgreSQL Unicode};SERVER=db;PWD={a;b}   ; the shared log\n"
+                  "[mqtt]\nhost=broker\nstation=bench,3\nusername=\"u;1\"\n"
+                  "password_file=pw.txt\ntls=true\nca_file=ca.pem\nkeepalive=45\n");
+        ExtensionSettings s = ExtensionSettings::load(dir.file("dyestation.ini"));
+        QCOMPARE(s.logOdbc, QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=db;PWD={a;b}"));
+        QCOMPARE(s.station(), QStringLiteral("bench,3"));
+        QCOMPARE(s.mqttUser, QStringLiteral("u;1"));
+        QCOMPARE(s.mqttPassword, QStringLiteral("s;e,cret"));
+        QVERIFY(s.mqttTls);
+        QCOMPARE(s.mqttPort, 8883);
+        QCOMPARE(s.mqttKeepalive, 45);
+        QVERIFY2(s.mqttProblems.isEmpty(), qPrintable(s.mqttProblems.join('\n')));
+        // Saved and read again: the same values, and the keys no box shows are kept.
+        s.mqttHost = QStringLiteral("broker2");
+        QVERIFY(ExtensionSettings::save(dir.file("dyestation.ini"), s).ok());
+        const ExtensionSettings back = ExtensionSettings::load(dir.file("dyestation.ini"));
+        QCOMPARE(back.logOdbc, s.logOdbc);
+        QCOMPARE(back.station(), s.station());
+        QCOMPARE(back.mqttUser, s.mqttUser);
+        QCOMPARE(back.mqttPasswordFile, QStringLiteral("pw.txt"));
+        QCOMPARE(back.mqttCaFile, QStringLiteral("ca.pem"));
+        QVERIFY(back.mqttTls && back.mqttKeepalive == 45 && back.mqttHost == "broker2");
+
+        dir.write("dyestation.ini", "[mqtt]\nhost=broker\nport=18 83\nkeepalive=2\n"
+                                    "tls=yes please\npassword_file=missing.txt\n");
+        const ExtensionSettings bad = ExtensionSettings::load(dir.file("dyestation.ini"));
+        QCOMPARE(bad.mqttProblems.size(), 4);
+        QVERIFY2(bad.mqttProblems.at(0).contains(QStringLiteral("第 5 行 tls=yes please")),
+                 qPrintable(bad.mqttProblems.join('\n')));
+        QVERIFY(bad.mqttProblems.at(1).contains(QStringLiteral("第 3 行 port=18 83")));
+        QVERIFY(bad.mqttProblems.at(2).contains(QStringLiteral("第 4 行 keepalive=2")));
+        QVERIFY(bad.mqttProblems.at(3).contains(QStringLiteral("第 6 行 password_file")));
+    }
+
     // [balance]: the form's usual marks where keys are missing; bits that are the sign digit
     // or name one bit twice fall back; anything but a known form is off. What is saved
     // reads back the same.

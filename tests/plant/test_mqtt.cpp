@@ -12,6 +12,8 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
@@ -51,7 +53,7 @@ struct Subscriber {
         m = mosquitto_new("test-subscriber", false, this);
         mosquitto_connect_callback_set(m, [](mosquitto* m, void*, int rc) {
             if (rc == 0)
-                mosquitto_subscribe(m, nullptr, "dyestation/st_1/#", 1);
+                mosquitto_subscribe(m, nullptr, "dyestation/st%2F1/#", 1);
         });
         mosquitto_subscribe_callback_set(m, [](mosquitto*, void* self, int, int, const int*) {
             static_cast<Subscriber*>(self)->subscribed = true;
@@ -134,6 +136,102 @@ private slots:
     void cleanupTestCase() {
         if (m_process.state() != QProcess::NotRunning)
             stopBroker();
+    }
+
+    // Station names as topic levels: nothing that MQTT reads as a level or a wildcard, and
+    // no two names on one level.
+    void topicNames() {
+        const QStringList names{"st/1", "st_1", "st+1", "st#1", "st%2F1", "站 1", "st%1"};
+        QSet<QString> levels;
+        for (const QString& n : names) {
+            const QString level = MqttLink::topicName(n);
+            QVERIFY2(!level.contains(QRegularExpression("[/+#\\s]")) && level.isSimpleText(),
+                     qPrintable(level));
+            QVERIFY(QRegularExpression("^[\\x21-\\x7e]+$").match(level).hasMatch());
+            levels.insert(level);
+        }
+        QCOMPARE(levels.size(), names.size());
+        QCOMPARE(MqttLink::clientId("st/1"), MqttLink::clientId("st/1"));
+        QVERIFY(MqttLink::clientId("st/1") != MqttLink::clientId("st_1"));
+    }
+
+    // A plant's broker in miniature: no anonymous clients, a password file, and a TLS
+    // listener whose certificate a throwaway CA signed. A wrong password or a CA that did
+    // not sign the broker's certificate is reported and nothing counts as sent; the right
+    // ones deliver, on the plain listener and over TLS.
+    void brokerWithPasswordAndTls() {
+        WorkDir d;
+        const auto run = [&](const QString& program, const QStringList& args) {
+            QProcess p;
+            p.setWorkingDirectory(d.path());
+            p.start(program, args);
+            return p.waitForFinished(30000) && p.exitCode() == 0;
+        };
+        const QString openssl = QStandardPaths::findExecutable("openssl");
+        QVERIFY2(!openssl.isEmpty(), "openssl (scripts/install-deps.sh)");
+        d.write("san.ext", "subjectAltName=IP:127.0.0.1\n");
+        for (const QString& ca : {QStringLiteral("ca"), QStringLiteral("other")})
+            QVERIFY(run(openssl,
+                        {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca + ".key",
+                         "-out", ca + ".crt", "-days", "2", "-subj", "/CN=" + ca}));
+        QVERIFY(run(openssl, {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key",
+                              "-out", "server.csr", "-subj", "/CN=127.0.0.1"}));
+        QVERIFY(run(openssl, {"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey",
+                              "ca.key", "-CAcreateserial", "-out", "server.crt", "-days", "2",
+                              "-extfile", "san.ext"}));
+        QVERIFY(run(QStandardPaths::findExecutable("mosquitto_passwd", {"/usr/bin"}),
+                    {"-c", "-b", "passwd", "bench", "pw;,1"}));
+        const int plain = freePort(), tls = freePort();
+        d.write("broker.conf",
+                QStringLiteral("per_listener_settings false\nallow_anonymous false\n"
+                               "password_file %1/passwd\nlistener %2 127.0.0.1\n"
+                               "listener %3 127.0.0.1\ncafile %1/ca.crt\ncertfile %1/server.crt\n"
+                               "keyfile %1/server.key\nlog_dest file %1/broker.log\n%4")
+                    .arg(d.path())
+                    .arg(plain)
+                    .arg(tls)
+                    .arg(getuid() == 0 ? "user root\n" : "")
+                    .toUtf8());
+        QProcess broker;
+        broker.start(m_broker, {"-c", d.file("broker.conf")});
+        QVERIFY(broker.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(d.exists("broker.log") && d.read("broker.log").contains("running"),
+                                 10000);
+        struct Case {
+            int port;
+            const char* password;
+            bool tls;
+            const char* ca;
+            bool delivers;
+            const char* said;
+        };
+        const Case cases[] = {
+            {plain, "wrong", false, "", false, "not authorised"},
+            {plain, "pw;,1", false, "", true, ""},
+            {tls, "pw;,1", true, "other.crt", false, "TLS"},
+            {tls, "pw;,1", true, "ca.crt", true, ""},
+        };
+        for (const Case& c : cases) {
+            WorkDir station;
+            MqttLink::Config config{station.path(), "127.0.0.1", c.port, "bench 3", 200};
+            config.username = QStringLiteral("bench");
+            config.password = QString::fromUtf8(c.password);
+            config.tls = c.tls;
+            config.caFile = c.tls ? d.file(c.ca) : QString();
+            config.keepalive = 10;
+            MqttLink link(config);
+            QStringList reports;
+            connect(&link, &MqttLink::report, this, [&](const QString& r) { reports << r; });
+            link.publish(weighing(1, "accepted"));
+            QCOMPARE(link.waitSent(c.delivers ? 10000 : 1500), c.delivers);
+            QCoreApplication::processEvents();
+            if (!c.delivers)
+                QVERIFY2(reports.size() == 1 && reports.at(0).contains(c.said, Qt::CaseInsensitive),
+                         qPrintable(reports.join('\n')));
+        }
+        QVERIFY(d.read("broker.log").contains("dyestation-bench%203"));
+        broker.terminate();
+        QVERIFY(broker.waitForFinished(10000));
     }
 
     void brokerAwayMidOrderAndRestart() {

@@ -10,6 +10,8 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -92,6 +94,32 @@ private slots:
                  "2026-04-01T00:00:00.000" + offset +
                      ",st1,單號1000,10,R-101,,12.34,12.35,0.02,small,accepted,k=1000\r");
         QVERIFY(lines.at(2).contains(",\"L,\"\"7\"\"\","));
+    }
+
+    // The last day there is: a range up to 9999-12-31 holds its events; cells a spreadsheet
+    // would run go out as text, numbers (a negative one too) as they are.
+    void exportToLastDayAsText() {
+        WorkDir dir;
+        {
+            WeighingLog log({dir.path(), {}, 100});
+            WeighingEvent e = weighingEvent(0, QStringLiteral("=st"),
+                                            QDateTime(QDate(9999, 12, 31), QTime(23, 59, 58)));
+            e.lot = QStringLiteral("@SUM(A1)");
+            e.code = QStringLiteral("+1+2");
+            e.actual = QStringLiteral("-0.25");
+            e.detail = QStringLiteral("-2+3,x");
+            log.record(e);
+            QVERIFY(log.waitWritten(5000));
+        }
+        QByteArray csv;
+        QVERIFY(LogStore::exportLog(dir.path(), {}, QDate(9999, 12, 1), QDate(9999, 12, 31),
+                                    [&](const QByteArray& b) { csv += b; })
+                    .ok());
+        const QList<QByteArray> lines = csv.split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines.at(1).endsWith(",'=st,單號0,0,'+1+2,'@SUM(A1),12.34,-0.25,0.02,small,"
+                                      "accepted,\"'-2+3,x\"\r"),
+                 lines.at(1).constData());
     }
 
     // A log that cannot be written: the events wait in the spool in order, one report; once
@@ -256,6 +284,81 @@ private slots:
         const QStringList r = rows(odbc, {});
         QCOMPARE(r.size(), 40);
         QCOMPARE(r.filter(",A,").size(), 20);
+    }
+
+    // A shared table made by an older station, with lengths: the event it refuses (a
+    // container scan too long for `lot`) is set aside into the dead-letter file with the
+    // server's reason and reported; the events behind it are written, in order, and a
+    // restart with the refused event still in the spool sets it aside no second time.
+    void refusedEventIsSetAside() {
+        const OrderDb pg = DbFixture::pg();
+        if (!pg.available)
+            QSKIP(qPrintable(pg.why));
+        QVERIFY(DbFixture::exec(pg, {QStringLiteral("DROP TABLE IF EXISTS weighing_event")}));
+        const QString odbc =
+            QStringLiteral("DRIVER=%1;SERVER=%2;PORT=%3;DATABASE=ds_weighlog;UID=%4;PWD={%5};"
+                           "SSLmode=disable")
+                .arg(DbFixture::pgDriverPath(),
+                     qEnvironmentVariable("DS_PG_HOST", QStringLiteral("127.0.0.1")),
+                     qEnvironmentVariable("DS_PG_PORT"), qEnvironmentVariable("DS_PG_USER"),
+                     braced("DS_PG_PASSWORD"));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), "old");
+            db.setDatabaseName(odbc);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(
+                "CREATE TABLE weighing_event (at VARCHAR(40) NOT NULL, station VARCHAR(100) NOT "
+                "NULL, order_no VARCHAR(100), line INTEGER, code VARCHAR(100), lot VARCHAR(200), "
+                "target_g VARCHAR(30), actual_g VARCHAR(30), tolerance_g VARCHAR(30), "
+                "balance VARCHAR(10), event VARCHAR(20), detail VARCHAR(1000))"));
+        }
+        QSqlDatabase::removeDatabase("old");
+        WorkDir dir;
+        WeighingEvent bad = weighingEvent(1);
+        bad.lot = QString(256, QLatin1Char('L'));
+        {
+            WeighingLog log({dir.path(), odbc, 100});
+            QStringList reports;
+            connect(&log, &WeighingLog::report, this, [&](const QString& r) { reports << r; });
+            log.record(weighingEvent(0));
+            log.record(bad);
+            log.record(weighingEvent(2));
+            QVERIFY(log.waitWritten(10000));
+            QTRY_COMPARE(reports.size(), 1);
+            QVERIFY2(reports.at(0).contains(EventSpool::id(bad)) &&
+                         reports.at(0).contains("character varying(200)"),
+                     qPrintable(reports.at(0)));
+        }
+        QStringList r = rows(odbc, {});
+        QCOMPARE(r.size(), 2);
+        QVERIFY(r.at(0).endsWith(",k=0") && r.at(1).endsWith(",k=2"));
+        const QString refused = WeighingLog::refusedFile(dir.path());
+        const auto setAside = [&] {
+            QList<QJsonObject> out;
+            for (const QByteArray& line : dir.read("data/weighings.refused").split('\n'))
+                if (!line.isEmpty())
+                    out << QJsonDocument::fromJson(line).object();
+            return out;
+        };
+        QCOMPARE(setAside().size(), 1);
+        QCOMPARE(setAside().at(0).value("lot").toString(), bad.lot);
+        QVERIFY(setAside().at(0).value("reason").toString().contains("too long"));
+        QCOMPARE(EventSpool::size(WeighingLog::pendingFile(dir.path())), 0);
+
+        // A kill before the spool was emptied: the three come back at the next start.
+        QVERIFY(EventSpool::append(WeighingLog::pendingFile(dir.path()),
+                                   {weighingEvent(0), bad, weighingEvent(2), weighingEvent(3)}));
+        {
+            WeighingLog log({dir.path(), odbc, 100});
+            QVERIFY(log.waitWritten(10000));
+        }
+        r = rows(odbc, {});
+        QCOMPARE(r.size(), 3);
+        QVERIFY(r.at(2).endsWith(",k=3"));
+        QCOMPARE(setAside().size(), 1);
+        QVERIFY(QFile::exists(refused));
+        QVERIFY(DbFixture::exec(pg, {QStringLiteral("DROP TABLE weighing_event")}));
     }
 
     // A shared log whose server does not answer (a login waits for its time-out): the
