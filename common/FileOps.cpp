@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/types.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <thread>
 #include <unistd.h>
 
@@ -139,7 +139,9 @@ QString writersOf(dev_t dev, ino_t ino) {
             const QByteArray text = info.readAll();
             const qsizetype at = text.indexOf("flags:");
             const int flags =
-                at < 0 ? 0 : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().toInt(nullptr, 8);
+                at < 0
+                    ? 0
+                    : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().toInt(nullptr, 8);
             if ((flags & O_ACCMODE) == O_RDONLY)
                 continue;
             QFile comm(proc.filePath(pid + QStringLiteral("/comm")));

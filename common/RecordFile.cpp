@@ -133,8 +133,7 @@ Outcome carryOverLateAppends(int oldFd, const QString& path, int length, qint64&
         }
         const bool busy = errno == EAGAIN;
         if (busy && t.elapsed() > 200)
-            qWarning("%s: still held open for writing by %s after the rewrite",
-                     qPrintable(path),
+            qWarning("%s: still held open for writing by %s after the rewrite", qPrintable(path),
                      qPrintable(FileOps::openForWriting(oldFd, 0).holders));
         if (!busy || t.elapsed() > 200)
             lastLook = true;

@@ -4,7 +4,6 @@
 #include "common/RecordFile.h"
 #include "common/TextField.h"
 
-
 void LightMap::setCode(int position, const QString& code) {
     if (position < 1 || position > kPositions || m_codes[size_t(position - 1)] == code)
         return;

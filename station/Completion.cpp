@@ -154,9 +154,8 @@ Outcome record(const QString& workDir, const QString& queueFile, const QByteArra
                const Progress& progress, bool /*durable*/) {
     if (jobBytes.size() != JobRecord::kLength)
         return failure(QStringLiteral("bad entry"));
-    return write(
-        workDir,
-        encode(jobBytes, QByteArray(HistoryRecord::kLength, '\0'), identity(queueFile), progress));
+    return write(workDir, encode(jobBytes, QByteArray(HistoryRecord::kLength, '\0'),
+                                 identity(queueFile), progress));
 }
 
 Outcome begin(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,

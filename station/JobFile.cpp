@@ -38,8 +38,8 @@ Outcome unlinkShared(const QString& file, const FileOps::FolderLock& lock) {
         const FileOps::Writers w = FileOps::openForWriting(fd, 100);
         ::close(fd);
         if (w.held)
-            return fail(file, QStringLiteral("held open for writing by %1, not changed")
-                                  .arg(w.holders));
+            return fail(file,
+                        QStringLiteral("held open for writing by %1, not changed").arg(w.holders));
     }
     if (Outcome o = FileOps::unlink(target); !o)
         return o;

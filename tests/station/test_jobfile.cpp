@@ -367,8 +367,8 @@ private slots:
         QVERIFY(::chmod(QFile::encodeName(f).constData(), 0444) == 0);
         const QByteArray before = dir.read(QStringLiteral("QUICK.txt"));
         for (const Outcome& o : {RemoveJob(f, twin, 1), WriteJob(f, 1, job(QStringLiteral("X"))),
-                                 AppendJob(f, job(QStringLiteral("X"))),
-                                 DeleteJobsRead(f, twin, 2), DeleteJobFile(f)}) {
+                                 AppendJob(f, job(QStringLiteral("X"))), DeleteJobsRead(f, twin, 2),
+                                 DeleteJobFile(f)}) {
             QVERIFY(!o.ok());
             QVERIFY2(o.reason().contains(QStringLiteral("QUICK.txt")), qPrintable(o.reason()));
         }
