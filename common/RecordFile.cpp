@@ -2,6 +2,7 @@
 
 #include "common/FileOps.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -80,9 +81,12 @@ Outcome appendSynced(const QString& path, int length, const QByteArray& bytes, b
     const Fd f(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
     if (f.fd < 0)
         return FileOps::failure(path, errno);
-    const qint64 size = sizeOf(f.fd);
-    if (size < 0)
+    struct stat st;
+    if (::fstat(f.fd, &st) != 0)
         return FileOps::failure(path, errno);
+    if (Outcome o = FileOps::mayWrite(path, st); !o)
+        return o;
+    const qint64 size = qint64(st.st_size);
     const qint64 at = size / length * length;
     Outcome o = FileOps::writeAt(f.fd, path, bytes, at);
     if (o)
@@ -128,6 +132,9 @@ Outcome carryOverLateAppends(int oldFd, const QString& path, int length, qint64&
             continue;
         }
         const bool busy = errno == EAGAIN;
+        if (busy && t.elapsed() > 200)
+            qWarning("%s: still held open for writing by %s after the rewrite", qPrintable(path),
+                     qPrintable(FileOps::openForWriting(oldFd, 0).holders));
         if (!busy || t.elapsed() > 200)
             lastLook = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(busy ? 1 : 2));
@@ -204,13 +211,20 @@ Outcome append(const QString& path, int length, const QByteArray& bytes) {
     return appendSynced(path, length, bytes, isNew);
 }
 
-Outcome rewrite(const QString& path, const QString& twin, int length, const Edit& edit) {
+Outcome rewrite(const QString& linkedPath, const QString& linkedTwin, int length,
+                const Edit& edit) {
+    // A shared file reached through a symbolic link is rewritten beside its target.
+    const QString path = FileOps::followLinks(linkedPath);
+    const QString twin = QFileInfo(path).dir().filePath(QFileInfo(linkedTwin).fileName());
     if (Outcome o = ensureExists(path); !o)
         return o;
     const Fd old(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
     struct stat st;
     if (old.fd < 0 || ::fstat(old.fd, &st) != 0)
         return FileOps::failure(path, errno);
+    // Checked before the twin is made: the twin would be writable whatever the file is.
+    if (Outcome o = FileOps::mayWrite(path, st); !o)
+        return o;
     qint64 copied = qint64(st.st_size) / length * length;
     QByteArray records;
     if (Outcome o = readRange(old.fd, path, 0, copied, records); !o)
@@ -236,6 +250,17 @@ Outcome rewrite(const QString& path, const QString& twin, int length, const Edit
         }
         if (o)
             o = FileOps::writeAt(out.fd, twin, records, 0);
+        // A program that keeps the file open for writing would go on writing into the old
+        // file after the rename, and what it wrote would be lost: it is waited for briefly
+        // (an append opens and closes the file within moments), else the rewrite is refused
+        // and tried again later. Where leases are not permitted, only the carry-over below
+        // stands in for this.
+        if (o) {
+            const FileOps::Writers w = FileOps::openForWriting(old.fd, 100);
+            if (w.held)
+                o = Outcome::failure(QStringLiteral("%1: held open for writing by %2, not changed")
+                                         .arg(QFileInfo(linkedPath).fileName(), w.holders));
+        }
         QByteArray appended;
         if (o)
             o = takeAppended(old.fd, path, length, copied, appended);
@@ -244,21 +269,24 @@ Outcome rewrite(const QString& path, const QString& twin, int length, const Edit
         if (o)
             o = FileOps::sync(out.fd, twin);
     }
-    if (o)
-        o = FileOps::rename(twin, path);
     if (!o) {
         ::unlink(QFile::encodeName(twin).constData());
         return o;
     }
     // The rename is the change: from here on the rewrite has happened, and a failure to
-    // carry over a late append or to sync the folder (a failing disk) is logged but not
+    // sync the folder or to carry over a late append (a failing disk) is logged but not
     // returned. Returned, it would make the caller try the removal again, which would then
     // remove the next record.
+    if (Outcome renamed = FileOps::rename(twin, path); !renamed) {
+        if (QFileInfo::exists(twin)) { // not renamed
+            ::unlink(QFile::encodeName(twin).constData());
+            return renamed;
+        }
+        qWarning("%s", qPrintable(renamed.reason()));
+    }
     if (Outcome late = carryOverLateAppends(old.fd, path, length, copied); !late)
         qWarning("%s: records appended during the rewrite may be lost: %s", qPrintable(path),
                  qPrintable(late.reason()));
-    if (Outcome synced = FileOps::syncFolder(QFileInfo(path).absolutePath()); !synced)
-        qWarning("%s", qPrintable(synced.reason()));
     return Outcome::success();
 }
 

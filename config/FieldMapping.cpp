@@ -88,9 +88,7 @@ Outcome commitSave(const QDir& dir) {
         if (QFileInfo::exists(newFile(dir, name)))
             if (Outcome o = FileOps::rename(newFile(dir, name), dir.filePath(QLatin1String(name)));
                 !o)
-                return o;
-    if (Outcome o = FileOps::syncFolder(dir.path()); !o)
-        return o;
+                return o; // each rename syncs the folder
     if (Outcome o = FileOps::unlink(dir.filePath(QLatin1String(kMarker))); !o)
         return o;
     return FileOps::syncFolder(dir.path());

@@ -1,11 +1,11 @@
 #include "config/SettingsFile.h"
 
+#include "common/FileOps.h"
 #include "common/Numbers.h"
 #include "common/RecordFile.h"
 #include "common/TextField.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <cmath>
 
 namespace SettingsFile {
@@ -63,14 +63,9 @@ Outcome save(const QString& path, const StationSettings& settings) {
     for (int i = 0; i < StationSettings::kOptionCount; ++i)
         TextField::put(bytes, (kFirstOptionRecord - 1 + i) * kRecordLength, kRecordLength,
                        QString::number(settings.option(Option(i))));
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return Outcome::failure(QStringLiteral("set.txt: %1").arg(out.errorString()));
-    out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    // QSaveFile::commit() does not see a failure of the final flush (a full disk) and
-    // would put an empty file in place of the old one: flush first.
-    if (out.write(bytes) != bytes.size() || !out.flush() || !out.commit())
-        return Outcome::failure(QStringLiteral("set.txt: %1").arg(out.errorString()));
+    // Written whole beside it (owner only), synced, renamed over it and the folder synced.
+    if (Outcome o = FileOps::replaceWhole(path, path + QStringLiteral(".new"), bytes, 0600); !o)
+        return Outcome::failure(QStringLiteral("set.txt: %1").arg(o.reason()));
     return Outcome::success();
 }
 

@@ -1,9 +1,8 @@
 #include "devices/LightMap.h"
 
+#include "common/FileOps.h"
 #include "common/RecordFile.h"
 #include "common/TextField.h"
-
-#include <QSaveFile>
 
 void LightMap::setCode(int position, const QString& code) {
     if (position < 1 || position > kPositions || m_codes[size_t(position - 1)] == code)
@@ -49,12 +48,9 @@ Outcome LightMap::save(const QString& path) const {
     bytes.reserve(kPositions * kRecordLength);
     for (int j = 1; j <= kPositions; ++j)
         bytes += TextField::encode(TextField::trimSpaces(m_codes[size_t(j - 1)]), kRecordLength);
-    // Written whole and then put in place, so a failed save leaves the old map. The
-    // explicit flush matters: QSaveFile::commit() misses a failure of the final flush (a
-    // full disk) and would put an empty file in place of the old one.
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush() ||
-        !f.commit())
-        return Outcome::failure(QStringLiteral("DYE_LIGHT.txt: %1").arg(f.errorString()));
+    // Written whole beside it, synced, renamed over it and the folder synced: a failed save
+    // leaves the old map, a saved one survives a power cut.
+    if (Outcome o = FileOps::replaceWhole(path, path + QStringLiteral(".new"), bytes); !o)
+        return Outcome::failure(QStringLiteral("DYE_LIGHT.txt: %1").arg(o.reason()));
     return Outcome::success();
 }

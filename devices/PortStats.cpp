@@ -1,6 +1,7 @@
 #include "devices/PortStats.h"
 
-#include <QSaveFile>
+#include "common/FileOps.h"
+
 #include <QStringList>
 #include <algorithm>
 
@@ -99,11 +100,9 @@ QString portReport(const QList<const PortStats*>& ports, qint64 nowUs) {
 }
 
 Outcome savePortReport(const QString& file, const QList<const PortStats*>& ports, qint64 nowUs) {
-    QSaveFile f(file);
-    if (!f.open(QIODevice::WriteOnly))
-        return Outcome::failure(QStringLiteral("%1: %2").arg(file, f.errorString()));
-    f.write(portReport(ports, nowUs).toUtf8());
-    if (!f.commit())
-        return Outcome::failure(QStringLiteral("%1: %2").arg(file, f.errorString()));
+    if (Outcome o = FileOps::replaceWhole(file, file + QStringLiteral(".new"),
+                                          portReport(ports, nowUs).toUtf8());
+        !o)
+        return Outcome::failure(QStringLiteral("%1: %2").arg(file, o.reason()));
     return Outcome::success();
 }

@@ -116,14 +116,10 @@ Outcome readJournal(const QString& path, Entry& e, bool& malformed) {
     return Outcome::success();
 }
 
-Outcome write(const QString& workDir, const QByteArray& entry, bool durable) {
-    const QString path = journal(workDir), temp = path + QStringLiteral(".new");
-    if (!durable) {
-        // Written whole and renamed: the journal is the old or the new one, never torn.
-        Outcome o = FileOps::writeWhole(temp, entry);
-        return o ? FileOps::rename(temp, path) : o;
-    }
-    return FileOps::replaceWhole(path, temp, entry);
+Outcome write(const QString& workDir, const QByteArray& entry) {
+    // Written whole, synced and renamed (the folder synced): old or new, never torn.
+    const QString path = journal(workDir);
+    return FileOps::replaceWhole(path, path + QStringLiteral(".new"), entry);
 }
 
 // The journal again with another queue line, synced; nothing when there is none.
@@ -134,7 +130,7 @@ Outcome restamp(const QString& workDir, const QByteArray& queueLine) {
     bool malformed = false;
     if (Outcome o = readJournal(journal(workDir), e, malformed); !o)
         return o;
-    return write(workDir, encode(e.job, e.history, queueLine, e.progress), true);
+    return write(workDir, encode(e.job, e.history, queueLine, e.progress));
 }
 
 } // namespace
@@ -155,20 +151,18 @@ QByteArray identity(const QString& file) {
 }
 
 Outcome record(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,
-               const Progress& progress, bool durable) {
+               const Progress& progress, bool /*durable*/) {
     if (jobBytes.size() != JobRecord::kLength)
         return failure(QStringLiteral("bad entry"));
-    return write(
-        workDir,
-        encode(jobBytes, QByteArray(HistoryRecord::kLength, '\0'), identity(queueFile), progress),
-        durable);
+    return write(workDir, encode(jobBytes, QByteArray(HistoryRecord::kLength, '\0'),
+                                 identity(queueFile), progress));
 }
 
 Outcome begin(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,
               const QByteArray& historyBytes, const Progress& progress) {
     if (jobBytes.size() != JobRecord::kLength || historyBytes.size() != HistoryRecord::kLength)
         return failure(QStringLiteral("bad entry"));
-    return write(workDir, encode(jobBytes, historyBytes, identity(queueFile), progress), true);
+    return write(workDir, encode(jobBytes, historyBytes, identity(queueFile), progress));
 }
 
 Outcome end(const QString& workDir) {
@@ -216,10 +210,7 @@ Outcome markRestored(const QString& workDir) {
     const QString aside = QDir(workDir).filePath(QLatin1String(kSetAsideJournal));
     if (!exists(aside))
         return Outcome::success();
-    if (Outcome o = FileOps::rename(aside, QDir(workDir).filePath(QLatin1String(kRestoredJournal)));
-        !o)
-        return o;
-    return FileOps::syncFolder(workDir);
+    return FileOps::rename(aside, QDir(workDir).filePath(QLatin1String(kRestoredJournal)));
 }
 
 bool reinstate(const QString& workDir, const QString& queueFile, bool restored) {
@@ -233,7 +224,7 @@ bool reinstate(const QString& workDir, const QString& queueFile, bool restored) 
     if (!head.outcome || head.bytes != e.job)
         return false;
     const QByteArray entry = encode(e.job, e.history, identity(queueFile), e.progress);
-    if (!write(workDir, entry, true))
+    if (!write(workDir, entry))
         return false;
     // Left behind, it would only be reinstated again onto this same job at its head.
     std::ignore = discardSetAside(workDir);

@@ -54,8 +54,8 @@ struct Progress {
     friend bool operator==(const Progress&, const Progress&) = default;
 };
 
-// The job is being weighed. `durable`: also syncs the folder (the rename itself survives a
-// power cut); the writes of every second need not.
+// The job is being weighed. Every write syncs the folder too (each rename does), the writes
+// of every second as well; `durable` is no longer needed and is ignored.
 Outcome record(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,
                const Progress& progress, bool durable);
 Outcome begin(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,

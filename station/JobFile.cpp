@@ -4,7 +4,12 @@
 #include "common/RecordFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,6 +21,29 @@ QString name(const QString& path) {
 
 Outcome fail(const QString& path, const QString& why) {
     return Outcome::failure(QStringLiteral("%1: %2").arg(name(path), why));
+}
+
+// Removes the job file; one reached through a symbolic link is removed at its target, so
+// that the link stays and the next append through it starts the file again.
+Outcome unlinkShared(const QString& file, const FileOps::FolderLock& lock) {
+    const QString target = FileOps::followLinks(file);
+    struct stat st;
+    if (::stat(QFile::encodeName(target).constData(), &st) != 0)
+        return Outcome::success(); // no file
+    if (Outcome o = FileOps::mayWrite(target, st); !o)
+        return o;
+    // A program holding it open for writing would go on writing into the removed file.
+    if (const int fd = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_CLOEXEC);
+        fd >= 0) {
+        const FileOps::Writers w = FileOps::openForWriting(fd, 100);
+        ::close(fd);
+        if (w.held)
+            return fail(file,
+                        QStringLiteral("held open for writing by %1, not changed").arg(w.holders));
+    }
+    if (Outcome o = FileOps::unlink(target); !o)
+        return o;
+    return lock.syncFolder();
 }
 
 } // namespace
@@ -107,20 +135,12 @@ Outcome DeleteJobsRead(const QString& file, const QString& twin, qint64 count) {
             records.remove(0, std::min(records.size(), count * L));
             return Outcome::success();
         });
-    if (!QFileInfo::exists(file))
-        return Outcome::success();
-    if (Outcome o = FileOps::unlink(file); !o)
-        return o;
-    return lock.syncFolder();
+    return unlinkShared(file, lock);
 }
 
 Outcome DeleteJobFile(const QString& file) {
     const FileOps::FolderLock lock(file);
     if (!lock)
         return lock.outcome();
-    if (!QFileInfo::exists(file))
-        return Outcome::success();
-    if (Outcome o = FileOps::unlink(file); !o)
-        return o;
-    return lock.syncFolder();
+    return unlinkShared(file, lock);
 }

@@ -5,6 +5,8 @@
 // before the operation or exactly as after it.
 #include "common/FileOps.h"
 #include "config/FieldMapping.h"
+#include "config/SettingsFile.h"
+#include "devices/LightMap.h"
 #include "station/Completion.h"
 #include "station/History.h"
 #include "station/JobFile.h"
@@ -105,6 +107,18 @@ void saveMapping(const WorkDir& d, int version) {
     QVERIFY(m.save(d.path()).ok());
 }
 
+Outcome saveSettings(const WorkDir& d, int version) {
+    StationSettings s;
+    s.setText(Setting::DataSourceName, QStringLiteral("orders%1").arg(version));
+    return SettingsFile::save(d.file(QStringLiteral("set.txt")), s);
+}
+
+Outcome saveLights(const WorkDir& d, int version) {
+    LightMap map;
+    map.setCode(version, QStringLiteral("DYE-%1").arg(version));
+    return map.save(d.file(QStringLiteral("DYE_LIGHT.txt")));
+}
+
 Scenario scenario(const QString& name) {
     if (name == QLatin1String("append"))
         return {fillQueue,
@@ -141,6 +155,15 @@ Scenario scenario(const QString& name) {
                     return o;
                 },
                 queueAndHistory};
+    // The two files saved whole and renamed into place (the rename syncs the folder).
+    if (name == QLatin1String("settings save"))
+        return {[](const WorkDir& d) { QVERIFY(saveSettings(d, 1).ok()); },
+                [](const WorkDir& d) { return saveSettings(d, 2); },
+                [](const WorkDir& d) { return d.read(QStringLiteral("set.txt")); }};
+    if (name == QLatin1String("light map save"))
+        return {[](const WorkDir& d) { QVERIFY(saveLights(d, 1).ok()); },
+                [](const WorkDir& d) { return saveLights(d, 2); },
+                [](const WorkDir& d) { return d.read(QStringLiteral("DYE_LIGHT.txt")); }};
     return {[](const WorkDir& d) { saveMapping(d, 1); },
             [](const WorkDir& d) {
                 saveMapping(d, 2);
@@ -157,7 +180,8 @@ private slots:
     void killedAtEveryStep_data() {
         QTest::addColumn<QString>("name");
         for (const char* n : {"append", "rewrite record 12", "remove record 7", "delete the queue",
-                              "finish, identical next job", "field mapping save"})
+                              "finish, identical next job", "field mapping save", "settings save",
+                              "light map save"})
             QTest::newRow(n) << QString::fromUtf8(n);
     }
     void killedAtEveryStep() {

@@ -328,6 +328,20 @@ private slots:
         QCOMPARE(b.dir.read(QStringLiteral("QUICK.txt")), before);
         QCOMPARE(b.editor.Text2, QStringLiteral("typed"));
         QVERIFY(b.status.text().contains(QStringLiteral("刪除失敗")));
+
+        // The plant made the store read-only: neither deleted from nor changed, and said why
+        // (the station may run as root, which access() alone would let through).
+        QVERIFY(QDir(b.dir.path()).rmdir(QStringLiteral("QUICK2.txt")));
+        QVERIFY(QFile::setPermissions(b.quick(),
+                                      QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        b.editor.remove(0, raw("B"));
+        QCOMPARE(b.dir.read(QStringLiteral("QUICK.txt")), before);
+        QVERIFY2(b.status.text().contains(QStringLiteral("read-only")),
+                 qPrintable(b.status.text()));
+        b.editor.click(0, raw("B"));
+        b.editor.modify(0, raw("B"));
+        QCOMPARE(b.dir.read(QStringLiteral("QUICK.txt")), before);
+        QVERIFY(!b.dir.exists(QStringLiteral("QUICK2.txt")));
     }
 
     void failedSaveKeepsTheBoxes() {
