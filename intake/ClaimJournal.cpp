@@ -1,5 +1,6 @@
 #include "intake/ClaimJournal.h"
 
+#include "common/FileOps.h"
 #include "station/JobRecord.h"
 
 #include <QDir>
@@ -11,7 +12,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -22,15 +22,6 @@ QString systemError() {
 
 Outcome failure(const QString& why) {
     return Outcome::failure(QStringLiteral("POLL_CLAIM.txt: %1").arg(why));
-}
-
-void syncFolder(const QString& path) {
-    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 } // namespace
@@ -54,28 +45,9 @@ Outcome ClaimJournal::write(const QString& path) const {
                                                        {QStringLiteral("committed"), committed},
                                                        {QStringLiteral("appended"), appended}})
                                  .toJson(QJsonDocument::Compact);
-    const QByteArray temp = QFile::encodeName(path + QStringLiteral(".tmp"));
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return failure(systemError());
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    const bool ok = done == bytes.size() && ::fsync(fd) == 0;
-    const QString why = systemError();
-    ::close(fd);
-    if (!ok || ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
-        const QString error = ok ? systemError() : why;
-        ::unlink(temp.constData());
-        return failure(error);
-    }
-    syncFolder(path);
+    // Written to a temporary file, synced, renamed into place and the folder synced.
+    if (Outcome o = FileOps::replaceWhole(path, path + QStringLiteral(".tmp"), bytes); !o)
+        return failure(o.reason());
     return Outcome::success();
 }
 
@@ -112,6 +84,5 @@ Outcome ClaimJournal::read(const QString& path, ClaimJournal& out) {
 Outcome ClaimJournal::remove(const QString& path) {
     if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT)
         return failure(systemError());
-    syncFolder(path);
-    return Outcome::success();
+    return FileOps::syncFolder(QFileInfo(path).absolutePath());
 }

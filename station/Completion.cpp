@@ -151,7 +151,7 @@ QByteArray identity(const QString& file) {
 }
 
 Outcome record(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,
-               const Progress& progress, bool /*durable*/) {
+               const Progress& progress) {
     if (jobBytes.size() != JobRecord::kLength)
         return failure(QStringLiteral("bad entry"));
     return write(workDir, encode(jobBytes, QByteArray(HistoryRecord::kLength, '\0'),

@@ -54,10 +54,10 @@ struct Progress {
     friend bool operator==(const Progress&, const Progress&) = default;
 };
 
-// The job is being weighed. Every write syncs the folder too (each rename does), the writes
-// of every second as well; `durable` is no longer needed and is ignored.
+// The job is being weighed: the journal is written, synced, renamed into place and its
+// folder synced.
 Outcome record(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,
-               const Progress& progress, bool durable);
+               const Progress& progress);
 Outcome begin(const QString& workDir, const QString& queueFile, const QByteArray& jobBytes,
               const QByteArray& historyBytes, const Progress& progress = {});
 Outcome end(const QString& workDir);

@@ -143,7 +143,7 @@ void Sequencer::tick() {
         m.State = SequencerState::StartJob;
     if (counted && m.State > SequencerState::StartJob && m.State < SequencerState::Finish &&
         Completion::identity(queueFile()) != m_journalIdentity)
-        journal(false); // a queue command rewrote the queue: the journal names the new file
+        journal(); // a queue command rewrote the queue: the journal names the new file
     ++m_ticksSinceJournal;
 
     switch (m.State) {
@@ -245,9 +245,8 @@ bool Sequencer::recoverJournal() {
     return true;
 }
 
-void Sequencer::journal(bool durable) {
-    if (Outcome o = Completion::record(p.workDir, queueFile(), m_jobBytes, m_progress, durable);
-        !o) {
+void Sequencer::journal() {
+    if (Outcome o = Completion::record(p.workDir, queueFile(), m_jobBytes, m_progress); !o) {
         const QString why = QStringLiteral("計量紀錄無法寫入: %1").arg(o.reason());
         if (p.status.text() != why)
             p.status.report(why);
@@ -263,7 +262,7 @@ void Sequencer::journal(bool durable) {
 void Sequencer::journalAmount(const QString& amount) {
     m_progress.amount = amount;
     m_journaledAmount = amount;
-    journal(true);
+    journal();
 }
 
 void Sequencer::close() {
@@ -309,7 +308,7 @@ void Sequencer::resumeJob(const QByteArray& bytes, const Completion::Progress& p
     m_progress.line = m.State == SequencerState::AskContainer ? m.Line : 0;
     m_progress.amount = m_progress.line ? m.Adjust.toString() : QString();
     m_journaledAmount = m_progress.amount;
-    journal(true);
+    journal();
     // A stop right after a line's acceptance was journalled may have come before its event
     // reached the log: each accepted line is recorded again, as it was timed.
     for (const Completion::Progress::Accepted& a : m_progress.accepted)
@@ -389,7 +388,7 @@ void Sequencer::startJob() {
     m_progress = Completion::Progress{};
     m_progress.line = 1;
     m_journaledAmount.clear();
-    journal(true);
+    journal();
     m.Line = 1;
     m.State = SequencerState::PrepareLine;
 }
@@ -607,7 +606,7 @@ void Sequencer::weigh() {
             {n, m.LineTable[actualSlot], m.LineBalance[size_t(n - 1)], p.clock.now()});
         m_progress.line = 0;
         m_progress.amount.clear();
-        journal(true);
+        journal();
         // Timed as journalled: a resume records it again with the same time, which the log
         // knows for a repeat when this one got there before a stop.
         logEvent(n, QStringLiteral("accepted"), {}, m_progress.accepted.last().at);

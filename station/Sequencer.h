@@ -101,7 +101,7 @@ private:
     void startJob();
     void loadJob(const JobRecord& job, const QByteArray& bytes);
     void resumeJob(const QByteArray& bytes, const Completion::Progress& progress);
-    void journal(bool durable);
+    void journal();
     void prepareLine();
     void askForContainer();
     void weigh();

@@ -108,13 +108,9 @@ int main() {
             {line, QStringLiteral("%1.25").arg(line), 2, QDateTime::currentDateTime()});
     progress.line = 10;
     const QByteArray head = ReadJob(queue, 1).bytes;
-    timing("journal at an acceptance (synced, folder too)", 30, 5, [&](int r) {
+    timing("journal of the amount so far (synced, folder too)", 30, 5, [&](int r) {
         progress.amount = QString::number(r);
-        return Completion::record(dir.path(), queue, head, progress, true).ok();
-    });
-    timing("journal of the amount so far (synced)", 30, 5, [&](int r) {
-        progress.amount = QString::number(r);
-        return Completion::record(dir.path(), queue, head, progress, false).ok();
+        return Completion::record(dir.path(), queue, head, progress).ok();
     });
     return missed == 0 ? 0 : 1;
 }
