@@ -16,6 +16,7 @@
 #   DEMO_MARKS=first|header|modbus   devsim's balances send stability and overload marks in
 #                  that form and the station reads them ([balance] marks); modbus goes with
 #                  DEMO_MODE=2, first and header with mode 1
+#   DEMO_TURNAROUND=MS  devsim's slaves answer after MS milliseconds (default 3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -33,6 +34,7 @@ AUTO=(--auto "$DEMO")
 if [ "${DEMO_AUTO:-1}" = 0 ]; then AUTO=(); fi
 if [ "${DEMO_PICK:-0}" = 1 ] && [ ${#AUTO[@]} -gt 0 ]; then AUTO+=(--auto-scan); fi
 MARKS=(--marks "${DEMO_MARKS:-off}")
+TURN=(--turnaround "${DEMO_TURNAROUND:-3}")
 
 # The extensions' settings file, written whole and renamed into place.
 BROKER=""
@@ -75,7 +77,7 @@ if [ "${DEMO_PICK:-0}" = 1 ] || [ -n "${DEMO_LOG:-}" ] || [ "${DEMO_MQTT:-0}" = 
 fi
 
 rm -f "$DEV/events.log"
-"$BUILD/devsim" --dir "$DEV" --rate 10 "${AUTO[@]}" "${MARKS[@]}" >"$DEV/devsim.out" 2>&1 </dev/null &
+"$BUILD/devsim" --dir "$DEV" --rate 10 "${AUTO[@]}" "${MARKS[@]}" "${TURN[@]}" >"$DEV/devsim.out" 2>&1 </dev/null &
 SIM=$!
 cleanup() {
   kill "$SIM" 2>/dev/null || true
