@@ -57,13 +57,7 @@ void TestE2ePour::stoppedInAPourCreditsWhatIsInTheContainer() {
     WorkDir dir;
     Devsim sim;
     QVERIFY(sim.ready());
-    StationSettings s;
-    s.setText(Setting::SetType, QStringLiteral("1"));
-    s.setText(Setting::BalancePort1, sim.link(QStringLiteral("small")));
-    s.setText(Setting::BalancePort2, sim.link(QStringLiteral("large")));
-    s.setText(Setting::LightPort, sim.link(QStringLiteral("lights")));
-    s.setText(Setting::WeightDecision, QStringLiteral("5000"));
-    QVERIFY(SettingsFile::save(dir.file(QStringLiteral("set.txt")), s).ok());
+    QVERIFY(sim.saveTextModeSettings(dir.path(), QStringLiteral("5000")));
     LightMap map;
     map.setCode(5, QStringLiteral("RED"));
     QVERIFY(map.save(dir.file(QStringLiteral("DYE_LIGHT.txt"))).ok());

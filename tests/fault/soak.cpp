@@ -73,13 +73,7 @@ void Soak::backToBack() {
         {QStringLiteral("--auto"), dir.path(), QStringLiteral("--rate"), QStringLiteral("50")});
     QVERIFY(sim.ready());
 
-    StationSettings s;
-    s.setText(Setting::SetType, QStringLiteral("1"));
-    s.setText(Setting::BalancePort1, sim.link(QStringLiteral("small")));
-    s.setText(Setting::BalancePort2, sim.link(QStringLiteral("large")));
-    s.setText(Setting::LightPort, sim.link(QStringLiteral("lights")));
-    s.setText(Setting::WeightDecision, QStringLiteral("1000"));
-    QVERIFY(SettingsFile::save(dir.file(QStringLiteral("set.txt")), s).ok());
+    QVERIFY(sim.saveTextModeSettings(dir.path(), QStringLiteral("1000")));
     LightMap map;
     for (int p = 1; p <= LightMap::kPositions; ++p)
         map.setCode(p, code(p));

@@ -1,4 +1,7 @@
 #pragma once
+#include "config/SettingsFile.h"
+#include "config/StationSettings.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -45,6 +48,17 @@ public:
     // The events logged so far, without their time stamps.
     QStringList events() const;
     bool hasEvent(const QString& event) const { return events().contains(event); }
+    // Writes `workDir`/set.txt for devsim's balances in text mode (small on MSComm1, large
+    // on MSComm2) and its light modules, with the balance threshold `threshold` grams.
+    bool saveTextModeSettings(const QString& workDir, const QString& threshold) const {
+        StationSettings s;
+        s.setText(Setting::SetType, QStringLiteral("1"));
+        s.setText(Setting::BalancePort1, link(QStringLiteral("small")));
+        s.setText(Setting::BalancePort2, link(QStringLiteral("large")));
+        s.setText(Setting::LightPort, link(QStringLiteral("lights")));
+        s.setText(Setting::WeightDecision, threshold);
+        return SettingsFile::save(workDir + QStringLiteral("/set.txt"), s).ok();
+    }
     int count(const QString& event) const { return int(events().count(event)); }
 
 private:
