@@ -122,6 +122,15 @@ QString fieldText(const QSqlQuery& q, int i) {
 
 } // namespace
 
+SqlText& SqlText::value(const QString& v) {
+    sql += QLatin1Char('?');
+    values << v;
+    QString q = v;
+    q.replace(QLatin1Char('\''), QLatin1String("''"));
+    shown += QLatin1Char('\'') + q + QLatin1Char('\'');
+    return *this;
+}
+
 QString odbcValue(const QString& value) {
     if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) &&
         !value.contains(QLatin1Char('}')))
@@ -162,9 +171,11 @@ Outcome DbSession::connect() {
 }
 
 // Prepares, sets the time-out on the statement handle and executes, under the watch.
-Outcome DbSession::exec(QSqlQuery& q, const QString& sql) {
-    if (!q.prepare(sql))
+Outcome DbSession::exec(QSqlQuery& q, const SqlText& sql) {
+    if (!q.prepare(sql.sql))
         return Outcome::failure(errorText(q.lastError()));
+    for (const QString& v : sql.values)
+        q.addBindValue(v);
     const SQLHANDLE h = odbcHandle(q.result()->handle());
     const int secs = m_login.statementTimeoutSecs;
     if (h && secs > 0)
@@ -194,7 +205,7 @@ struct Armed {
 };
 } // namespace
 
-Outcome DbSession::query(const QString& sql, int lastField, DbRows& out, const QString& keyField) {
+Outcome DbSession::query(const SqlText& sql, int lastField, DbRows& out, const QString& keyField) {
     out = DbRows();
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (!db.isOpen())
@@ -233,7 +244,7 @@ Outcome DbSession::query(const QString& sql, int lastField, DbRows& out, const Q
     return Outcome::success();
 }
 
-Outcome DbSession::statement(const QString& sql, int* rowsAffected) {
+Outcome DbSession::statement(const SqlText& sql, int* rowsAffected) {
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (!db.isOpen())
         return Outcome::failure(QStringLiteral("未連線"));
@@ -330,7 +341,7 @@ bool OrderDatabase::threadLeftRunning() {
     return g_threadLeftRunning;
 }
 
-QueryResult readRows(const DbLogin& login, const QString& sql, int lastField) {
+QueryResult readRows(const DbLogin& login, const SqlText& sql, int lastField) {
     QueryResult r;
     DbSession session(login);
     r.outcome = session.connect();

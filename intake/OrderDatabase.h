@@ -31,6 +31,28 @@ struct DbRows {
     bool truncated = false; // more rows than kMaxRows were returned
 };
 
+// A statement as it is sent: its text with a `?` marker for each value from the data or
+// the operator, and those values, bound in order as parameters, so that whatever a value
+// holds it can only ever be a value. `shown` is the text as the operator reads it in the
+// query box: each value in single quotes, every quote in it doubled, where its marker
+// stands. A plain text (the plant's configuration, the operator's own query) binds nothing.
+struct SqlText {
+    QString sql;
+    QStringList values;
+    QString shown;
+
+    SqlText() = default;
+    SqlText(const QString& plain) : sql(plain), shown(plain) {} // NOLINT: a plain text converts
+    // Appends configured text as it stands.
+    SqlText& text(const QString& t) {
+        sql += t;
+        shown += t;
+        return *this;
+    }
+    // Appends a bound value.
+    SqlText& value(const QString& v);
+};
+
 class QSqlQuery;
 class StatementWatch;
 
@@ -53,9 +75,9 @@ public:
     // Runs `sql` and reads fields 0..lastField of every row (at most kMaxRows). A field
     // index beyond the result's last field is a failure. With `keyField`, that field (by
     // name, in any case) of each row goes to `out.keys` as well.
-    Outcome query(const QString& sql, int lastField, DbRows& out, const QString& keyField = {});
+    Outcome query(const SqlText& sql, int lastField, DbRows& out, const QString& keyField = {});
     // Runs a statement that returns no rows; `rowsAffected` gets the count it changed.
-    Outcome statement(const QString& sql, int* rowsAffected = nullptr);
+    Outcome statement(const SqlText& sql, int* rowsAffected = nullptr);
     // A transaction, repeatable read where the driver offers it.
     Outcome begin();
     Outcome commit();
@@ -63,7 +85,7 @@ public:
     void disconnect();
 
 private:
-    Outcome exec(QSqlQuery& q, const QString& sql);
+    Outcome exec(QSqlQuery& q, const SqlText& sql);
 
     DbLogin m_login;
     QString m_name;
@@ -77,7 +99,7 @@ struct QueryResult {
     Outcome outcome = Outcome::success();
     DbRows rows;
 };
-QueryResult readRows(const DbLogin& login, const QString& sql, int lastField);
+QueryResult readRows(const DbLogin& login, const SqlText& sql, int lastField);
 
 // A user name or password as ODBC wants it inside a connection string: as it stands, or
 // in braces with every '}' doubled when it holds ';', '{' or '}'.

@@ -4,6 +4,7 @@
 #include "intake/ClaimJournal.h"
 #include "intake/ImportBuilder.h"
 #include "intake/Queries.h"
+#include "station/JobCheck.h"
 #include "station/JobFile.h"
 
 #include <QDir>
@@ -119,8 +120,8 @@ Outcome complete(const StepInput& in, DbSession& session, OrderPolling::StepResu
     if (!journal.committed) {
         if (Outcome o = session.connect(); !o)
             return o;
-        auto query = [&](const QString& sql, DbRows& rows) {
-            in.show(sql);
+        auto query = [&](const SqlText& sql, DbRows& rows) {
+            in.show(sql.shown);
             return session.query(sql, kPollLastField, rows);
         };
         DbRows waiting;
@@ -173,8 +174,8 @@ Claim claim(const StepInput& in, DbSession& s, OrderPolling::StepResult& r, Outc
     };
     if (Outcome o = s.begin(); !o)
         return failed(o);
-    const QString waitingSql = Queries::pollWaiting(in.table, in.station);
-    in.show(waitingSql);
+    const SqlText waitingSql = Queries::pollWaiting(in.table, in.station);
+    in.show(waitingSql.shown);
     DbRows waiting;
     if (Outcome o = s.query(waitingSql, kPollLastField, waiting, QStringLiteral("ID_NO")); !o)
         return failed(o);
@@ -218,8 +219,8 @@ Claim claim(const StepInput& in, DbSession& s, OrderPolling::StepResult& r, Outc
         return Claim::Done;
     };
 
-    const QString linesSql = Queries::pollLines(in.table, in.station, id);
-    in.show(linesSql);
+    const SqlText linesSql = Queries::pollLines(in.table, in.station, id);
+    in.show(linesSql.shown);
     DbRows lines;
     if (Outcome o = s.query(linesSql, kPollLastField, lines); !o)
         return failed(o);
@@ -246,10 +247,13 @@ Claim claim(const StepInput& in, DbSession& s, OrderPolling::StepResult& r, Outc
     if (!bad.isEmpty())
         return leaveWaiting(QStringLiteral("單號 %1 含有代碼頁 950 無法儲存的字元 %2, 未排入")
                                 .arg(id, TextField::listed(TextField::unstorable(bad))));
+    if (const auto fault = checkOrder(b.jobs))
+        return leaveWaiting(
+            QStringLiteral("單號 %1 %2, 未排入").arg(shownValue(id), fault->text()));
     r.shown = lines;
 
-    const QString updateSql = Queries::pollUpdate(in.table, in.station, id);
-    in.show(updateSql);
+    const SqlText updateSql = Queries::pollUpdate(in.table, in.station, id);
+    in.show(updateSql.shown);
     int marked = -1;
     if (Outcome o = s.statement(updateSql, &marked); !o)
         return failed(o, Claim::Retry);
@@ -307,8 +311,8 @@ Outcome markLeftOver(const StepInput& in, DbSession& session, OrderPolling::Step
         if (station < 1 || station > 5)
             continue;
         const QString id = QString::fromUtf8(line.mid(tab + 1));
-        const QString sql = Queries::pollUpdate(in.table, station, id);
-        in.show(sql);
+        const SqlText sql = Queries::pollUpdate(in.table, station, id);
+        in.show(sql.shown);
         if (Outcome o = session.statement(sql); !o)
             return o;
         ids << id;

@@ -22,8 +22,10 @@
 // it says and, when it does not know whether the commit went through, from the order's
 // lines in the database. The receive folder is checked on the database thread too.
 //
-// Lines without an order id and orders whose texts code page 950 cannot hold are left
-// waiting and reported once; the orders behind them are polled. After a failure the next
+// Lines without an order id, orders whose texts code page 950 cannot hold and orders
+// with a value that fails the job check (checkOrder: a weight that is not an amount of
+// grams, a text too long for its field) are left waiting and reported once, with the
+// order, the line and the value; the orders behind them are polled. After a failure the next
 // steps are skipped for 1, 2, 4 ... 30 ticks.
 class OrderPolling : public QObject {
     Q_OBJECT

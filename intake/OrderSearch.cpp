@@ -6,6 +6,7 @@
 #include "intake/ImportBuilder.h"
 #include "intake/Queries.h"
 #include "station/History.h"
+#include "station/JobCheck.h"
 #include "station/JobFile.h"
 
 #include <QDir>
@@ -17,8 +18,9 @@ OrderSearch::OrderSearch(IntakeContext& context, Entry entry, QObject* parent)
 void OrderSearch::enter(const QString& text) {
     const StationSettings& s = m_ctx.settings;
     const QString key = TextField::trimSpaces(text);
-    if (const auto q = Queries::mapped(m_ctx.mapping, key))
-        m_ctx.queryBox.setText(*q);
+    const std::optional<SqlText> mapped = Queries::mapped(m_ctx.mapping, key);
+    if (mapped)
+        m_ctx.queryBox.setText(mapped->shown);
     if (!s.isSet(Option::OldPowderBarcode) && !s.isSet(Option::DyeBarcode) &&
         !s.isSet(Option::BarcodeScanIn)) {
         if (!key.isEmpty())
@@ -29,7 +31,7 @@ void OrderSearch::enter(const QString& text) {
     m_ctx.grid.reset();
     m_ctx.grid.notify();
 
-    QString sql;
+    SqlText sql;
     if (m_entry == Entry::SettingsWindow) {
         if (s.isSet(Option::DyeBarcode))
             sql = Queries::direct(key, 2);
@@ -38,11 +40,13 @@ void OrderSearch::enter(const QString& text) {
     } else if (s.isSet(Option::DyeBarcode)) {
         sql = Queries::direct(key, 1);
     }
-    if (!sql.isEmpty())
-        m_ctx.queryBox.setText(sql);
-    else
+    if (!sql.sql.isEmpty())
+        m_ctx.queryBox.setText(sql.shown);
+    else if (mapped) // the box shows it: the key is bound
+        sql = *mapped;
+    else // the operator's own query, as typed
         sql = TextField::trimSpaces(m_ctx.queryBox.text());
-    if (sql.isEmpty()) {
+    if (TextField::trimSpaces(sql.sql).isEmpty()) {
         m_key = key;
         fail(QStringLiteral("沒有查詢 (欄位對應未設定條件)"));
         return;
@@ -164,6 +168,8 @@ void OrderSearch::writeJob(const StagingGrid& grid, const DbRows& rows) {
     for (const JobRecord& j : b.jobs)
         if (const QString bad = ImportBuilder::unstorable(j); !bad.isEmpty())
             return fail(refusedText(bad));
+    if (const auto fault = checkOrder(b.jobs))
+        return fail(QStringLiteral("單號 %1 %2, 未寫入").arg(shownValue(m_key), fault->text()));
     const bool queue = s.isSet(Option::DirectRun);
     QString file;
     if (settingsWindow) {

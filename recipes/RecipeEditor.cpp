@@ -1,8 +1,8 @@
 #include "recipes/RecipeEditor.h"
 
-#include "common/Numbers.h"
 #include "common/StatusLine.h"
 #include "common/TextField.h"
+#include "station/JobCheck.h"
 #include "station/JobFile.h"
 #include "station/JobRecord.h"
 #include "station/Startup.h"
@@ -55,9 +55,9 @@ void RecipeEditor::refuse(const QString& why) {
     m_status.report(why);
 }
 
-QString RecipeEditor::whyNotStorable(const QByteArray& record) const {
-    const JobRecord stored = JobRecord::decode(record);
-    if (stored.OrderNo.isEmpty())
+QString RecipeEditor::whyNotStorable() const {
+    const JobRecord typed = jobFromBoxes();
+    if (TextField::trimSpaces(typed.OrderNo).isEmpty())
         return QStringLiteral("單號空白, 未存檔");
     QString all = Text2 + Combo1 + Text3;
     for (const QString& t : Text1)
@@ -65,23 +65,14 @@ QString RecipeEditor::whyNotStorable(const QByteArray& record) const {
     if (const QString bad = TextField::unstorable(all); !bad.isEmpty())
         return QStringLiteral("含有代碼頁 950 無法儲存的字元 %1, 未存檔")
             .arg(TextField::listed(bad));
-    for (int i = 1; i <= kLines; ++i) {
-        if (TextField::trimSpaces(Text1[size_t(i - 1)]).isEmpty())
-            continue;
-        // The fields are judged as stored: a code of 20 bytes and a weight of 10, so that
-        // leading blanks or digits can push the text out of its field.
-        if (!stored.hasLine(i))
-            return QStringLiteral("第 %1 行代碼存入為空白, 未存檔").arg(i);
-        // A target read as 0 would be accepted by the sequencer with nothing weighed.
-        if (Decimal::parse(stored.Weight[size_t(i)]) <= Decimal())
-            return QStringLiteral("第 %1 行重量存入為「%2」, 不是正數, 未存檔")
-                .arg(i)
-                .arg(stored.Weight[size_t(i)]);
-    }
+    // The same check as every way into the queue: a weight the sequencer could not pour
+    // (0, not a plain amount, too long for its field) or a text that would be cut.
+    if (const auto fault = checkJob(typed))
+        return fault->text() + QStringLiteral(", 未存檔");
     return QString();
 }
 
-QByteArray RecipeEditor::recordFromBoxes() const {
+JobRecord RecipeEditor::jobFromBoxes() const {
     JobRecord j;
     j.OrderNo = TextField::trimSpaces(Text2);
     j.OutputPos = Combo1;
@@ -90,7 +81,11 @@ QByteArray RecipeEditor::recordFromBoxes() const {
         j.Code[size_t(i)] = Text1[size_t(i - 1)];
         j.Weight[size_t(i)] = Text1[size_t(i + kLines - 1)];
     }
-    return j.encode();
+    return j;
+}
+
+QByteArray RecipeEditor::recordFromBoxes() const {
+    return jobFromBoxes().encode();
 }
 
 void RecipeEditor::written(const Outcome& o, const QString& action) {
@@ -131,13 +126,13 @@ qint64 RecipeEditor::checkedRecord(int p, const QString& entry, const QString& a
 
 void RecipeEditor::save() {
     const QByteArray record = recordFromBoxes();
-    if (const QString why = whyNotStorable(record); !why.isEmpty())
+    if (const QString why = whyNotStorable(); !why.isEmpty())
         return refuse(why);
     return written(AppendJobBytes(m_quick, record), QStringLiteral("存檔"));
 }
 
 void RecipeEditor::modify(int p, const QString& entry) {
-    if (const QString why = whyNotStorable(recordFromBoxes()); !why.isEmpty())
+    if (const QString why = whyNotStorable(); !why.isEmpty())
         return refuse(why);
     if (p < 0) // nothing selected: the recipe is appended as by save
         return written(AppendJobBytes(m_quick, recordFromBoxes()), QStringLiteral("修改"));

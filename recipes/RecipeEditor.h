@@ -1,5 +1,6 @@
 #pragma once
 #include "common/Outcome.h"
+#include "station/JobRecord.h"
 
 #include <QByteArray>
 #include <QList>
@@ -16,10 +17,10 @@ class StatusLine;
 // boxes here and redraws on boxesChanged / listChanged.
 //
 // Typed input is never thrown away silently: a recipe without an order number, with a
-// code whose weight is not a positive number, or with a character code page 950 cannot
-// hold, is refused with the boxes kept and the reason on the status line. A list position
-// is checked against the record its entry stood for before anything is read, changed or
-// removed through it.
+// code whose weight is not a plain amount of grams above 0, with a text longer than its
+// field, or with a character code page 950 cannot hold, is refused with the boxes kept and the
+// reason on the status line. A list position is checked against the record its entry stood for
+// before anything is read, changed or removed through it.
 //
 // The commands (save, modify, delete, clear, click) report their own refusals and
 // failures on the status line and return nothing.
@@ -88,9 +89,10 @@ private:
     // store still holds, at that number, the very record the list was filled from;
     // otherwise refills the list, says so and returns 0.
     qint64 checkedRecord(int p, const QString& entry, const QString& action);
-    // Empty when the record made from the boxes may be stored, else why not. It judges
-    // the fields as they will be stored (cut to their widths), not as typed.
-    QString whyNotStorable(const QByteArray& record) const;
+    // Empty when the recipe of the boxes may be stored, else why not (the line named).
+    // Nothing is cut to fit: a text longer than its field is refused.
+    QString whyNotStorable() const;
+    JobRecord jobFromBoxes() const;
     QByteArray recordFromBoxes() const;
     void written(const Outcome& o, const QString& action);
 

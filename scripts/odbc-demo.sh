@@ -10,6 +10,7 @@
 #
 # In the demo: scan DEMO-1001 or DEMO-1002 into the main window (prod_type 1 orders), or
 # tick "粉體" in the settings window and the released POLL-2001..2003 queue themselves.
+# DEMO-1003 is refused: its second line's weight "1,5" is not an amount of grams.
 set -euo pipefail
 DIR=${1:?usage: odbc-demo.sh DIR}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,7 +22,7 @@ if [ ! -s "$DB" ]; then
   sqlite3 "$DB" <<'SQL'
 CREATE TABLE vantrell (seq INTEGER, id_no VARCHAR(40), prod_type INTEGER, out_pos VARCHAR(10),
   goods_kg REAL, step_no INTEGER, note3 VARCHAR(6), machine VARCHAR(10), code VARCHAR(20),
-  color VARCHAR(10), recipe REAL, weight REAL, unit VARCHAR(4), lot VARCHAR(10),
+  color VARCHAR(10), recipe REAL, weight VARCHAR(10), unit VARCHAR(4), lot VARCHAR(10),
   remark VARCHAR(50), note VARCHAR(50));
 INSERT INTO vantrell VALUES
  (1, 'DEMO-1001', 1, 'B1', 120, 0, '1', 'M1', 'R-101', 'red', 1.2, 12.5, 'g', 'L01', 'first', NULL),
@@ -37,6 +38,30 @@ INSERT INTO vantrell VALUES
  (11, 'POLL-2003', 2, 'B5', 40, 44, '2', 'M5', 'AUX-1', 'aux', 12, 1200, 'g', 'L05', NULL, NULL);
 SQL
 fi
+
+# DEMO-1003 has a weight written with a decimal comma: a scan of it is refused, with the
+# line and the value on the status line (added to a database made by an earlier version too).
+# The weights are text, as the plant keeps them: a REAL column would have the SQLite driver
+# read "1,5" as 1 before the station sees it. A database with a REAL column is rebuilt so.
+if [ "$(sqlite3 "$DB" "SELECT type FROM pragma_table_info('vantrell') WHERE name = 'weight'")" = REAL ]; then
+  sqlite3 "$DB" <<'SQL'
+BEGIN;
+CREATE TABLE vantrell_text (seq INTEGER, id_no VARCHAR(40), prod_type INTEGER, out_pos VARCHAR(10),
+  goods_kg REAL, step_no INTEGER, note3 VARCHAR(6), machine VARCHAR(10), code VARCHAR(20),
+  color VARCHAR(10), recipe REAL, weight VARCHAR(10), unit VARCHAR(4), lot VARCHAR(10),
+  remark VARCHAR(50), note VARCHAR(50));
+INSERT INTO vantrell_text SELECT * FROM vantrell;
+DROP TABLE vantrell;
+ALTER TABLE vantrell_text RENAME TO vantrell;
+COMMIT;
+SQL
+fi
+sqlite3 "$DB" <<'SQL'
+INSERT INTO vantrell SELECT * FROM (VALUES
+ (12, 'DEMO-1003', 1, 'B6', 50, 0, '1', 'M6', 'R-103', 'red', 0.5, 5, 'g', 'L06', NULL, NULL),
+ (13, 'DEMO-1003', 1, 'B6', 50, 0, '1', 'M6', 'Y-203', 'yellow', 0.15, '1,5', 'g', 'L06', NULL, NULL))
+WHERE NOT EXISTS (SELECT 1 FROM vantrell WHERE id_no = 'DEMO-1003');
+SQL
 
 "$ROOT/scripts/odbc-ini.sh" "$DIR/odbc" "$DB" >/dev/null
 

@@ -9,11 +9,14 @@
 #include "devices/BalanceReadings.h"
 #include "devices/LightBus.h"
 #include "devices/LightMap.h"
+#include "station/JobCheck.h"
 #include "station/JobFile.h"
 #include "station/PickCheck.h"
 #include "station/RunControl.h"
 #include "station/WeighingEvents.h"
 #include "station/WeighingModel.h"
+
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -381,6 +384,9 @@ void Sequencer::startJob() {
         return;
     }
 
+    if (refuseFaultyJob(r.job, r.bytes))
+        return;
+
     // A copy of a job set aside cannot be told from it: that progress is given up.
     if (Outcome o = Completion::discardSetAsideOf(p.workDir, r.bytes); !o)
         p.status.report(QStringLiteral("計量紀錄無法移除: %1").arg(o.reason()));
@@ -391,6 +397,47 @@ void Sequencer::startJob() {
     journal();
     m.Line = 1;
     m.State = SequencerState::PrepareLine;
+}
+
+// A record that another program wrote into the queue may hold what no way into the queue
+// lets in (a weight that is not an amount of grams): it is never weighed. It is set aside
+// whole into the file of refused jobs with the reason, said on the status line and to the
+// weighing events, and leaves the queue. True when the job was refused.
+bool Sequencer::refuseFaultyJob(const JobRecord& job, const QByteArray& bytes) {
+    const std::optional<JobFault> fault = checkJob(job);
+    if (!fault)
+        return false;
+    m.State = SequencerState::Idle;
+    const QString why = QStringLiteral("單號 %1 %2").arg(shownValue(job.OrderNo), fault->text());
+    const QString file = refusedJobsFile(queueFile());
+    if (Outcome o = setAsideRefused(file, bytes, why, p.clock.now()); !o) {
+        p.status.report(
+            QStringLiteral("%1, 無法存入 %2: %3").arg(why, QFileInfo(file).fileName(), o.reason()));
+        return true;
+    }
+    if (Outcome o = RemoveJob(queueFile(), twinFile(), 1); !o) {
+        p.status.report(QStringLiteral("%1, 已存入 %2, 無法從排程移除: %3")
+                            .arg(why, QFileInfo(file).fileName(), o.reason()));
+        return true;
+    }
+    ++m.queueRemovals;
+    p.status.report(QStringLiteral("%1, 未計量, 已移至 %2").arg(why, QFileInfo(file).fileName()));
+    if (m_events) {
+        WeighingEvent e;
+        e.orderNo = job.OrderNo;
+        e.line = fault->line;
+        if (fault->line >= 1) {
+            e.code = job.Code[size_t(fault->line)];
+            e.target = job.Weight[size_t(fault->line)];
+        }
+        e.event = QStringLiteral("refused");
+        e.detail = why;
+        m_events->record(e);
+    }
+    bool counted = false;
+    qint64 count = 0;
+    refresh(counted, count);
+    return true;
 }
 
 void Sequencer::loadJob(const JobRecord& job, const QByteArray& bytes) {

@@ -121,6 +121,7 @@ private:
     QString staleMessage(int line) const;
     QString notZeroMessage(int line) const;
     void updateBox(int line);
+    bool refuseFaultyJob(const JobRecord& job, const QByteArray& bytes);
     void logEvent(int line, const QString& event, const QString& detail = {},
                   const QDateTime& at = {});
 

@@ -12,7 +12,8 @@ struct WeighingEvent {
     QString code, lot;
     QString target, actual, tolerance; // grams, decimal texts
     QString balance;                   // "large" / "small" / ""
-    QString event; // accepted, finished, resumed, pick_ok, pick_mismatch, undo, deleted, cancelled
+    QString event; // accepted, finished, resumed, pick_ok, pick_mismatch, undo, deleted, cancelled,
+                   // refused (a queued record that fails the job check)
     QString detail;
 };
 

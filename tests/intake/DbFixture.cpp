@@ -133,14 +133,18 @@ QString insert(const OrderLine& l, int seq) {
         .arg(sqlQuoted(l.note3), sqlQuoted(l.code), l.weight, l.remark);
 }
 
-Outcome createOrders(const OrderDb& db, const QList<OrderLine>& lines) {
+Outcome createOrders(const OrderDb& db, const QList<OrderLine>& lines, const QString& weightType) {
+    // Ids and codes wider than the job record's fields: the station must refuse what does
+    // not fit rather than the table.
     QStringList sql{
         QStringLiteral("DROP TABLE IF EXISTS vantrell"),
-        QStringLiteral("CREATE TABLE vantrell (seq INTEGER, id_no VARCHAR(40), prod_type INTEGER, "
-                       "out_pos VARCHAR(10), goods_kg REAL, step_no INTEGER, note3 VARCHAR(6), "
-                       "machine VARCHAR(10), code VARCHAR(20), color VARCHAR(10), recipe REAL, "
-                       "weight REAL, unit VARCHAR(4), lot VARCHAR(10), remark VARCHAR(50), "
-                       "note VARCHAR(50))")};
+        QStringLiteral(
+            "CREATE TABLE vantrell (seq INTEGER, id_no VARCHAR(6000), prod_type INTEGER, "
+            "out_pos VARCHAR(10), goods_kg REAL, step_no INTEGER, note3 VARCHAR(6), "
+            "machine VARCHAR(10), code VARCHAR(40), color VARCHAR(10), recipe REAL, "
+            "weight %1, unit VARCHAR(4), lot VARCHAR(10), remark VARCHAR(50), "
+            "note VARCHAR(50))")
+            .arg(weightType)};
     for (int i = 0; i < lines.size(); ++i)
         sql << insert(lines[i], i + 1);
     if (db.label == QLatin1String("sqlite") && lines.size() > 50) {

@@ -47,8 +47,10 @@ QString pgDriverPath();
 Outcome exec(const OrderDb& db, const QStringList& statements);
 QList<QStringList> select(const OrderDb& db, const QString& sql, int lastField);
 
-// Drops and creates vantrell and inserts the lines (seq numbers in order).
-Outcome createOrders(const OrderDb& db, const QList<OrderLine>& lines);
+// Drops and creates vantrell and inserts the lines (seq numbers in order). The weight
+// column is REAL, or `weightType` (a text type for weights that are not numbers).
+Outcome createOrders(const OrderDb& db, const QList<OrderLine>& lines,
+                     const QString& weightType = QStringLiteral("REAL"));
 QString insert(const OrderLine& line, int seq);
 // Makes every UPDATE of vantrell fail (or succeed again).
 Outcome blockUpdates(const OrderDb& db, bool block);

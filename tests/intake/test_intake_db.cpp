@@ -97,7 +97,7 @@ private slots:
 
         // Settings window: prod_type 2, receive folder, pick list unless DirectRun.
         QVERIFY(rig.search(form1, QStringLiteral(" ORD-5 ")));
-        QCOMPARE(rig.queryBox.text(), Queries::direct(QStringLiteral("ORD-5"), 2));
+        QCOMPARE(rig.queryBox.text(), Queries::direct(QStringLiteral("ORD-5"), 2).shown);
         QCOMPARE(rowsRead.count(), 1);
         QCOMPARE(rowsRead.first().first().toString(), QStringLiteral("ORD-5"));
         QCOMPARE(rig.grid.rows(), 7);
@@ -117,7 +117,7 @@ private slots:
 
         // Main window: prod_type 1, the station's own files, B01 from column 15.
         QVERIFY(rig.search(form3, QStringLiteral("MAIN-1")));
-        QCOMPARE(rig.queryBox.text(), Queries::direct(QStringLiteral("MAIN-1"), 1));
+        QCOMPARE(rig.queryBox.text(), Queries::direct(QStringLiteral("MAIN-1"), 1).shown);
         jobs = rig.jobs(QStringLiteral("START_DISPEN.txt"));
         QCOMPARE(jobs.size(), 1);
         QCOMPARE(jobs[0].Code[2], QStringLiteral("M2"));
@@ -251,7 +251,7 @@ private slots:
         OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
         OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
         QVERIFY(rig.search(form1, QStringLiteral("MAIN-1")));
-        QCOMPARE(rig.queryBox.text(), Queries::direct(QStringLiteral("MAIN-1"), 1));
+        QCOMPARE(rig.queryBox.text(), Queries::direct(QStringLiteral("MAIN-1"), 1).shown);
         QFile monthly(rig.file(QStringLiteral("dat3/G202703.666")));
         QVERIFY(monthly.open(QIODevice::ReadOnly));
         const QByteArray month = monthly.readAll();
@@ -372,7 +372,7 @@ private slots:
 
         // Nothing left for station 4: the step ends after the first query.
         rig.step(poll);
-        QCOMPARE(rig.queryBox.text(), Queries::pollWaiting(QStringLiteral("vantrell"), 4));
+        QCOMPARE(rig.queryBox.text(), Queries::pollWaiting(QStringLiteral("vantrell"), 4).shown);
         QCOMPARE(rig.jobs(QStringLiteral("recv/START_DISPEN.txt")).size(), 3);
 
         // Station 2 takes its own line.
@@ -482,8 +482,9 @@ private slots:
     }
 
     // Searches, polling steps and "執行SQL" whose answers overtake each other: every record
-    // (and the result grid) holds its own query's rows only. NULL-2's one line has Null
-    // out_pos and weight, where the order before it has values.
+    // (and the result grid) holds its own query's rows only. NULL-2's one line has a Null
+    // out_pos and a weight of its own, where the order before it has values (a Null weight
+    // is no amount to weigh: such an order is refused).
     void answersInterleaved_data() {
         QTest::addColumn<QString>("db");
         QTest::addColumn<QString>("first"); // what is started before NULL-2 is searched
@@ -500,7 +501,7 @@ private slots:
             lines.last().outPos = QStringLiteral("'P9'");
             lines << line("POLL-3", QStringLiteral("P%1").arg(i), "7");
         }
-        OrderLine nul = line("NULL-2", "N1", "NULL", 1);
+        OrderLine nul = line("NULL-2", "N1", "3", 1);
         nul.outPos = QStringLiteral("NULL");
         lines << nul;
         if (!useDatabase(lines))
@@ -531,7 +532,7 @@ private slots:
         const auto jobs = rig.jobs(QStringLiteral("START_DISPEN.txt"));
         QCOMPARE(jobs.last().OrderNo, QStringLiteral("NULL-2"));
         QCOMPARE(jobs.last().OutputPos, QString());
-        QCOMPARE(jobs.last().Weight[1], QString());
+        QCOMPARE(jobs.last().Weight[1], QStringLiteral("3"));
         QCOMPARE(jobs.last().Code[2], QString());
         QCOMPARE(rig.grid.rows(), 3); // header, NULL-2's row, the numbered blank row
         if (first == QLatin1String("poll")) {
@@ -662,6 +663,155 @@ private slots:
         QVERIFY(rig.status.text().contains(QStringLiteral("「订」")));
         QVERIFY(!QFileInfo::exists(rig.file(QStringLiteral("START_DISPEN.txt"))) ||
                 rig.jobs(QStringLiteral("START_DISPEN.txt")).isEmpty());
+    }
+
+    // An order with a value the job check refuses (a weight that is not a plain amount of
+    // grams above 0, a text longer than its field) is never queued: polled, it stays waiting
+    // and is reported once with the order, the line and the value, and the order behind it
+    // is queued; searched, nothing is written and the status line says why.
+    void hostileValuesAreNeverQueued_data() {
+        QTest::addColumn<QString>("db");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("code");   // of line 2
+        QTest::addColumn<QString>("weight"); // of line 2, SQL text
+        QTest::addColumn<QString>("said");
+        struct Row {
+            const char* name;
+            QString id, code, weight, said;
+        };
+        const QString w2 = QStringLiteral("第 2 行重量");
+        const QList<Row> rows{
+            {"decimal comma", "H-1", "C2", "'1,5'", w2 + "「1,5」"},
+            {"text", "H-1", "C2", "'abc'", w2 + "「abc」"},
+            {"NaN", "H-1", "C2", "'NaN'", w2 + "「NaN」"},
+            {"empty", "H-1", "C2", "''", w2 + "「」"},
+            {"null", "H-1", "C2", "NULL", w2 + "「」"},
+            {"exponent", "H-1", "C2", "'1e9'", w2 + "「1e9」"},
+            {"negative", "H-1", "C2", "'-5'", w2 + "「-5」"},
+            {"zero", "H-1", "C2", "'0.0'", w2 + "「0.0」"},
+            {"blank inside", "H-1", "C2", "'1 5'", w2 + "「1 5」"},
+            {"too long for the field", "H-1", "C2", "'99999999999.5'",
+             w2 + "「99999999999.5」長 13 位元組"},
+            {"code of 25 characters", "H-1", QString(25, 'K'), "'5'", "第 2 行代碼「KKKK"},
+            {"id of 51 characters", QString(50, 'A') + "1", "C2", "'5'", "長 51 位元組"},
+            {"id of 5000 characters", QString(5000, 'A'), "C2", "'5'", "長 5000 位元組"},
+        };
+        for (const char* db : {"sqlite", "pg"})
+            for (const Row& r : rows)
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(db, r.name)))
+                    << db << r.id << r.code << r.weight << r.said;
+    }
+    void hostileValuesAreNeverQueued() {
+        QFETCH(QString, db);
+        QFETCH(QString, id);
+        QFETCH(QString, code);
+        QFETCH(QString, weight);
+        QFETCH(QString, said);
+        m_db = DbFixture::byLabel(db);
+        if (!m_db.available)
+            QSKIP(qPrintable(m_db.why));
+        QVERIFY(DbFixture::createOrders(
+                    m_db,
+                    {line(id, "C1", "'5'"), line(id, code, weight), line("GOOD-1", "G1", "'2.5'")},
+                    QStringLiteral("VARCHAR(40)"))
+                    .ok());
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::PollPowder, 1);
+        OrderPolling poll(rig.ctx);
+        QSignalSpy reports(&rig.status, &StatusLine::reported);
+        for (int i = 0; i < 3; ++i)
+            rig.step(poll);
+        const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
+        QCOMPARE(jobs.size(), 1);
+        QCOMPARE(jobs[0].OrderNo, QStringLiteral("GOOD-1"));
+        QCOMPARE(jobs[0].Weight[1], QStringLiteral("2.5"));
+        QCOMPARE(countAt(m_db, 44), 2); // the refused order's lines stay waiting
+        QStringList told;
+        for (const QList<QVariant>& r : reports)
+            if (r.first().toString().contains(said))
+                told << r.first().toString();
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told[0].startsWith(QStringLiteral("單號 ") + id.left(60)), qPrintable(told[0]));
+        QVERIFY(!rig.faults.polling.active());
+
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
+        QVERIFY(!rig.search(form1, id));
+        QVERIFY2(rig.status.text().contains(said), qPrintable(rig.status.text()));
+        QVERIFY(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).isEmpty());
+    }
+
+    // Values from the data and the operator are bound, never written into the statement:
+    // on a server where a backslash escapes a quote in a string (PostgreSQL with
+    // standard_conforming_strings off), an id built to close the quoting is found as data,
+    // polled, marked and searched, and nothing of it runs.
+    void idThatClosesTheQuotingIsData_data() { addDatabases(); }
+    void idThatClosesTheQuotingIsData() {
+        const QString hostile = QStringLiteral("INJ\\'; COMMIT; CREATE TABLE pwned(a int); --");
+        if (!useDatabase({line(hostile, "C1", "5"), line(hostile, "C2", "7")}))
+            QSKIP(qPrintable(m_db.why));
+        const bool pg = m_db.label == QLatin1String("pg");
+        const QString pwned = pg ? QStringLiteral("select count(*) from pg_tables where "
+                                                  "tablename = 'pwned'")
+                                 : QStringLiteral("select count(*) from sqlite_master where "
+                                                  "name = 'pwned'");
+        QVERIFY(DbFixture::exec(m_db, {QStringLiteral("DROP TABLE IF EXISTS pwned")}).ok());
+        struct Reset {
+            OrderDb db;
+            ~Reset() {
+                if (db.label == QLatin1String("pg"))
+                    (void)DbFixture::exec(db,
+                                          {QStringLiteral("ALTER DATABASE ds_test_intake_db RESET "
+                                                          "standard_conforming_strings")});
+            }
+        } reset{m_db};
+        if (pg) {
+            QVERIFY(DbFixture::exec(m_db, {QStringLiteral("ALTER DATABASE ds_test_intake_db SET "
+                                                          "standard_conforming_strings = off")})
+                        .ok());
+            const auto mode =
+                DbFixture::select(m_db, QStringLiteral("show standard_conforming_strings"), 0);
+            QCOMPARE(mode.value(0).value(0), QStringLiteral("off"));
+        }
+        IntakeRig rig(m_db);
+        rig.settings.setOption(Option::PollPowder, 1);
+        OrderPolling poll(rig.ctx);
+        rig.step(poll);
+        // The query box shows the statement with the value in quotes, as it is meant.
+        QVERIFY2(rig.queryBox.text().contains(Queries::quoted(hostile)),
+                 qPrintable(rig.queryBox.text()));
+        rig.step(poll);
+        QVERIFY2(!rig.faults.polling.active(), qPrintable(rig.faults.polling.reason()));
+        const auto jobs = rig.jobs(QStringLiteral("recv/START_DISPEN.txt"));
+        QCOMPARE(jobs.size(), 1);
+        QCOMPARE(jobs[0].OrderNo, hostile);
+        QCOMPARE(jobs[0].Code[2], QStringLiteral("C2"));
+        QCOMPARE(countAt(m_db, 45), 2);
+
+        // Scanned: the direct query and the mapped one.
+        rig.settings.setOption(Option::PollPowder, 0);
+        rig.settings.setOption(Option::DyeBarcode, 1);
+        OrderSearch form1(rig.ctx, OrderSearch::Entry::SettingsWindow);
+        QVERIFY(DbFixture::exec(m_db, {QStringLiteral("UPDATE vantrell SET step_no = 44")}).ok());
+        QVERIFY(rig.search(form1, hostile));
+        QCOMPARE(rig.jobs(QStringLiteral("recv/QUICK_A.txt")).value(0).OrderNo, hostile);
+        rig.settings.setOption(Option::DyeBarcode, 0);
+        rig.settings.setOption(Option::BarcodeScanIn, 1);
+        FieldMapping& m = rig.mapping;
+        m.setEntry(FieldMapping::TableName, QStringLiteral("vantrell"));
+        m.setEntry(FieldMapping::Condition1Field, QStringLiteral("id_no"));
+        m.setEntry(FieldMapping::Condition2Field, QStringLiteral("prod_type"));
+        m.setEntry(FieldMapping::Condition2Value, QStringLiteral("2"));
+        m.setEntry(0, QStringLiteral("2"));
+        m.setEntry(3, QStringLiteral("9"));
+        m.setEntry(4, QStringLiteral("12"));
+        OrderSearch form3(rig.ctx, OrderSearch::Entry::MainWindow);
+        QVERIFY(rig.search(form3, hostile));
+        QCOMPARE(rig.jobs(QStringLiteral("QUICK.txt")).value(0).OrderNo, hostile);
+        QCOMPARE(rig.jobs(QStringLiteral("QUICK.txt")).value(0).Weight[2], QStringLiteral("7"));
+
+        const auto tables = DbFixture::select(m_db, pwned, 0);
+        QCOMPARE(tables.value(0).value(0), QStringLiteral("0"));
     }
 
     void databaseDown() {

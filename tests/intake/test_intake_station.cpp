@@ -116,6 +116,22 @@ private slots:
         QCOMPARE(f1.MSFlexGrid1->rowCount(), 2);
     }
 
+    // The demo's DEMO-1003 has a weight with a decimal comma: the scan is answered with the
+    // line and the value, and nothing is queued.
+    void scanOfAnOrderWithABadWeight() {
+        auto st = station();
+        Form3& f3 = st->form3();
+        const QStringList before =
+            orders(QStringLiteral("START_DISPEN.txt")) + orders(QStringLiteral("QUICK.txt"));
+        f3.Text2->setText(QStringLiteral("DEMO-1003"));
+        QTest::keyClick(f3.Text2, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(st->status().text().contains(QStringLiteral("DEMO-1003")), 20000);
+        QVERIFY2(st->status().text().contains(QStringLiteral("第 2 行重量「1,5」")),
+                 qPrintable(st->status().text()));
+        QCOMPARE(orders(QStringLiteral("START_DISPEN.txt")) + orders(QStringLiteral("QUICK.txt")),
+                 before);
+    }
+
     void fieldMappingWindow() {
         auto st = station();
         Form1& f1 = st->form1();

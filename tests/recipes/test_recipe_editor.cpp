@@ -139,6 +139,17 @@ private slots:
             << "A" << QStringList{"R-1", "0000000000.5"} << "第 1 行";
         QTest::newRow("code pushed out by blanks")
             << "A" << QStringList{QString(20, ' ') + "R-1", "5"} << "第 1 行代碼";
+        QTest::newRow("weight with a unit") << "A" << QStringList{"R-1", "30g"} << "第 1 行重量";
+        QTest::newRow("decimal comma")
+            << "A" << QStringList{"R-1", "5", "R-2", "1,5"} << "第 2 行重量「1,5」";
+        QTest::newRow("exponent") << "A" << QStringList{"R-1", "1e3"} << "第 1 行重量";
+        QTest::newRow("plus sign") << "A" << QStringList{"R-1", "+5"} << "第 1 行重量";
+        QTest::newRow("two points") << "A" << QStringList{"R-1", "1.2.3"} << "第 1 行重量";
+        QTest::newRow("blank inside") << "A" << QStringList{"R-1", "1 000"} << "第 1 行重量";
+        QTest::newRow("below a millionth") << "A" << QStringList{"R-1", "0.0000001"} << "第 1 行";
+        QTest::newRow("order number of 51 bytes") << QString(51, 'A') << good << "單號";
+        QTest::newRow("order number of 26 double-byte characters")
+            << QString(26, QChar(0x8a02)) << good << "單號";
     }
     void refusedRecipeWritesNothingAndKeepsTheBoxes() {
         QFETCH(QString, order);
@@ -170,7 +181,9 @@ private slots:
         QTest::newRow("decimal") << "12.5";
         QTest::newRow("smallest step") << "0.01";
         QTest::newRow("leading space") << " 7";
-        QTest::newRow("number then text") << "30g";
+        QTest::newRow("point first") << ".5";
+        QTest::newRow("point last") << "5.";
+        QTest::newRow("fills the field") << "9999999.99";
     }
     void acceptedWeights() {
         QFETCH(QString, weight);

@@ -129,6 +129,8 @@ private slots:
     void resumeRecordsTheAcceptedLinesAgainAsTimed();
     void resumeAfterRestart_data();
     void resumeAfterRestart();
+    void faultyRecordIsSetAsideAndTheQueueGoesOn_data();
+    void faultyRecordIsSetAsideAndTheQueueGoesOn();
     void delOfALaterJobKeepsTheResume();
     void journalOfAJobRemovedWhileDownIsDropped();
     void undoOfARemovalDuringWeighingResumesTheJob_data();
@@ -153,8 +155,6 @@ void TestSequencer::balanceChoice_data() {
                            << "1000.01" << 1;
     QTest::newRow("blank threshold is 0") << ""
                                           << "0.5" << 1;
-    QTest::newRow("text target reads 0") << "1000"
-                                         << "abc" << 2;
 }
 
 void TestSequencer::balanceChoice() {
@@ -1019,9 +1019,6 @@ void TestSequencer::undoOfARemovalDuringWeighingResumesTheJob() {
         QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("10"));
 }
 
-QTEST_GUILESS_MAIN(TestSequencer)
-#include "test_sequencer.moc"
-
 // A finish cut off by a crash after its journal: the job was weighed but is neither logged
 // nor off the queue. While the month's file cannot be written no job starts (the head is
 // that job); once it can, the record is appended, the job leaves the queue, and the next
@@ -1203,3 +1200,66 @@ void TestSequencer::journalOfAJobRemovedWhileDownIsDropped() {
     QVERIFY(next.until(SequencerState::AskContainer));
     QCOMPARE(next.model.Line, 1); // weighed from its first line
 }
+
+// A record that another program wrote into the queue with a value no way into the queue
+// lets in is never weighed: it is set aside whole with its reason, said on the status line
+// and to the weighing events, and the job behind it starts.
+void TestSequencer::faultyRecordIsSetAsideAndTheQueueGoesOn_data() {
+    QTest::addColumn<QString>("weight");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("text") << "abc"
+                          << "第 2 行重量「abc」";
+    QTest::newRow("blank") << ""
+                           << "第 2 行重量「」";
+    QTest::newRow("zero") << "0.000"
+                          << "第 2 行重量「0.000」";
+    QTest::newRow("negative") << "-5"
+                              << "第 2 行重量「-5」";
+    QTest::newRow("decimal comma") << "1,5"
+                                   << "第 2 行重量「1,5」";
+    QTest::newRow("exponent") << "1e9"
+                              << "第 2 行重量「1e9」";
+    QTest::newRow("not a number") << "NaN"
+                                  << "第 2 行重量「NaN」";
+}
+
+void TestSequencer::faultyRecordIsSetAsideAndTheQueueGoesOn() {
+    QFETCH(QString, weight);
+    QFETCH(QString, said);
+    struct Recorder : WeighingEvents {
+        QList<WeighingEvent> events;
+        void record(const WeighingEvent& e) override { events << e; }
+    } events;
+    Rig r;
+    const Reports reports(r.status);
+    r.seq->setExtensions(nullptr, &events);
+    const JobRecord bad =
+        makeJob(QStringLiteral("BAD-1"),
+                {{QStringLiteral("C1"), QStringLiteral("10")}, {QStringLiteral("C2"), weight}});
+    r.add(bad);
+    r.add(makeJob(QStringLiteral("NEXT"), {{QStringLiteral("X"), QStringLiteral("1")}}));
+    QVERIFY(r.toWeighing());
+    QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Target)], QStringLiteral("1"));
+    QCOMPARE(r.queued(), 1);
+    QCOMPARE(JobRecord::decode(ReadJob(r.queue(), 1).bytes).OrderNo, QStringLiteral("NEXT"));
+    const QString told = reports.texts().join(QLatin1Char('\n'));
+    QVERIFY2(told.contains(QStringLiteral("BAD-1")) && told.contains(said) &&
+                 told.contains(QStringLiteral("START_DISPEN.refused")),
+             qPrintable(told));
+
+    // Set aside whole: the reason, then the record byte for byte.
+    const QByteArray aside = r.dir.read(QStringLiteral("START_DISPEN.refused"));
+    const qsizetype eol = aside.indexOf('\n');
+    QVERIFY(eol > 0);
+    QVERIFY2(QString::fromUtf8(aside.left(eol)).contains(said), aside.left(eol).constData());
+    QCOMPARE(aside.mid(eol + 1), bad.encode());
+
+    QCOMPARE(events.events.size(), 1);
+    QCOMPARE(events.events[0].event, QStringLiteral("refused"));
+    QCOMPARE(events.events[0].orderNo, QStringLiteral("BAD-1"));
+    QCOMPARE(events.events[0].line, 2);
+    QVERIFY(events.events[0].detail.contains(said));
+}
+
+QTEST_GUILESS_MAIN(TestSequencer)
+#include "test_sequencer.moc"
