@@ -8,6 +8,7 @@
 #include "devices/BusClock.h"
 #include "devices/MemorySerialPort.h"
 #include "devices/ModbusFrames.h"
+#include "devices/PortStats.h"
 #include "devices/Zeroing.h"
 #include "tests/support/TestSupport.h"
 
@@ -493,6 +494,30 @@ private slots:
 
     // The link paused for a zero, a reply to the request before it in flight: the first
     // reading after the pause comes from a request made after it, in both modes.
+    // The technician's figures: the rate is taken over the last 10 s only (a balance that
+    // stopped reads 0 after the window, not its old average), and the trace keeps the
+    // newest 200 frames.
+    void portStatsRateWindowAndTrace() {
+        PortStats st(QStringLiteral("MSComm1"));
+        st.start(0);
+        for (int i = 0; i < 100; ++i) // 20 readings/s of slave 3 for 5 s
+            st.reading(3, 50'000 * qint64(i + 1));
+        QCOMPARE(st.readingsPerSecond(3, 5'000'000), 20.0);
+        QCOMPARE(st.readingsPerSecond(3, 10'000'000), 10.0);
+        QCOMPARE(st.readingsPerSecond(3, 15'000'001), 0.0);
+        QCOMPARE(st.readingsPerSecond(4, 5'000'000), 0.0);
+        for (int i = 0; i < 250; ++i)
+            st.sent(QByteArray(1, char(i)), i);
+        QCOMPARE(st.requests(), 250);
+        QCOMPARE(st.sentFrames().size(), size_t(PortStats::kTraceFrames));
+        QCOMPARE(st.sentFrames().front().bytes, QByteArray(1, char(50)));
+        QCOMPARE(st.sentFrames().back().bytes, QByteArray(1, char(249)));
+        st.exception(2);
+        st.exception(2);
+        QVERIFY2(st.summary(15'000'001).contains(QStringLiteral("02 x2")),
+                 qPrintable(st.summary(15'000'001)));
+    }
+
     void noReadingFromBeforeTheZero_data() {
         QTest::addColumn<QString>("mode");
         QTest::newRow("modbus") << "2";
