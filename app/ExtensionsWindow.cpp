@@ -106,6 +106,15 @@ ExtensionSettings ExtensionsWindow::values() const {
     return s;
 }
 
+QString ExtensionsWindow::refusal() const {
+    const QString text = MqttPort->text().trimmed();
+    bool ok = false;
+    const int port = text.toInt(&ok);
+    if (!text.isEmpty() && !(ok && port > 0 && port < 65536))
+        return QStringLiteral("MQTT 埠「%1」不是 1 到 65535 的數字,未存檔").arg(text);
+    return {};
+}
+
 void ExtensionsWindow::setStatus(const QString& text) {
     StatusLabel->setText(text);
 }

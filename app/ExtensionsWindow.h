@@ -19,6 +19,9 @@ public:
 
     void setValues(const ExtensionSettings& s);
     ExtensionSettings values() const;
+    // Why the boxes cannot be saved as they stand (a port that is no port); empty when they
+    // can. Nothing is saved with a value guessed in place of the one typed.
+    QString refusal() const;
     void setStatus(const QString& text);
 
     QCheckBox* PickConfirm = nullptr;

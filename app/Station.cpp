@@ -495,8 +495,11 @@ void Station::wireExtensions() {
         showWindow(m_extWindow.get());
     });
     connect(m_extWindow.get(), &ExtensionsWindow::saveClicked, this, [this] {
-        const Outcome o =
-            ExtensionSettings::save(path(QStringLiteral("dyestation.ini")), m_extWindow->values());
+        const QString refused = m_extWindow->refusal();
+        const Outcome o = !refused.isEmpty()
+                              ? Outcome::failure(refused)
+                              : ExtensionSettings::save(path(QStringLiteral("dyestation.ini")),
+                                                        m_extWindow->values());
         const QString said = o ? QStringLiteral("已存檔,重新啟動後生效")
                                : QStringLiteral("存檔失敗: %1").arg(o.reason());
         m_extWindow->setStatus(m_settings.isExactlyOne(Setting::Language) ? ToSimplified(said)

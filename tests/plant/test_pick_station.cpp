@@ -45,6 +45,13 @@ private slots:
         QCOMPARE(w.MqttHost->text(), QStringLiteral("127.0.0.1"));
         w.PickConfirm->setChecked(true);
         w.MqttHost->clear();
+        // A port that is no port is refused, never saved as another one.
+        w.MqttPort->setText(QStringLiteral("18 83"));
+        QTest::mouseClick(w.Save, Qt::LeftButton);
+        QVERIFY2(w.StatusLabel->text().contains(QStringLiteral("「18 83」")),
+                 qPrintable(w.StatusLabel->text()));
+        QVERIFY(!dir.read("dyestation.ini").contains("confirm=true"));
+        w.MqttPort->setText(QStringLiteral("1883"));
         QTest::mouseClick(w.Save, Qt::LeftButton);
         QCOMPARE(w.StatusLabel->text(), QStringLiteral("已存檔,重新啟動後生效"));
         const QSettings ini(dir.file("dyestation.ini"), QSettings::IniFormat);
