@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -161,6 +162,10 @@ Writers openForWriting(int fd, int waitMs) {
     Writers w;
     QElapsedTimer waited;
     waited.start();
+    // A lease, however short, is broken by another program's open for writing, and the
+    // kernel then signals its holder, with SIGIO unless told otherwise: SIGIO ends a process
+    // that does not catch it. SIGURG is ignored unless caught, and nothing here catches it.
+    ::fcntl(fd, F_SETSIG, SIGURG);
     for (;;) {
         if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
             ::fcntl(fd, F_SETLEASE, F_UNLCK);

@@ -1,3 +1,4 @@
+#include "common/FileOps.h"
 #include "common/OleDate.h"
 #include "station/JobFile.h"
 #include "tests/support/TestSupport.h"
@@ -151,6 +152,29 @@ private slots:
         QVERIFY(!RemoveJob(f, dir.file(QStringLiteral("q2.txt")), 2).ok());
         QVERIFY(!RemoveJob(f, dir.file(QStringLiteral("q2.txt")), 0).ok());
         QCOMPARE(dir.read(QStringLiteral("q.txt")), before);
+    }
+
+    // The check for a writer takes a lease for a moment; another program opening the file
+    // for writing then breaks it, and the kernel signals the lease's holder: the station
+    // must live through that signal.
+    void leaseBrokenByAnotherProgramIsSurvived() {
+        WorkDir dir;
+        const QString f = dir.file(QStringLiteral("q.txt"));
+        QVERIFY(AppendJob(f, job(QStringLiteral("A"))).ok());
+        const QByteArray path = QFile::encodeName(f);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            for (int i = 0; i < 20000; ++i)
+                if (const int w = ::open(path.constData(), O_WRONLY | O_CLOEXEC); w >= 0)
+                    ::close(w);
+            ::_exit(0);
+        }
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        int status = 0;
+        while (::waitpid(pid, &status, WNOHANG) == 0)
+            FileOps::openForWriting(fd, 0);
+        ::close(fd);
     }
 
     void staleTwinIsDiscarded() {
