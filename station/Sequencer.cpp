@@ -175,6 +175,10 @@ void Sequencer::tick() {
         m.prompt = m_leftZero ? notZeroMessage(m.Line) : containerMessage(m.Line);
         forgetAdjustmentsAtZero();
         ++m.Counter;
+        // The zero must hold: a pan emptied for a moment while one container is swapped for
+        // another reads 0 as well, and weighing from there would count the new container.
+        if (m.State == SequencerState::WaitZero && !atZero(m.Line))
+            m.Counter = 0;
         if (m.State == SequencerState::ZeroAlready && m.Counter >= kZeroWaitTicks) {
             m.Counter = 0;
             m.State = SequencerState::BeginWeighing;

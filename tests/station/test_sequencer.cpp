@@ -325,8 +325,9 @@ void TestSequencer::zeroWaits_data() {
     QTest::addColumn<int>("expectedTicks"); // ticks in state 4/5 until the light comes on
     QTest::newRow("already 0 waits 30") << "0" << 0 << 30;
     QTest::newRow("zeroed at once waits 3") << "5.00" << 0 << 3;
-    QTest::newRow("zeroed on tick 2 waits 3") << "5.00" << 1 << 3;
-    QTest::newRow("zeroed on tick 10") << "5.00" << 9 << 10;
+    // The zero must hold for 3 ticks: a pan emptied for a moment is not a zeroed container.
+    QTest::newRow("zeroed on tick 2 holds 3") << "5.00" << 1 << 4;
+    QTest::newRow("zeroed on tick 10 holds 3") << "5.00" << 9 << 12;
 }
 
 void TestSequencer::zeroWaits() {
