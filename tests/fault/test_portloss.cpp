@@ -71,8 +71,9 @@ void TestPortLoss::lineVanishesMidJob() {
     const QString queue = dir.file(QStringLiteral("START_DISPEN.txt"));
     QVERIFY(AppendJob(queue, job).ok());
 
-    Station station(StationOptions{dir.path(), {}, nullptr});
+    // Declared before the station: its close still reports (the lights switched off).
     QStringList reports;
+    Station station(StationOptions{dir.path(), {}, nullptr});
     connect(&station.status(), &StatusLine::reported, this,
             [&](const QString& t) { reports << t; });
     station.start();
