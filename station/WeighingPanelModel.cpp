@@ -7,6 +7,7 @@
 #include "station/WeighingModel.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr qint64 kTenth = Decimal::kScale / 10;
@@ -152,6 +153,16 @@ void WeighingPanelModel::update() {
         if (m_readings.caption(b) == m_captionAtZero[i] && ++m_checkUpdates[i] < kCheckUpdates)
             continue;
         m_zero[i] = m_readings.value(b).isZero() ? ZeroState::Done : ZeroState::NotZero;
+        m_zeroReading[i] = m_readings.caption(b);
+        m_zeroJudged[i] = m_now ? m_now() : QDateTime();
+    }
+    // A result is kept for a few seconds: later readings are weights, not the zero's.
+    for (size_t i = 0; i < m_zero.size(); ++i) {
+        const bool result = m_zero[i] == ZeroState::Done || m_zero[i] == ZeroState::NotZero ||
+                            m_zero[i] == ZeroState::Failed;
+        if (result && m_zeroJudged[i].isValid() && m_now &&
+            m_zeroJudged[i].secsTo(m_now()) >= kResultSeconds)
+            m_zero[i] = ZeroState::Idle;
     }
 
     QString key = QString::number(int(m_phase)) + QLatin1Char('|') + QString::number(m_line) +
@@ -205,6 +216,7 @@ void WeighingPanelModel::zeroFinished(bool commandSent) {
     const size_t i = size_t(labelIndex(*m_zeroing));
     m_zero[i] = commandSent ? ZeroState::Checking : ZeroState::Failed;
     m_captionAtZero[i] = m_readings.caption(*m_zeroing);
+    m_zeroJudged[i] = m_now ? m_now() : QDateTime();
     m_checkUpdates[i] = 0;
     m_zeroing.reset();
     update();
@@ -219,7 +231,7 @@ QString WeighingPanelModel::balanceName() const {
 }
 
 QString WeighingPanelModel::targetText() const {
-    return m_line > 0 ? grams(m_target) + QStringLiteral(" g") : kDash;
+    return m_line > 0 ? grams(m_target) : kDash;
 }
 
 QString WeighingPanelModel::amountText() const {
@@ -227,18 +239,18 @@ QString WeighingPanelModel::amountText() const {
         return kDash;
     if (m_phase == Phase::Overload)
         return caption("超載");
-    return grams(m_amount) + QStringLiteral(" g");
+    return grams(m_amount);
 }
 
 QString WeighingPanelModel::differenceText() const {
     if (m_line == 0 || m_phase == Phase::NoReading || m_phase == Phase::Overload)
         return kDash;
-    const Decimal d = m_target - m_amount;
+    const Decimal d = m_amount - m_target;
     if (d.isZero())
-        return caption("剛好");
-    if (d.units() > 0)
-        return caption("還差 ") + grams(d) + QStringLiteral(" g");
-    return caption("超過 ") + grams(-d) + QStringLiteral(" g");
+        return grams(d);
+    // A true minus sign: as wide as the plus, so it reads from a distance.
+    return (d.units() > 0 ? QStringLiteral("+") : QStringLiteral("\u2212")) +
+           grams(d.units() > 0 ? d : -d);
 }
 
 QString WeighingPanelModel::stateWord() const {
@@ -299,31 +311,32 @@ QString WeighingPanelModel::stateSymbol() const {
     return {};
 }
 
-// Too little is blue, far from the green of "within"; too much red; waiting amber.
+// The colours of the line boxes, so that a colour means one thing on the whole screen:
+// too little the green of an active line (half-way through its pulse), too much the red at
+// the top of its pulse, within the steady green, waiting the yellow; grey where no balance
+// answers.
 Rgb WeighingPanelModel::stateColour() const {
+    auto box = [](int status, int phase) { return *StatusColours::boxColour(status, phase); };
     switch (m_phase) {
     case Phase::TooLittle:
-        return {0, 90, 200};
+        return box(LineStatusCode::Active, 5);
     case Phase::TooMuch:
     case Phase::Overload:
-        return {200, 20, 20};
-    case Phase::Settling:
-        return {90, 150, 40};
+        return box(LineStatusCode::TooMuch, 10);
     case Phase::Within:
-        return {0, 140, 40};
+    case Phase::Settling:
     case Phase::Accepted:
     case Phase::End:
-        return {0, 100, 60};
+        return box(LineStatusCode::Within, 0);
     case Phase::Container:
     case Phase::Zeroing:
     case Phase::Countdown:
-        return {200, 120, 0};
+        return box(LineStatusCode::Waiting, 0);
     case Phase::NoReading:
-        return {120, 120, 120};
     case Phase::Idle:
         break;
     }
-    return {60, 60, 60};
+    return {210, 210, 210};
 }
 
 Decimal WeighingPanelModel::gaugeMax() const {
@@ -331,6 +344,56 @@ Decimal WeighingPanelModel::gaugeMax() const {
     Decimal top = m_target + Decimal::fromUnits(m_target.units() / 4);
     top = std::max({top, upper() + m_tolerance, m_amount});
     return top.units() > 0 ? top : Decimal::fromInt(1);
+}
+
+Decimal WeighingPanelModel::resolution() const {
+    return Decimal::fromUnits(m_balance == Balance::Large ? kTenth : kHundredth);
+}
+
+GaugeScale WeighingPanelModel::gauge(int width) const {
+    return GaugeScale(m_target, m_tolerance, resolution(), gaugeMax(), m_amount, width);
+}
+
+GaugeScale::GaugeScale(Decimal target, Decimal tolerance, Decimal resolution, Decimal top,
+                       Decimal amount, int width)
+    : m_target(target.toDouble()),
+      m_unit((tolerance.units() > 0 ? tolerance : resolution).toDouble()), m_top(top.toDouble()),
+      m_from(fineFrom(target, tolerance).toDouble()), m_width(width), m_resolution(resolution),
+      m_fine(target.units() > 0 && amount >= fineFrom(target, tolerance)) {
+    if (!m_fine)
+        return;
+    // The target sits where the band and kFineAbove tolerances fit on its right and the
+    // start of the fine scale on its left, the band never narrower than kMinBandPx.
+    const double left = std::max(1.0, 1.0 + std::log((m_target - m_from) / m_unit));
+    const double right = 1.0 + std::log(kFineAbove);
+    m_pxPerUnit = std::max(width / (left + right), kMinBandPx / 2.0);
+    m_targetX = width - m_pxPerUnit * right;
+}
+
+Decimal GaugeScale::fineFrom(Decimal target, Decimal tolerance) {
+    return std::min(target - Decimal::fromUnits(target.units() / 10), target - tolerance * 20);
+}
+
+double GaugeScale::at(double grams) const {
+    if (!m_fine)
+        return m_top > 0 ? grams / m_top * m_width : 0;
+    const double u = (grams - m_target) / m_unit;
+    const double g = std::abs(u) <= 1 ? u : std::copysign(1.0 + std::log(std::abs(u)), u);
+    return m_targetX + m_pxPerUnit * g;
+}
+
+int GaugeScale::x(Decimal w) const {
+    return int(std::lround(std::clamp(at(w.toDouble()), 0.0, double(m_width))));
+}
+
+QList<Decimal> GaugeScale::marksBelow() const {
+    QList<Decimal> marks;
+    for (Decimal m = m_resolution * 10;
+         m_fine && m_target - m.toDouble() >= m_from && x(Decimal::fromDouble(m_target) - m) > 0;
+         m = m * 10)
+        if (m.toDouble() > m_unit)
+            marks << m;
+    return marks;
 }
 
 QString WeighingPanelModel::readingText(Balance b) const {
@@ -347,7 +410,7 @@ QString WeighingPanelModel::zeroText(Balance b) const {
     case ZeroState::Done:
         return caption("已歸零");
     case ZeroState::NotZero:
-        return caption("歸零後讀數 %1").arg(m_readings.caption(b));
+        return caption("歸零後讀數 %1").arg(m_zeroReading[size_t(labelIndex(b))]);
     case ZeroState::Failed:
         return caption("歸零指令未送出");
     case ZeroState::Idle:

@@ -15,6 +15,41 @@
 class BalanceReadings;
 class WeighingModel;
 
+// Where a weight sits on the gauge, in pixels from its left end. While the amount is
+// below fineFrom() the gauge is coarse: 0 .. top in proportion, for the pour. From there it
+// is fine: the target stays where it is, the tolerance band spreads to at least
+// kMinBandPx and a weight further from the target is drawn closer to it the further it is
+// (in proportion inside the band, on a logarithm of the distance outside, which joins it
+// smoothly), so the last grams move the needle at the balance's resolution while the
+// amount on the scale stays in sight.
+class GaugeScale {
+public:
+    static constexpr int kMinBandPx = 60;
+    // The fine scale reaches this many tolerances past the target on the right.
+    static constexpr double kFineAbove = 10.0;
+
+    GaugeScale(Decimal target, Decimal tolerance, Decimal resolution, Decimal top, Decimal amount,
+               int width);
+    // Where the fine scale begins: at 90 % of the target, or ten tolerance widths below it
+    // when that is lower (a small target).
+    static Decimal fineFrom(Decimal target, Decimal tolerance);
+
+    bool fine() const { return m_fine; }
+    // 0 .. width; a weight off the scale sits at its end.
+    int x(Decimal w) const;
+    // The fine scale's marks below the target: powers of ten of the resolution, in grams.
+    QList<Decimal> marksBelow() const;
+
+private:
+    double at(double grams) const;
+
+    double m_target, m_unit, m_top, m_from;
+    double m_pxPerUnit = 0, m_targetX = 0;
+    int m_width;
+    Decimal m_resolution;
+    bool m_fine;
+};
+
 // What the weighing panel of the main window shows, worked out from the weighing state and
 // the live balance readings: the line being weighed (code, shelf position, balance), its
 // target, the amount so far and the signed difference, the tolerance band of the gauge,
@@ -94,16 +129,22 @@ public:
     Decimal lower() const { return m_target - m_tolerance; }
     Decimal upper() const { return m_target + m_tolerance; }
     Decimal gaugeMax() const;
+    Decimal resolution() const;
+    GaugeScale gauge(int width) const;
     // Settling: ticks counted in tolerance of the ticks that accept.
     int settled() const { return m_settled; }
     static int settleTicks();
     // Seconds left of the zero wait (Countdown), rounded up.
     int countdownSeconds() const { return m_countdownSeconds; }
 
+    // The figures are numbers in grams (the unit is in their captions): the difference is
+    // the amount less the target, signed ("-0.05" short, "+0.01" over), whatever the state.
     // The reading of a balance as shown: "—" while it never answered or went stale, the
     // overload text while the balance reports one.
     QString readingText(Balance b) const;
     ZeroState zeroState(Balance b) const { return m_zero[size_t(labelIndex(b))]; }
+    // What the zeroing of a balance came to, with the reading of that moment; empty again
+    // a few seconds after the result.
     QString zeroText(Balance b) const;
 
     const QList<Line>& lines() const { return m_lines; }
@@ -140,6 +181,10 @@ private:
     static constexpr int kCheckUpdates = 5; // about a second of sequencer ticks
     std::array<QString, 2> m_captionAtZero;
     std::array<int, 2> m_checkUpdates{};
+    // The reading that judged the zero, and when: the result is shown for kResultSeconds.
+    static constexpr int kResultSeconds = 5;
+    std::array<QString, 2> m_zeroReading;
+    std::array<QDateTime, 2> m_zeroJudged;
     QList<Line> m_lines;
     Summary m_summary;
     int m_previousState = 0;

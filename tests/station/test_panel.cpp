@@ -10,6 +10,7 @@
 #include "station/RunControl.h"
 #include "station/Sequencer.h"
 #include "station/StationTimers.h"
+#include "station/StatusColours.h"
 #include "station/WeighingEvents.h"
 #include "station/WeighingModel.h"
 #include "station/WeighingPanelModel.h"
@@ -62,19 +63,21 @@ private slots:
         QTest::addColumn<int>("phase");
         QTest::addColumn<QString>("difference");
         QTest::newRow("small too little") << "10"
-                                          << "9.95" << int(Phase::TooLittle) << "還差 0.05 g";
+                                          << "9.95" << int(Phase::TooLittle) << "−0.05";
         QTest::newRow("small lower bound") << "10"
-                                           << "9.98" << int(Phase::Within) << "還差 0.02 g";
+                                           << "9.98" << int(Phase::Within) << "−0.02";
         QTest::newRow("small exact") << "10"
-                                     << "10.00" << int(Phase::Within) << "剛好";
+                                     << "10.00" << int(Phase::Within) << "0.00";
+        QTest::newRow("small within over") << "10"
+                                           << "10.01" << int(Phase::Within) << "+0.01";
         QTest::newRow("small upper bound") << "10"
-                                           << "10.02" << int(Phase::Within) << "超過 0.02 g";
+                                           << "10.02" << int(Phase::Within) << "+0.02";
         QTest::newRow("small too much") << "10"
-                                        << "10.05" << int(Phase::TooMuch) << "超過 0.05 g";
+                                        << "10.05" << int(Phase::TooMuch) << "+0.05";
         QTest::newRow("large too little") << "1500"
-                                          << "1499.7" << int(Phase::TooLittle) << "還差 0.3 g";
+                                          << "1499.7" << int(Phase::TooLittle) << "−0.3";
         QTest::newRow("large within") << "1500"
-                                      << "1500.2" << int(Phase::Within) << "超過 0.2 g";
+                                      << "1500.2" << int(Phase::Within) << "+0.2";
     }
     void statePerReading() {
         QFETCH(QString, target);
@@ -95,6 +98,125 @@ private slots:
         QCOMPARE(r.panel->upper(), Decimal::parse(target) + tol);
         QVERIFY(r.panel->gaugeMax() > r.panel->upper());
         QVERIFY(!r.panel->stateWord().isEmpty() && !r.panel->stateSymbol().isEmpty());
+        // The panel's colour is one of the line box's for the same state.
+        r.seq->tick();
+        QList<Rgb> box;
+        for (int p = 0; p <= 10; ++p)
+            box << *StatusColours::boxColour(r.model.LineStatus[1], p);
+        QVERIFY(box.contains(r.panel->stateColour()));
+    }
+
+    // Coarse 0 .. top for the pour; fine from 90 % of the target (ten tolerance widths
+    // below it for a small target), with the band at least 60 px wide and every step of the
+    // balance near the target a step of the needle.
+    void gaugeScale_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("tolerance");
+        QTest::addColumn<QString>("resolution");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("fineFrom");
+        QTest::newRow("large 1500 +-0.2") << "1500"
+                                          << "0.2"
+                                          << "0.1" << 600 << "1350";
+        QTest::newRow("small 1500 +-0.02 at 1366") << "1500"
+                                                   << "0.02"
+                                                   << "0.01" << 682 << "1350";
+        QTest::newRow("small 1500 +-0.02 at 1920") << "1500"
+                                                   << "0.02"
+                                                   << "0.01" << 1068 << "1350";
+        QTest::newRow("small 10 +-0.02") << "10"
+                                         << "0.02"
+                                         << "0.01" << 600 << "9";
+        QTest::newRow("small 0.5 +-0.02") << "0.5"
+                                          << "0.02"
+                                          << "0.01" << 600 << "0.1";
+        QTest::newRow("large 28000 +-0.1 narrow") << "28000"
+                                                  << "0.1"
+                                                  << "0.1" << 300 << "25200";
+        QTest::newRow("small 100 +-0.1 wide") << "100"
+                                              << "0.1"
+                                              << "0.01" << 1400 << "90";
+    }
+    void gaugeScale() {
+        QFETCH(QString, target);
+        QFETCH(QString, tolerance);
+        QFETCH(QString, resolution);
+        QFETCH(int, width);
+        QFETCH(QString, fineFrom);
+        const Decimal t = Decimal::parse(target), tol = Decimal::parse(tolerance),
+                      res = Decimal::parse(resolution), from = Decimal::parse(fineFrom);
+        const Decimal top = t + Decimal::fromUnits(t.units() / 4);
+        QCOMPARE(GaugeScale::fineFrom(t, tol), from);
+
+        const GaugeScale coarse(t, tol, res, top, from - res, width);
+        QVERIFY(!coarse.fine());
+        QCOMPARE(coarse.x(Decimal()), 0);
+        QCOMPARE(coarse.x(top), width);
+        QCOMPARE(coarse.x(t), qRound(t.toDouble() / top.toDouble() * width));
+
+        const GaugeScale fine(t, tol, res, top, from, width);
+        QVERIFY(fine.fine());
+        const int band = fine.x(t + tol) - fine.x(t - tol);
+        qInfo("band %d px", band);
+        QVERIFY(band >= GaugeScale::kMinBandPx);
+        QVERIFY(fine.x(from) >= 0 && fine.x(t + tol) < width);
+        // From five band widths below the target to past the band, step by step.
+        int last = -1;
+        for (Decimal w = t - tol * 10; w <= t + tol * 2; w += res) {
+            QVERIFY2(fine.x(w) > last, qPrintable(w.toString()));
+            last = fine.x(w);
+        }
+        // The marks are whole powers of ten of the resolution, ordered, on the scale.
+        last = width + 1;
+        for (const Decimal& m : fine.marksBelow()) {
+            QVERIFY(m > tol && fine.x(t - m) < last);
+            last = fine.x(t - m);
+        }
+    }
+
+    // The zeroing beside a balance, in either script: running, then the result with the
+    // reading of the moment it was judged, kept while the weight changes and gone a few
+    // seconds later.
+    void zeroLabel_data() {
+        QTest::addColumn<bool>("simplified");
+        QTest::addColumn<bool>("sent");
+        QTest::addColumn<QString>("reading");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("done") << false << true << "0"
+                              << "已歸零";
+        QTest::newRow("done simplified") << true << true << "0"
+                                         << "已归零";
+        QTest::newRow("not zero") << false << true << "0.03"
+                                  << "歸零後讀數 0.03";
+        QTest::newRow("not zero simplified") << true << true << "0.03"
+                                             << "归零后读数 0.03";
+        QTest::newRow("not sent") << false << false << "0"
+                                  << "歸零指令未送出";
+        QTest::newRow("not sent simplified") << true << false << "0"
+                                             << "归零指令未送出";
+    }
+    void zeroLabel() {
+        QFETCH(bool, simplified);
+        QFETCH(bool, sent);
+        QFETCH(QString, reading);
+        QFETCH(QString, result);
+        Rig r;
+        r.readings.setCaption(Balance::Small, QStringLiteral("1.27"));
+        if (simplified)
+            r.settings.setText(Setting::Language, QStringLiteral("1"));
+        r.panel->zeroStarted(Balance::Small);
+        QCOMPARE(r.panel->zeroText(Balance::Small),
+                 simplified ? QStringLiteral("归零中…") : QStringLiteral("歸零中…"));
+        r.panel->zeroFinished(sent);
+        r.readings.setCaption(Balance::Small, reading);
+        QCOMPARE(r.panel->zeroText(Balance::Small), result);
+        r.clock.advanceSecs(4);
+        r.readings.setCaption(Balance::Small, QStringLiteral("8.5"));
+        QCOMPARE(r.panel->zeroText(Balance::Small), result);
+        r.clock.advanceSecs(1);
+        r.panel->update();
+        QCOMPARE(r.panel->zeroText(Balance::Small), QString());
+        QCOMPARE(r.panel->zeroState(Balance::Small), WeighingPanelModel::ZeroState::Idle);
     }
 
     // Settling counts up while in tolerance; the accepted line is marked done with its
@@ -169,7 +291,7 @@ private slots:
         QVERIFY(r.until(SequencerState::Weigh));
         r.readings.setCaption(Balance::Small, QStringLiteral("9"));
         r.seq->tick();
-        QCOMPARE(r.panel->differenceText(), QStringLiteral("还差 1.00 g"));
+        QCOMPARE(r.panel->differenceText(), QStringLiteral("−1.00"));
     }
 
     // With the balances' marks on, a reading in tolerance that the balance does not call
