@@ -1,5 +1,7 @@
 #include "station/Form3Panel.h"
 
+#include "station/StatusColours.h"
+#include "station/WeighingModel.h"
 #include "station/WeighingPanelModel.h"
 
 #include <QPainter>
@@ -12,7 +14,7 @@ QColor colour(const Rgb& c) {
 
 QFont pixelFont(const QFont& base, int px, bool bold = false) {
     QFont f = base;
-    f.setPixelSize(px);
+    f.setPixelSize(std::max(1, px));
     f.setBold(bold);
     return f;
 }
@@ -26,6 +28,31 @@ QFont fitted(const QFont& base, const QString& text, int px, int width, bool bol
     }
     return f;
 }
+
+// A figure in `r`: its digits as high as the box, smaller only where the text would be wider
+// than the box; on the box's left, or centred.
+void drawFigure(QPainter& p, const QFont& base, const QRect& r, const QString& text, bool centred) {
+    const QString digit = QStringLiteral("0");
+    QFont f = pixelFont(base, 100, true);
+    int size = r.height() * 100 / std::max(1, QFontMetrics(f).tightBoundingRect(digit).height());
+    f.setPixelSize(size);
+    if (const int w = QFontMetrics(f).horizontalAdvance(text); w > r.width()) {
+        size = size * r.width() / w;
+        f.setPixelSize(std::max(1, size));
+    }
+    p.setFont(f);
+    const QFontMetrics fm(f);
+    const int w = fm.horizontalAdvance(text);
+    const int baseline = r.bottom() - (r.height() - fm.tightBoundingRect(digit).height()) / 2;
+    p.drawText(centred ? r.left() + (r.width() - w) / 2 : r.left(), baseline, text);
+}
+// A row of the order's lines: number, code, target, and the amount once it is done.
+QString lineText(const WeighingPanelModel::Line& l) {
+    QString t = QStringLiteral("%1 %2  %3").arg(l.line).arg(l.code, l.target);
+    if (l.mark == WeighingPanelModel::Mark::Done)
+        t += QStringLiteral(" → ") + l.actual;
+    return t;
+}
 } // namespace
 
 WeighingPanel::WeighingPanel(const WeighingPanelModel& model, QWidget* parent)
@@ -35,135 +62,188 @@ WeighingPanel::WeighingPanel(const WeighingPanelModel& model, QWidget* parent)
     connect(&model, &WeighingPanelModel::changed, this, qOverload<>(&QWidget::update));
 }
 
+// The panel is cut by its height: a head row, target and amount side by side, the
+// difference under them across the width, the gauge with its marks and the progress; the
+// figures take what the other rows leave.
+WeighingPanel::Layout WeighingPanel::layout() const {
+    Layout l;
+    const QRect inner = rect().adjusted(8, 6, -8, -6);
+    const int h = inner.height();
+    auto share = [h](double f, int lo, int hi) { return std::clamp(int(h * f), lo, hi); };
+    const int listW = std::max(180, inner.width() / 4);
+    l.main = QRect(inner.left(), inner.top(), inner.width() - listW - 12, h);
+    l.list = QRect(l.main.right() + 13, inner.top(), listW, h);
+    const QRect& r = l.main;
+    const int gap = share(0.015, 3, 12);
+    const int headH = share(0.10, 24, 60);
+    const int labelH = share(0.055, 13, 30);
+    const int barH = share(0.085, 20, 60);
+    const int marksH = share(0.055, 12, 28);
+    const int progH = share(0.045, 10, 24);
+    int y = r.top();
+    const int stateW = std::min(r.width() / 2, headH * 8);
+    l.state = QRect(r.right() + 1 - stateW, y, stateW, headH);
+    l.head = QRect(r.left(), y, r.width() - stateW - 10, headH);
+    y += headH + gap;
+    // The difference's caption sits inside its box, on the left, beside the figure.
+    const int figuresH = r.bottom() + 1 - y - labelH - barH - marksH - progH - 5 * gap;
+    const int topH = figuresH * 35 / 100;
+    const int half = (r.width() - 3 * gap) / 2;
+    for (int i = 0; i < 2; ++i) {
+        const int x = r.left() + i * (half + 3 * gap);
+        l.labels[i] = QRect(x, y, half, labelH);
+        l.figures[i] = QRect(x, y + labelH, half - 2 * gap, topH);
+    }
+    y += labelH + topH + gap;
+    const int captionW = labelH * 4;
+    l.difference = QRect(r.left(), y, r.width(), figuresH - topH);
+    l.labels[Difference] = QRect(r.left(), y, captionW, labelH);
+    l.figures[Difference] = l.difference.adjusted(captionW, gap, -captionW, -gap);
+    y += l.difference.height() + 2 * gap;
+    l.gauge = QRect(r.left(), y, r.width(), barH);
+    l.marks = QRect(r.left(), y + barH, r.width(), marksH);
+    l.progress = QRect(r.left(), l.marks.bottom() + 1 + gap, r.width(), progH);
+    return l;
+}
+
 void WeighingPanel::paintEvent(QPaintEvent*) {
-    // Everything grows with the panel, so a large screen shows larger figures.
-    m_scale = std::clamp(std::min(width() / 900.0, height() / 300.0), 0.8, 2.4);
+    m_scale = std::clamp(height() / 300.0, 0.8, 2.4);
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     p.setPen(QColor(160, 160, 160));
     p.drawRect(rect().adjusted(0, 0, -1, -1));
-    const QRect inner = rect().adjusted(8, 6, -8, -6);
-    // The lines of the order on the right, a third of the width.
-    const int listWidth = std::max(px(200), inner.width() * 3 / 10);
-    const QRect main(inner.left(), inner.top(), inner.width() - listWidth - 10, inner.height());
-    const QRect list(main.right() + 10, inner.top(), listWidth, inner.height());
+    const Layout l = layout();
     if (m_model.lineShown())
-        drawLine(p, main);
+        drawLine(p, l);
     else if (m_model.hasSummary())
-        drawSummary(p, main);
+        drawSummary(p, l.main);
     else {
         p.setPen(QColor(90, 90, 90));
         p.setFont(pixelFont(font(), px(28), true));
-        p.drawText(main, Qt::AlignCenter, m_model.stateWord());
+        p.drawText(l.main, Qt::AlignCenter, m_model.stateWord());
     }
     if (!m_model.lines().isEmpty())
-        drawLines(p, list);
+        drawLines(p, l.list);
 }
 
-void WeighingPanel::drawLine(QPainter& p, const QRect& r) {
+void WeighingPanel::drawLine(QPainter& p, const Layout& l) {
     const WeighingPanelModel& m = m_model;
     const QColor state = colour(m.stateColour());
-    int y = r.top();
 
     // Code, shelf position and balance; the state word with its symbol on its colour.
-    const int headH = px(40);
-    const int stateW = std::min(r.width() / 2, px(330));
-    const QRect stateBox(r.right() - stateW, y, stateW, headH);
-    p.fillRect(stateBox, state);
-    p.setPen(Qt::white);
+    p.fillRect(l.state, state);
+    p.setPen(Qt::black);
     const QString word = m.stateSymbol() + QLatin1Char(' ') + m.stateWord();
-    p.setFont(fitted(font(), word, px(24), stateW - 12));
-    p.drawText(stateBox, Qt::AlignCenter, word);
+    p.setFont(fitted(font(), word, l.state.height() * 6 / 10, l.state.width() - 12));
+    p.drawText(l.state, Qt::AlignCenter, word);
     const QString head = m.caption("第 %1 行  ").arg(m.line()) + m.code() + m.caption("   位置 ") +
                          m.shelf() + QStringLiteral("   ") + m.balanceName();
-    p.setPen(Qt::black);
-    p.setFont(fitted(font(), head, px(24), r.width() - stateW - 10));
-    p.drawText(QRect(r.left(), y, r.width() - stateW - 10, headH), Qt::AlignVCenter | Qt::AlignLeft,
-               head);
-    y += headH + 6;
+    p.setFont(fitted(font(), head, l.head.height() * 6 / 10, l.head.width()));
+    p.drawText(l.head, Qt::AlignVCenter | Qt::AlignLeft, head);
 
-    // Target, amount, difference: at least 40 px high.
-    const int colW = r.width() / 3;
-    const int labelH = px(18);
-    const int bigH = px(52);
-    const QString labels[3] = {m.caption("目標"), m.caption("已秤"), m.caption("差")};
+    // Target, amount and the difference, on the state's colour; a missing value in grey.
+    const QString labels[3] = {m.caption("目標 g"), m.caption("已秤 g"), m.caption("偏差 g")};
     const QString values[3] = {m.targetText(), m.amountText(), m.differenceText()};
+    p.fillRect(l.difference, state);
     for (int i = 0; i < 3; ++i) {
-        const QRect cell(r.left() + i * colW, y, colW - px(18), labelH + bigH);
-        p.setPen(QColor(90, 90, 90));
-        p.setFont(pixelFont(font(), px(15)));
-        p.drawText(cell.adjusted(0, 0, 0, -bigH), Qt::AlignLeft | Qt::AlignVCenter, labels[i]);
-        const bool grey = values[i] == QStringLiteral("—");
-        p.setPen(grey ? QColor(150, 150, 150) : i == 2 ? state : QColor(0, 0, 0));
-        p.setFont(fitted(font(), values[i], px(46), cell.width()));
-        p.drawText(cell.adjusted(0, labelH, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, values[i]);
+        p.setPen(QColor(70, 70, 70));
+        p.setFont(pixelFont(font(), l.labels[i].height() * 8 / 10));
+        p.drawText(l.labels[i], Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral(" ") + labels[i]);
+        p.setPen(values[i] == QStringLiteral("—") ? QColor(150, 150, 150) : QColor(Qt::black));
+        drawFigure(p, font(), l.figures[i], values[i], i == Difference);
     }
-    y += labelH + bigH + 8;
 
-    // The gauge: 0 .. max, the tolerance band, the target, the amount as a needle.
-    const int gaugeH = px(30);
-    const QRect bar(r.left(), y, r.width(), gaugeH);
-    const double max = double(m.gaugeMax().units());
-    auto xAt = [&](qint64 units) {
-        const double f = std::clamp(double(units) / max, 0.0, 1.0);
-        return bar.left() + int(f * bar.width());
-    };
+    drawGauge(p, l, state);
+
+    // Settling progress (in tolerance) or the countdown of the zero wait.
+    double fraction = -1;
+    QString text;
+    if (m.phase() == WeighingPanelModel::Phase::Within) {
+        fraction = double(m.settled()) / WeighingPanelModel::settleTicks();
+        text = m.caption("穩定");
+    } else if (m.phase() == WeighingPanelModel::Phase::Settling) {
+        // The count holds while the balance settles.
+        fraction = double(m.settled()) / WeighingPanelModel::settleTicks();
+        text = m.caption("穩定中…");
+    } else if (m.phase() == WeighingPanelModel::Phase::Countdown) {
+        fraction = 1.0 - m.countdownSeconds() / 6.0;
+        text = m.caption("等待");
+    }
+    if (fraction >= 0) {
+        const QRect& r = l.progress;
+        const int textW = r.height() * 5;
+        p.setFont(pixelFont(font(), r.height() * 8 / 10));
+        p.setPen(Qt::black);
+        p.drawText(QRect(r.left(), r.top(), textW, r.height()), Qt::AlignVCenter | Qt::AlignLeft,
+                   text);
+        const QRect track = r.adjusted(textW, 2, 0, -2);
+        p.fillRect(track, QColor(225, 225, 225));
+        p.fillRect(QRect(track.left(), track.top(), int(track.width() * fraction), track.height()),
+                   state.darker(130));
+    }
+}
+
+// The gauge: coarse for the pour, fine near the target (the scale's name on the right);
+// the tolerance band in the green of "within", the target as a line, the amount as a black
+// needle; under a fine scale, marks in grams from the target.
+void WeighingPanel::drawGauge(QPainter& p, const Layout& l, const QColor& state) {
+    const WeighingPanelModel& m = m_model;
+    const int nameW = l.marks.height() * 4;
+    const QRect bar = l.gauge.adjusted(l.marks.height(), 0, -l.marks.height(), 0);
+    const GaugeScale scale = m.gauge(bar.width());
+    auto xAt = [&](Decimal w) { return bar.left() + scale.x(w); };
     p.fillRect(bar, QColor(235, 235, 235));
-    const int bandL = xAt(m.lower().units()), bandR = xAt(m.upper().units());
-    p.fillRect(QRect(bandL, bar.top(), std::max(3, bandR - bandL), gaugeH), QColor(120, 200, 130));
+    const QColor within = colour(*StatusColours::boxColour(LineStatusCode::Within, 0));
+    const int bandL = xAt(m.lower()), bandR = xAt(m.upper());
+    p.fillRect(QRect(bandL, bar.top(), std::max(3, bandR - bandL), bar.height()), within);
     p.setPen(QPen(QColor(0, 90, 30), 2));
-    const int tx = xAt(m.target().units());
-    p.drawLine(tx, bar.top() - 4, tx, bar.bottom() + 4);
+    const int tx = xAt(m.target());
+    p.drawLine(tx, bar.top(), tx, bar.bottom());
+
+    p.setFont(pixelFont(font(), l.marks.height() * 8 / 10));
+    p.setPen(QColor(60, 60, 60));
+    auto mark = [&](int x, const QString& text) {
+        p.drawLine(x, bar.bottom(), x, bar.bottom() + l.marks.height() / 4);
+        p.drawText(QRect(x - 60, l.marks.top(), 120, l.marks.height()),
+                   Qt::AlignHCenter | Qt::AlignBottom, text);
+    };
+    if (scale.fine()) {
+        for (const Decimal& d : scale.marksBelow())
+            mark(xAt(m.target() - d), QStringLiteral("\u2212") + d.toString());
+        mark(tx, QStringLiteral("±") + (m.upper() - m.target()).toString());
+    } else {
+        mark(bar.left(), QStringLiteral("0"));
+        mark(tx, m.targetText());
+    }
+    p.drawText(QRect(l.marks.right() - nameW, l.marks.top(), nameW, l.marks.height()),
+               Qt::AlignRight | Qt::AlignBottom,
+               scale.fine() ? m.caption("細刻度") : m.caption("全程"));
+
     if (m.amountText() != QStringLiteral("—") && m.phase() != WeighingPanelModel::Phase::Overload) {
-        const int ax = xAt(m.amount().units());
-        p.fillRect(QRect(bar.left(), bar.top() + gaugeH / 3, ax - bar.left(), gaugeH / 3),
-                   state.lighter(130));
-        p.setPen(QPen(state, 4));
-        p.drawLine(ax, bar.top() - 6, ax, bar.bottom() + 6);
+        const int ax = xAt(m.amount());
+        const int third = bar.height() / 3;
+        p.fillRect(QRect(bar.left(), bar.top() + third, ax - bar.left(), third), state.darker(115));
+        p.setPen(QPen(Qt::black, 3));
+        p.drawLine(ax, bar.top() - 4, ax, bar.bottom() + 4);
         QPainterPath tri;
-        tri.moveTo(ax - 8, bar.top() - 8);
-        tri.lineTo(ax + 8, bar.top() - 8);
+        tri.moveTo(ax - 8, bar.top() - 10);
+        tri.lineTo(ax + 8, bar.top() - 10);
         tri.lineTo(ax, bar.top());
         tri.closeSubpath();
-        p.fillPath(tri, state);
+        p.fillPath(tri, Qt::black);
     }
     p.setPen(QColor(120, 120, 120));
     p.drawRect(bar.adjusted(0, 0, -1, -1));
-    y += gaugeH + 8;
-
-    // Settling progress (in tolerance) or the countdown of the zero wait.
-    const int progH = px(16);
-    if (y + progH <= r.bottom() + 1) {
-        double fraction = -1;
-        QString text;
-        if (m.phase() == WeighingPanelModel::Phase::Within) {
-            fraction = double(m.settled()) / WeighingPanelModel::settleTicks();
-            text = m.caption("穩定");
-        } else if (m.phase() == WeighingPanelModel::Phase::Settling) {
-            // The count holds while the balance settles.
-            fraction = double(m.settled()) / WeighingPanelModel::settleTicks();
-            text = m.caption("穩定中…");
-        } else if (m.phase() == WeighingPanelModel::Phase::Countdown) {
-            fraction = 1.0 - m.countdownSeconds() / 6.0;
-            text = m.caption("等待");
-        }
-        if (fraction >= 0) {
-            p.setFont(pixelFont(font(), px(14)));
-            p.setPen(Qt::black);
-            p.drawText(QRect(r.left(), y, px(60), progH), Qt::AlignVCenter | Qt::AlignLeft, text);
-            const QRect track(r.left() + px(60), y + 2, r.width() - px(60), progH - 4);
-            p.fillRect(track, QColor(225, 225, 225));
-            p.fillRect(
-                QRect(track.left(), track.top(), int(track.width() * fraction), track.height()),
-                state);
-        }
-    }
 }
 
 void WeighingPanel::drawLines(QPainter& p, const QRect& r) {
     const QList<WeighingPanelModel::Line>& lines = m_model.lines();
     const int rowH = std::clamp(r.height() / std::max<int>(10, int(lines.size())), 12, px(26));
-    p.setFont(pixelFont(font(), std::min(px(18), rowH - 4)));
+    // One size for all rows, the largest at which every row fits.
+    QFont f = pixelFont(font(), std::min(px(18), rowH - 4));
+    for (const WeighingPanelModel::Line& l : lines)
+        f = fitted(f, QStringLiteral("▶ ") + lineText(l), f.pixelSize(), r.width() - 4, false);
+    p.setFont(f);
     int y = r.top();
     for (const WeighingPanelModel::Line& l : lines) {
         QString mark = QStringLiteral("  ");
@@ -177,9 +257,7 @@ void WeighingPanel::drawLines(QPainter& p, const QRect& r) {
             p.fillRect(QRect(r.left(), y, r.width(), rowH), QColor(255, 244, 200));
         }
         p.setPen(c);
-        QString t = QStringLiteral("%1 %2 %3  %4").arg(mark).arg(l.line).arg(l.code, l.target);
-        if (l.mark == WeighingPanelModel::Mark::Done)
-            t += QStringLiteral(" → ") + l.actual;
+        const QString t = mark + QLatin1Char(' ') + lineText(l);
         p.drawText(QRect(r.left() + 2, y, r.width() - 4, rowH), Qt::AlignVCenter | Qt::AlignLeft,
                    QFontMetrics(p.font()).elidedText(t, Qt::ElideMiddle, r.width() - 4));
         y += rowH;
