@@ -48,7 +48,10 @@ void drawFigure(QPainter& p, const QFont& base, const QRect& r, const QString& t
 }
 // A row of the order's lines: number, code, target, and the amount once it is done.
 QString lineText(const WeighingPanelModel::Line& l) {
-    QString t = QStringLiteral("%1 %2  %3").arg(l.line).arg(l.code, l.target);
+    const QString mark = l.mark == WeighingPanelModel::Mark::Done      ? QStringLiteral("✔")
+                         : l.mark == WeighingPanelModel::Mark::Current ? QStringLiteral("▶")
+                                                                       : QStringLiteral("  ");
+    QString t = QStringLiteral("%1 %2 %3  %4").arg(mark).arg(l.line).arg(l.code, l.target);
     if (l.mark == WeighingPanelModel::Mark::Done)
         t += QStringLiteral(" → ") + l.actual;
     return t;
@@ -242,24 +245,20 @@ void WeighingPanel::drawLines(QPainter& p, const QRect& r) {
     // One size for all rows, the largest at which every row fits.
     QFont f = pixelFont(font(), std::min(px(18), rowH - 4));
     for (const WeighingPanelModel::Line& l : lines)
-        f = fitted(f, QStringLiteral("▶ ") + lineText(l), f.pixelSize(), r.width() - 4, false);
+        f = fitted(f, lineText(l), f.pixelSize(), r.width() - 8, false); // elision keeps a margin
     p.setFont(f);
     int y = r.top();
     for (const WeighingPanelModel::Line& l : lines) {
-        QString mark = QStringLiteral("  ");
         QColor c(110, 110, 110);
         if (l.mark == WeighingPanelModel::Mark::Done) {
-            mark = QStringLiteral("✔");
             c = QColor(0, 110, 50);
         } else if (l.mark == WeighingPanelModel::Mark::Current) {
-            mark = QStringLiteral("▶");
             c = Qt::black;
             p.fillRect(QRect(r.left(), y, r.width(), rowH), QColor(255, 244, 200));
         }
         p.setPen(c);
-        const QString t = mark + QLatin1Char(' ') + lineText(l);
         p.drawText(QRect(r.left() + 2, y, r.width() - 4, rowH), Qt::AlignVCenter | Qt::AlignLeft,
-                   QFontMetrics(p.font()).elidedText(t, Qt::ElideMiddle, r.width() - 4));
+                   QFontMetrics(p.font()).elidedText(lineText(l), Qt::ElideMiddle, r.width() - 4));
         y += rowH;
     }
 }
