@@ -80,7 +80,8 @@ void TestPortChoices::adapterNames_data() {
                          << "Arduino www.arduino.cc 0043 75833";
     QTest::newRow("second port") << "usb-Prolific_USB-Serial_Controller_D-if01-port1"
                                  << "Prolific USB-Serial Controller D";
-    QTest::newRow("no bus") << "FTDI_X" << "FTDI X";
+    QTest::newRow("no bus") << "FTDI_X"
+                            << "FTDI X";
 }
 
 void TestPortChoices::adapterNames() {
@@ -96,9 +97,9 @@ void TestPortChoices::stablePathsFirstThenTheOthers() {
     f.link(QStringLiteral("usb-Prolific_PL2303-if00-port0"), QStringLiteral("ttyUSB1"));
     f.link(QStringLiteral("usb-FTDI_FT232R_USB_UART_A5-if00-port0"), QStringLiteral("ttyUSB0"));
     f.link(QStringLiteral("usb-Gone_Adapter-if00-port0"), QStringLiteral("ttyUSB9"));
-    const QList<PortChoice> c = serialPortChoices(
-        f.byId(), {f.dev(QStringLiteral("ttyS0")), f.dev(QStringLiteral("ttyUSB0")),
-                   f.dev(QStringLiteral("ttyUSB1"))});
+    const QList<PortChoice> c = serialPortChoices(f.byId(), {f.dev(QStringLiteral("ttyS0")),
+                                                             f.dev(QStringLiteral("ttyUSB0")),
+                                                             f.dev(QStringLiteral("ttyUSB1"))});
     QCOMPARE(c.size(), 3);
     QCOMPARE(c[0].setting, f.byId() + QStringLiteral("/usb-FTDI_FT232R_USB_UART_A5-if00-port0"));
     QCOMPARE(c[0].label, QStringLiteral("FTDI FT232R USB UART A5 (ttyUSB0)"));
@@ -140,9 +141,8 @@ void TestPortChoices::permissionDeniedIsSaidWithTheFix() {
     QVERIFY(QFile::setPermissions(f.dev(QStringLiteral("ttyUSB0")),
                                   QFile::ReadOwner | QFile::WriteOwner));
     f.link(QStringLiteral("usb-FTDI_X-if00-port0"), QStringLiteral("ttyUSB0"));
-    QVERIFY(QFile::setPermissions(f.byId(), QFile::ReadOwner | QFile::WriteOwner |
-                                                QFile::ExeOwner | QFile::ReadOther |
-                                                QFile::ExeOther));
+    QVERIFY(QFile::setPermissions(f.byId(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                QFile::ReadOther | QFile::ExeOther));
     const QString byId = f.byId() + QStringLiteral("/usb-FTDI_X-if00-port0");
     const QString said = asUnprivileged([&] {
         QtSerialPort port;
@@ -154,7 +154,8 @@ void TestPortChoices::permissionDeniedIsSaidWithTheFix() {
     QVERIFY2(parts[0].startsWith(QStringLiteral("無法開啟連接埠 ") + byId), qPrintable(said));
     QVERIFY2(parts[0].contains(QStringLiteral("dialout 群組 (sudo adduser ")), qPrintable(said));
     QVERIFY(!parts[0].contains(QLatin1String(": "))); // one plain message, not split up
-    QCOMPARE(parts[1], byId + QStringLiteral(": permission denied; add the user to the dialout group"));
+    QCOMPARE(parts[1],
+             byId + QStringLiteral(": permission denied; add the user to the dialout group"));
 }
 
 void TestPortChoices::openablePortIsNoPermissionProblem() {
