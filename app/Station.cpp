@@ -14,6 +14,7 @@
 #include "devices/FixedScanner.h"
 #include "devices/Form6.h"
 #include "devices/LightBus.h"
+#include "devices/PortChoices.h"
 #include "devices/QtSerialPort.h"
 #include "devices/Ticket.h"
 #include "devices/TicketPrinter.h"
@@ -85,6 +86,7 @@ Station::Station(StationOptions options)
     m_undo = std::make_unique<UndoStore>(m_dir.path());
 
     m_form1 = std::make_unique<Form1>(m_settings);
+    m_form1->setPortChoices([] { return serialPortChoices(); });
     m_form3 = std::make_unique<Form3>(m_weighing, m_readings, m_status, *m_panel);
     connect(m_eventLog.get(), &EventLog::added, m_form3.get(), [this](EventLog::Event e) {
         if (m_settings.isExactlyOne(Setting::Language)) // the plain words in the shown script
@@ -441,6 +443,11 @@ void Station::start() {
             m_status.report(QStringLiteral("燈號未熄滅: %1").arg(o.reason()));
     if (!r.failures.isEmpty())
         m_status.report(QStringLiteral("啟動失敗: %1").arg(r.failures.join(QStringLiteral("; "))));
+    // A port this user may not open is said in plain words, with the fix.
+    for (const SerialPort* p : {m_comm1.get(), m_comm2.get(), m_comm3.get()})
+        if (!p->isOpen() && !p->device().isEmpty())
+            if (const QString why = portPermissionProblem(p->device()); !why.isEmpty())
+                m_status.report(why);
 }
 
 void Station::setSpeedUp(int factor) {

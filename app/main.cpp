@@ -1,7 +1,9 @@
+#include "app/CommandLine.h"
 #include "app/Station.h"
 #include "app/StopSignals.h"
 #include "config/ExtensionSettings.h"
 #include "config/Form1.h"
+#include "ds_version.h"
 #include "intake/OrderDatabase.h"
 #include "plant/LogStore.h"
 #include "plant/WeighingLog.h"
@@ -14,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 // dyestation --export-log FROM TO: the weighing log of the days FROM..TO (YYYY-MM-DD, both
@@ -53,6 +56,37 @@ int exportLog(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const CommandLine cl = CommandLine::parse(args);
+    if (!cl.error.isEmpty()) {
+        std::fprintf(stderr, "dyestation: %s\n", qPrintable(cl.error));
+        return 2;
+    }
+    if (cl.version) {
+        // The project's version and the commit it was built from: "1.0.0 (git 404983c)".
+        std::printf("dyestation %s\n", DS_VERSION_TEXT);
+        return 0;
+    }
+    // --workdir DIR: the station keeps its files there (the desktop entry gives ~/dyestation);
+    // without it, in the folder it is started in.
+    if (!cl.workDir.isEmpty())
+        if (Outcome o = enterWorkDir(cl.workDir); !o) {
+            std::fprintf(stderr, "dyestation: %s\n", qPrintable(o.reason()));
+            return 2;
+        }
+    // The arguments left for Qt and for --export-log, without --workdir and its folder.
+    std::vector<QByteArray> restBytes;
+    std::vector<char*> rest;
+    for (const QString& a : cl.rest)
+        restBytes.push_back(a.toLocal8Bit());
+    for (QByteArray& b : restBytes)
+        rest.push_back(b.data());
+    rest.push_back(nullptr);
+    argc = int(restBytes.size());
+    argv = rest.data();
+
     if (argc >= 2 && qstrcmp(argv[1], "--export-log") == 0)
         return exportLog(argc, argv);
     // One station to a working folder: a second start there ends at once.

@@ -12,9 +12,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QToolButton>
 
 namespace {
 
@@ -65,6 +67,21 @@ Form1::Form1(StationSettings& settings, QWidget* parent) : QWidget(parent), m_se
             box->setEchoMode(QLineEdit::Password);
         connect(box, &QLineEdit::textEdited, this,
                 [this, i](const QString& t) { m_settings.setText(i, t); });
+    }
+    const Setting ports[] = {Setting::BalancePort1, Setting::BalancePort2, Setting::LightPort};
+    for (size_t k = 0; k < PortButtons.size(); ++k) {
+        const int i = int(ports[k]);
+        auto* b = new QToolButton(this);
+        PortButtons[k] = b;
+        b->setObjectName(QStringLiteral("PortChoice(%1)").arg(i));
+        b->setText(QStringLiteral("▾"));
+        b->setToolTip(QStringLiteral("選擇連接埠"));
+        b->setGeometry(left + labelW + boxW + 2, top + i * rowH, 16, rowH - 3);
+        b->setPopupMode(QToolButton::InstantPopup);
+        b->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+        auto* menu = new QMenu(b);
+        b->setMenu(menu);
+        connect(menu, &QMenu::aboutToShow, this, [this, menu, i] { fillPortMenu(*menu, i); });
     }
     connect(&settings, &StationSettings::textChanged, this, [this](int i) {
         if (Text2[size_t(i)]->text() != m_settings.text(i))
@@ -165,6 +182,22 @@ void Form1::bindOption(QCheckBox* box, const QString& array, int index) {
         if (changed == o)
             show();
     });
+}
+
+void Form1::fillPortMenu(QMenu& menu, int setting) {
+    menu.clear();
+    const QList<PortChoice> choices = m_portChoices ? m_portChoices() : QList<PortChoice>();
+    if (choices.isEmpty())
+        menu.addAction(QStringLiteral("找不到連接埠"))->setEnabled(false);
+    for (const PortChoice& c : choices) {
+        QAction* a = menu.addAction(c.label);
+        a->setToolTip(c.setting);
+        a->setEnabled(!c.setting.isEmpty());
+        connect(a, &QAction::triggered, this, [this, setting, value = c.setting] {
+            Text2[size_t(setting)]->setText(value);
+            m_settings.setText(setting, value);
+        });
+    }
 }
 
 void Form1::bindTimer2(TickTimer& model, std::function<void()> onTick) {

@@ -1,4 +1,6 @@
 #pragma once
+#include "common/PortChoice.h"
+
 #include <QList>
 #include <QStringList>
 #include <QWidget>
@@ -14,6 +16,8 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
+class QMenu;
+class QToolButton;
 class StationSettings;
 
 // The settings window: 28 labelled text boxes and 14 option boxes bound to the station
@@ -42,6 +46,16 @@ public:
     QTableWidget* MSFlexGrid1 = nullptr;
     QLabel* StatusLabel = nullptr; // database faults
     BoundTimer* Timer2 = nullptr;  // order polling, bound by bindTimer2
+    // Beside each port setting: the machine's ports to choose from, each adapter by its
+    // stable path and its name.
+    std::array<QToolButton*, 3> PortButtons{};
+
+    // Where the port buttons get their list (looked at when one is pressed).
+    void setPortChoices(std::function<QList<PortChoice>()> list) {
+        m_portChoices = std::move(list);
+    }
+    // The menu of a port button: the choices, each setting the port when chosen.
+    void fillPortMenu(QMenu& menu, int setting);
 
     // Binds Timer2 to its logic timer; `onTick` runs the polling step.
     void bindTimer2(TickTimer& model, std::function<void()> onTick);
@@ -73,4 +87,5 @@ signals:
 private:
     void bindOption(QCheckBox* box, const QString& array, int index);
     StationSettings& m_settings;
+    std::function<QList<PortChoice>()> m_portChoices;
 };

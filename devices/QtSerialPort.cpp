@@ -1,6 +1,7 @@
 #include "devices/QtSerialPort.h"
 
 #include "common/TextField.h"
+#include "devices/PortChoices.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -61,6 +62,10 @@ Outcome QtSerialPort::open(const QString& setting) {
     if (!m_port.open(QIODevice::ReadWrite)) {
         const QString why = m_port.errorString();
         m_lost = false;
+        if (!portPermissionProblem(m_device).isEmpty())
+            return Outcome::failure(
+                QStringLiteral("%1: permission denied; add the user to the dialout group")
+                    .arg(m_device));
         return Outcome::failure(QStringLiteral("%1: %2").arg(m_device, why));
     }
     m_port.clearError();

@@ -12,6 +12,7 @@ PACKAGES=(
   xvfb xauth imagemagick x11-apps poppler-utils fonts-wqy-microhei
   clang libclang-rt-14-dev clang-format
   python3-pymodbus python3-serial python3-serial-asyncio
+  dpkg-dev lintian desktop-file-utils
 )
 
 missing=()

@@ -10,9 +10,11 @@
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 class TestSettings : public QObject {
     Q_OBJECT
@@ -167,6 +169,37 @@ private slots:
         w.findChild<QPushButton*>(QStringLiteral("Command4"))->click();
         QVERIFY(!w.isVisible());
         QCOMPARE(s.text(Setting::WeightDecision), QStringLiteral("500")); // kept while hidden
+    }
+
+    // The port button of each port setting sets that setting (and its box) to the chosen
+    // port; a choice without a setting is shown but cannot be chosen.
+    void portChoiceSetsItsOwnPort_data() {
+        QTest::addColumn<int>("setting");
+        QTest::newRow("balance 1") << int(Setting::BalancePort1);
+        QTest::newRow("balance 2") << int(Setting::BalancePort2);
+        QTest::newRow("lights") << int(Setting::LightPort);
+    }
+    void portChoiceSetsItsOwnPort() {
+        QFETCH(int, setting);
+        StationSettings s;
+        Form1 w(s);
+        const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI_X-if00-port0");
+        w.setPortChoices([&] {
+            return QList<PortChoice>{{byId, QStringLiteral("FTDI X (ttyUSB0)")},
+                                     {QString(), QStringLiteral("too long")}};
+        });
+        auto* b = w.findChild<QToolButton*>(QStringLiteral("PortChoice(%1)").arg(setting));
+        QVERIFY(b);
+        QMenu& menu = *b->menu();
+        w.fillPortMenu(menu, setting);
+        const QList<QAction*> actions = menu.actions();
+        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions[0]->text(), QStringLiteral("FTDI X (ttyUSB0)"));
+        QVERIFY(!actions[1]->isEnabled());
+        actions[0]->trigger();
+        for (int i = 0; i < StationSettings::kTextCount; ++i)
+            QCOMPARE(s.text(i), i == setting ? byId : QString());
+        QCOMPARE(w.Text2[size_t(setting)]->text(), byId);
     }
 
     // Typed text that code page 950 cannot hold would come back as '?': the settings, a
