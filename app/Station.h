@@ -89,23 +89,14 @@ public:
     Form1& form1() { return *m_form1; }
     Form3& form3() { return *m_form3; }
     IntakeParts& intake() { return *m_intake; }
-    QueueCommands& queueCommands() { return *m_queue; }
-    StatusColours& statusColours() { return *m_colours; }
     Form7& form7() { return *m_form7; }
-    RecipeEditor& recipeEditor() { return *m_recipes; }
     Form4& form4() { return *m_form4; }
     RecipeEditor& recipes() { return *m_recipes; }
     Form6& form6() { return *m_form6; }
     BalanceLink& balanceLink() { return *m_balanceLink; }
-    Zeroing& zeroing() { return *m_zeroing; }
     Form5& form5() { return *m_form5; }
     WeighingPanelModel& panel() { return *m_panel; }
-    UndoStore& undoStore() { return *m_undo; }
-    EventLog& eventLog() { return *m_eventLog; }
-    // The extensions of dyestation.ini, as loaded by start(); null where off.
-    const ExtensionSettings& extensions() const { return m_ext; }
     ExtensionsWindow& extensionsWindow() { return *m_extWindow; }
-    DiagnosticsWindow& diagnosticsWindow() { return *m_diagWindow; }
     // The figures of MSComm1, MSComm2 and MSComm3, and the report the diagnostics show.
     QString busReport() const;
     PickCheck* pickCheck() { return m_pick.get(); }

@@ -337,7 +337,7 @@ private slots:
         QVERIFY(form4.isVisible());
         QCOMPARE(form4.pos(), QPoint(100 * 96 / 1440, 100 * 96 / 1440));
         // A recipe saved in the editor is offered for queueing at once.
-        RecipeEditor& editor = r.station->recipeEditor();
+        RecipeEditor& editor = r.station->recipes();
         editor.Text2 = QStringLiteral("NEW");
         editor.Text1[0] = QStringLiteral("RED");
         editor.Text1[10] = QStringLiteral("4");
