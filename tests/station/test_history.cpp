@@ -48,6 +48,8 @@ private slots:
     void threeLineRecordByteExact();
     void monthBoundary_data();
     void monthBoundary();
+    void notMonthFiles_data();
+    void notMonthFiles();
     void appendsAfterWholeRecordsOnly();
     void existingFolderIsFine();
     void folderThatIsAFileFails();
@@ -106,6 +108,21 @@ void TestHistory::monthBoundary() {
     const QByteArray rec = dir.read(QStringLiteral("data/") + file);
     QCOMPARE(field(rec, 480, 19), at.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")).toLatin1());
     QCOMPARE(OleDate::toDateTime(stampOf(rec)), at);
+    // The readers take the month back from the name the writer gave.
+    QCOMPARE(MonthFile::month(file), QDate(at.date().year(), at.date().month(), 1));
+}
+
+void TestHistory::notMonthFiles_data() {
+    QTest::addColumn<QString>("name");
+    for (const char* n :
+         {"DATE_202413.txt", "DATE_202400.txt", "DATE_2024031.txt", "DATE_20243.txt",
+          "DATE_2024a3.txt", "DATE_202403.txt.old", "date_202403.txt", "DATE_202403"})
+        QTest::newRow(n) << QString::fromLatin1(n);
+}
+
+void TestHistory::notMonthFiles() {
+    QFETCH(QString, name);
+    QVERIFY(!MonthFile::month(name).isValid());
 }
 
 void TestHistory::appendsAfterWholeRecordsOnly() {
