@@ -1,5 +1,6 @@
 #include "common/OleDate.h"
 #include "station/History.h"
+#include "station/TicketService.h"
 #include "station/WeighingModel.h"
 #include "tests/support/TestSupport.h"
 
@@ -55,6 +56,7 @@ private slots:
     void folderThatIsAFileFails();
     void readOnlyFolderFails();
     void decodeRoundTrip();
+    void ticketOfRecord();
 };
 
 void TestHistory::threeLineRecordByteExact() {
@@ -184,6 +186,25 @@ void TestHistory::decodeRoundTrip() {
     QCOMPARE(back.Actual, h.Actual);
     QCOMPARE(back.B01, h.B01);
     QCOMPARE(back.Completed, at);
+}
+
+// Line k of the record is ticket line k, a line left blank keeps its place, and the
+// ticket is stamped with the moment of printing, not the completion.
+void TestHistory::ticketOfRecord() {
+    HistoryRecord h = threeLines(QDateTime(QDate(2024, 3, 2), QTime(9, 5, 7)));
+    h.Code[2] = h.Target[2] = h.Actual[2] = QString();
+    const QDateTime printed(QDate(2024, 3, 4), QTime(10, 0, 0));
+    const QList<TicketItem> items = historyTicket(h, printed);
+    QCOMPARE(items.size(), 1 + 4 * Ticket::kLines + 1);
+    QCOMPARE(items.first().text, QStringLiteral("單號A1"));
+    auto texts = [&items](int line) {
+        return QStringList{items[1 + 4 * (line - 1)].text, items[2 + 4 * (line - 1)].text,
+                           items[3 + 4 * (line - 1)].text};
+    };
+    QCOMPARE(texts(1), (QStringList{"RED 01", "12.34", "12.35"}));
+    QCOMPARE(texts(2), (QStringList{"", "", ""}));
+    QCOMPARE(texts(3), (QStringList{"BLUE", "0.5", "0.5"}));
+    QCOMPARE(items.last().text, QStringLiteral("2024/03/04 10:00:00"));
 }
 
 QTEST_GUILESS_MAIN(TestHistory)

@@ -58,8 +58,7 @@ struct Rig {
         Station& s = *station;
         seq = std::make_unique<Sequencer>(
             Sequencer::Parts{s.weighing(), s.readings(), s.lightMap(), s.lightBus(), s.settings(),
-                             s.runControl(), s.clock(), s.status(), dir.path(),
-                             [](const HistoryRecord&) { return Outcome::success(); }});
+                             s.runControl(), s.clock(), s.status(), dir.path(), nullptr});
     }
 
     MemorySerialPort& lights() { return *ports.at(2); }
