@@ -44,16 +44,6 @@ private slots:
         QVERIFY(!e.running());
         QVERIFY(dir.read(QStringLiteral("data/weighings_202403.csv")).startsWith("\xEF\xBB\xBF"));
     }
-
-    void exportWithoutALogFails() {
-        WorkDir dir;
-        LogExport e(dir.path(), {}, nullptr);
-        QSignalSpy done(&e, &LogExport::finished);
-        e.start(QDate(2024, 3, 1));
-        QVERIFY(done.wait(10000));
-        QVERIFY(done[0][0].toString().startsWith(QStringLiteral("計量紀錄匯出失敗 ")));
-        QVERIFY(!dir.exists(QStringLiteral("data/weighings_202403.csv")));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestLogExport)
