@@ -4,6 +4,7 @@
 #include "app/ExtensionsWindow.h"
 #include "app/FitToScreen.h"
 #include "app/IntakeParts.h"
+#include "app/QueuedTickets.h"
 #include "app/ScanRouter.h"
 #include "common/BoundTimer.h"
 #include "common/EventLog.h"
@@ -16,37 +17,32 @@
 #include "devices/LightBus.h"
 #include "devices/PortChoices.h"
 #include "devices/QtSerialPort.h"
-#include "devices/Ticket.h"
 #include "devices/TicketPrinter.h"
 #include "devices/TicketQueue.h"
 #include "devices/Zeroing.h"
 #include "history/Form5.h"
 #include "history/HistoryBrowser.h"
-#include "plant/LogStore.h"
+#include "plant/LogExport.h"
 #include "plant/MqttLink.h"
 #include "plant/PlantEvents.h"
 #include "plant/WeighingLog.h"
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
-#include "station/Completion.h"
 #include "station/Form3.h"
 #include "station/Form7.h"
 #include "station/PickCheck.h"
+#include "station/PortNames.h"
 #include "station/QueueCommands.h"
 #include "station/Sequencer.h"
 #include "station/Startup.h"
 #include "station/StatusColours.h"
+#include "station/UndoPutBack.h"
 #include "station/UndoStore.h"
 #include "station/WeighingPanelModel.h"
 
 #include "intake/Queries.h"
 
-#include "common/FileOps.h"
-
 #include <QApplication>
-#include <QFileInfo>
-#include <QFutureWatcher>
-#include <QtConcurrent/QtConcurrentRun>
 #include <tuple>
 
 namespace {
@@ -71,11 +67,7 @@ Station::Station(StationOptions options)
 
     // The status line's messages with their time; a port is named by what is on it.
     m_eventLog = std::make_unique<EventLog>(m_status, *m_clock, [this](const QString& port) {
-        if (port == QLatin1String("MSComm3"))
-            return QStringLiteral("燈號");
-        if (port == QLatin1String("MSComm1") && m_settings.trimmed(Setting::SetType) == "2")
-            return m_weighing.Label3[0] + QLatin1Char('/') + m_weighing.Label3[1];
-        return m_weighing.Label3[port == QLatin1String("MSComm1") ? 1 : 0];
+        return portOwner(port, m_settings, m_weighing);
     });
     m_panel = std::make_unique<WeighingPanelModel>(
         m_weighing, m_readings, [this] { return m_sequencer ? m_sequencer->TolSteps() : 2; },
@@ -179,26 +171,15 @@ void Station::tickTimer6() {
 
 void Station::wireWeighing() {
     m_tickets = std::make_unique<TicketQueue>(m_ticketOutput);
+    m_ticketService = std::make_unique<QueuedTickets>(*m_tickets, *m_clock);
     connect(m_tickets.get(), &TicketQueue::done, this,
             [this](const QString& orderNo, const Outcome& o) {
                 if (!o)
                     m_status.report(QStringLiteral("單號 %1 未列印: %2").arg(orderNo, o.reason()));
             });
-    m_sequencer = std::make_unique<Sequencer>(Sequencer::Parts{
-        m_weighing, m_readings, m_lightMap, *m_lightBus, m_settings, m_run, *m_clock, m_status,
-        m_dir.path(), [this](const HistoryRecord& h) { return printer01(h); }});
-}
-
-// Printer01: the ticket of a history record (the one just appended, or one reprinted
-// from the history window), on the default printer. The ticket is built here and printed
-// by the ticket queue's thread, so that the end of a job never waits for the printer; a
-// ticket that could not be printed is said on the status line when the queue knows it.
-Outcome Station::printer01(const HistoryRecord& h) {
-    std::array<TicketLine, Ticket::kLines> lines;
-    for (int i = 1; i <= Ticket::kLines; ++i)
-        lines[size_t(i - 1)] = {h.Code[size_t(i)], h.Target[size_t(i)], h.Actual[size_t(i)]};
-    m_tickets->print(h.OrderNo, Ticket::items(h.OrderNo, lines, m_clock->now()));
-    return Outcome::success();
+    m_sequencer = std::make_unique<Sequencer>(
+        Sequencer::Parts{m_weighing, m_readings, m_lightMap, *m_lightBus, m_settings, m_run,
+                         *m_clock, m_status, m_dir.path(), m_ticketService.get()});
 }
 
 void Station::tickTimer2() {
@@ -249,30 +230,16 @@ void Station::wireQueue() {
     });
     connect(&f3, &Form3::undoRequested, this, &Station::undoRemoval);
     connect(m_form4.get(), &Form4::undoRequested, this, &Station::undoRemoval);
+    m_putBack =
+        std::make_unique<UndoPutBack>(m_dir.path(), path(QStringLiteral("QUICK.txt")), m_status,
+                                      UndoPutBack::Reload{[this] {
+                                                              refreshRecipeList();
+                                                              return m_recipes->refill();
+                                                          },
+                                                          [this] { m_queue->reloadQueueList(); }});
     connect(m_undo.get(), &UndoStore::restored, this,
             [this](const QString& file, int records, const QString& what) {
-                if (m_events) {
-                    WeighingEvent e;
-                    e.event = QStringLiteral("undo");
-                    e.detail = QStringLiteral("%1: %2 record(s) back in %3")
-                                   .arg(what)
-                                   .arg(records)
-                                   .arg(QFileInfo(file).fileName());
-                    m_events->record(e);
-                }
-                if (file == path(QStringLiteral("QUICK.txt"))) {
-                    refreshRecipeList();
-                    if (Outcome o = m_recipes->refill(); !o)
-                        m_status.report(o.reason());
-                } else {
-                    m_queue->reloadQueueList();
-                    // The job removed while it was weighed, back at the head: it resumes
-                    // with the lines weighed before, at the sequencer's next look; behind
-                    // other jobs, when it reaches the head.
-                    if (!Completion::reinstate(m_dir.path(), file))
-                        if (Outcome o = Completion::markRestored(m_dir.path()); !o)
-                            m_status.report(QStringLiteral("計量紀錄無法保留: %1").arg(o.reason()));
-                }
+                m_putBack->restored(file, records, what);
             });
 }
 
@@ -358,8 +325,9 @@ void Station::startIntake() {
 void Station::wireHistory() {
     m_history = std::make_unique<HistoryBrowser>(m_dir.path());
     m_form5 = std::make_unique<Form5>(*m_history, m_settings);
-    m_form5->setReprint(
-        [this](const QByteArray& record) { return printer01(HistoryRecord::decode(record)); });
+    m_form5->setReprint([this](const QByteArray& record) {
+        return m_ticketService->print(HistoryRecord::decode(record));
+    });
     connect(m_form3.get(), &Form3::openHistory, this, [this] { showWindow(m_form5.get()); });
 }
 
@@ -399,6 +367,8 @@ Station::~Station() {
         m_sequencer->setExtensions(nullptr, nullptr);
     if (m_queue)
         m_queue->setEvents(nullptr);
+    if (m_putBack)
+        m_putBack->setEvents(nullptr);
     if (m_lightBus)
         if (Outcome o = m_lightBus->switchAllOffNow(true); !o)
             qWarning("lights not switched off: %s", qPrintable(o.reason()));
@@ -512,7 +482,15 @@ void Station::wireExtensions() {
         m_extWindow->setStatus(m_settings.isExactlyOne(Setting::Language) ? ToSimplified(said)
                                                                           : said);
     });
-    connect(m_form5.get(), &Form5::exportLogClicked, this, &Station::exportLogOfMonth);
+    // The weighing log of the month chosen in the history window's list, or of this month.
+    connect(m_form5.get(), &Form5::exportLogClicked, this, [this] {
+        if (!m_logExport)
+            return;
+        const QString running = m_logExport->start(
+            LogExport::monthOf(m_form5->chosenMonthFile(), m_clock->now().date()));
+        if (!running.isEmpty())
+            m_form5->setStatusText(running);
+    });
 
     m_diagWindow = std::make_unique<DiagnosticsWindow>(
         [this] { return busReport(); },
@@ -540,6 +518,11 @@ void Station::startExtensions() {
     m_log = std::make_unique<WeighingLog>(WeighingLog::Config{m_dir.path(), m_ext.logOdbc});
     connect(m_log.get(), &WeighingLog::report, &m_status, &StatusLine::report,
             Qt::QueuedConnection);
+    m_logExport = std::make_unique<LogExport>(m_dir.path(), m_ext.logOdbc, m_log.get());
+    connect(m_logExport.get(), &LogExport::finished, this, [this](const QString& text) {
+        m_form5->setStatusText(text);
+        m_status.report(text);
+    });
     if (!m_ext.mqttProblems.isEmpty()) {
         // Nothing is started with a guessed value: a wrong port or log-in would send the
         // station's messages to the wrong place, or nowhere, without a word.
@@ -578,6 +561,7 @@ void Station::startExtensions() {
     }
     m_sequencer->setExtensions(m_pick.get(), m_events.get());
     m_queue->setEvents(m_events.get());
+    m_putBack->setEvents(m_events.get());
     m_form5->showExportLog();
 }
 
@@ -586,51 +570,4 @@ bool Station::pickScan(const QString& code) {
         return false;
     std::ignore = m_pick->scan(code);
     return true;
-}
-
-// The history window's export: the weighing log of the month chosen in its list (or of
-// this month) to data/weighings_yyyymm.csv. It runs off the window's thread, so that a log
-// server that is slow or away never holds up the weighing; one export at a time.
-void Station::exportLogOfMonth() {
-    if (m_exportingLog)
-        return;
-    QDate first = m_clock->now().date();
-    first = QDate(first.year(), first.month(), 1);
-    if (const QString chosenFile = m_form5->chosenMonthFile(); !chosenFile.isEmpty()) {
-        const QString digits = chosenFile.section(QLatin1Char('_'), 1).left(6);
-        const QDate chosen =
-            QDate::fromString(digits + QStringLiteral("01"), QStringLiteral("yyyyMMdd"));
-        if (chosen.isValid())
-            first = chosen;
-    }
-    const QString file =
-        path(QStringLiteral("data/weighings_%1.csv").arg(first.toString(QStringLiteral("yyyyMM"))));
-    const QDate last = first.addMonths(1).addDays(-1);
-    // Events waiting for the database are tried at once; those it still cannot take are
-    // not in the export, and the result says how many.
-    if (m_log)
-        m_log->retryNow();
-    m_exportingLog = true;
-    m_form5->setStatusText(QStringLiteral("計量紀錄匯出中 %1").arg(file));
-    auto* watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-        const QString text = watcher->result();
-        watcher->deleteLater();
-        m_exportingLog = false;
-        m_form5->setStatusText(text);
-        m_status.report(text);
-    });
-    watcher->setFuture(
-        QtConcurrent::run([dir = m_dir.path(), odbc = m_ext.logOdbc, first, last, file] {
-            QByteArray csv;
-            Outcome o = LogStore::exportLog(dir, odbc, first, last,
-                                            [&csv](const QByteArray& b) { csv += b; });
-            if (o)
-                o = FileOps::replaceWhole(file, file + QStringLiteral(".new"), csv);
-            QString text = o ? QStringLiteral("計量紀錄已匯出 %1").arg(file)
-                             : QStringLiteral("計量紀錄匯出失敗 %1").arg(o.reason());
-            if (const int n = WeighingLog::waiting(dir, first, last); o && n > 0)
-                text += QStringLiteral(", 另有 %1 筆尚待寫入資料庫, 未含在內").arg(n);
-            return text;
-        }));
 }

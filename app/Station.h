@@ -28,7 +28,6 @@ class Form5;
 class HistoryBrowser;
 class LightBus;
 class Sequencer;
-struct HistoryRecord;
 class QueueCommands;
 class StatusColours;
 class Form7;
@@ -37,6 +36,7 @@ class ScanRouter;
 class Form4;
 class EventLog;
 class UndoStore;
+class UndoPutBack;
 class WeighingPanelModel;
 class ExtensionsWindow;
 class DiagnosticsWindow;
@@ -45,7 +45,9 @@ class MqttLink;
 class PickCheck;
 class PlantEvents;
 class WeighingLog;
+class LogExport;
 class TicketQueue;
+class QueuedTickets;
 
 struct StationOptions {
     QString workDir = QDir::currentPath();
@@ -89,23 +91,14 @@ public:
     Form1& form1() { return *m_form1; }
     Form3& form3() { return *m_form3; }
     IntakeParts& intake() { return *m_intake; }
-    QueueCommands& queueCommands() { return *m_queue; }
-    StatusColours& statusColours() { return *m_colours; }
     Form7& form7() { return *m_form7; }
-    RecipeEditor& recipeEditor() { return *m_recipes; }
     Form4& form4() { return *m_form4; }
     RecipeEditor& recipes() { return *m_recipes; }
     Form6& form6() { return *m_form6; }
     BalanceLink& balanceLink() { return *m_balanceLink; }
-    Zeroing& zeroing() { return *m_zeroing; }
     Form5& form5() { return *m_form5; }
     WeighingPanelModel& panel() { return *m_panel; }
-    UndoStore& undoStore() { return *m_undo; }
-    EventLog& eventLog() { return *m_eventLog; }
-    // The extensions of dyestation.ini, as loaded by start(); null where off.
-    const ExtensionSettings& extensions() const { return m_ext; }
     ExtensionsWindow& extensionsWindow() { return *m_extWindow; }
-    DiagnosticsWindow& diagnosticsWindow() { return *m_diagWindow; }
     // The figures of MSComm1, MSComm2 and MSComm3, and the report the diagnostics show.
     QString busReport() const;
     PickCheck* pickCheck() { return m_pick.get(); }
@@ -129,11 +122,9 @@ private:
     void wireIntake();
     void startIntake();
     void wireHistory();
-    Outcome printer01(const HistoryRecord& record);
     void wireScans();
     void wireExtensions();
     void startExtensions();
-    void exportLogOfMonth();
     void applyLanguage();
 
     void tickTimer1();
@@ -164,6 +155,7 @@ private:
     std::unique_ptr<EventLog> m_eventLog;
     std::unique_ptr<WeighingPanelModel> m_panel;
     std::unique_ptr<UndoStore> m_undo;
+    std::unique_ptr<UndoPutBack> m_putBack;
     std::unique_ptr<Form1> m_form1;
     std::unique_ptr<Form3> m_form3;
     std::unique_ptr<QueueCommands> m_queue;
@@ -178,6 +170,7 @@ private:
     std::unique_ptr<Form5> m_form5;
     std::function<Outcome(const QList<TicketItem>&)> m_ticketOutput;
     std::unique_ptr<TicketQueue> m_tickets; // prints off the window's thread
+    std::unique_ptr<QueuedTickets> m_ticketService;
     std::unique_ptr<Sequencer> m_sequencer;
     std::vector<BoundTimer*> m_boundTimers;
     std::unique_ptr<IntakeParts> m_intake;
@@ -186,11 +179,11 @@ private:
     std::unique_ptr<ExtensionsWindow> m_extWindow;
     std::unique_ptr<DiagnosticsWindow> m_diagWindow;
     std::unique_ptr<WeighingLog> m_log;
+    std::unique_ptr<LogExport> m_logExport;
     std::unique_ptr<MqttLink> m_mqtt;
     std::unique_ptr<PlantEvents> m_events;
     std::unique_ptr<PickCheck> m_pick;
     std::unique_ptr<SerialPort> m_scannerPort;
     std::unique_ptr<FixedScanner> m_scanner;
     SerialPortFactory m_portFactory;
-    bool m_exportingLog = false;
 };

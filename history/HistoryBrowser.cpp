@@ -17,16 +17,12 @@ using namespace HistoryLayout;
 // string of their own, which is what keeps a month of ten thousand records quick to load.
 std::pair<qsizetype, qsizetype> appendField(QString& line, const char* record, int offset,
                                             int width) {
-    const char* p = record + offset;
-    int n = 0;
-    bool ascii = true;
-    for (; n < width && p[n] != '\0'; ++n)
-        ascii = ascii && static_cast<unsigned char>(p[n]) < 0x80;
+    const Field f = field(record, offset, width);
     const qsizetype start = line.size();
-    if (ascii)
-        line.append(QLatin1StringView(p, n));
+    if (f.ascii())
+        line.append(QLatin1StringView(f.p, f.n));
     else
-        line.append(TextField::decodeRaw(QByteArray(p, n)));
+        line.append(f.text());
     qsizetype end = line.size();
     if (end - start < width)
         line.append(QString(width - (end - start), QLatin1Char(' ')));

@@ -1,7 +1,7 @@
 #pragma once
 #include "common/Numbers.h"
 #include "common/Outcome.h"
-#include "station/HistoryLayout.h"
+#include "history/HistoryRecord.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,15 +1,13 @@
 #include "history/HistorySet.h"
 
-#include "common/TextField.h"
+#include "history/HistoryRecord.h"
 #include "history/LineDetails.h"
-#include "station/HistoryLayout.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QRegularExpression>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
@@ -24,33 +22,9 @@ namespace {
 
 using namespace HistoryLayout;
 
-// A field's bytes up to its first zero byte, blanks removed at both ends (a view into
-// the record).
-struct Field {
-    const char* p;
-    int n;
-    bool empty() const { return n == 0; }
-    std::string_view view() const { return {p, size_t(n)}; }
-};
-
+// A field of the record with blanks removed at both ends, a view into the record.
 Field fieldAt(const char* record, int offset, int width) {
-    const char* p = record + offset;
-    int end = 0;
-    while (end < width && p[end] != '\0')
-        ++end;
-    int begin = 0;
-    while (begin < end && p[begin] == ' ')
-        ++begin;
-    while (end > begin && p[end - 1] == ' ')
-        --end;
-    return {p + begin, end - begin};
-}
-
-QString text(Field f) {
-    for (int i = 0; i < f.n; ++i)
-        if (static_cast<unsigned char>(f.p[i]) >= 0x80)
-            return TextField::decode(QByteArray(f.p, f.n));
-    return QString::fromLatin1(f.p, f.n);
+    return field(record, offset, width).trimmed();
 }
 
 // The lenient number of a field. Only ASCII digits, signs and points count, so the
@@ -141,7 +115,7 @@ void decodeMonth(const QString& folder, Month& m) {
             const char* r = buffer.constData() + off;
             const Field stamp = fieldAt(r, kStampText, kStampTextWidth);
             const qint32 order = qint32(m.orders.size());
-            m.orders.push_back({text(fieldAt(r, kOrderNo, kOrderNoWidth)), text(stamp),
+            m.orders.push_back({fieldAt(r, kOrderNo, kOrderNoWidth).text(), stamp.text(),
                                 stampDate(stamp), 0, qint32(++done)});
             for (int i = 1; i <= kLines; ++i) {
                 const Field code = fieldAt(r, HistoryLayout::code(i), kCodeWidth);
@@ -153,18 +127,13 @@ void decodeMonth(const QString& folder, Month& m) {
                 if (it == codeOfBytes.end()) {
                     it =
                         codeOfBytes.emplace(std::string(code.view()), qint32(m.codes.size())).first;
-                    m.codes.push_back(text(code));
+                    m.codes.push_back(code.text());
                 }
                 m.lines.push_back({order, it->second, i, number(target), number(actual)});
             }
         }
     }
     return;
-}
-
-const QRegularExpression& monthName() {
-    static const QRegularExpression re(QStringLiteral("^DATE_(\\d{6})\\.txt$"));
-    return re;
 }
 
 // The place of each text in text order, equal texts in equal places.
@@ -272,7 +241,7 @@ QStringList HistorySet::range(const QStringList& names, const QString& from, con
         std::swap(lo, hi);
     QStringList out;
     for (const QString& n : names)
-        if (monthName().match(n).hasMatch() && n >= lo && n <= hi)
+        if (MonthFile::month(n).isValid() && n >= lo && n <= hi)
             out << n;
     out.sort();
     return out;
@@ -291,8 +260,8 @@ QByteArray HistorySet::recordBytes(qint32 order) const {
 
 QString HistorySet::label() const {
     auto yyyymm = [](const QString& n) {
-        const auto m = monthName().match(n);
-        return m.hasMatch() ? m.captured(1) : n;
+        const QDate m = MonthFile::month(n);
+        return m.isValid() ? m.toString(QStringLiteral("yyyyMM")) : n;
     };
     if (months.isEmpty())
         return QStringLiteral("empty");

@@ -3,9 +3,9 @@
 #include "common/OleDate.h"
 #include "common/RecordFile.h"
 #include "config/Language.h"
+#include "history/HistoryRecord.h"
 #include "intake/ImportBuilder.h"
 #include "intake/Queries.h"
-#include "station/History.h"
 #include "station/JobCheck.h"
 #include "station/JobFile.h"
 

@@ -13,6 +13,7 @@
 #include "station/JobFile.h"
 #include "station/PickCheck.h"
 #include "station/RunControl.h"
+#include "station/TicketService.h"
 #include "station/WeighingEvents.h"
 #include "station/WeighingModel.h"
 
@@ -767,8 +768,8 @@ void Sequencer::finishJob() {
         p.status.report(QStringLiteral("完成紀錄無法移除: %1").arg(o.reason()));
 
     if (p.settings.isExactlyOne(Setting::PrintFlag)) {
-        const Outcome o =
-            p.print ? p.print(m_history) : Outcome::failure(QStringLiteral("沒有印表機"));
+        const Outcome o = p.tickets ? p.tickets->print(m_history)
+                                    : Outcome::failure(QStringLiteral("沒有印表機"));
         if (!o)
             p.status.report(QStringLiteral("單號 %1 未列印: %2").arg(m_job.OrderNo, o.reason()));
     }

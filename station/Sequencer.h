@@ -8,7 +8,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <functional>
 
 class BalanceReadings;
 class Clock;
@@ -18,6 +17,7 @@ class PickCheck;
 class RunControl;
 class StationSettings;
 class StatusLine;
+class TicketService;
 class WeighingModel;
 class WeighingEvents;
 
@@ -28,9 +28,6 @@ class WeighingEvents;
 // box/barrel dialog.
 class Sequencer {
 public:
-    // Prints the ticket of a finished job (Printer01); a failure skips the ticket.
-    using TicketPrinter = std::function<Outcome(const HistoryRecord&)>;
-
     struct Parts {
         WeighingModel& model;
         const BalanceReadings& readings;
@@ -41,7 +38,7 @@ public:
         const Clock& clock;
         StatusLine& status;
         QString workDir;
-        TicketPrinter print;
+        TicketService* tickets; // the ticket of a finished job (Printer01); none: not printed
     };
 
     static constexpr int kRefreshTicks = 4;

@@ -5,8 +5,8 @@
 #include "FuzzSupport.h"
 #include "common/TextField.h"
 #include "history/HistoryBrowser.h"
+#include "history/HistoryRecord.h"
 #include "history/HistoryTableModel.h"
-#include "station/History.h"
 
 #include <QDir>
 

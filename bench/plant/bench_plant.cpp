@@ -160,8 +160,8 @@ void timer2Lateness(const QString& odbc, const char* label) {
     settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
     readings.setLive(Balance::Large, true);
     readings.setLive(Balance::Small, true);
-    Sequencer seq(Sequencer::Parts{
-        model, readings, lightMap, bus, settings, run, clock, status, dir.path(), {}});
+    Sequencer seq(Sequencer::Parts{model, readings, lightMap, bus, settings, run, clock, status,
+                                   dir.path(), nullptr});
     const int jobs = 8;
     for (int k = 0; k < jobs; ++k)
         if (!AppendJob(dir.filePath(QStringLiteral("START_DISPEN.txt")), job(k)))

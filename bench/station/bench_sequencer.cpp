@@ -2,6 +2,7 @@
 // and how late Timer2 ticks run while jobs end (history append with its flush to disk,
 // removal from the queue, the ticket printed to a PDF file): with the ticket printed inside
 // the tick, and as the station does it, handed to the ticket queue's thread.
+#include "app/QueuedTickets.h"
 #include "common/Clock.h"
 #include "common/StatusLine.h"
 #include "config/StationSettings.h"
@@ -26,6 +27,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -70,7 +72,7 @@ struct Rig {
     std::unique_ptr<Sequencer> seq;
     int prints = 0;
 
-    explicit Rig(Sequencer::TicketPrinter print) {
+    explicit Rig(TicketService* tickets) {
         settings.setText(Setting::WeightDecision, QStringLiteral("1000"));
         settings.setText(Setting::LightPort, QStringLiteral("3"));
         settings.setText(Setting::PrintFlag, QStringLiteral("1"));
@@ -80,9 +82,8 @@ struct Rig {
             qFatal("the in-memory light port did not open");
         readings.setLive(Balance::Large, true);
         readings.setLive(Balance::Small, true);
-        seq = std::make_unique<Sequencer>(Sequencer::Parts{model, readings, lightMap, bus, settings,
-                                                           run, clock, status, dir.path(),
-                                                           std::move(print)});
+        seq = std::make_unique<Sequencer>(Sequencer::Parts{
+            model, readings, lightMap, bus, settings, run, clock, status, dir.path(), tickets});
         for (int k = 0; k < 100; ++k)
             if (Outcome o = AppendJob(dir.filePath(QStringLiteral("START_DISPEN.txt")), job(k)); !o)
                 qFatal("queue not written: %s", qPrintable(o.reason()));
@@ -102,19 +103,16 @@ struct Rig {
     }
 };
 
-QList<TicketItem> ticketOf(const HistoryRecord& h) {
-    std::array<TicketLine, Ticket::kLines> lines;
-    for (int i = 1; i <= Ticket::kLines; ++i)
-        lines[size_t(i - 1)] = {h.Code[size_t(i)], h.Target[size_t(i)], h.Actual[size_t(i)]};
-    return Ticket::items(h.OrderNo, lines, QDateTime::currentDateTime());
-}
-
-Outcome printToPdf(const QString& file, const HistoryRecord& h) {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(file);
-    return TicketPrinter::print(ticketOf(h), printer);
-}
+// The baseline: the ticket printed to a PDF file inside the tick.
+struct PdfInsideTick : TicketService {
+    std::function<QString()> nextFile;
+    Outcome print(const HistoryRecord& h) override {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(nextFile());
+        return TicketPrinter::print(historyTicket(h, QDateTime::currentDateTime()), printer);
+    }
+};
 
 void tickCost() {
     Rig r(nullptr);
@@ -157,12 +155,11 @@ void endOfJobLateness(int jobs, int intervalMs, bool queued) {
         if (!o)
             failed = orderNo + QStringLiteral(": ") + o.reason();
     });
-    Rig r([&](const HistoryRecord& h) {
-        if (!queued)
-            return printToPdf(rig->dir.filePath(QStringLiteral("ticket%1.pdf").arg(pdfs++)), h);
-        tickets.print(h.OrderNo, ticketOf(h));
-        return Outcome::success();
-    });
+    const Clock now;
+    QueuedTickets station(tickets, now);
+    PdfInsideTick inside;
+    inside.nextFile = [&] { return rig->dir.filePath(QStringLiteral("ticket%1.pdf").arg(pdfs++)); };
+    Rig r(queued ? static_cast<TicketService*>(&station) : &inside);
     rig = &r;
     Figures all, endTicks, endStep;
     QElapsedTimer clock;

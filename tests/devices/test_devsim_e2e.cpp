@@ -23,7 +23,7 @@ namespace {
 
 // The device side of a station: the three ports, the link, the zeroing and the light
 // bus, each on a real timer.
-struct Bench {
+struct DeviceRig {
     StationSettings settings;
     QtSerialPort comm1, comm2, comm3;
     BalanceReadings readings;
@@ -41,7 +41,7 @@ struct Bench {
                      }};
     QStringList reports;
 
-    Bench(const Devsim& sim, const char* mode) {
+    DeviceRig(const Devsim& sim, const char* mode) {
         QObject::connect(&status, &StatusLine::reported,
                          [this](const QString& t) { reports << t; });
         const bool text = QByteArray(mode) == "1";
@@ -80,7 +80,7 @@ private slots:
     void textMode() {
         Devsim sim({"--small", "123.45", "--large", "1234.5", "--rate", "10"});
         QVERIFY(sim.ready());
-        Bench b(sim, "1");
+        DeviceRig b(sim, "1");
         QVERIFY(b.ok);
         WAIT_COMPARE(b.small(), QString("123.45"), 5000);
         WAIT_COMPARE(b.large(), QString("1234.5"), 5000);
@@ -94,7 +94,7 @@ private slots:
     void modbusModeAndZeroing() {
         Devsim sim({"--small", "123.45", "--large", "6553.6"});
         QVERIFY(sim.ready());
-        Bench b(sim, "2");
+        DeviceRig b(sim, "2");
         QVERIFY(b.ok);
         WAIT_COMPARE(b.small(), QString("123.45"), 5000);
         WAIT_COMPARE(b.large(), QString("6553.6"), 5000);
@@ -159,7 +159,7 @@ private slots:
         QFETCH(QString, mode);
         Devsim sim({"--small", "1.5", "--large", "2.5"});
         QVERIFY(sim.ready());
-        Bench b(sim, mode.toLatin1().constData());
+        DeviceRig b(sim, mode.toLatin1().constData());
         QVERIFY(b.ok);
         WAIT_VERIFY(b.readings.isLive(Balance::Small), 5000);
         sim.command("silent small");
@@ -180,7 +180,7 @@ private slots:
     void removedPortReconnects() {
         Devsim sim({"--small", "1.25"});
         QVERIFY(sim.ready());
-        Bench b(sim, "1");
+        DeviceRig b(sim, "1");
         QVERIFY(b.ok);
         WAIT_COMPARE(b.small(), QString("1.25"), 5000);
         sim.command("unplug small");
@@ -197,7 +197,7 @@ private slots:
     void lights() {
         Devsim sim;
         QVERIFY(sim.ready());
-        Bench b(sim, "1");
+        DeviceRig b(sim, "1");
         QVERIFY(b.ok);
         // One frame at a time, each after the module's answer, as on a two-wire line.
         for (int light : {1, 8, 9, 73, 120}) {
@@ -372,7 +372,7 @@ private slots:
     void lightBusReconnects() {
         Devsim sim;
         QVERIFY(sim.ready());
-        Bench b(sim, "1");
+        DeviceRig b(sim, "1");
         QVERIFY(b.ok);
         QVERIFY(b.bus.CALL_LIGHT(1, LightBus::On).ok());
         WAIT_VERIFY(sim.hasEvent("light on 1"), 5000);

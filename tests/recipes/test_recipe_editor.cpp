@@ -14,7 +14,7 @@ QString raw(const QString& order) {
     return order.leftJustified(50, QLatin1Char(' '));
 }
 
-struct Bench {
+struct EditorRig {
     WorkDir dir;
     StatusLine status;
     Reports said{status};
@@ -56,7 +56,7 @@ class TestRecipeEditor : public QObject {
     Q_OBJECT
 private slots:
     void firstSaveCreatesTheStore() {
-        Bench b;
+        EditorRig b;
         b.editor.load();
         QVERIFY(b.editor.entries.isEmpty());
         QVERIFY(b.dir.exists(QStringLiteral("QUICK.txt"))); // created empty by the fill
@@ -78,7 +78,7 @@ private slots:
     }
 
     void listIsNewestFirstAndPositionsAddressFromTheEnd() {
-        Bench b;
+        EditorRig b;
         b.saveAll({"A", "B", "C"});
         QCOMPARE(b.editor.entries, (QStringList{raw("C"), raw("B"), raw("A")}));
 
@@ -100,7 +100,7 @@ private slots:
     }
 
     void modifyWithNothingSelectedAppends() {
-        Bench b;
+        EditorRig b;
         b.saveAll({"A"});
         b.type(QStringLiteral("B"));
         b.editor.modify(-1, QString());
@@ -109,7 +109,7 @@ private slots:
     }
 
     void deleteWithNothingSelectedChangesNothing() {
-        Bench b;
+        EditorRig b;
         b.saveAll({"A"});
         b.type(QStringLiteral("typed"));
         QSignalSpy list(&b.editor, &RecipeEditor::listChanged);
@@ -156,7 +156,7 @@ private slots:
         QFETCH(QStringList, lines);
         QFETCH(QString, reason);
         for (bool modify : {false, true}) {
-            Bench b;
+            EditorRig b;
             b.saveAll({"X"});
             b.editor.click(0, raw("X"));
             QVERIFY(b.said.none());
@@ -187,7 +187,7 @@ private slots:
     }
     void acceptedWeights() {
         QFETCH(QString, weight);
-        Bench b;
+        EditorRig b;
         b.type(QStringLiteral("A"), {"R-1", weight});
         b.editor.save();
         QVERIFY(b.said.none());
@@ -195,7 +195,7 @@ private slots:
     }
 
     void lineWithoutCodeIsStoredAndShownEmpty() {
-        Bench b;
+        EditorRig b;
         b.type(QStringLiteral("A"), {"R-1", "1", "", "", "R-3", "3"});
         b.editor.save();
         QVERIFY(b.said.none());
@@ -215,7 +215,7 @@ private slots:
     }
 
     void weightIsStoredAsTypedAndShownTrimmed() {
-        Bench b;
+        EditorRig b;
         b.type(QStringLiteral("  A  "), {" R-1", " 12.5"});
         b.editor.save();
         QVERIFY(b.said.none());
@@ -230,7 +230,7 @@ private slots:
     }
 
     void modifyKeepsWhatTheEditorDoesNotShow() {
-        Bench b;
+        EditorRig b;
         JobRecord imported;
         imported.OrderNo = QStringLiteral("IMP-1");
         imported.Created = 45352.25;
@@ -279,7 +279,7 @@ private slots:
     void staleListPositionIsRefused() {
         QFETCH(QString, command);
         QFETCH(QString, imported);
-        Bench b;
+        EditorRig b;
         b.saveAll({"A", "B", "C"});
         JobRecord d;
         d.OrderNo = imported;
@@ -307,7 +307,7 @@ private slots:
     }
 
     void check5ClickDeletesAtOnce() {
-        Bench b;
+        EditorRig b;
         b.saveAll({"A", "B", "C"});
         b.editor.Check5 = true;
         b.editor.click(1, raw("B"));
@@ -318,7 +318,7 @@ private slots:
     }
 
     void clearRefillsAndEmptiesWithoutWriting() {
-        Bench b;
+        EditorRig b;
         b.saveAll({"A"});
         QVERIFY(AppendJob(b.quick(), JobRecord{}).ok()); // appended elsewhere
         b.type(QStringLiteral("typed"));
@@ -331,7 +331,7 @@ private slots:
     }
 
     void failedDeleteKeepsTheStore() {
-        Bench b;
+        EditorRig b;
         b.saveAll({"A", "B"});
         const QByteArray before = b.dir.read(QStringLiteral("QUICK.txt"));
         QVERIFY(
@@ -358,7 +358,7 @@ private slots:
     }
 
     void failedSaveKeepsTheBoxes() {
-        Bench b;
+        EditorRig b;
         QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("QUICK.txt")));
         b.type(QStringLiteral("A"));
         b.editor.save();

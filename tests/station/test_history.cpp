@@ -1,5 +1,6 @@
 #include "common/OleDate.h"
 #include "station/History.h"
+#include "station/TicketService.h"
 #include "station/WeighingModel.h"
 #include "tests/support/TestSupport.h"
 
@@ -48,11 +49,14 @@ private slots:
     void threeLineRecordByteExact();
     void monthBoundary_data();
     void monthBoundary();
+    void notMonthFiles_data();
+    void notMonthFiles();
     void appendsAfterWholeRecordsOnly();
     void existingFolderIsFine();
     void folderThatIsAFileFails();
     void readOnlyFolderFails();
     void decodeRoundTrip();
+    void ticketOfRecord();
 };
 
 void TestHistory::threeLineRecordByteExact() {
@@ -106,6 +110,21 @@ void TestHistory::monthBoundary() {
     const QByteArray rec = dir.read(QStringLiteral("data/") + file);
     QCOMPARE(field(rec, 480, 19), at.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")).toLatin1());
     QCOMPARE(OleDate::toDateTime(stampOf(rec)), at);
+    // The readers take the month back from the name the writer gave.
+    QCOMPARE(MonthFile::month(file), QDate(at.date().year(), at.date().month(), 1));
+}
+
+void TestHistory::notMonthFiles_data() {
+    QTest::addColumn<QString>("name");
+    for (const char* n :
+         {"DATE_202413.txt", "DATE_202400.txt", "DATE_2024031.txt", "DATE_20243.txt",
+          "DATE_2024a3.txt", "DATE_202403.txt.old", "date_202403.txt", "DATE_202403"})
+        QTest::newRow(n) << QString::fromLatin1(n);
+}
+
+void TestHistory::notMonthFiles() {
+    QFETCH(QString, name);
+    QVERIFY(!MonthFile::month(name).isValid());
 }
 
 void TestHistory::appendsAfterWholeRecordsOnly() {
@@ -167,6 +186,25 @@ void TestHistory::decodeRoundTrip() {
     QCOMPARE(back.Actual, h.Actual);
     QCOMPARE(back.B01, h.B01);
     QCOMPARE(back.Completed, at);
+}
+
+// Line k of the record is ticket line k, a line left blank keeps its place, and the
+// ticket is stamped with the moment of printing, not the completion.
+void TestHistory::ticketOfRecord() {
+    HistoryRecord h = threeLines(QDateTime(QDate(2024, 3, 2), QTime(9, 5, 7)));
+    h.Code[2] = h.Target[2] = h.Actual[2] = QString();
+    const QDateTime printed(QDate(2024, 3, 4), QTime(10, 0, 0));
+    const QList<TicketItem> items = historyTicket(h, printed);
+    QCOMPARE(items.size(), 1 + 4 * Ticket::kLines + 1);
+    QCOMPARE(items.first().text, QStringLiteral("單號A1"));
+    auto texts = [&items](int line) {
+        return QStringList{items[1 + 4 * (line - 1)].text, items[2 + 4 * (line - 1)].text,
+                           items[3 + 4 * (line - 1)].text};
+    };
+    QCOMPARE(texts(1), (QStringList{"RED 01", "12.34", "12.35"}));
+    QCOMPARE(texts(2), (QStringList{"", "", ""}));
+    QCOMPARE(texts(3), (QStringList{"BLUE", "0.5", "0.5"}));
+    QCOMPARE(items.last().text, QStringLiteral("2024/03/04 10:00:00"));
 }
 
 QTEST_GUILESS_MAIN(TestHistory)

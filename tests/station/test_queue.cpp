@@ -31,7 +31,7 @@ QString rawEntry(const QString& order) {
 }
 
 // One queue-command set-up over a temporary working folder and an in-memory light bus.
-struct Bench {
+struct QueueRig {
     WorkDir dir;
     WeighingModel weighing;
     StationSettings settings;
@@ -117,7 +117,7 @@ class TestQueue : public QObject {
     Q_OBJECT
 private slots:
     void refreshListsNewestFirst() {
-        Bench b;
+        QueueRig b;
         b.addRecipes({"A", "B", "C"});
         QSignalSpy spy(&b.commands, &QueueCommands::recipeListChanged);
         b.commands.refresh();
@@ -128,7 +128,7 @@ private slots:
     }
 
     void queueTopRecipeCopiesLastRecord() {
-        Bench b;
+        QueueRig b;
         b.addRecipes({"A", "B", "C"});
         b.commands.queue(0, rawEntry("C"));
         QVERIFY(b.said.none());
@@ -140,7 +140,7 @@ private slots:
     }
 
     void queueTwiceGivesTwoIdenticalRecords() {
-        Bench b;
+        QueueRig b;
         b.addRecipes({"A", "B", "C"});
         b.commands.queue(2, rawEntry("A"));
         QVERIFY(b.said.none());
@@ -153,7 +153,7 @@ private slots:
     }
 
     void queueWithNothingChosenDoesNothing() {
-        Bench b;
+        QueueRig b;
         b.addRecipes({"A"});
         b.commands.queue(-1, QString());
         QVERIFY(b.said.none());
@@ -172,7 +172,7 @@ private slots:
     void queueRefusesAStaleListPosition() {
         QFETCH(int, position);
         QFETCH(QString, entry);
-        Bench b;
+        QueueRig b;
         b.addRecipes({"A", "B", "C", "D"});
         QSignalSpy spy(&b.commands, &QueueCommands::recipeListChanged);
         b.commands.queue(position, entry);
@@ -184,7 +184,7 @@ private slots:
     }
 
     void queueIntoAnUnwritableQueueKeepsItAndSaysWhy() {
-        Bench b;
+        QueueRig b;
         b.addRecipes({"A"});
         QVERIFY(QDir(b.dir.path())
                     .mkdir(QStringLiteral("START_DISPEN.txt"))); // cannot be opened as a file
@@ -194,7 +194,7 @@ private slots:
     }
 
     void deleteEntry2Of3KeepsTheOthersInOrder() {
-        Bench b;
+        QueueRig b;
         b.addQueued({"X", "Y", "Z"});
         b.weighing2ndLine(); // the sequencer weighs X; deleting Y must not disturb it
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
@@ -210,7 +210,7 @@ private slots:
     }
 
     void deleteTheOnlyJobWhileItIsWeighed() {
-        Bench b;
+        QueueRig b;
         b.withLightBus(true);
         b.addQueued({"A"});
         b.weighing2ndLine();
@@ -227,7 +227,7 @@ private slots:
     }
 
     void deleteTheRunningJobWithOthersWaitingResetsTheSequencer() {
-        Bench b;
+        QueueRig b;
         b.withLightBus(true);
         b.addQueued({"X", "Y", "Z"});
         b.weighing2ndLine();
@@ -242,7 +242,7 @@ private slots:
     }
 
     void deleteOfAWaitingFirstJobWhileIdleLeavesTheSequencer() {
-        Bench b;
+        QueueRig b;
         b.addQueued({"X", "Y"});
         b.weighing.prompt = QStringLiteral("kept");
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
@@ -265,7 +265,7 @@ private slots:
     void deleteRefusesAnEntryThatNoLongerNamesItsRecord() {
         QFETCH(int, position);
         QFETCH(QString, entry);
-        Bench b;
+        QueueRig b;
         b.addQueued({"X", "Y", "Z"});
         QVERIFY(RemoveJob(b.queue(), b.dir.file(QStringLiteral("START_DISPEN2.txt")), 1).ok());
         b.commands.deleteQueued(position, entry);
@@ -276,7 +276,7 @@ private slots:
     }
 
     void deleteWithNothingChosenDoesNothing() {
-        Bench b;
+        QueueRig b;
         b.addQueued({"X"});
         b.weighing2ndLine();
         b.commands.deleteQueued(-1, QString());
@@ -286,7 +286,7 @@ private slots:
     }
 
     void failedDeleteKeepsQueueAndWeighing() {
-        Bench b;
+        QueueRig b;
         b.addQueued({"X", "Y"});
         b.weighing2ndLine();
         const QByteArray before = b.dir.read(QStringLiteral("START_DISPEN.txt"));
@@ -299,7 +299,7 @@ private slots:
     }
 
     void cancelAllDuringWeighing() {
-        Bench b;
+        QueueRig b;
         b.withLightBus(true);
         b.addQueued({"X", "Y"});
         b.weighing2ndLine();
@@ -328,7 +328,7 @@ private slots:
         QFETCH(bool, configured);
         QFETCH(bool, open);
         QFETCH(bool, sweep);
-        Bench b;
+        QueueRig b;
         if (configured)
             b.withLightBus(open);
         b.weighing2ndLine();
@@ -340,7 +340,7 @@ private slots:
     }
 
     void failedCancelAllKeepsQueueAndWeighing() {
-        Bench b;
+        QueueRig b;
         b.weighing2ndLine();
         // A queue that cannot be deleted (here a folder in its place, with content).
         QVERIFY(QDir(b.dir.path()).mkpath(QStringLiteral("START_DISPEN.txt/x")));

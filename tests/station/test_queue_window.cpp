@@ -58,8 +58,7 @@ struct Rig {
         Station& s = *station;
         seq = std::make_unique<Sequencer>(
             Sequencer::Parts{s.weighing(), s.readings(), s.lightMap(), s.lightBus(), s.settings(),
-                             s.runControl(), s.clock(), s.status(), dir.path(),
-                             [](const HistoryRecord&) { return Outcome::success(); }});
+                             s.runControl(), s.clock(), s.status(), dir.path(), nullptr});
     }
 
     MemorySerialPort& lights() { return *ports.at(2); }
@@ -337,7 +336,7 @@ private slots:
         QVERIFY(form4.isVisible());
         QCOMPARE(form4.pos(), QPoint(100 * 96 / 1440, 100 * 96 / 1440));
         // A recipe saved in the editor is offered for queueing at once.
-        RecipeEditor& editor = r.station->recipeEditor();
+        RecipeEditor& editor = r.station->recipes();
         editor.Text2 = QStringLiteral("NEW");
         editor.Text1[0] = QStringLiteral("RED");
         editor.Text1[10] = QStringLiteral("4");

@@ -24,7 +24,7 @@ JobRecord job(const QString& order) {
 }
 
 // Queue commands and the recipe editor over one working folder, keeping removals.
-struct Bench {
+struct UndoRig {
     WorkDir dir;
     WeighingModel weighing;
     StationSettings settings;
@@ -42,7 +42,7 @@ struct Bench {
     RecipeEditor editor{file("QUICK.txt"), file("QUICK2.txt"), status};
     UndoStore undo{dir.path()};
 
-    Bench() {
+    UndoRig() {
         commands.setUndo(&undo);
         editor.setUndo(&undo);
     }
@@ -69,7 +69,7 @@ class TestUndo : public QObject {
 private slots:
     // Each removal is put back whole by one undo, the last one first; nothing twice.
     void removalsPutBack() {
-        Bench b;
+        UndoRig b;
         b.queue({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
         b.commands.deleteQueued(1, b.weighing.queueEntries.at(1));
         QVERIFY(b.said.none());
@@ -101,7 +101,7 @@ private slots:
     // A start after a crash: a keep whose removal never happened is forgotten, one whose
     // removal happened can be undone, and a restore cut short is completed without doubles.
     void crashBetweenSteps() {
-        Bench b;
+        UndoRig b;
         const QByteArray a = job(QStringLiteral("A")).encode(),
                          c = job(QStringLiteral("C")).encode();
         QVERIFY(AppendJobBytes(b.file("START_DISPEN.txt"), a).ok());
@@ -134,7 +134,7 @@ private slots:
     // An undo whose second append failed is tried again after the weighing has taken the
     // first record back off the queue: the first is not put back a second time.
     void retryAfterAFailedAppend() {
-        Bench b;
+        UndoRig b;
         const QByteArray a = job(QStringLiteral("A")).encode(),
                          c = job(QStringLiteral("C")).encode();
         QVERIFY(b.undo.keep(b.file("START_DISPEN.txt"), {a, c}, QStringLiteral("X")).ok());

@@ -16,13 +16,14 @@
 #include "station/RunControl.h"
 #include "station/Sequencer.h"
 #include "station/StationTimers.h"
+#include "station/TicketService.h"
 #include "station/WeighingModel.h"
 #include "tests/support/TestSupport.h"
 
 #include <QTest>
 #include <memory>
 
-struct SequencerRig {
+struct SequencerRig : TicketService {
     WorkDir dir;
     WeighingModel model;
     BalanceReadings readings;
@@ -47,11 +48,11 @@ struct SequencerRig {
             qFatal("the in-memory light port did not open");
         comm3.answer = &MemorySerialPort::moduleAnswer;
         seq = std::make_unique<Sequencer>(Sequencer::Parts{model, readings, lightMap, bus, settings,
-                                                           run, clock, status, dir.path(),
-                                                           [this](const HistoryRecord& h) {
-                                                               printed << h;
-                                                               return printResult;
-                                                           }});
+                                                           run, clock, status, dir.path(), this});
+    }
+    Outcome print(const HistoryRecord& h) override {
+        printed << h;
+        return printResult;
     }
 
     QString queue() const { return dir.file(QStringLiteral("START_DISPEN.txt")); }

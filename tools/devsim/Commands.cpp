@@ -1,4 +1,4 @@
-#include "Bench.h"
+#include "SimulatedBench.h"
 
 #include "Balance.h"
 #include "Events.h"
@@ -43,7 +43,7 @@ std::vector<int> addressesOf(const std::string& device) {
 } // namespace
 
 // "turnaround MS" for every slave, "turnaround DEVICE MS" for one device.
-bool Bench::setTurnaround(const std::string& device, const std::string& ms) {
+bool SimulatedBench::setTurnaround(const std::string& device, const std::string& ms) {
     char* end = nullptr;
     const double v = strtod(ms.c_str(), &end);
     if (ms.empty() || *end != 0 || v < 0 || v > 10000)
@@ -61,7 +61,7 @@ bool Bench::setTurnaround(const std::string& device, const std::string& ms) {
     return true;
 }
 
-bool Bench::modbusCommand(const std::string& verb, std::vector<std::string> words) {
+bool SimulatedBench::modbusCommand(const std::string& verb, std::vector<std::string> words) {
     if (verb == "turnaround") {
         if (words.empty())
             return false;
@@ -117,7 +117,7 @@ bool Bench::modbusCommand(const std::string& verb, std::vector<std::string> word
     return true;
 }
 
-void Bench::command(const std::string& text) {
+void SimulatedBench::command(const std::string& text) {
     std::istringstream in(text);
     std::string verb, who;
     in >> verb >> who;

@@ -17,8 +17,8 @@
 //
 // Events go to a log file, one line each: "<ms> <event> <arguments>".
 
-#include "Bench.h"
 #include "Events.h"
+#include "SimulatedBench.h"
 
 #include <cmath>
 #include <csignal>
@@ -55,7 +55,7 @@ void usage() {
 }
 
 // Sets the bench up from the command line; false on an unknown option.
-bool parseArguments(int argc, char** argv, Bench& bench, std::string& logPath) {
+bool parseArguments(int argc, char** argv, SimulatedBench& bench, std::string& logPath) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -114,7 +114,7 @@ bool parseArguments(int argc, char** argv, Bench& bench, std::string& logPath) {
 
 // Runs the bench until "quit" or a signal: the lines, the automatic operator, and the
 // commands from standard input and the control pipe.
-void serve(Bench& bench, int control) {
+void serve(SimulatedBench& bench, int control) {
     bool stdinOpen = true;
     std::string stdinText, controlText;
 
@@ -184,7 +184,7 @@ void serve(Bench& bench, int control) {
 } // namespace
 
 int main(int argc, char** argv) {
-    Bench bench;
+    SimulatedBench bench;
     std::string logPath;
     if (!parseArguments(argc, argv, bench, logPath)) {
         usage();

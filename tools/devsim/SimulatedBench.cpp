@@ -1,4 +1,4 @@
-#include "Bench.h"
+#include "SimulatedBench.h"
 
 #include "Balance.h"
 #include "Events.h"
@@ -10,7 +10,7 @@
 
 namespace devsim {
 
-bool Bench::start() {
+bool SimulatedBench::start() {
     mkdir(dir.c_str(), 0755);
     for (Line* l : all()) {
         l->link = dir + "/" + l->name;
@@ -34,7 +34,7 @@ bool Bench::start() {
 // after its turnaround. A byte that comes while a reply is due or on the line garbles both:
 // the rest of the reply is lost and the request is dropped.
 
-void Bench::takeIn(Line& l, double now) {
+void SimulatedBench::takeIn(Line& l, double now) {
     const bool modbus = &l == &bus || &l == &lights;
     unsigned char buf[512];
     ssize_t n;
@@ -45,7 +45,7 @@ void Bench::takeIn(Line& l, double now) {
     // The text balances ignore what they are sent.
 }
 
-void Bench::receiveByte(Line& l, unsigned char byte, double now) {
+void SimulatedBench::receiveByte(Line& l, unsigned char byte, double now) {
     const double start = std::max(now, l.inWireEnd);
     if (!l.in.empty() && start - l.inWireEnd >= kSilenceMs)
         endFrame(l);
@@ -59,13 +59,13 @@ void Bench::receiveByte(Line& l, unsigned char byte, double now) {
     l.inWireEnd = start + kByteMs;
 }
 
-void Bench::endFrames(double now) {
+void SimulatedBench::endFrames(double now) {
     for (Line* l : {&bus, &lights})
         if (now >= l->frameEndsAt())
             endFrame(*l);
 }
 
-void Bench::endFrame(Line& l) {
+void SimulatedBench::endFrame(Line& l) {
     std::vector<unsigned char> frame;
     frame.swap(l.in);
     if (std::exchange(l.inGarbled, false)) {
@@ -76,7 +76,7 @@ void Bench::endFrame(Line& l) {
     dispatch(l, frame, l.inWireEnd);
 }
 
-double Bench::turnaroundFor(const Line& l, int address) const {
+double SimulatedBench::turnaroundFor(const Line& l, int address) const {
     std::vector<std::string> keys;
     if (&l == &lights)
         keys = {"lights " + std::to_string(address), "lights"};
@@ -88,7 +88,7 @@ double Bench::turnaroundFor(const Line& l, int address) const {
     return turnaround;
 }
 
-void Bench::dispatch(Line& l, const std::vector<unsigned char>& frame, double arrived) {
+void SimulatedBench::dispatch(Line& l, const std::vector<unsigned char>& frame, double arrived) {
     const char* line = l.name.c_str();
     const std::string hex = hexOf(frame.data(), frame.size());
     // What no slave answers: a broken frame, or one for nobody on this line.
@@ -132,8 +132,8 @@ void Bench::dispatch(Line& l, const std::vector<unsigned char>& frame, double ar
         l.send(reply, arrived + turnaroundFor(l, address));
 }
 
-int Bench::carryOut(Line& l, Slave& s, const std::vector<unsigned char>& frame,
-                    std::vector<unsigned char>& reply) {
+int SimulatedBench::carryOut(Line& l, Slave& s, const std::vector<unsigned char>& frame,
+                             std::vector<unsigned char>& reply) {
     const char* line = l.name.c_str();
     const std::string hex = hexOf(frame.data(), frame.size());
     if (requestLength(frame) == 0) {
@@ -181,7 +181,7 @@ int Bench::carryOut(Line& l, Slave& s, const std::vector<unsigned char>& frame,
 
 // A write to slave 0 is carried out by every slave on the line that can, and answered by
 // none.
-void Bench::broadcast(Line& l, const std::vector<unsigned char>& frame) {
+void SimulatedBench::broadcast(Line& l, const std::vector<unsigned char>& frame) {
     logEvent("broadcast %s %s", l.name.c_str(), hexOf(frame.data(), frame.size()).c_str());
     const int f = frame[1];
     if ((f != 5 && f != 6 && f != 15 && f != 16) || requestLength(frame) != frame.size())
@@ -204,8 +204,8 @@ void Bench::broadcast(Line& l, const std::vector<unsigned char>& frame) {
     }
 }
 
-void Bench::lightChanges(int module, const std::vector<unsigned char>& frame,
-                         const std::vector<bool>& before, const uint8_t* after) {
+void SimulatedBench::lightChanges(int module, const std::vector<unsigned char>& frame,
+                                  const std::vector<bool>& before, const uint8_t* after) {
     if (frame[1] == 15) {
         logEvent("module-off %d", module);
         autoOperator.seesSweep();
@@ -232,7 +232,7 @@ void Bench::lightChanges(int module, const std::vector<unsigned char>& frame,
 
 // ---- text balances
 
-void Bench::textFrames(double now) {
+void SimulatedBench::textFrames(double now) {
     g_small.watch(now);
     g_large.watch(now);
     for (auto [line, bal, next] : {std::make_tuple(&small, &g_small, &nextSmallFrame),

@@ -12,7 +12,7 @@
 
 namespace devsim {
 
-struct Bench {
+struct SimulatedBench {
     std::string dir;
     Line small{"small"}, large{"large"}, bus{"bus"}, lights{"lights"};
     Line scanner{"scanner"};     // a barcode scanner fixed at the bench: sends what `scan` says
