@@ -42,8 +42,7 @@ struct Rig {
         }
         seq = std::make_unique<Sequencer>(
             Sequencer::Parts{s.weighing(), s.readings(), s.lightMap(), s.lightBus(), s.settings(),
-                             s.runControl(), s.clock(), s.status(), dir.path(),
-                             [](const HistoryRecord&) { return Outcome::success(); }});
+                             s.runControl(), s.clock(), s.status(), dir.path(), nullptr});
     }
 
     // An order of six lines (two rows of line boxes), its first line weighed on the
