@@ -45,6 +45,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QLineEdit>
 #include <QtConcurrent/QtConcurrentRun>
 #include <tuple>
 
@@ -130,15 +131,18 @@ Station::Station(StationOptions options)
     wireExtensions();
 }
 
-// A barcode scanned into a setting, a light position or the field mapping goes to the
-// main window's order entry instead; in the order search entry and the recipe editor a
-// scan replaces what the box held.
+// A barcode scanned into a setting, a light position, the field mapping or any control of
+// the main window but its order entry goes to that order entry instead; in the order
+// search entry and the recipe editor a scan replaces what the box held.
 void Station::wireScans() {
     m_scans =
         std::make_unique<ScanRouter>([this](const QString& code) { m_form3->enterOrder(code); });
     m_scans->guard(m_form1.get(), {m_form1->searchBox()});
     m_scans->guard(m_intake->form2.get());
     m_scans->guard(m_form6.get());
+    // In the main window no list, button, check box or panel ever acts on a scan; the
+    // order entry keeps its keys.
+    m_scans->guardAllControls(m_form3.get(), {m_form3->Text2});
     m_scans->replaceOnScan(m_form1->searchBox());
     m_scans->replaceOnScan(m_form4.get());
     qApp->installEventFilter(m_scans.get());
