@@ -95,9 +95,8 @@ Station::Station(StationOptions options)
 
     Form3& f3 = *m_form3;
     connect(&f3, &Form3::openSettings, this, [this] { showWindow(m_form1.get()); });
-    connect(&f3, &Form3::refreshRecipes, this, &Station::refreshRecipeList);
-    connect(&f3, &Form3::runClicked, &m_run, &RunControl::run);
-    connect(&f3, &Form3::stopClicked, &m_run, &RunControl::stop);
+    connect(&f3, &Form3::runClicked, this, [this] { m_status.report(m_run.runCommand()); });
+    connect(&f3, &Form3::stopClicked, this, [this] { m_status.report(m_run.stopCommand()); });
     connect(&m_run, &RunControl::backgroundChanged, &f3, &Form3::setBackground);
     connect(m_form1.get(), &Form1::saveClicked, this, &Station::saveSettings);
     connect(m_form1.get(), &Form1::mainWindowClicked, this, [this] { showWindow(m_form3.get()); });
@@ -219,6 +218,7 @@ void Station::wireQueue() {
                              path(QStringLiteral("START_DISPEN2.txt"))},
         m_weighing, m_settings, *m_comm3, *m_lightBus, m_status);
     connect(m_queue.get(), &QueueCommands::recipeListChanged, &f3, &Form3::setRecipeEntries);
+    connect(&f3, &Form3::refreshRecipes, m_queue.get(), &QueueCommands::refresh);
     // The queue commands put every refusal and failure on the status line themselves.
     connect(&f3, &Form3::queueRecipe, this,
             [this](int p) { m_queue->queue(p, m_form3->recipeEntry(p)); });

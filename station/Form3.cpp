@@ -102,8 +102,7 @@ void Form3::setupCommands() {
     connect(STOP, &QAction::triggered, this, &Form3::stopClicked);
     connect(DEL, &QAction::triggered, this, [this] {
         const int row = selectedRow(List2);
-        if (row >= 0)
-            emit deleteQueued(row, List2->item(row)->text());
+        emit deleteQueued(row, row >= 0 ? List2->item(row)->text() : QString());
     });
 
     connect(Command1, &QPushButton::clicked, this, &Form3::openSettings);
