@@ -60,7 +60,13 @@ scan_here() {
   if [ "$(windows)" -ne "$WINDOWS" ] || [ "$(queued)" -lt "$before" ]; then
     pressed=$((pressed + 1))
     echo "$1: the scan with a space pressed something" >&2
-    xdotool search --onlyvisible --name '.' getwindowname %@ 2>/dev/null | sed 's/^/  window: /' >&2 || true
+    # What it opened is closed again, so that the next clicks reach the main window.
+    for w in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+      if [ "$w" != "$WIN" ]; then
+        echo "  window: $(xdotool getwindowname "$w")" >&2
+        xdotool windowunmap --sync "$w" || true
+      fi
+    done
     xdotool windowfocus --sync "$WIN" || true
     WINDOWS=$(windows)
   fi
