@@ -142,6 +142,8 @@ void Station::wireScans() {
     // In the main window no list, button, check box or panel ever acts on a scan; the
     // order entry keeps its keys.
     m_scans->guardAllControls(m_form3.get(), {m_form3->Text2});
+    // Nor do the buttons of the box/barrel dialog, open beside the weighing.
+    m_scans->guardAllControls(m_form7.get());
     m_scans->replaceOnScan(m_form1->searchBox());
     m_scans->replaceOnScan(m_form4.get());
     qApp->installEventFilter(m_scans.get());

@@ -10,9 +10,11 @@
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
 #include "station/Form3.h"
+#include "station/Form7.h"
 #include "station/JobFile.h"
 #include "station/QueueCommands.h"
 #include "station/ScanDetector.h"
+#include "station/WeighingModel.h"
 #include "tests/support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -258,6 +260,18 @@ private slots:
         QTRY_COMPARE(refresh.count(), 1);
         QVERIFY(!f3.Command4->isDown());
         QCOMPARE(orders.count(), 0);
+    }
+
+    // The box/barrel dialog stays open beside the weighing: a scan with one of its buttons
+    // focused presses none (a change of barrel would void the line's container).
+    void boxBarrelDialogTakesNoScan() {
+        Rig r;
+        const QList<QPushButton*> buttons = r.station->form7().findChildren<QPushButton*>();
+        QSignalSpy orders(&r.r3(), &Form3::orderEntered);
+        for (QPushButton* b : buttons)
+            r.type(b, QStringLiteral("R-101 L2309"), 5);
+        QCOMPARE(orders.count(), buttons.size());
+        QCOMPARE(r.station->weighing().BoxChoice, int(BoxChoiceCode::None));
     }
 
     // The main window opens with the focus in the order entry, which says what it takes.
