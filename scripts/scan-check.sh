@@ -40,7 +40,14 @@ queued() { echo $(($(stat -c %s "$WORK/START_DISPEN.txt" 2>/dev/null || echo 0) 
 windows() { xdotool search --onlyvisible --name '.' 2>/dev/null | wc -l; }
 scan() {
   xdotool type --delay 5 "$1"$'\r' # Enter (CR) 5 ms after the last character
-  sleep 1.2
+  sleep 1
+}
+# Waits up to 3 s more for the queue to grow past $1 (an order search may be slow).
+settle() {
+  for _ in $(seq 30); do
+    if [ "$(queued)" -gt "$1" ]; then return; fi
+    sleep 0.1
+  done
 }
 
 WINDOWS=$(windows)
@@ -53,8 +60,15 @@ scan_here() {
   local before
   before=$(queued)
   scan "DEMO-100$((total % 2 + 1))"
+  settle "$before"
   total=$((total + 1))
-  if [ "$(queued)" -eq $((before + 1)) ]; then landed=$((landed + 1)); else lost=$((lost + 1)); fi
+  if [ "$(queued)" -eq $((before + 1)) ]; then
+    landed=$((landed + 1))
+  else
+    lost=$((lost + 1))
+    echo "$1: the order scan was lost (queue $before -> $(queued)), screen lost-$total.png" >&2
+    import -window root "$WORK/lost-$total.png" 2>/dev/null || true
+  fi
   before=$(queued)
   scan "R-101 L2309"
   if [ "$(windows)" -ne "$WINDOWS" ] || [ "$(queued)" -lt "$before" ]; then
