@@ -46,18 +46,26 @@ void ScanRouter::guard(QWidget* window, const QList<QWidget*>& except) {
         m_except.append(w);
 }
 
+void ScanRouter::guardAllControls(QWidget* window, const QList<QWidget*>& except) {
+    m_guardedAll.append(window);
+    for (QWidget* w : except)
+        m_except.append(w);
+}
+
 void ScanRouter::replaceOnScan(QWidget* widgetOrWindow) {
     m_scanFields.append(widgetOrWindow);
 }
 
 ScanRouter::Kind ScanRouter::kindOf(const QWidget* w) const {
-    // Only fields take typed text; buttons, lists and check boxes keep their own keys.
-    if (!qobject_cast<const QLineEdit*>(w) && !qobject_cast<const QComboBox*>(w) &&
-        !w->inherits("QPlainTextEdit") && !w->inherits("QTextEdit"))
-        return Kind::Other;
-    if (within(w, m_scanFields))
+    // In most windows only fields take typed text; buttons, lists and check boxes keep
+    // their keys there.
+    const bool field = qobject_cast<const QLineEdit*>(w) || qobject_cast<const QComboBox*>(w) ||
+                       w->inherits("QPlainTextEdit") || w->inherits("QTextEdit");
+    if (field && within(w, m_scanFields))
         return Kind::ScanField;
-    if (within(w, m_guarded) && !within(w, m_except))
+    if (within(w, m_except))
+        return Kind::Other;
+    if (within(w, m_guardedAll) || (field && within(w, m_guarded)))
         return Kind::Guarded;
     return Kind::Other;
 }
@@ -78,12 +86,21 @@ bool ScanRouter::eventFilter(QObject* watched, QEvent* event) {
     default:
         break;
     }
-    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+    if ((event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) ||
+        !watched->isWidgetType())
         return false;
     auto* w = static_cast<QWidget*>(watched);
     auto* key = static_cast<QKeyEvent*>(event);
     if (isModifierOnly(key->key()))
         return false;
+    if (event->type() == QEvent::KeyRelease) {
+        // A held key's release waits with it: a button pressed by a space delivered late
+        // must also see the space let go, and in a scan neither reaches it.
+        if (m_held.empty() || w != m_target || key->isAutoRepeat())
+            return false;
+        m_held.emplace_back(key->clone());
+        return true;
+    }
     const Kind kind = kindOf(w);
     const bool candidate = kind != Kind::Other && key->timestamp() != 0 &&
                            (isScanCharacter(key) || isEnter(key->key()));

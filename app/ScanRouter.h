@@ -12,15 +12,19 @@
 
 class QWidget;
 
-// Keeps barcode scans out of the fields where they do harm. Installed on the application,
+// Keeps barcode scans out of the controls where they do harm. Installed on the application,
 // it watches the key presses aimed at the registered windows:
 // - in a guarded window (settings, field mapping, light map) a scan never reaches the
 //   field: it goes to `onScan`, the order entry of the main window;
+// - in a window whose every control is guarded (the main window) the same holds for its
+//   lists, buttons, check boxes and panels: a scan never moves a list's selection nor
+//   presses a button (not even with a space inside it);
 // - in a scan field (the order search entry, the recipe editor's boxes) a scan replaces
 //   what the field held instead of being appended to it.
-// To tell a scan from typing, printable keys for those fields are held back until the
-// next key shows the pace (or kHoldMs pass), then delivered as they were typed. Keys that
-// carry no time stamp are delivered at once: without a time nothing can be told.
+// To tell a scan from typing, printable keys for those controls are held back, with their
+// releases, until the next key shows the pace (or kHoldMs pass), then delivered as they
+// were typed. Keys that carry no time stamp are delivered at once: without a time nothing
+// can be told.
 class ScanRouter : public QObject {
     Q_OBJECT
 public:
@@ -30,6 +34,9 @@ public:
 
     // Every text field of `window` except those in `except` is guarded.
     void guard(QWidget* window, const QList<QWidget*>& except = {});
+    // Every control of `window` except those in `except` is guarded, the window itself too
+    // (it takes the keys when no control has the focus).
+    void guardAllControls(QWidget* window, const QList<QWidget*>& except = {});
     // A field, or every text field of a window, where a scan replaces the content.
     void replaceOnScan(QWidget* widgetOrWindow);
 
@@ -47,7 +54,7 @@ private:
                  bool replace);
 
     std::function<void(const QString&)> m_onScan;
-    QList<QPointer<QWidget>> m_guarded, m_except, m_scanFields;
+    QList<QPointer<QWidget>> m_guarded, m_guardedAll, m_except, m_scanFields;
     ScanDetector m_detector;
     QPointer<QWidget> m_target;
     std::vector<std::unique_ptr<QKeyEvent>> m_held;

@@ -43,6 +43,7 @@
 #include "intake/Queries.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <tuple>
 
 namespace {
@@ -88,9 +89,8 @@ Station::Station(StationOptions options)
 
     Form3& f3 = *m_form3;
     connect(&f3, &Form3::openSettings, this, [this] { showWindow(m_form1.get()); });
-    connect(&f3, &Form3::refreshRecipes, this, &Station::refreshRecipeList);
-    connect(&f3, &Form3::runClicked, &m_run, &RunControl::run);
-    connect(&f3, &Form3::stopClicked, &m_run, &RunControl::stop);
+    connect(&f3, &Form3::runClicked, this, [this] { m_status.report(m_run.runCommand()); });
+    connect(&f3, &Form3::stopClicked, this, [this] { m_status.report(m_run.stopCommand()); });
     connect(&m_run, &RunControl::backgroundChanged, &f3, &Form3::setBackground);
     connect(m_form1.get(), &Form1::saveClicked, this, &Station::saveSettings);
     connect(m_form1.get(), &Form1::mainWindowClicked, this, [this] { showWindow(m_form3.get()); });
@@ -124,15 +124,20 @@ Station::Station(StationOptions options)
     wireExtensions();
 }
 
-// A barcode scanned into a setting, a light position or the field mapping goes to the
-// main window's order entry instead; in the order search entry and the recipe editor a
-// scan replaces what the box held.
+// A barcode scanned into a setting, a light position, the field mapping or any control of
+// the main window but its order entry goes to that order entry instead; in the order
+// search entry and the recipe editor a scan replaces what the box held.
 void Station::wireScans() {
     m_scans =
         std::make_unique<ScanRouter>([this](const QString& code) { m_form3->enterOrder(code); });
     m_scans->guard(m_form1.get(), {m_form1->searchBox()});
     m_scans->guard(m_intake->form2.get());
     m_scans->guard(m_form6.get());
+    // In the main window no list, button, check box or panel ever acts on a scan; the
+    // order entry keeps its keys.
+    m_scans->guardAllControls(m_form3.get(), {m_form3->Text2});
+    // Nor do the buttons of the box/barrel dialog, open beside the weighing.
+    m_scans->guardAllControls(m_form7.get());
     m_scans->replaceOnScan(m_form1->searchBox());
     m_scans->replaceOnScan(m_form4.get());
     qApp->installEventFilter(m_scans.get());
@@ -198,6 +203,7 @@ void Station::wireQueue() {
                              path(QStringLiteral("START_DISPEN2.txt"))},
         m_weighing, m_settings, *m_comm3, *m_lightBus, m_status);
     connect(m_queue.get(), &QueueCommands::recipeListChanged, &f3, &Form3::setRecipeEntries);
+    connect(&f3, &Form3::refreshRecipes, m_queue.get(), &QueueCommands::refresh);
     // The queue commands put every refusal and failure on the status line themselves.
     connect(&f3, &Form3::queueRecipe, this,
             [this](int p) { m_queue->queue(p, m_form3->recipeEntry(p)); });

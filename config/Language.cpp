@@ -71,6 +71,9 @@ QStringList convertWindowTexts(QObject* window, const QStringList& names,
                 break;
             }
         }
+        // An entry box's hint says what goes in it.
+        if (const QVariant hint = control->property("placeholderText"); hint.isValid())
+            control->setProperty("placeholderText", converter.convert(hint.toString()));
     }
     window->setProperty(kConvertedMark, true);
     return missing;

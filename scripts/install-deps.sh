@@ -9,7 +9,7 @@ PACKAGES=(
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql sqlite3
   libopencc-dev libopencc-data libopencc1.1
   libmodbus-dev libmosquitto-dev mosquitto openssl
-  xvfb xauth imagemagick x11-apps poppler-utils fonts-wqy-microhei
+  xvfb xauth xdotool imagemagick x11-apps poppler-utils fonts-wqy-microhei
   clang libclang-rt-14-dev clang-format
   python3-pymodbus python3-serial python3-serial-asyncio
   dpkg-dev lintian desktop-file-utils

@@ -58,6 +58,8 @@ Form3::Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& sta
     showPanel();
     for (Balance b : kBalances)
         showReading(b);
+    // The window opens ready for the first scan: the focus waits in the order entry.
+    Text2->setFocus(Qt::OtherFocusReason);
 }
 
 // The command buttons, the check boxes and the queue's RUN / STOP / DEL menu, each wired
@@ -100,8 +102,7 @@ void Form3::setupCommands() {
     connect(STOP, &QAction::triggered, this, &Form3::stopClicked);
     connect(DEL, &QAction::triggered, this, [this] {
         const int row = selectedRow(List2);
-        if (row >= 0)
-            emit deleteQueued(row, List2->item(row)->text());
+        emit deleteQueued(row, row >= 0 ? List2->item(row)->text() : QString());
     });
 
     connect(Command1, &QPushButton::clicked, this, &Form3::openSettings);
@@ -123,7 +124,11 @@ void Form3::setupLists() {
     QFont big = Text2->font();
     big.setPointSize(14);
     Text2->setFont(big);
+    Text2->setPlaceholderText(QStringLiteral("掃描條碼或輸入單號,按 Enter"));
     Text2->installEventFilter(this);
+    Text2Label = new QLabel(QStringLiteral("單號/條碼"), this);
+    Text2Label->setObjectName(QStringLiteral("Text2Label"));
+    Text2Label->setBuddy(Text2);
 
     List1 = new QListWidget(this);
     List1->setObjectName(QStringLiteral("List1"));
@@ -231,7 +236,10 @@ void Form3::setupLayout() {
     for (QCheckBox* c : Check)
         checks->addWidget(c);
     left->addLayout(checks);
-    left->addWidget(Text2);
+    auto* entry = new QHBoxLayout;
+    entry->addWidget(Text2Label);
+    entry->addWidget(Text2, 1);
+    left->addLayout(entry);
     left->addWidget(List1, 3);
     left->addWidget(List2, 3);
     left->addWidget(EventList, 3);
@@ -467,5 +475,6 @@ QStringList Form3::simplifiedTexts() {
         names << QStringLiteral("Check%1").arg(i);
     return names + controlArray(QStringLiteral("Label3"), 0, 12) +
            controlArray(QStringLiteral("ZeroButton"), 0, 1) +
-           QStringList{QStringLiteral("UndoButton"), QStringLiteral("ExtensionsButton")};
+           QStringList{QStringLiteral("UndoButton"), QStringLiteral("ExtensionsButton"),
+                       QStringLiteral("Text2Label"), QStringLiteral("Text2")};
 }

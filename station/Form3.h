@@ -74,6 +74,7 @@ public:
     QPushButton* Command7 = nullptr;   // 取消全部
     std::array<QCheckBox*, 5> Check{}; // Check1 .. Check5 at 0 .. 4
     QLineEdit* Text2 = nullptr;
+    QLabel* Text2Label = nullptr; // names the order entry
     QListWidget* List1 = nullptr;
     QListWidget* List2 = nullptr;
     std::array<QPlainTextEdit*, 11> Text1{};

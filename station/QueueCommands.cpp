@@ -20,8 +20,18 @@ QueueCommands::QueueCommands(Files files, WeighingModel& weighing, const Station
       m_lightPort(lightPort), m_lightBus(lightBus), m_status(status) {}
 
 namespace {
-Outcome failed(const QString& what, const Outcome& o) {
-    return Outcome::failure(QStringLiteral("%1: %2").arg(what, o.reason()));
+QString failed(const QString& what, const Outcome& o) {
+    return QStringLiteral("%1: %2").arg(what, o.reason());
+}
+
+// The order numbers of some job records, the first few of them.
+QString orderNumbers(const QList<QByteArray>& records) {
+    constexpr qsizetype kNamed = 5;
+    QStringList orders;
+    for (qsizetype i = 0; i < records.size() && i < kNamed; ++i)
+        orders << JobRecord::decode(records.at(i)).OrderNo;
+    return orders.join(QStringLiteral(", ")) +
+           (records.size() > kNamed ? QStringLiteral(" 等") : QString());
 }
 } // namespace
 
@@ -31,11 +41,14 @@ void QueueCommands::report(const Outcome& o) {
 }
 
 void QueueCommands::refresh() {
-    report(listRecipes());
+    if (const Outcome o = listRecipes(); !o)
+        m_status.report(o.reason());
+    else
+        m_status.report(QStringLiteral("配方清單已更新, 共 %1 筆").arg(m_recipesListed));
 }
 
 void QueueCommands::queue(int p, const QString& entry) {
-    report(queueRecipe(p, entry));
+    m_status.report(queueRecipe(p, entry));
 }
 
 void QueueCommands::reloadQueueList() {
@@ -43,11 +56,11 @@ void QueueCommands::reloadQueueList() {
 }
 
 void QueueCommands::deleteQueued(int p, const QString& entry) {
-    report(deleteJob(p, entry));
+    m_status.report(deleteJob(p, entry));
 }
 
 void QueueCommands::cancelAll() {
-    report(cancelJobs());
+    m_status.report(cancelJobs());
 }
 
 void QueueCommands::logJob(const QByteArray& record, const QString& event, const QString& detail) {
@@ -69,14 +82,15 @@ bool QueueCommands::lightBusInUse() const {
 Outcome QueueCommands::listRecipes() {
     const RecipeListResult r = readRecipeList(m_files.quick);
     if (!r.outcome)
-        return failed(QStringLiteral("配方檔讀取失敗"), r.outcome);
+        return Outcome::failure(failed(QStringLiteral("配方檔讀取失敗"), r.outcome));
+    m_recipesListed = r.entries.size();
     emit recipeListChanged(r.entries);
     return Outcome::success();
 }
 
-Outcome QueueCommands::queueRecipe(int p, const QString& entry) {
+QString QueueCommands::queueRecipe(int p, const QString& entry) {
     if (p < 0)
-        return Outcome::success();
+        return QStringLiteral("請先在配方清單選擇一筆, 未排入");
     const JobCountResult n = JobCount(m_files.quick);
     if (!n.outcome)
         return failed(QStringLiteral("排入計量失敗"), n.outcome);
@@ -89,18 +103,18 @@ Outcome QueueCommands::queueRecipe(int p, const QString& entry) {
     }
     if (k < 1 || recipeListEntry(r.bytes) != entry) {
         if (Outcome o = listRecipes(); !o)
-            return o;
-        return Outcome::failure(QStringLiteral("配方檔已變更, 清單已更新, 請重新選擇 (未排入)"));
+            return o.reason();
+        return QStringLiteral("配方檔已變更, 清單已更新, 請重新選擇 (未排入)");
     }
     if (Outcome o = AppendJobBytes(m_files.queue, r.bytes); !o)
         return failed(QStringLiteral("排入計量失敗"), o);
-    return Outcome::success();
+    return QStringLiteral("已排入計量 單號 %1").arg(JobRecord::decode(r.bytes).OrderNo);
 }
 
 Outcome QueueCommands::listQueue() {
     const ReadAllJobsResult all = ReadAllJobs(m_files.queue);
     if (!all.outcome)
-        return failed(QStringLiteral("計量佇列讀取失敗"), all.outcome);
+        return Outcome::failure(failed(QStringLiteral("計量佇列讀取失敗"), all.outcome));
     QStringList entries;
     for (const QByteArray& bytes : all.records)
         entries << queueListEntry(JobRecord::decode(bytes));
@@ -135,9 +149,9 @@ void QueueCommands::resetDisplay() {
     m_weighing.State = SequencerState::Idle;
 }
 
-Outcome QueueCommands::deleteJob(int p, const QString& entry) {
+QString QueueCommands::deleteJob(int p, const QString& entry) {
     if (p < 0)
-        return Outcome::success();
+        return QStringLiteral("請先在計量佇列選擇一筆, 未刪除");
     const JobCountResult n = JobCount(m_files.queue);
     if (!n.outcome)
         return failed(QStringLiteral("刪除失敗"), n.outcome);
@@ -155,8 +169,8 @@ Outcome QueueCommands::deleteJob(int p, const QString& entry) {
     }
     if (stale) {
         if (Outcome o = listQueue(); !o)
-            return o;
-        return Outcome::failure(QStringLiteral("計量佇列已變更, 清單已更新, 請重新選擇 (未刪除)"));
+            return o.reason();
+        return QStringLiteral("計量佇列已變更, 清單已更新, 請重新選擇 (未刪除)");
     }
 
     // Record 1 is the job the sequencer holds while it is not idle. Left alone, it would
@@ -206,10 +220,12 @@ Outcome QueueCommands::deleteJob(int p, const QString& entry) {
         m_weighing.notify();
         emit sequencerReset();
     }
-    return Outcome::success();
+    return QStringLiteral("已刪除 單號 %1 (計量佇列第 %2 筆)%3")
+        .arg(JobRecord::decode(removed).OrderNo, QString::number(p + 1),
+             deletesRunningJob ? QStringLiteral(", 計量已中止") : QString());
 }
 
-Outcome QueueCommands::cancelJobs() {
+QString QueueCommands::cancelJobs() {
     // The queue file goes first: when it cannot be deleted the jobs are still queued, so
     // the weighing goes on as it was and the operator is told why.
     // What is cancelled is kept first, so that it can be put back.
@@ -234,7 +250,8 @@ Outcome QueueCommands::cancelJobs() {
     for (qsizetype i = 0; i < cancelled.size(); ++i)
         logJob(cancelled.at(i), QStringLiteral("cancelled"),
                QStringLiteral("queue position %1").arg(i + 1));
-    if (m_weighing.State != SequencerState::Idle)
+    const bool wasWeighing = m_weighing.State != SequencerState::Idle;
+    if (wasWeighing)
         dropJournal();
     else
         discardSetAside();
@@ -251,5 +268,9 @@ Outcome QueueCommands::cancelJobs() {
     m_weighing.setQueueList({}, {});
     m_weighing.notify();
     emit sequencerReset();
-    return Outcome::success();
+    const QString stopped = wasWeighing ? QStringLiteral(", 計量已中止") : QString();
+    if (cancelled.isEmpty())
+        return QStringLiteral("計量佇列是空的, 沒有可取消的工作") + stopped;
+    return QStringLiteral("已取消全部 %1 筆 (單號 %2)%3")
+        .arg(QString::number(cancelled.size()), orderNumbers(cancelled), stopped);
 }

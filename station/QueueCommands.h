@@ -23,8 +23,9 @@ class WeighingModel;
 // entry showed (for the queue, the very record the list was filled from), and otherwise
 // refills the list and does nothing else.
 //
-// Each command puts its own refusal or failure on the status line, so it returns nothing;
-// the private steps behind them return an Outcome for the command to report once.
+// Each command answers on the status line, once: what it did (which order, how many jobs),
+// why it did nothing, or why it failed. So it returns nothing; the private steps behind
+// them return the answer.
 class QueueCommands : public QObject {
     Q_OBJECT
 public:
@@ -71,9 +72,9 @@ private:
     void report(const Outcome& o);
     Outcome listRecipes();
     Outcome listQueue();
-    Outcome queueRecipe(int p, const QString& entry);
-    Outcome deleteJob(int p, const QString& entry);
-    Outcome cancelJobs();
+    QString queueRecipe(int p, const QString& entry);
+    QString deleteJob(int p, const QString& entry);
+    QString cancelJobs();
     void logJob(const QByteArray& record, const QString& event, const QString& detail);
 
     Files m_files;
@@ -84,4 +85,5 @@ private:
     StatusLine& m_status;
     UndoStore* m_undo = nullptr;
     WeighingEvents* m_events = nullptr;
+    qsizetype m_recipesListed = 0; // entries of the last recipe list
 };

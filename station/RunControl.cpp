@@ -28,3 +28,17 @@ void RunControl::stop() {
     m_timers.Timer2.setEnabled(false);
     setBackground(Background::Stopped);
 }
+
+QString RunControl::runCommand() {
+    const bool wasRunning = m_timers.Timer2.enabled();
+    run();
+    return wasRunning ? QStringLiteral("計量本來就在進行 (RUN)")
+                      : QStringLiteral("計量繼續進行 (RUN)");
+}
+
+QString RunControl::stopCommand() {
+    const bool wasRunning = m_timers.Timer2.enabled();
+    stop();
+    return wasRunning ? QStringLiteral("計量已暫停 (STOP), 按 RUN 繼續")
+                      : QStringLiteral("計量本來就已暫停 (STOP), 按 RUN 繼續");
+}

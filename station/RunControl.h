@@ -2,6 +2,7 @@
 #include "station/StationTimers.h"
 
 #include <QObject>
+#include <QString>
 
 // Run state of the station: the sequencer's timer and the window background that shows
 // it (system colour running, light pink stopped, red after a failed start-up).
@@ -22,6 +23,9 @@ public:
     void run();
     // STOP: the sequencer freezes in its state.
     void stop();
+    // The menu's RUN and STOP: run() or stop(), and what to tell the operator.
+    QString runCommand();
+    QString stopCommand();
 
 signals:
     void backgroundChanged(Background b);

@@ -171,6 +171,8 @@ private slots:
         QCOMPARE(child<QPushButton>(st.extensionsWindow(), QStringLiteral("Save"))->text(),
                  QStringLiteral("存档"));
         QCOMPARE(f3.ExtensionsButton->text(), QStringLiteral("扩充设定"));
+        QCOMPARE(f3.Text2Label->text(), QStringLiteral("单号/条码"));
+        QCOMPARE(f3.Text2->placeholderText(), QStringLiteral("扫描条码或输入单号,按 Enter"));
         QVERIFY(st.status().text().isEmpty() ||
                 !st.status().text().contains(QStringLiteral("簡體")));
         // The caption store the sequencer builds its prompts from.

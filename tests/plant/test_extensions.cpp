@@ -222,14 +222,15 @@ private slots:
             j.Code[1] = "R-1";
             QVERIFY(AppendJob(queue, j).ok());
         }
-        const Reports said(status);
+        Reports said(status);
         commands.reloadQueueList();
         commands.deleteQueued(1, weighing.queueEntries.at(1));
+        QVERIFY(said.once(QStringLiteral("已刪除 單號 B2")));
         JobRecord late;
         late.OrderNo = "D4"; // appended after the list was filled
         QVERIFY(AppendJob(queue, late).ok());
         commands.cancelAll();
-        QVERIFY(said.none());
+        QVERIFY(said.once(QStringLiteral("已取消全部 3 筆 (單號 A1, C3, D4)")));
         QCOMPARE(events.seen, QStringList({"deleted B2 0", "cancelled A1 0", "cancelled C3 0",
                                            "cancelled D4 0"}));
     }

@@ -6,6 +6,7 @@
 #include "devices/MemorySerialPort.h"
 #include "station/JobFile.h"
 #include "station/QueueCommands.h"
+#include "station/RunControl.h"
 #include "station/WeighingModel.h"
 #include "tests/support/Reports.h"
 #include "tests/support/TestSupport.h"
@@ -121,7 +122,7 @@ private slots:
         b.addRecipes({"A", "B", "C"});
         QSignalSpy spy(&b.commands, &QueueCommands::recipeListChanged);
         b.commands.refresh();
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("共 3 筆")));
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toStringList(),
                  (QStringList{rawEntry("C"), rawEntry("B"), rawEntry("A")}));
@@ -131,7 +132,7 @@ private slots:
         QueueRig b;
         b.addRecipes({"A", "B", "C"});
         b.commands.queue(0, rawEntry("C"));
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("已排入計量 單號 C")));
         const ReadAllJobsResult q = ReadAllJobs(b.queue());
         QCOMPARE(q.records.size(), 1);
         QCOMPARE(q.records.at(0), ReadJob(b.quick(), 3).bytes);
@@ -143,9 +144,9 @@ private slots:
         QueueRig b;
         b.addRecipes({"A", "B", "C"});
         b.commands.queue(2, rawEntry("A"));
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("單號 A")));
         b.commands.queue(2, rawEntry("A"));
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("單號 A")));
         const ReadAllJobsResult q = ReadAllJobs(b.queue());
         QCOMPARE(q.records.size(), 2);
         QCOMPARE(q.records.at(0), ReadJob(b.quick(), 1).bytes);
@@ -156,9 +157,8 @@ private slots:
         QueueRig b;
         b.addRecipes({"A"});
         b.commands.queue(-1, QString());
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("未排入")));
         QVERIFY(!b.dir.exists(QStringLiteral("START_DISPEN.txt")));
-        QCOMPARE(b.status.text(), QString());
     }
 
     void queueRefusesAStaleListPosition_data() {
@@ -199,7 +199,7 @@ private slots:
         b.weighing2ndLine(); // the sequencer weighs X; deleting Y must not disturb it
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
         b.commands.deleteQueued(1, QStringLiteral("Y---B7"));
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("已刪除 單號 Y (計量佇列第 2 筆)")));
         QCOMPARE(b.queuedOrders(), (QStringList{"X", "Z"}));
         QCOMPARE(b.weighing.queueEntries, (QStringList{"X---B7", "Z---B7"}));
         QCOMPARE(b.weighing.State, SequencerState::Weigh);
@@ -216,7 +216,7 @@ private slots:
         b.weighing2ndLine();
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
         b.commands.deleteQueued(0, QStringLiteral("A---B7"));
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("單號 A (計量佇列第 1 筆), 計量已中止")));
         QCOMPARE(QFileInfo(b.queue()).size(), 0);
         b.expectDisplayCleared();
         for (int i = 0; i <= 10; ++i)
@@ -233,7 +233,7 @@ private slots:
         b.weighing2ndLine();
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
         b.commands.deleteQueued(0, QStringLiteral("X---B7"));
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("單號 X (計量佇列第 1 筆), 計量已中止")));
         // Y and Z wait, untouched; the sequencer is idle and starts Y afresh.
         QCOMPARE(b.queuedOrders(), (QStringList{"Y", "Z"}));
         b.expectDisplayCleared();
@@ -247,7 +247,7 @@ private slots:
         b.weighing.prompt = QStringLiteral("kept");
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
         b.commands.deleteQueued(0, QStringLiteral("X---B7"));
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("單號 X (計量佇列第 1 筆)")));
         QCOMPARE(b.queuedOrders(), (QStringList{"Y"}));
         QCOMPARE(reset.count(), 0);
         QCOMPARE(b.weighing.prompt, QStringLiteral("kept"));
@@ -280,7 +280,7 @@ private slots:
         b.addQueued({"X"});
         b.weighing2ndLine();
         b.commands.deleteQueued(-1, QString());
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("未刪除")));
         QCOMPARE(b.queuedOrders(), (QStringList{"X"}));
         QCOMPARE(b.weighing.State, SequencerState::Weigh);
     }
@@ -306,7 +306,7 @@ private slots:
         b.weighing.queueEntries = {"X---B7", "Y---B7"};
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
         b.commands.cancelAll();
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("已取消全部 2 筆 (單號 X, Y), 計量已中止")));
         QVERIFY(!b.dir.exists(QStringLiteral("START_DISPEN.txt")));
         b.expectDisplayCleared();
         QVERIFY(b.weighing.queueEntries.isEmpty());
@@ -333,7 +333,7 @@ private slots:
             b.withLightBus(open);
         b.weighing2ndLine();
         b.commands.cancelAll(); // no queue file is not an error
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("沒有可取消的工作, 計量已中止")));
         QCOMPARE(b.timer5.enabled(), sweep);
         b.expectDisplayCleared();
         QVERIFY(b.lightPort.writes.isEmpty());
@@ -349,6 +349,82 @@ private slots:
         QCOMPARE(b.weighing.State, SequencerState::Weigh);
         QVERIFY(b.weighing.boxVisible[0]);
         QVERIFY(b.status.text().contains(QStringLiteral("取消全部失敗")));
+    }
+
+    // Every command answers once: what it did, which order and how many, or why it did
+    // nothing. Recipes A, B, C in the store (C on top); `queued` waits in the queue.
+    void everyCommandAnswers_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QStringList>("queued");
+        QTest::addColumn<bool>("weighing");
+        QTest::addColumn<QString>("answer");
+        const QStringList xy{"X", "Y"};
+        QTest::newRow("refresh") << "refresh" << xy << false << "配方清單已更新, 共 3 筆";
+        QTest::newRow("queue, nothing chosen")
+            << "queue -1" << xy << false << "請先在配方清單選擇一筆, 未排入";
+        QTest::newRow("queue the top recipe") << "queue 0" << xy << false << "已排入計量 單號 C";
+        QTest::newRow("DEL, nothing chosen")
+            << "delete -1" << xy << true << "請先在計量佇列選擇一筆, 未刪除";
+        QTest::newRow("DEL a waiting job")
+            << "delete 1" << xy << true << "已刪除 單號 Y (計量佇列第 2 筆)";
+        QTest::newRow("DEL the job being weighed")
+            << "delete 0" << xy << true << "已刪除 單號 X (計量佇列第 1 筆), 計量已中止";
+        QTest::newRow("DEL the first job while idle")
+            << "delete 0" << xy << false << "已刪除 單號 X (計量佇列第 1 筆)";
+        QTest::newRow("cancel all, empty queue")
+            << "cancel" << QStringList() << false << "計量佇列是空的, 沒有可取消的工作";
+        QTest::newRow("cancel all while weighing")
+            << "cancel" << xy << true << "已取消全部 2 筆 (單號 X, Y), 計量已中止";
+        QTest::newRow("cancel all of seven, five named")
+            << "cancel" << QStringList{"J1", "J2", "J3", "J4", "J5", "J6", "J7"} << false
+            << "已取消全部 7 筆 (單號 J1, J2, J3, J4, J5 等)";
+    }
+    void everyCommandAnswers() {
+        QFETCH(QString, command);
+        QFETCH(QStringList, queued);
+        QFETCH(bool, weighing);
+        QFETCH(QString, answer);
+        Bench b;
+        b.addRecipes({"A", "B", "C"});
+        b.addQueued(queued);
+        if (weighing)
+            b.weighing2ndLine();
+        const int p = command.section(QLatin1Char(' '), 1).toInt();
+        if (command == "refresh")
+            b.commands.refresh();
+        else if (command.startsWith("queue"))
+            b.commands.queue(p, p < 0 ? QString() : rawEntry("C"));
+        else if (command.startsWith("delete"))
+            b.commands.deleteQueued(p, b.weighing.queueEntries.value(p));
+        else
+            b.commands.cancelAll();
+        QCOMPARE(b.said.texts(), QStringList{answer});
+    }
+
+    // RUN and STOP say what they did, also when there was nothing to do.
+    void runAndStopAnswer_data() {
+        QTest::addColumn<QStringList>("menu");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("STOP") << QStringList{"STOP"} << false << "計量已暫停 (STOP), 按 RUN 繼續";
+        QTest::newRow("STOP twice")
+            << QStringList{"STOP", "STOP"} << false << "計量本來就已暫停 (STOP), 按 RUN 繼續";
+        QTest::newRow("RUN while running")
+            << QStringList{"RUN"} << true << "計量本來就在進行 (RUN)";
+        QTest::newRow("STOP, RUN") << QStringList{"STOP", "RUN"} << true << "計量繼續進行 (RUN)";
+    }
+    void runAndStopAnswer() {
+        QFETCH(QStringList, menu);
+        QFETCH(bool, running);
+        QFETCH(QString, answer);
+        StationTimers timers;
+        timers.Timer2.setEnabled(true); // as the start-up leaves it
+        RunControl run(timers);
+        QString said;
+        for (const QString& item : menu)
+            said = item == "RUN" ? run.runCommand() : run.stopCommand();
+        QCOMPARE(said, answer);
+        QCOMPARE(timers.Timer2.enabled(), running);
     }
 };
 

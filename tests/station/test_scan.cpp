@@ -1,6 +1,7 @@
 // Barcode scans told from typing by their pace: the detector by plain calls, the routing
 // through the real windows with time-stamped key events, offscreen.
 #include "app/IntakeParts.h"
+#include "app/ScanRouter.h"
 #include "app/Station.h"
 #include "config/Form1.h"
 #include "config/Form2.h"
@@ -9,13 +10,20 @@
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
 #include "station/Form3.h"
+#include "station/Form7.h"
 #include "station/JobFile.h"
+#include "station/QueueCommands.h"
 #include "station/ScanDetector.h"
+#include "station/WeighingModel.h"
 #include "tests/support/TestSupport.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -46,17 +54,38 @@ struct Rig {
             QApplication::sendEvent(w, &e);
         }
     }
-    // Types `text` and Enter into `w`, `gapMs` apart, upper-case letters with Shift as a
+    // Types `text` into `w`, `gapMs` apart, upper-case letters with Shift as a
     // keyboard-wedge scanner sends them.
-    void type(QWidget* w, const QString& text, int gapMs) {
+    void keys(QWidget* w, const QString& text, int gapMs) {
         for (QChar c : text) {
             key(w, c.toUpper().unicode(), QString(c),
                 c.isUpper() ? Qt::ShiftModifier : Qt::NoModifier);
             t += quint64(gapMs);
         }
+    }
+    // The same, closed by Enter.
+    void type(QWidget* w, const QString& text, int gapMs) {
+        keys(w, text, gapMs);
         key(w, Qt::Key_Return, QStringLiteral("\r"));
         t += 1000;
     }
+    // The main window with recipes and a queue to act on; counts every button click.
+    Form3& mainWindow() {
+        Form3& f3 = r3();
+        f3.setRecipeEntries(
+            {QStringLiteral("A-1"), QStringLiteral("DEMO-9"), QStringLiteral("R-7")});
+        f3.List1->setCurrentRow(0);
+        JobRecord j;
+        j.OrderNo = QStringLiteral("Q1");
+        AppendJob(dir.file(QStringLiteral("START_DISPEN.txt")), j).ok();
+        station->queueCommands().reloadQueueList();
+        f3.List2->setCurrentRow(0);
+        for (QAbstractButton* b : f3.findChildren<QAbstractButton*>())
+            QObject::connect(b, &QAbstractButton::clicked, b, [this] { ++clicks; });
+        return f3;
+    }
+    Form3& r3() { return station->form3(); }
+    int clicks = 0;
 };
 
 } // namespace
@@ -177,6 +206,89 @@ private slots:
         QCOMPARE(r.station->recipes().Text2, QStringLiteral("DEMO-1001"));
         QVERIFY(!r.dir.exists(QStringLiteral("QUICK.txt")) ||
                 r.dir.read(QStringLiteral("QUICK.txt")).isEmpty());
+    }
+
+    // A scan with any control of the main window focused runs as an order entry: no list
+    // moves, no button is pressed (by the space inside a lot number neither), no box is
+    // ticked, the queue stays. "Form3": no control has the focus, the window takes the keys.
+    void mainWindowControlsSendScansToTheOrderEntry_data() {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("scan");
+        for (const char* c : {"List1", "List2", "Command1", "Command4", "Command7", "ZeroButton(0)",
+                              "Check1", "EventList", "WeighingPanel", "Form3"})
+            for (const char* scan : {"DEMO-1002", "R-101 L2309"})
+                QTest::newRow(
+                    qPrintable(QStringLiteral("%1, %2").arg(QLatin1String(c), QLatin1String(scan))))
+                    << c << scan;
+    }
+    void mainWindowControlsSendScansToTheOrderEntry() {
+        QFETCH(QString, control);
+        QFETCH(QString, scan);
+        Rig r;
+        Form3& f3 = r.mainWindow();
+        const QByteArray queue = r.dir.read(QStringLiteral("START_DISPEN.txt"));
+        QWidget* w = control == "Form3" ? &f3 : r.find<QWidget>(&f3, qPrintable(control));
+        QSignalSpy orders(&f3, &Form3::orderEntered);
+        r.type(w, scan, 5);
+        QCOMPARE(orders.count(), 1);
+        QCOMPARE(orders.at(0).at(0).toString(), scan);
+        QCOMPARE(r.clicks, 0);
+        QCOMPARE(f3.List1->currentRow(), 0);
+        QCOMPARE(f3.List2->currentRow(), 0);
+        QVERIFY(!f3.Check[0]->isChecked());
+        QCOMPARE(r.dir.read(QStringLiteral("START_DISPEN.txt")), queue);
+        QVERIFY(f3.Text2->text().isEmpty());
+    }
+
+    // At a person's pace the keys still work the controls, held only until the pace is
+    // known: a letter moves the recipe list, a space presses the button or ticks the box.
+    void typingStillWorksTheMainWindowControls() {
+        Rig r;
+        Form3& f3 = r.mainWindow();
+        QSignalSpy orders(&f3, &Form3::orderEntered);
+        // Fast typing, but not a scanner's: the keys reach the list, Enter included.
+        r.type(f3.List1, QStringLiteral("DEMO"), 60);
+        QCOMPARE(f3.List1->currentRow(), 1);
+        // The list's own search starts afresh after a pause.
+        QTest::qWait(QApplication::keyboardInputInterval() + 50);
+        r.keys(f3.List1, QStringLiteral("r"), 150);
+        QTRY_COMPARE(f3.List1->currentRow(), 2);
+        r.keys(f3.Check[0], QStringLiteral(" "), 150);
+        QTRY_VERIFY(f3.Check[0]->isChecked());
+        QSignalSpy refresh(&f3, &Form3::refreshRecipes);
+        r.keys(f3.Command4, QStringLiteral(" "), 150);
+        QTRY_COMPARE(refresh.count(), 1);
+        QVERIFY(!f3.Command4->isDown());
+        QCOMPARE(orders.count(), 0);
+    }
+
+    // The box/barrel dialog stays open beside the weighing: a scan with one of its buttons
+    // focused presses none (a change of barrel would void the line's container).
+    void boxBarrelDialogTakesNoScan() {
+        Rig r;
+        const QList<QPushButton*> buttons = r.station->form7().findChildren<QPushButton*>();
+        QSignalSpy orders(&r.r3(), &Form3::orderEntered);
+        for (QPushButton* b : buttons)
+            r.type(b, QStringLiteral("R-101 L2309"), 5);
+        QCOMPARE(orders.count(), buttons.size());
+        QCOMPARE(r.station->weighing().BoxChoice, int(BoxChoiceCode::None));
+    }
+
+    // The main window opens with the focus in the order entry, which says what it takes.
+    void mainWindowOpensReadyForAScan() {
+        Rig r;
+        Form3& f3 = r.r3();
+        f3.show();
+        QVERIFY(QTest::qWaitForWindowActive(&f3));
+        QCOMPARE(QApplication::focusWidget(), f3.Text2);
+        QCOMPARE(f3.Text2Label->buddy(), f3.Text2);
+        QVERIFY(!f3.Text2Label->text().isEmpty());
+        QVERIFY(!f3.Text2->placeholderText().isEmpty());
+        // A scan now lands in the entry as it always did.
+        QSignalSpy orders(&f3, &Form3::orderEntered);
+        r.type(f3.Text2, QStringLiteral("DEMO-1002"), 5);
+        QCOMPARE(orders.count(), 1);
+        QCOMPARE(orders.at(0).at(0).toString(), QStringLiteral("DEMO-1002"));
     }
 };
 

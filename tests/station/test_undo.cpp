@@ -72,10 +72,10 @@ private slots:
         UndoRig b;
         b.queue({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
         b.commands.deleteQueued(1, b.weighing.queueEntries.at(1));
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("已刪除 單號 B")));
         QCOMPARE(b.orders("START_DISPEN.txt"), QStringList({"A", "C"}));
         b.commands.cancelAll();
-        QVERIFY(b.said.none());
+        QVERIFY(b.said.once(QStringLiteral("已取消全部 2 筆 (單號 A, C)")));
         QCOMPARE(b.orders("START_DISPEN.txt"), QStringList());
         QCOMPARE(b.undo.lastWhat(), QStringLiteral("取消全部 2 筆"));
 
