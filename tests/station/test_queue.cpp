@@ -384,7 +384,7 @@ private slots:
         QFETCH(QStringList, queued);
         QFETCH(bool, weighing);
         QFETCH(QString, answer);
-        Bench b;
+        QueueRig b;
         b.addRecipes({"A", "B", "C"});
         b.addQueued(queued);
         if (weighing)
