@@ -72,6 +72,9 @@ QStringList convertWindowTexts(QObject* window, const QStringList& names,
             }
         }
     }
+    // The window's title, when it has one, speaks the same language as its controls.
+    if (const QVariant title = window->property("windowTitle"); title.isValid())
+        window->setProperty("windowTitle", converter.convert(title.toString()));
     window->setProperty(kConvertedMark, true);
     return missing;
 }
