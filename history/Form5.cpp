@@ -237,7 +237,8 @@ void Form5::convertNewTexts() {
                        {QStringLiteral("RangeLabel"), QStringLiteral("ToLabel"),
                         QStringLiteral("LoadRange"), QStringLiteral("FilterLabel"),
                         QStringLiteral("ExportTable"), QStringLiteral("ExportTotals"),
-                        QStringLiteral("Reprint"), QStringLiteral("ExportChart")},
+                        QStringLiteral("Reprint"), QStringLiteral("ExportChart"),
+                        QStringLiteral("ExportLog")},
                        c);
     for (int i = 0; i < Tabs->count(); ++i)
         Tabs->setTabText(i, c.convert(Tabs->tabText(i)));
@@ -285,12 +286,12 @@ void Form5::refreshMonths() {
         box->setCurrentIndex(was.isEmpty() ? int(months.size()) - 1 : int(months.indexOf(was)));
     }
     if (!l.outcome)
-        StatusLabel->setText(l.outcome.reason());
+        StatusLabel->setText(words(l.outcome.reason()));
 }
 
 void Form5::loadMonth(const QString& name) {
     if (Outcome o = m_browser.beginLoad(name); !o) {
-        StatusLabel->setText(QStringLiteral("歷史檔讀取失敗 %1").arg(o.reason()));
+        StatusLabel->setText(words(QStringLiteral("歷史檔讀取失敗 %1").arg(o.reason())));
         return;
     }
     continueLoading();
@@ -307,10 +308,15 @@ void Form5::continueLoading() {
         return;
     }
     Progress->hide();
-    StatusLabel->setText(
-        QStringLiteral("%1: %2 筆").arg(m_browser.loadedName()).arg(m_browser.recordCount()));
+    StatusLabel->setText(words(QStringLiteral("%1: %2 筆"))
+                             .arg(m_browser.loadedName())
+                             .arg(m_browser.recordCount()));
     Text1->clear();
     showLines(m_browser.jobLines());
+    // The range of months starts from the month clicked.
+    for (QComboBox* box : {MonthFrom, MonthTo})
+        if (const int i = box->findText(m_browser.loadedName()); i >= 0)
+            box->setCurrentIndex(i);
     loadTable({m_browser.loadedName()});
 }
 
@@ -388,9 +394,16 @@ void Form5::tableChanged() {
         drawCharts();
 }
 
+// The charts name their period, so that a picture of them says what it covers.
 void Form5::drawCharts() {
     m_chartsStale = false;
-    Charts->show(m_table->totals(), m_table->dailyUsage());
+    const std::vector<HistoryTableModel::DayUsage> days = m_table->dailyUsage();
+    QString period = m_table->set() ? m_table->set()->label() : QString();
+    if (!days.empty())
+        period += QStringLiteral("  %1 - %2")
+                      .arg(days.front().day.toString(QStringLiteral("yyyy/MM/dd")),
+                           days.back().day.toString(QStringLiteral("yyyy/MM/dd")));
+    Charts->show(m_table->totals(), days, period);
 }
 
 // Exports go to the folder "export" of the working folder, written whole and renamed.
@@ -410,7 +423,7 @@ void Form5::exportTable() {
     const Outcome o = save(QStringLiteral("table_%1.csv").arg(m_table->set()->label()),
                            m_table->tableCsv(), path);
     tell(o ? words(QStringLiteral("已匯出 %1 行到 %2")).arg(m_table->rowCount()).arg(path)
-           : words(QStringLiteral("匯出失敗 %1")).arg(o.reason()));
+           : words(QStringLiteral("匯出失敗 %1").arg(o.reason())));
 }
 
 void Form5::exportTotals() {
@@ -420,7 +433,7 @@ void Form5::exportTotals() {
     const Outcome o = save(QStringLiteral("totals_%1.csv").arg(m_table->set()->label()),
                            m_table->totalsCsv(), path);
     tell(o ? words(QStringLiteral("已匯出統計到 %1")).arg(path)
-           : words(QStringLiteral("匯出失敗 %1")).arg(o.reason()));
+           : words(QStringLiteral("匯出失敗 %1").arg(o.reason())));
 }
 
 void Form5::exportChart() {
@@ -440,7 +453,7 @@ void Form5::exportChart() {
             ? Outcome::failure(QStringLiteral("圖表無法轉成 PNG"))
             : save(QStringLiteral("chart_%1.png").arg(m_table->set()->label()), png, path);
     tell(o ? words(QStringLiteral("已匯出圖表到 %1")).arg(path)
-           : words(QStringLiteral("匯出失敗 %1")).arg(o.reason()));
+           : words(QStringLiteral("匯出失敗 %1").arg(o.reason())));
 }
 
 void Form5::reprintSelected() {
@@ -456,7 +469,7 @@ void Form5::reprintSelected() {
     if (!record.isEmpty())
         o = m_reprint ? m_reprint(record) : Outcome::failure(QStringLiteral("沒有列印功能"));
     tell(o ? words(QStringLiteral("已重印單號 %1")).arg(orderNo)
-           : words(QStringLiteral("單號 %1 重印失敗 %2")).arg(orderNo, o.reason()));
+           : words(QStringLiteral("單號 %1 重印失敗 %2")).arg(orderNo, words(o.reason())));
 }
 
 void Form5::showTotals() {
