@@ -313,10 +313,7 @@ void Form5::continueLoading() {
                              .arg(m_browser.recordCount()));
     Text1->clear();
     showLines(m_browser.jobLines());
-    // The range of months starts from the month clicked.
-    for (QComboBox* box : {MonthFrom, MonthTo})
-        if (const int i = box->findText(m_browser.loadedName()); i >= 0)
-            box->setCurrentIndex(i);
+    showRange(m_browser.loadedName(), m_browser.loadedName()); // from the month clicked
     loadTable({m_browser.loadedName()});
 }
 
@@ -326,7 +323,15 @@ void Form5::runSearch() {
     applyFound();
 }
 
+// The month boxes show the months the table shows (a name that is no month changes none).
+void Form5::showRange(const QString& from, const QString& to) {
+    for (auto [box, name] : {std::pair{MonthFrom, from}, std::pair{MonthTo, to}})
+        if (const int i = box->findText(name); i >= 0)
+            box->setCurrentIndex(i);
+}
+
 void Form5::loadRange(const QString& from, const QString& to) {
+    showRange(from, to);
     const QStringList months = HistorySet::range(m_browser.months().names, from, to);
     if (months.isEmpty()) {
         tell(words(QStringLiteral("沒有 %1 至 %2 的月份檔")).arg(from, to));

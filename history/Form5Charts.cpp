@@ -91,6 +91,7 @@ void UsageCharts::show(const std::vector<HistoryTableModel::Usage>& totals,
     codes->addSeries(series);
     auto* codeAxis = new QBarCategoryAxis;
     codeAxis->append(names);
+    codeAxis->setTruncateLabels(false); // a code is never cut to "..."
     codes->addAxis(codeAxis, Qt::AlignLeft);
     series->attachAxis(codeAxis);
     QValueAxis* kgAxis = valueAxis(shown > 0 ? kg(totals.front().grams) : 0);
