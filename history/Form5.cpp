@@ -91,6 +91,9 @@ Form5::Form5(HistoryBrowser& browser, StationSettings& settings, QWidget* parent
     List1->setUniformItemSizes(true);
     List1->setTextElideMode(Qt::ElideNone);
     List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A search that turns a line or two into hundreds would otherwise bring the scroll bar
+    // in, and the list would lay out and paint every line twice (8 ms for a day's jobs).
+    List1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     StatusLabel = new QLabel(this);
     StatusLabel->setObjectName(QStringLiteral("StatusLine"));
