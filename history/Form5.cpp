@@ -188,6 +188,7 @@ void Form5::buildTabs() {
     Table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
     Table->verticalHeader()->hide();
+    Table->horizontalHeader()->setStretchLastSection(true); // no blank strip on the right
     const int widths[] = {130, 150, 60, 40, 120, 80, 80, 80, 70, 70};
     for (int c = 0; c < HistoryTableModel::ColumnCount; ++c)
         Table->setColumnWidth(c, widths[c]);
