@@ -43,6 +43,7 @@
 #include "intake/Queries.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <tuple>
 
@@ -352,6 +353,8 @@ void Station::applyLanguage() {
         {m_form4.get(), Form4::simplifiedTexts()},
         {m_form7.get(), Form7::simplifiedTexts()},
         {m_extWindow.get(), ExtensionsWindow::simplifiedTexts()},
+        {m_diagWindow.get(), {QStringLiteral("Save")}},
+        {m_form6.get(), {}}, // its title only: its controls keep their wording
     };
     if (Outcome o = simplifyWindows(windows, converter); !o) {
         m_status.report(o.reason());
@@ -360,6 +363,13 @@ void Station::applyLanguage() {
     }
     for (QString& caption : m_weighing.Label3)
         caption = converter.convert(caption);
+    // The recipe editor's status line shows the station's messages in the shown script.
+    if (auto* label = m_form4->findChild<QLabel*>(QStringLiteral("StatusLine"))) {
+        disconnect(&m_status, &StatusLine::reported, label, nullptr);
+        connect(&m_status, &StatusLine::reported, label,
+                [label](const QString& text) { label->setText(ToSimplified(text)); });
+        label->setText(ToSimplified(label->text()));
+    }
 }
 
 // Closing the station switches every light off: the last lit shelf must not stay lit for
@@ -507,8 +517,9 @@ void Station::wireExtensions() {
             const Outcome o = savePortReport(
                 file, {&m_balanceLink->stats(0), &m_balanceLink->stats(1), &m_lightBus->stats()},
                 m_balanceLink->clock().nowUs());
-            return o ? QStringLiteral("已存檔 %1").arg(file)
-                     : QStringLiteral("存檔失敗: %1").arg(o.reason());
+            const QString said = o ? QStringLiteral("已存檔 %1").arg(file)
+                                   : QStringLiteral("存檔失敗: %1").arg(o.reason());
+            return m_settings.isExactlyOne(Setting::Language) ? ToSimplified(said) : said;
         });
     connect(m_extWindow.get(), &ExtensionsWindow::diagnosticsClicked, this,
             [this] { showWindow(m_diagWindow.get()); });

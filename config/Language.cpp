@@ -75,6 +75,9 @@ QStringList convertWindowTexts(QObject* window, const QStringList& names,
         if (const QVariant hint = control->property("placeholderText"); hint.isValid())
             control->setProperty("placeholderText", converter.convert(hint.toString()));
     }
+    // The window's title, when it has one, speaks the same language as its controls.
+    if (const QVariant title = window->property("windowTitle"); title.isValid())
+        window->setProperty("windowTitle", converter.convert(title.toString()));
     window->setProperty(kConvertedMark, true);
     return missing;
 }

@@ -38,7 +38,8 @@ const ChineseConverter& stationConverter();
 
 // Converts, once per window, the text of each named control of `window` ("Label1(3)",
 // "Command2", "Frame1", "Text3"): the caption of a label, button, check box or line box,
-// the title of a frame, the text of a multi-line box. A window already converted is left
+// the title of a frame, the text of a multi-line box; and the window's own title. A window
+// already converted is left
 // alone, so showing it again never converts twice. Returns the names not found.
 QStringList convertWindowTexts(QObject* window, const QStringList& names,
                                const ChineseConverter& converter);

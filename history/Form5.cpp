@@ -91,6 +91,9 @@ Form5::Form5(HistoryBrowser& browser, StationSettings& settings, QWidget* parent
     List1->setUniformItemSizes(true);
     List1->setTextElideMode(Qt::ElideNone);
     List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A search that turns a line or two into hundreds would otherwise bring the scroll bar
+    // in, and the list would lay out and paint every line twice (8 ms for a day's jobs).
+    List1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     StatusLabel = new QLabel(this);
     StatusLabel->setObjectName(QStringLiteral("StatusLine"));
@@ -185,6 +188,7 @@ void Form5::buildTabs() {
     Table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
     Table->verticalHeader()->hide();
+    Table->horizontalHeader()->setStretchLastSection(true); // no blank strip on the right
     const int widths[] = {130, 150, 60, 40, 120, 80, 80, 80, 70, 70};
     for (int c = 0; c < HistoryTableModel::ColumnCount; ++c)
         Table->setColumnWidth(c, widths[c]);
@@ -237,7 +241,8 @@ void Form5::convertNewTexts() {
                        {QStringLiteral("RangeLabel"), QStringLiteral("ToLabel"),
                         QStringLiteral("LoadRange"), QStringLiteral("FilterLabel"),
                         QStringLiteral("ExportTable"), QStringLiteral("ExportTotals"),
-                        QStringLiteral("Reprint"), QStringLiteral("ExportChart")},
+                        QStringLiteral("Reprint"), QStringLiteral("ExportChart"),
+                        QStringLiteral("ExportLog")},
                        c);
     for (int i = 0; i < Tabs->count(); ++i)
         Tabs->setTabText(i, c.convert(Tabs->tabText(i)));
@@ -285,12 +290,12 @@ void Form5::refreshMonths() {
         box->setCurrentIndex(was.isEmpty() ? int(months.size()) - 1 : int(months.indexOf(was)));
     }
     if (!l.outcome)
-        StatusLabel->setText(l.outcome.reason());
+        StatusLabel->setText(words(l.outcome.reason()));
 }
 
 void Form5::loadMonth(const QString& name) {
     if (Outcome o = m_browser.beginLoad(name); !o) {
-        StatusLabel->setText(QStringLiteral("歷史檔讀取失敗 %1").arg(o.reason()));
+        StatusLabel->setText(words(QStringLiteral("歷史檔讀取失敗 %1").arg(o.reason())));
         return;
     }
     continueLoading();
@@ -307,10 +312,12 @@ void Form5::continueLoading() {
         return;
     }
     Progress->hide();
-    StatusLabel->setText(
-        QStringLiteral("%1: %2 筆").arg(m_browser.loadedName()).arg(m_browser.recordCount()));
+    StatusLabel->setText(words(QStringLiteral("%1: %2 筆"))
+                             .arg(m_browser.loadedName())
+                             .arg(m_browser.recordCount()));
     Text1->clear();
     showLines(m_browser.jobLines());
+    showRange(m_browser.loadedName(), m_browser.loadedName()); // from the month clicked
     loadTable({m_browser.loadedName()});
 }
 
@@ -320,7 +327,15 @@ void Form5::runSearch() {
     applyFound();
 }
 
+// The month boxes show the months the table shows (a name that is no month changes none).
+void Form5::showRange(const QString& from, const QString& to) {
+    for (auto [box, name] : {std::pair{MonthFrom, from}, std::pair{MonthTo, to}})
+        if (const int i = box->findText(name); i >= 0)
+            box->setCurrentIndex(i);
+}
+
 void Form5::loadRange(const QString& from, const QString& to) {
+    showRange(from, to);
     const QStringList months = HistorySet::range(m_browser.months().names, from, to);
     if (months.isEmpty()) {
         tell(words(QStringLiteral("沒有 %1 至 %2 的月份檔")).arg(from, to));
@@ -388,9 +403,16 @@ void Form5::tableChanged() {
         drawCharts();
 }
 
+// The charts name their period, so that a picture of them says what it covers.
 void Form5::drawCharts() {
     m_chartsStale = false;
-    Charts->show(m_table->totals(), m_table->dailyUsage());
+    const std::vector<HistoryTableModel::DayUsage> days = m_table->dailyUsage();
+    QString period = m_table->set() ? m_table->set()->label() : QString();
+    if (!days.empty())
+        period += QStringLiteral("  %1 - %2")
+                      .arg(days.front().day.toString(QStringLiteral("yyyy/MM/dd")),
+                           days.back().day.toString(QStringLiteral("yyyy/MM/dd")));
+    Charts->show(m_table->totals(), days, period);
 }
 
 // Exports go to the folder "export" of the working folder, written whole and renamed.
@@ -410,7 +432,7 @@ void Form5::exportTable() {
     const Outcome o = save(QStringLiteral("table_%1.csv").arg(m_table->set()->label()),
                            m_table->tableCsv(), path);
     tell(o ? words(QStringLiteral("已匯出 %1 行到 %2")).arg(m_table->rowCount()).arg(path)
-           : words(QStringLiteral("匯出失敗 %1")).arg(o.reason()));
+           : words(QStringLiteral("匯出失敗 %1").arg(o.reason())));
 }
 
 void Form5::exportTotals() {
@@ -420,7 +442,7 @@ void Form5::exportTotals() {
     const Outcome o = save(QStringLiteral("totals_%1.csv").arg(m_table->set()->label()),
                            m_table->totalsCsv(), path);
     tell(o ? words(QStringLiteral("已匯出統計到 %1")).arg(path)
-           : words(QStringLiteral("匯出失敗 %1")).arg(o.reason()));
+           : words(QStringLiteral("匯出失敗 %1").arg(o.reason())));
 }
 
 void Form5::exportChart() {
@@ -440,7 +462,7 @@ void Form5::exportChart() {
             ? Outcome::failure(QStringLiteral("圖表無法轉成 PNG"))
             : save(QStringLiteral("chart_%1.png").arg(m_table->set()->label()), png, path);
     tell(o ? words(QStringLiteral("已匯出圖表到 %1")).arg(path)
-           : words(QStringLiteral("匯出失敗 %1")).arg(o.reason()));
+           : words(QStringLiteral("匯出失敗 %1").arg(o.reason())));
 }
 
 void Form5::reprintSelected() {
@@ -456,7 +478,7 @@ void Form5::reprintSelected() {
     if (!record.isEmpty())
         o = m_reprint ? m_reprint(record) : Outcome::failure(QStringLiteral("沒有列印功能"));
     tell(o ? words(QStringLiteral("已重印單號 %1")).arg(orderNo)
-           : words(QStringLiteral("單號 %1 重印失敗 %2")).arg(orderNo, o.reason()));
+           : words(QStringLiteral("單號 %1 重印失敗 %2")).arg(orderNo, words(o.reason())));
 }
 
 void Form5::showTotals() {

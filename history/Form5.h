@@ -103,6 +103,7 @@ protected:
 
 private:
     void showLines(const QStringList& lines);
+    void showRange(const QString& from, const QString& to);
     void continueLoading();
     void buildTabs();
     void convertNewTexts();

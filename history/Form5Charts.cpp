@@ -9,6 +9,7 @@
 #include <QChartView>
 #include <QDateTimeAxis>
 #include <QHorizontalBarSeries>
+#include <QLabel>
 #include <QLineSeries>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -52,18 +53,27 @@ QChart* replaceChart(QChartView* view, const QString& title) {
 } // namespace
 
 UsageCharts::UsageCharts(QWidget* parent) : QWidget(parent) {
+    Period = new QLabel(this);
+    Period->setObjectName(QStringLiteral("Period"));
+    Period->setAlignment(Qt::AlignCenter);
+    QFont bold = Period->font();
+    bold.setBold(true);
+    Period->setFont(bold);
     CodeChart = new QChartView(this);
     CodeChart->setObjectName(QStringLiteral("CodeChart"));
     DayChart = new QChartView(this);
     DayChart->setObjectName(QStringLiteral("DayChart"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Period);
     layout->addWidget(CodeChart, 3);
     layout->addWidget(DayChart, 2);
 }
 
 void UsageCharts::show(const std::vector<HistoryTableModel::Usage>& totals,
-                       const std::vector<HistoryTableModel::DayUsage>& days) {
+                       const std::vector<HistoryTableModel::DayUsage>& days,
+                       const QString& period) {
+    Period->setText(period);
     const int shown = int(std::min<size_t>(totals.size(), kMostCodes));
     QString title = m_texts.byCode;
     if (size_t(shown) < totals.size())
@@ -81,6 +91,7 @@ void UsageCharts::show(const std::vector<HistoryTableModel::Usage>& totals,
     codes->addSeries(series);
     auto* codeAxis = new QBarCategoryAxis;
     codeAxis->append(names);
+    codeAxis->setTruncateLabels(false); // a code is never cut to "..."
     codes->addAxis(codeAxis, Qt::AlignLeft);
     series->attachAxis(codeAxis);
     QValueAxis* kgAxis = valueAxis(shown > 0 ? kg(totals.front().grams) : 0);

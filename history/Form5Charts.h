@@ -5,9 +5,10 @@
 
 class QChart;
 class QChartView;
+class QLabel;
 
 // The usage charts of the history window: the totals per code, largest first with the
-// figure on each bar, and the usage per day. Both in kilograms.
+// figure on each bar, and the usage per day. Both in kilograms, under the period they cover.
 class UsageCharts : public QWidget {
     Q_OBJECT
 public:
@@ -24,8 +25,9 @@ public:
     void setTexts(const Texts& texts) { m_texts = texts; }
 
     void show(const std::vector<HistoryTableModel::Usage>& totals,
-              const std::vector<HistoryTableModel::DayUsage>& days);
+              const std::vector<HistoryTableModel::DayUsage>& days, const QString& period);
 
+    QLabel* Period = nullptr; // the months and days the charts cover
     QChartView* CodeChart = nullptr;
     QChartView* DayChart = nullptr;
 

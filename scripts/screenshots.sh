@@ -2,6 +2,7 @@
 # Saves a PNG of every station window, and of the main window in every state of a weighed
 # line, in Traditional (Language 0) and Simplified (Language 1) Chinese, at 1366x768 and
 # 1920x1080, under Xvfb: scripts/screenshots.sh [folder] (default build/screenshots).
+# Every file is named with its language and size: Form5_lang1_1366x768.png.
 # The station runs in a temporary working folder with two small history months; the history
 # window is also taken with its table and its charts, and the ticket it reprints through
 # Printer01 is saved as a PDF (and a PNG of it).
@@ -17,7 +18,7 @@ for size in 1366x768 1920x1080; do
   for lang in 0 1; do
     xvfb-run -a -s "-screen 0 ${size}x24" "$BUILD_DIR/ds_screenshots" "$OUT" "$lang" "$size"
     if command -v pdftoppm >/dev/null; then
-      pdftoppm -png -r 100 -singlefile "$OUT/ticket_lang$lang.pdf" "$OUT/ticket_lang$lang"
+      pdftoppm -png -r 100 -singlefile "$OUT/ticket_lang${lang}_$size.pdf" "$OUT/ticket_lang${lang}_$size"
     fi
   done
 done

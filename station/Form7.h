@@ -1,4 +1,6 @@
 #pragma once
+#include <QPoint>
+#include <QRect>
 #include <QStringList>
 #include <QWidget>
 #include <array>
@@ -21,8 +23,16 @@ public:
     // The controls whose texts are converted to Simplified Chinese.
     static QStringList simplifiedTexts();
 
+    // The top left of a window with frame `frame` on a screen whose free area is `free`:
+    // in the middle of it when the window was never placed; otherwise where it stands,
+    // moved in as far as needed so that no part of it is off the free area.
+    static QPoint placement(const QRect& frame, const QRect& free, bool placed);
+
 signals:
     void undoRequested();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     WeighingModel& m_weighing;

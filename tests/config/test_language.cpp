@@ -15,12 +15,17 @@
 #include "station/Sequencer.h"
 #include "tests/support/TestSupport.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 
 namespace {
@@ -43,6 +48,43 @@ void writeLanguage(const WorkDir& dir, const QString& language) {
     StationSettings s;
     s.setText(Setting::Language, language);
     QVERIFY(SettingsFile::save(dir.file(QStringLiteral("set.txt")), s).ok());
+}
+
+// Every text `window` shows that converting again would change: its title, captions, frame
+// titles, tab names, box items, table headers, hints and tool tips. The controls named in
+// `kept` keep their authored wording.
+QStringList traditionalLeft(QWidget* window, const QStringList& kept) {
+    QStringList left;
+    auto check = [&](const QWidget* w, const QString& text) {
+        if (ToSimplified(text) != text && !kept.contains(w->objectName()))
+            left << QStringLiteral("%1.%2: %3").arg(window->objectName(), w->objectName(), text);
+    };
+    QList<QWidget*> all = window->findChildren<QWidget*>();
+    all.prepend(window);
+    for (QWidget* w : all) {
+        check(w, w->windowTitle());
+        check(w, w->toolTip());
+        if (auto* l = qobject_cast<QLabel*>(w))
+            check(w, l->text());
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            check(w, b->text());
+        if (auto* g = qobject_cast<QGroupBox*>(w))
+            check(w, g->title());
+        if (auto* e = qobject_cast<QLineEdit*>(w))
+            check(w, e->placeholderText());
+        if (auto* e = qobject_cast<QPlainTextEdit*>(w))
+            check(w, e->toPlainText());
+        if (auto* t = qobject_cast<QTabWidget*>(w))
+            for (int i = 0; i < t->count(); ++i)
+                check(w, t->tabText(i));
+        if (auto* c = qobject_cast<QComboBox*>(w))
+            for (int i = 0; i < c->count(); ++i)
+                check(w, c->itemText(i));
+        if (auto* v = qobject_cast<QTableView*>(w); v && v->model())
+            for (int c = 0; c < v->model()->columnCount(); ++c)
+                check(w, v->model()->headerData(c, Qt::Horizontal).toString());
+    }
+    return left;
 }
 
 } // namespace
@@ -190,6 +232,34 @@ private slots:
         QCOMPARE(child<QLabel>(f5, QStringLiteral("Label1"))->text(), Form5::hintText());
         QCOMPARE(child<QPushButton>(f5, QStringLiteral("Command1"))->text(),
                  QStringLiteral("統計當前用量"));
+    }
+
+    // Every window, shown and used as an operator would, in Simplified: nothing Traditional
+    // is left but the history window's hint and totals button, which keep their wording.
+    void everyWindowInSimplified() {
+        WorkDir dir;
+        writeLanguage(dir, QStringLiteral("1"));
+        QDir(dir.path()).mkpath(QStringLiteral("data"));
+        dir.write(QStringLiteral("data/DATE_202403.txt"), QByteArray(1600, ' '));
+        Station st(options(dir));
+        st.start();
+        st.form5().show();
+        st.form5().loadMonth(QStringLiteral("DATE_202403.txt"));
+        QTRY_VERIFY(!st.form5().tableLoading());
+        st.form5().Tabs->setCurrentIndex(2);
+        QStringList left;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            w->show();
+            left << traditionalLeft(w, w == &st.form5() ? QStringList{"Label1", "Command1"}
+                                                        : QStringList{});
+        }
+        // The main window's balance readings set their tool tip themselves, in Traditional.
+        const QStringList open = left.filter(QStringLiteral("Form3.Label1("));
+        for (const QString& l : open)
+            left.removeOne(l);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char('\n'))));
+        QEXPECT_FAIL("", "the balance readings' tool tip is not converted yet", Continue);
+        QVERIFY2(open.isEmpty(), qPrintable(open.join(QLatin1Char('\n'))));
     }
 
     void sequencerPromptsInSimplified() {

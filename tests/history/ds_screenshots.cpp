@@ -1,7 +1,11 @@
 // Shows every window of the station in turn, in a temporary working folder, and saves a
 // PNG of each, then the main window in every state of a weighed line (container, zeroing,
 // countdown, too little, too much, within, settling, accepted, end):
-// ds_screenshots <folder> <language> [WxH]. Run by scripts/screenshots.sh under Xvfb.
+// ds_screenshots <folder> <language> <WxH>. Run by scripts/screenshots.sh under Xvfb.
+// Every file name carries the language and the size. A window that does not fit, or stands
+// partly off the screen, is said on stderr and fails the run.
+#include "app/DiagnosticsWindow.h"
+#include "app/ExtensionsWindow.h"
 #include "app/Station.h"
 #include "config/SettingsFile.h"
 #include "devices/MemorySerialPort.h"
@@ -9,6 +13,7 @@
 #include "history/Form5.h"
 #include "history/HistoryTableModel.h"
 #include "station/Form3.h"
+#include "station/Form7.h"
 #include "station/JobFile.h"
 #include "station/Sequencer.h"
 #include "station/WeighingPanelModel.h"
@@ -122,7 +127,7 @@ template <typename Save> bool weighingStates(Station& station, const QRect& scre
 
 // The history window's table and charts over both months, and a reprinted ticket. Returns
 // the number of pictures that could not be made.
-static int form5Pages(Form5& f, const QString& out, const QString& language) {
+static int form5Pages(Form5& f, const QString& out, const QString& tag) {
     int failed = 0;
     auto settle = [] {
         for (int i = 0; i < 10; ++i)
@@ -133,7 +138,7 @@ static int form5Pages(Form5& f, const QString& out, const QString& language) {
     waited.start();
     while (f.tableLoading() && waited.elapsed() < 10000)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    const QString page = QStringLiteral("Form5_%1_lang%2.png");
+    const QString page = QStringLiteral("Form5_%1_%2.png");
     f.Tabs->setCurrentIndex(1);
     f.Table->sortByColumn(4, Qt::AscendingOrder);
     while (f.table().sorting() && waited.elapsed() < 10000)
@@ -142,10 +147,10 @@ static int form5Pages(Form5& f, const QString& out, const QString& language) {
     settle();
     f.reprintSelected();
     settle();
-    failed += !f.grab().save(QDir(out).filePath(page.arg(QStringLiteral("table"), language)));
+    failed += !f.grab().save(QDir(out).filePath(page.arg(QStringLiteral("table"), tag)));
     f.Tabs->setCurrentIndex(2);
     settle();
-    failed += !f.grab().save(QDir(out).filePath(page.arg(QStringLiteral("chart"), language)));
+    failed += !f.grab().save(QDir(out).filePath(page.arg(QStringLiteral("chart"), tag)));
     f.Tabs->setCurrentIndex(0);
     std::printf("%s\n", qPrintable(f.findChild<QLabel*>(QStringLiteral("TableStatus"))->text()));
     return failed;
@@ -153,8 +158,8 @@ static int form5Pages(Form5& f, const QString& out, const QString& language) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: ds_screenshots <folder> <language>\n");
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: ds_screenshots <folder> <language> <WxH>\n");
         return 2;
     }
     // Without a CJK font every Chinese text shows as boxes: no picture is worth taking.
@@ -165,8 +170,8 @@ int main(int argc, char** argv) {
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
     const QString language = QString::fromLocal8Bit(argv[2]);
-    const QString size = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
-    const QString suffix = size.isEmpty() ? QString() : QLatin1Char('_') + size;
+    // "lang1_1366x768": in every file name, so that no run overwrites another's pictures.
+    const QString tag = QStringLiteral("lang%1_%2").arg(language, QString::fromLocal8Bit(argv[3]));
     QDir().mkpath(out);
     QTemporaryDir work;
 
@@ -205,7 +210,7 @@ int main(int argc, char** argv) {
     o.workDir = work.path();
     o.portFactory = [] { return std::make_unique<MemorySerialPort>(); };
     // Printer01 prints into a PDF here, as it would on the default printer.
-    const QString ticketPdf = QDir(out).filePath(QStringLiteral("ticket_lang%1.pdf").arg(language));
+    const QString ticketPdf = QDir(out).filePath(QStringLiteral("ticket_%1.pdf").arg(tag));
     o.ticketOutput = [&](const QList<TicketItem>& items) {
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
@@ -223,33 +228,41 @@ int main(int argc, char** argv) {
             windows << w;
     std::sort(windows.begin(), windows.end(),
               [](QWidget* a, QWidget* b) { return a->objectName() < b->objectName(); });
+    station.extensionsWindow().setObjectName(QStringLiteral("ExtensionsWindow"));
+    station.diagnosticsWindow().setObjectName(QStringLiteral("DiagnosticsWindow"));
+    windows << &station.extensionsWindow() << &station.diagnosticsWindow();
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     int saved = 0;
+    bool placed = true;
     auto save = [&](QWidget* w, const QString& name) {
         for (int i = 0; i < 10; ++i)
             QApplication::processEvents();
-        const QString file =
-            QDir(out).filePath(QStringLiteral("%1_lang%2%3.png").arg(name, language, suffix));
-        if (w->frameGeometry().width() > screen.width() ||
-            w->frameGeometry().height() > screen.height())
-            std::fprintf(stderr, "%s: %dx%d does not fit the screen %dx%d\n", qPrintable(name),
-                         w->width(), w->height(), screen.width(), screen.height());
+        const QString file = QDir(out).filePath(QStringLiteral("%1_%2.png").arg(name, tag));
+        if (!screen.contains(w->frameGeometry())) {
+            const QRect g = w->frameGeometry();
+            std::fprintf(stderr, "%s: %dx%d at %d,%d is not whole on the screen %dx%d\n",
+                         qPrintable(name), g.width(), g.height(), g.x(), g.y(), screen.width(),
+                         screen.height());
+            placed = false;
+        }
         if (!w->grab().save(file))
             return false;
         std::printf("%s\n", qPrintable(file));
         return true;
     };
     for (QWidget* w : windows) {
-        w->move(20, 20);
+        // The box/barrel dialog places itself, as it does when the line boxes call it.
+        if (w != &station.form7())
+            w->move(20, 20);
         w->show();
         if (auto* f5 = qobject_cast<Form5*>(w))
             f5->loadMonth(QStringLiteral("DATE_202403.txt"));
         saved += save(w, w->objectName()) ? 1 : 0;
         if (auto* f5 = qobject_cast<Form5*>(w))
-            saved -= form5Pages(*f5, out, language);
+            saved -= form5Pages(*f5, out, tag);
         w->hide();
     }
     if (saved != windows.size() || saved == 0)
         return 1;
-    return weighingStates(station, screen, save) ? 0 : 1;
+    return weighingStates(station, screen, save) && placed ? 0 : 1;
 }

@@ -12,6 +12,7 @@
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
+#include <QComboBox>
 #include <QDir>
 #include <QHorizontalBarSeries>
 #include <QLabel>
@@ -161,6 +162,30 @@ private slots:
         series =
             qobject_cast<QHorizontalBarSeries*>(x.f->Charts->CodeChart->chart()->series().value(0));
         QCOMPARE(series->barSets().value(0)->count(), 1);
+    }
+
+    // A clicked month becomes the range of months; the charts, and their picture, name the
+    // months and days they cover.
+    void rangeFollowsTheMonthAndChartsNameTheirPeriod() {
+        Fixture x;
+        QListWidget* months = x.f->List2;
+        const QRect march =
+            months->visualItemRect(months->findItems("DATE_202403.txt", Qt::MatchExactly)[0]);
+        QTest::mouseClick(months->viewport(), Qt::LeftButton, {}, march.center());
+        QTRY_VERIFY(!x.f->tableLoading() && x.f->table().rowCount() == 4);
+        QCOMPARE(x.f->MonthFrom->currentText(), QStringLiteral("DATE_202403.txt"));
+        QCOMPARE(x.f->MonthTo->currentText(), QStringLiteral("DATE_202403.txt"));
+        x.f->Tabs->setCurrentIndex(2);
+        QCOMPARE(x.f->Charts->Period->text(), QStringLiteral("202403  2024/03/02 - 2024/03/15"));
+
+        x.f->MonthTo->setCurrentIndex(x.f->MonthTo->findText("DATE_202404.txt"));
+        QTest::mouseClick(x.f->LoadRange, Qt::LeftButton);
+        QTRY_VERIFY(!x.f->tableLoading() && x.f->table().rowCount() == 5);
+        QCOMPARE(x.f->Charts->Period->text(),
+                 QStringLiteral("202403-202404  2024/03/02 - 2024/04/01"));
+        // The exported picture is a picture of the charts with their period on top.
+        QVERIFY(x.f->Charts->isAncestorOf(x.f->Charts->Period) && x.f->Charts->Period->isVisible());
+        QCOMPARE(x.f->Charts->Period->y(), 0);
     }
 
     void newTextsInSimplified() {

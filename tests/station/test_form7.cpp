@@ -19,6 +19,7 @@
 
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 namespace {
@@ -72,6 +73,40 @@ private slots:
         QTest::mouseClick(b, Qt::LeftButton);
         QCOMPARE(model.BoxChoice, choice);
         QVERIFY(f.isHidden());
+    }
+
+    // The dialog is never partly off the screen's free area, whatever the screen's size.
+    void placement_data() {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<bool>("placed");
+        QTest::addColumn<QPoint>("at");
+        const QSize d(300, 340);
+        QTest::newRow("never placed: the middle")
+            << QRect(QPoint(0, 0), d) << false << QPoint(532, 213);
+        QTest::newRow("placed inside: stays")
+            << QRect(QPoint(100, 50), d) << true << QPoint(100, 50);
+        QTest::newRow("half off the bottom right: moved in")
+            << QRect(QPoint(1200, 600), d) << true << QPoint(1066, 388);
+        QTest::newRow("off the top left: moved in")
+            << QRect(QPoint(-150, -20), d) << true << QPoint(0, 40);
+        QTest::newRow("taller than the screen: its top shows")
+            << QRect(QPoint(10, 300), QSize(300, 900)) << true << QPoint(10, 40);
+    }
+    void placement() {
+        QFETCH(QRect, frame);
+        QFETCH(bool, placed);
+        QFETCH(QPoint, at);
+        const QRect free(0, 40, 1366, 688); // 1366x768 less a panel of 40 at the top
+        QCOMPARE(Form7::placement(frame, free, placed), at);
+    }
+
+    void titledAndWholeOnTheScreenWhenShown() {
+        WeighingModel model;
+        Form7 f(model);
+        QCOMPARE(f.windowTitle(), QStringLiteral("換桶與整箱"));
+        f.move(5000, 5000);
+        f.show();
+        QVERIFY(f.screen()->availableGeometry().contains(f.frameGeometry()));
     }
 
     void changeBarrelAfter700Of1000() {
