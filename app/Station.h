@@ -90,6 +90,7 @@ public:
     Sequencer& sequencer() { return *m_sequencer; }
     Form1& form1() { return *m_form1; }
     Form3& form3() { return *m_form3; }
+    QueueCommands& queueCommands() { return *m_queue; }
     IntakeParts& intake() { return *m_intake; }
     Form7& form7() { return *m_form7; }
     Form4& form4() { return *m_form4; }
@@ -99,6 +100,7 @@ public:
     Form5& form5() { return *m_form5; }
     WeighingPanelModel& panel() { return *m_panel; }
     ExtensionsWindow& extensionsWindow() { return *m_extWindow; }
+    DiagnosticsWindow& diagnosticsWindow() { return *m_diagWindow; }
     // The figures of MSComm1, MSComm2 and MSComm3, and the report the diagnostics show.
     QString busReport() const;
     PickCheck* pickCheck() { return m_pick.get(); }
