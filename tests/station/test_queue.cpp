@@ -1,14 +1,4 @@
-#include "common/StatusLine.h"
-#include "common/TickTimer.h"
-#include "config/StationSettings.h"
-#include "devices/BusClock.h"
-#include "devices/LightBus.h"
-#include "devices/MemorySerialPort.h"
-#include "station/JobFile.h"
-#include "station/QueueCommands.h"
-#include "station/WeighingModel.h"
-#include "tests/support/Reports.h"
-#include "tests/support/TestSupport.h"
+#include "tests/support/QueueRig.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -16,43 +6,12 @@
 
 namespace {
 
-JobRecord job(const QString& order, const QString& barrel = QStringLiteral("B7")) {
-    JobRecord j;
-    j.OrderNo = order;
-    j.OutputPos = barrel;
-    j.Code[1] = QStringLiteral("R-%1").arg(order);
-    j.Weight[1] = QStringLiteral("12.5");
-    j.B05 = QStringLiteral("kept");
-    return j;
-}
-
 QString rawEntry(const QString& order) {
     return order.leftJustified(50, QLatin1Char(' '));
 }
 
-// One queue-command set-up over a temporary working folder and an in-memory light bus.
-struct Bench {
-    WorkDir dir;
-    WeighingModel weighing;
-    StationSettings settings;
-    MemorySerialPort lightPort;
-    TickTimer timer5{10};
-    StatusLine status;
-    Reports said{status};
-    ManualBusClock busClock;
-    LightBus lightBus{settings, lightPort, timer5, status, busClock};
-    QueueCommands commands{{dir.file(QStringLiteral("QUICK.txt")),
-                            dir.file(QStringLiteral("START_DISPEN.txt")),
-                            dir.file(QStringLiteral("START_DISPEN2.txt"))},
-                           weighing,
-                           settings,
-                           lightPort,
-                           lightBus,
-                           status};
-
-    QString quick() const { return dir.file(QStringLiteral("QUICK.txt")); }
-    QString queue() const { return dir.file(QStringLiteral("START_DISPEN.txt")); }
-
+// The queue commands with the steps these tests share.
+struct Bench : QueueRig {
     void withLightBus(bool open) {
         settings.setText(Setting::LightPort, QStringLiteral("/dev/ttyLIGHT"));
         if (open)
@@ -62,19 +21,6 @@ struct Bench {
     void addRecipes(const QStringList& orders) {
         for (const QString& o : orders)
             QVERIFY(AppendJob(quick(), job(o)).ok());
-    }
-    // Queues the jobs and fills List2 from the queue, as the sequencer's refresh does.
-    void addQueued(const QStringList& orders) {
-        for (const QString& o : orders)
-            QVERIFY(AppendJob(queue(), job(o)).ok());
-        commands.reloadQueueList();
-        QVERIFY(said.none());
-    }
-    QStringList queuedOrders() const {
-        QStringList out;
-        for (const QByteArray& r : ReadAllJobs(queue()).records)
-            out << JobRecord::decode(r).OrderNo;
-        return out;
     }
     // The display as the sequencer leaves it in the middle of weighing line 2 of a job.
     void weighing2ndLine() {
