@@ -33,7 +33,9 @@ struct Bench : QueueRig {
             weighing.boxVisible[size_t(i)] = true;
         }
         weighing.boxText[10] = QStringLiteral("A");
-        weighing.LineStatus = {3, 0, 1, 4};
+        weighing.LineStatus = {3, // the blink phase
+                               LineStatusCode::Idle, LineStatusCode::Active,
+                               LineStatusCode::Waiting};
         weighing.LineStatus[WeighingModel::kOverall] = OverallStatus::TooLittle;
     }
     void expectDisplayCleared() {
@@ -44,7 +46,7 @@ struct Bench : QueueRig {
             QCOMPARE(weighing.boxText[size_t(i)], QString());
         for (int i = 0; i < 10; ++i)
             QVERIFY(!weighing.boxVisible[size_t(i)]);
-        QCOMPARE(weighing.LineStatus[WeighingModel::kOverall], qint16(0));
+        QCOMPARE(weighing.LineStatus[WeighingModel::kOverall], qint16(OverallStatus::Idle));
     }
     // Runs the all-lights-off sweep to its end and returns the frames it wrote.
     QList<QByteArray> runSweep() {
@@ -165,8 +167,9 @@ private slots:
         QVERIFY(b.said.none());
         QCOMPARE(QFileInfo(b.queue()).size(), 0);
         b.expectDisplayCleared();
-        for (int i = 0; i <= 10; ++i)
-            QCOMPARE(b.weighing.LineStatus[size_t(i)], qint16(0));
+        QCOMPARE(b.weighing.LineStatus[0], qint16(0)); // the blink phase
+        for (int i = 1; i <= 10; ++i)
+            QCOMPARE(b.weighing.LineStatus[size_t(i)], qint16(LineStatusCode::Idle));
         QCOMPARE(reset.count(), 1);
         QVERIFY(b.timer5.enabled()); // the line's light goes off with the sweep
         QCOMPARE(b.runSweep().size(), 16);
