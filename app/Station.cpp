@@ -267,7 +267,12 @@ void Station::wireQueue() {
                     // The job removed while it was weighed, back at the head: it resumes
                     // with the lines weighed before, at the sequencer's next look; behind
                     // other jobs, when it reaches the head.
-                    if (!Completion::reinstate(m_dir.path(), file))
+                    const Completion::Reinstatement back =
+                        Completion::reinstate(m_dir.path(), file);
+                    if (!back.outcome)
+                        m_status.report(
+                            QStringLiteral("計量紀錄無法恢復: %1").arg(back.outcome.reason()));
+                    if (!back.reinstated)
                         if (Outcome o = Completion::markRestored(m_dir.path()); !o)
                             m_status.report(QStringLiteral("計量紀錄無法保留: %1").arg(o.reason()));
                 }

@@ -136,6 +136,7 @@ private slots:
     void undoOfARemovalDuringWeighingResumesTheJob_data();
     void undoOfARemovalDuringWeighingResumesTheJob();
     void undoBehindAnotherJobResumesAtItsTurn();
+    void aJournalThatCannotBeReinstatedIsSaid();
     void emptyFirstLineIsRemovedAtOnce();
     void unreadableQueueKeepsIdle();
     void printing_data();
@@ -889,13 +890,31 @@ void TestSequencer::undoBehindAnotherJobResumesAtItsTurn() {
     commands.deleteQueued(0, r.model.queueEntries.value(0));
     QVERIFY(r.toWeighing()); // X1 now
     QVERIFY(undo.undo().ok());
-    QVERIFY(!Completion::reinstate(r.dir.path(), r.queue())); // behind X1
+    QVERIFY(!Completion::reinstate(r.dir.path(), r.queue()).reinstated); // behind X1
     QVERIFY(Completion::markRestored(r.dir.path()).ok());
     r.weighWholeJob();
     QVERIFY(r.toWeighing());
     QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Code)], QStringLiteral("C1"));
     QCOMPARE(r.model.Line, 2);
     QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("10"));
+}
+
+// The job put back behind others reaches the head, but its journal cannot be written back:
+// the station says so (and starts the job afresh), instead of taking it for "not at the head".
+void TestSequencer::aJournalThatCannotBeReinstatedIsSaid() {
+    Rig r;
+    const Reports said(r.status);
+    const JobRecord job =
+        makeJob(QStringLiteral("U1"), {{QStringLiteral("C1"), QStringLiteral("10")},
+                                       {QStringLiteral("C2"), QStringLiteral("20")}});
+    r.add(job);
+    QVERIFY(Completion::record(r.dir.path(), r.queue(), job.encode(), {}).ok());
+    QVERIFY(Completion::setAside(r.dir.path()).ok());
+    QVERIFY(Completion::markRestored(r.dir.path()).ok());
+    QVERIFY(QDir().mkdir(r.dir.file(QLatin1String(Completion::kJournal) + QStringLiteral(".new"))));
+    r.ticks(Sequencer::kRefreshTicks + 1);
+    QVERIFY2(!said.texts().filter(QStringLiteral("計量紀錄無法恢復")).isEmpty(),
+             qPrintable(said.texts().join(QLatin1Char('|'))));
 }
 
 void TestSequencer::emptyFirstLineIsRemovedAtOnce() {
@@ -1014,7 +1033,7 @@ void TestSequencer::undoOfARemovalDuringWeighingResumesTheJob() {
         QVERIFY(said.none());
     }
     QVERIFY(undo.undo().ok());
-    const bool resumed = Completion::reinstate(r.dir.path(), r.queue());
+    const bool resumed = Completion::reinstate(r.dir.path(), r.queue()).reinstated;
     QCOMPARE(resumed, !otherRemovalBetween);
     QVERIFY(r.toWeighing());
     QCOMPARE(r.model.Line, resumed ? 2 : 1);
