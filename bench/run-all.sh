@@ -17,15 +17,15 @@ row() { # bench figure value goal verdict
   rows+=("$(printf '%-16s %-48s %14s  %-14s %s' "$1" "$2" "$3" "$4" "$5")")
   [ "$5" = MISSED ] && missed=$((missed + 1))
 }
-verdict() { # value goal [>=]: met or MISSED
-  if [ "${3:-<=}" = ">=" ]; then
-    awk -v v="$1" -v g="$2" 'BEGIN { print (v + 0 >= g + 0) ? "met" : "MISSED" }'
-  else
-    awk -v v="$1" -v g="$2" 'BEGIN { print (v + 0 <= g + 0) ? "met" : "MISSED" }'
-  fi
+verdict() { # value goal [>=]: met or MISSED; a figure that is no number ("nan": nothing was
+  # measured) misses its goal
+  awk -v v="$1" -v g="$2" -v dir="${3:-<=}" 'BEGIN {
+    if (v !~ /^-?[0-9]+(\.[0-9]+)?$/) print "MISSED"
+    else print ((dir == ">=" ? v + 0 >= g + 0 : v + 0 <= g + 0) ? "met" : "MISSED") }'
 }
 
-num='([0-9]+(\.[0-9]+)?)'
+# A figure: a number, or "nan"/"inf" as printf writes a figure of nothing measured.
+num='(-?[0-9]+(\.[0-9]+)?|-?nan|-?inf)'
 # "<what> [n N] median M ms worst W ms goal G ms", "<what> V unit goal <=|>= G unit",
 # "<what>: ... latest V ms (goal G ms)"
 re_timing="^(.+[^ ]) +(n +[0-9]+ +)?median +$num ms +worst +$num ms +goal +$num ms"

@@ -161,26 +161,68 @@ Outcome complete(const StepInput& in, DbSession& session, OrderPolling::StepResu
     return ClaimJournal::remove(in.journal);
 }
 
-enum class Claim { Done, Retry, Failed };
+// One attempt at claiming an order, in one transaction, in steps that each say what went
+// wrong: choose the order, build its jobs, mark its lines taken, journal the claim, commit,
+// then queue the jobs. A step that finds nothing to claim, or leaves the order waiting,
+// clears the order chosen; the attempt then ends with success and nothing claimed.
+class ClaimAttempt {
+public:
+    ClaimAttempt(const StepInput& in, DbSession& s, OrderPolling::StepResult& r)
+        : m_in(in), m_s(s), m_r(r) {}
 
-// One attempt at claiming an order, in one transaction.
-Claim claim(const StepInput& in, DbSession& s, OrderPolling::StepResult& r, Outcome& outcome) {
-    outcome = Outcome::success();
-    r.shown = DbRows();
-    auto failed = [&](const Outcome& o, Claim c = Claim::Failed) {
-        s.rollback();
-        outcome = o;
-        return c;
-    };
-    if (Outcome o = s.begin(); !o)
-        return failed(o);
-    const SqlText waitingSql = Queries::pollWaiting(in.table, in.station);
-    in.show(waitingSql.shown);
+    Outcome run();
+    // The lines could not all be marked taken (another station took some, a lock): a
+    // second attempt may get them.
+    bool lostRace() const { return m_lostRace; }
+
+private:
+    bool chosen() const { return !m_id.isNull(); }
+    Outcome choose();
+    Outcome build();
+    Outcome markTaken();
+    Outcome journal();
+    Outcome queue();
+    Outcome leaveWaiting(const QString& why);
+
+    const StepInput& m_in;
+    DbSession& m_s;
+    OrderPolling::StepResult& m_r;
+    QString m_id;  // the order chosen; null: none
+    QString m_key; // its id and lines, as remembered when it is left waiting
+    DbRows m_lines;
+    QList<JobRecord> m_jobs;
+    ClaimJournal m_journal;
+    bool m_lostRace = false;
+};
+
+Outcome ClaimAttempt::run() {
+    m_r.shown = DbRows();
+    Outcome o = m_s.begin();
+    if (o)
+        o = choose();
+    if (o && chosen())
+        o = build();
+    if (o && chosen())
+        o = markTaken();
+    if (o && chosen())
+        o = journal();
+    if (!o || !chosen()) {
+        m_s.rollback();
+        return o;
+    }
+    // A failed commit may still have been committed: the next step's completion finds out.
+    if (o = m_s.commit(); !o)
+        return o;
+    return queue();
+}
+
+// The first order in row order that is neither without id nor reported as left waiting.
+Outcome ClaimAttempt::choose() {
+    const SqlText waitingSql = Queries::pollWaiting(m_in.table, m_in.station);
+    m_in.show(waitingSql.shown);
     DbRows waiting;
-    if (Outcome o = s.query(waitingSql, kPollLastField, waiting, QStringLiteral("ID_NO")); !o)
-        return failed(o);
-
-    // The first order in row order that is neither without id nor reported as left waiting.
+    if (Outcome o = m_s.query(waitingSql, kPollLastField, waiting, QStringLiteral("ID_NO")); !o)
+        return o;
     QStringList ids;
     QHash<QString, QStringList> content; // id -> its lines
     int noId = 0;
@@ -188,8 +230,8 @@ Claim claim(const StepInput& in, DbSession& s, OrderPolling::StepResult& r, Outc
         const QString& id = waiting.keys[i];
         if (TextField::trimSpaces(id).isEmpty()) {
             const QString key = QStringLiteral("no id") + QChar(0x1e) + joined(waiting.rows[i]);
-            if (!in.reported.contains(key) && !r.reported.contains(key)) {
-                r.reported << key;
+            if (!m_in.reported.contains(key) && !m_r.reported.contains(key)) {
+                m_r.reported << key;
                 ++noId;
             }
             continue;
@@ -199,98 +241,100 @@ Claim claim(const StepInput& in, DbSession& s, OrderPolling::StepResult& r, Outc
         content[id] << joined(waiting.rows[i]);
     }
     if (noId > 0)
-        r.reports << QStringLiteral("%1 筆等待中的訂單行沒有單號 (id_no), 未排入").arg(noId);
-    QString id, key;
+        m_r.reports << QStringLiteral("%1 筆等待中的訂單行沒有單號 (id_no), 未排入").arg(noId);
     for (const QString& candidate : ids) {
-        key = candidate + QChar(0x1e) + content[candidate].join(QChar(0x1e));
-        if (!in.reported.contains(key)) {
-            id = candidate;
+        m_key = candidate + QChar(0x1e) + content[candidate].join(QChar(0x1e));
+        if (!m_in.reported.contains(m_key)) {
+            m_id = candidate;
             break;
         }
     }
-    if (id.isNull()) {
-        s.rollback();
-        return Claim::Done;
-    }
-    auto leaveWaiting = [&](const QString& why) {
-        s.rollback();
-        r.reported << key;
-        r.reports << why;
-        return Claim::Done;
-    };
+    return Outcome::success();
+}
 
-    const SqlText linesSql = Queries::pollLines(in.table, in.station, id);
-    in.show(linesSql.shown);
-    DbRows lines;
-    if (Outcome o = s.query(linesSql, kPollLastField, lines); !o)
-        return failed(o);
-    if (lines.rows.isEmpty()) {
-        s.rollback();
-        return Claim::Done;
+// Reads the order's lines and builds its jobs; an order that cannot go in is left waiting.
+Outcome ClaimAttempt::build() {
+    const SqlText linesSql = Queries::pollLines(m_in.table, m_in.station, m_id);
+    m_in.show(linesSql.shown);
+    if (Outcome o = m_s.query(linesSql, kPollLastField, m_lines); !o)
+        return o;
+    if (m_lines.rows.isEmpty()) {
+        m_id = QString();
+        return Outcome::success();
     }
-    if (lines.truncated)
+    if (m_lines.truncated)
         return leaveWaiting(
-            QStringLiteral("單號 %1 超過 %2 行, 未排入").arg(id).arg(DbRows::kMaxRows));
+            QStringLiteral("單號 %1 超過 %2 行, 未排入").arg(m_id).arg(DbRows::kMaxRows));
     StagingGrid grid;
-    ImportBuilder::showRows(grid, lines);
+    ImportBuilder::showRows(grid, m_lines);
     const FieldMapping fixedLayout;
-    const ImportBuilder::JobBuild b =
-        ImportBuilder::buildJob(grid, int(lines.rows.size()), lines.lastField,
-                                {.fixed = true, .b01FromColumn15 = false}, fixedLayout, in.created);
+    const ImportBuilder::JobBuild b = ImportBuilder::buildJob(
+        grid, int(m_lines.rows.size()), m_lines.lastField,
+        {.fixed = true, .b01FromColumn15 = false}, fixedLayout, m_in.created);
     if (!b.outcome)
-        return failed(b.outcome);
+        return b.outcome;
     if (b.jobs.isEmpty())
-        return leaveWaiting(QStringLiteral("單號 %1 的訂單行沒有單號 (第 2 欄), 未排入").arg(id));
+        return leaveWaiting(QStringLiteral("單號 %1 的訂單行沒有單號 (第 2 欄), 未排入").arg(m_id));
     QString bad;
     for (const JobRecord& j : b.jobs)
         bad += ImportBuilder::unstorable(j);
     if (!bad.isEmpty())
         return leaveWaiting(QStringLiteral("單號 %1 含有代碼頁 950 無法儲存的字元 %2, 未排入")
-                                .arg(id, TextField::listed(TextField::unstorable(bad))));
+                                .arg(m_id, TextField::listed(TextField::unstorable(bad))));
     if (const auto fault = checkOrder(b.jobs))
         return leaveWaiting(
-            QStringLiteral("單號 %1 %2, 未排入").arg(shownValue(id), fault->text()));
-    r.shown = lines;
+            QStringLiteral("單號 %1 %2, 未排入").arg(shownValue(m_id), fault->text()));
+    m_jobs = b.jobs;
+    m_r.shown = m_lines;
+    return Outcome::success();
+}
 
-    const SqlText updateSql = Queries::pollUpdate(in.table, in.station, id);
-    in.show(updateSql.shown);
+Outcome ClaimAttempt::leaveWaiting(const QString& why) {
+    m_r.reported << m_key;
+    m_r.reports << why;
+    m_id = QString();
+    return Outcome::success();
+}
+
+// Marks the lines taken: every line read, or none.
+Outcome ClaimAttempt::markTaken() {
+    const SqlText updateSql = Queries::pollUpdate(m_in.table, m_in.station, m_id);
+    m_in.show(updateSql.shown);
     int marked = -1;
-    if (Outcome o = s.statement(updateSql, &marked); !o)
-        return failed(o, Claim::Retry);
-    if (marked != lines.rows.size())
-        return failed(Outcome::failure(QStringLiteral("單號 %1 讀到 %2 行, 更新了 %3 行, 未排入")
-                                           .arg(id)
-                                           .arg(lines.rows.size())
-                                           .arg(marked)),
-                      Claim::Retry);
-    hook(in, OrderPolling::Point::Claimed);
+    Outcome o = m_s.statement(updateSql, &marked);
+    if (o && marked != m_lines.rows.size())
+        o = Outcome::failure(QStringLiteral("單號 %1 讀到 %2 行, 更新了 %3 行, 未排入")
+                                 .arg(m_id)
+                                 .arg(m_lines.rows.size())
+                                 .arg(marked));
+    m_lostRace = !o;
+    if (o)
+        hook(m_in, OrderPolling::Point::Claimed);
+    return o;
+}
 
-    ClaimJournal j{in.station, in.table, id, in.target, lines.rows, {}};
-    for (const JobRecord& job : b.jobs)
-        j.records << job.encode();
-    if (Outcome o = j.write(in.journal); !o)
-        return failed(o);
-    hook(in, OrderPolling::Point::Journalled);
-    if (Outcome o = s.commit(); !o) {
-        // Whether it was committed is not known: the next step's completion finds out.
-        outcome = o;
-        return Claim::Failed;
-    }
-    r.marked = true;
-    // From here on the journal says how far the claim got; when it cannot, the step stops
-    // and the next one finds out from the database what it does not say.
-    j.committed = true;
-    if (Outcome o = j.write(in.journal); !o) {
-        outcome = o;
-        return Claim::Failed;
-    }
-    hook(in, OrderPolling::Point::Committed);
-    if (Outcome o = appendRest(j, in, r.queued); !o) {
-        outcome = o; // the journal stays; the next step appends what is missing
-        return Claim::Failed;
-    }
-    outcome = ClaimJournal::remove(in.journal);
-    return outcome ? Claim::Done : Claim::Failed;
+Outcome ClaimAttempt::journal() {
+    m_journal = ClaimJournal{m_in.station, m_in.table, m_id, m_in.target, m_lines.rows, {}};
+    for (const JobRecord& job : m_jobs)
+        m_journal.records << job.encode();
+    if (Outcome o = m_journal.write(m_in.journal); !o)
+        return o;
+    hook(m_in, OrderPolling::Point::Journalled);
+    return Outcome::success();
+}
+
+// After the commit. From here on the journal says how far the claim got; when it cannot,
+// the step stops and the next one finds out from the database what it does not say.
+Outcome ClaimAttempt::queue() {
+    m_r.marked = true;
+    m_journal.committed = true;
+    if (Outcome o = m_journal.write(m_in.journal); !o)
+        return o;
+    hook(m_in, OrderPolling::Point::Committed);
+    // On a failure the journal stays; the next step appends what is missing.
+    if (Outcome o = appendRest(m_journal, m_in, m_r.queued); !o)
+        return o;
+    return ClaimJournal::remove(m_in.journal);
 }
 
 // An earlier version of the station kept the orders it had queued but not yet marked
@@ -353,8 +397,9 @@ OrderPolling::StepResult step(const StepInput& in) {
         return r;
     // A claim that loses a race (another station, a lock) is tried once more at once.
     for (int attempt = 1;; ++attempt) {
-        const Claim c = claim(in, session, r, r.outcome);
-        if (c != Claim::Retry || attempt == 2)
+        ClaimAttempt claim(in, session, r);
+        r.outcome = claim.run();
+        if (!claim.lostRace() || attempt == 2)
             break;
     }
     return r;

@@ -213,22 +213,22 @@ Outcome markRestored(const QString& workDir) {
     return FileOps::rename(aside, QDir(workDir).filePath(QLatin1String(kRestoredJournal)));
 }
 
-bool reinstate(const QString& workDir, const QString& queueFile, bool restored) {
+Reinstatement reinstate(const QString& workDir, const QString& queueFile, bool restored) {
     const QString aside =
         QDir(workDir).filePath(QLatin1String(restored ? kRestoredJournal : kSetAsideJournal));
     Entry e;
     bool malformed = false;
     if (!exists(aside) || pending(workDir) || !readJournal(aside, e, malformed) || e.finishing())
-        return false;
+        return {};
     const ReadJobResult head = ReadJob(queueFile, 1);
     if (!head.outcome || head.bytes != e.job)
-        return false;
+        return {};
     const QByteArray entry = encode(e.job, e.history, identity(queueFile), e.progress);
-    if (!write(workDir, entry))
-        return false;
+    if (Outcome o = write(workDir, entry); !o)
+        return {false, o};
     // Left behind, it would only be reinstated again onto this same job at its head.
     std::ignore = discardSetAside(workDir);
-    return true;
+    return {true};
 }
 
 bool pending(const QString& workDir) {

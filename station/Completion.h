@@ -76,8 +76,14 @@ Outcome discardSetAside(const QString& workDir);
 // At the start of the job `jobBytes`: discards what was set aside for the same record.
 Outcome discardSetAsideOf(const QString& workDir, const QByteArray& jobBytes);
 // When the job set aside (`restored`: and put back by an undo) is at the head of the queue,
-// its journal is reinstated (naming the queue file as it is now) and true is returned.
-bool reinstate(const QString& workDir, const QString& queueFile, bool restored = false);
+// its journal is reinstated, naming the queue file as it is now.
+struct Reinstatement {
+    bool reinstated = false;
+    // Failure: the job is at the head but its journal could not be written; what was set
+    // aside stays. Success and not reinstated: nothing set aside, or not for the head.
+    Outcome outcome = Outcome::success();
+};
+Reinstatement reinstate(const QString& workDir, const QString& queueFile, bool restored = false);
 // After an undo that put the set-aside job back behind others.
 Outcome markRestored(const QString& workDir);
 // A queue command rewrites the queue file (a new file through the twin) without touching

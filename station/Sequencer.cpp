@@ -360,7 +360,10 @@ void Sequencer::refresh(bool& counted, qint64& count) {
 void Sequencer::startJob() {
     // The job a removal took while it was weighed, put back by an undo behind other jobs:
     // at the head again, it goes on where it was.
-    if (Completion::reinstate(p.workDir, queueFile(), true)) {
+    const Completion::Reinstatement back = Completion::reinstate(p.workDir, queueFile(), true);
+    if (!back.outcome)
+        p.status.report(QStringLiteral("計量紀錄無法恢復: %1").arg(back.outcome.reason()));
+    if (back.reinstated) {
         recoverJournal();
         return;
     }

@@ -22,7 +22,10 @@ void UndoPutBack::restored(const QString& file, int records, const QString& what
         return;
     }
     m_reload.queueList();
-    if (!Completion::reinstate(m_workDir, file))
+    const Completion::Reinstatement back = Completion::reinstate(m_workDir, file);
+    if (!back.outcome)
+        m_status.report(QStringLiteral("計量紀錄無法恢復: %1").arg(back.outcome.reason()));
+    if (!back.reinstated)
         if (Outcome o = Completion::markRestored(m_workDir); !o)
             m_status.report(QStringLiteral("計量紀錄無法保留: %1").arg(o.reason()));
 }

@@ -6,6 +6,7 @@
 #include "devices/LightMap.h"
 #include "recipes/RecipeEditor.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/Unprivileged.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -123,20 +124,21 @@ private slots:
     }
 
     void failedSaveLeavesFile() {
-        WorkDir dir;
-        StationSettings s;
-        const QString f = dir.file(QStringLiteral("set.txt"));
-        s.setText(0, QStringLiteral("kept"));
-        QVERIFY(SettingsFile::save(f, s).ok());
-        const QByteArray before = dir.read(QStringLiteral("set.txt"));
-        if (!permissionsEnforced())
-            QSKIP("running with rights that ignore a read-only folder");
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-        s.setText(0, QStringLiteral("lost"));
-        const Outcome o = SettingsFile::save(f, s);
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QVERIFY(!o.reason().isEmpty());
-        QCOMPARE(dir.read(QStringLiteral("set.txt")), before);
+        runUnprivileged([] {
+            WorkDir dir;
+            StationSettings s;
+            const QString f = dir.file(QStringLiteral("set.txt"));
+            s.setText(0, QStringLiteral("kept"));
+            QVERIFY(SettingsFile::save(f, s).ok());
+            const QByteArray before = dir.read(QStringLiteral("set.txt"));
+            QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+            s.setText(0, QStringLiteral("lost"));
+            const Outcome o = SettingsFile::save(f, s);
+            QFile::setPermissions(dir.path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QVERIFY(!o.reason().isEmpty());
+            QCOMPARE(dir.read(QStringLiteral("set.txt")), before);
+        });
     }
 
     void form1BoxesAreTheModel() {

@@ -1,6 +1,7 @@
 #include "common/TextField.h"
 #include "devices/LightMap.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/Unprivileged.h"
 
 #include <QFile>
 #include <QTest>
@@ -106,18 +107,18 @@ private slots:
     }
 
     void unwritableFileKeepsTheOldMap() {
-        if (!permissionsEnforced())
-            QSKIP("file permissions are not enforced for this user");
-        WorkDir d;
-        d.write("DYE_LIGHT.txt", record("OLD"));
-        QFile::setPermissions(d.path(), QFile::ReadOwner | QFile::ExeOwner);
-        LightMap m;
-        m.setCode(1, QStringLiteral("NEW"));
-        const Outcome o = m.save(d.file("DYE_LIGHT.txt"));
-        QFile::setPermissions(d.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QVERIFY(!o.ok());
-        QVERIFY(o.reason().contains("DYE_LIGHT.txt"));
-        QCOMPARE(d.read("DYE_LIGHT.txt"), record("OLD"));
+        runUnprivileged([] {
+            WorkDir d;
+            d.write("DYE_LIGHT.txt", record("OLD"));
+            QFile::setPermissions(d.path(), QFile::ReadOwner | QFile::ExeOwner);
+            LightMap m;
+            m.setCode(1, QStringLiteral("NEW"));
+            const Outcome o = m.save(d.file("DYE_LIGHT.txt"));
+            QFile::setPermissions(d.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QVERIFY(!o.ok());
+            QVERIFY(o.reason().contains("DYE_LIGHT.txt"));
+            QCOMPARE(d.read("DYE_LIGHT.txt"), record("OLD"));
+        });
     }
 };
 

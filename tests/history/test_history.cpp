@@ -1,6 +1,7 @@
 #include "history/HistoryBrowser.h"
 #include "tests/history/HistoryFiles.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -252,24 +253,24 @@ private slots:
     }
     void aBadNameLoadsNothingAndTheLastMonthStays() {
         QFETCH(QString, name);
-        WorkDir w;
-        writeMonth(w, kMonth, marchFile());
-        QDir(w.path()).mkpath(QStringLiteral("data/old"));
-        writeMonth(w, QStringLiteral("DATE_202402.txt"), marchFile());
-        QFile::setPermissions(w.file(QStringLiteral("data/DATE_202402.txt")),
-                              QFileDevice::Permissions());
-        if (name == QLatin1String("DATE_202402.txt") && !permissionsEnforced())
-            QSKIP("file permissions are not enforced for this user");
-        HistoryBrowser b(w.path());
-        QVERIFY(b.load(kMonth).ok());
-        b.search(QStringLiteral("B-2"));
-        const Outcome o = b.load(name);
-        QVERIFY(!o.ok());
-        QVERIFY2(o.reason().contains(name), qPrintable(o.reason()));
-        QCOMPARE(b.loadedName(), kMonth);
-        QCOMPARE(b.recordCount(), 3);
-        QCOMPARE(orders(b), QStringList{"B-2@15"}); // the search in force stays too
-        QVERIFY(!QFile::exists(w.file(QStringLiteral("data/DATE_209912.txt"))));
+        runUnprivileged([&name] {
+            WorkDir w;
+            writeMonth(w, kMonth, marchFile());
+            QDir(w.path()).mkpath(QStringLiteral("data/old"));
+            writeMonth(w, QStringLiteral("DATE_202402.txt"), marchFile());
+            QFile::setPermissions(w.file(QStringLiteral("data/DATE_202402.txt")),
+                                  QFileDevice::Permissions());
+            HistoryBrowser b(w.path());
+            QVERIFY(b.load(kMonth).ok());
+            b.search(QStringLiteral("B-2"));
+            const Outcome o = b.load(name);
+            QVERIFY(!o.ok());
+            QVERIFY2(o.reason().contains(name), qPrintable(o.reason()));
+            QCOMPARE(b.loadedName(), kMonth);
+            QCOMPARE(b.recordCount(), 3);
+            QCOMPARE(orders(b), QStringList{"B-2@15"}); // the search in force stays too
+            QVERIFY(!QFile::exists(w.file(QStringLiteral("data/DATE_209912.txt"))));
+        });
     }
 
     void loadingForgetsTheSearch() {

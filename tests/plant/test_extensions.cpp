@@ -1,19 +1,10 @@
 // The extensions' logic with plain calls: the pick's matching rule, the settings file and
 // the fixed scanner's line splitting.
-#include "common/StatusLine.h"
-#include "common/TickTimer.h"
 #include "config/ExtensionSettings.h"
-#include "config/StationSettings.h"
 #include "devices/FixedScanner.h"
-#include "devices/LightBus.h"
-#include "devices/MemorySerialPort.h"
-#include "station/JobFile.h"
 #include "station/PickCheck.h"
-#include "station/QueueCommands.h"
 #include "station/WeighingEvents.h"
-#include "station/WeighingModel.h"
-#include "tests/support/Reports.h"
-#include "tests/support/TestSupport.h"
+#include "tests/support/QueueRig.h"
 
 #include <QSettings>
 #include <QTest>
@@ -200,37 +191,17 @@ private slots:
     // A deleted job and every job of a cancelled queue are reported by their order numbers,
     // as the queue held them (the list shown may be older than the file).
     void queueCommandsReportJobs() {
-        WorkDir dir;
-        WeighingModel weighing;
-        StationSettings settings;
-        MemorySerialPort lightPort;
-        TickTimer timer5{10};
-        StatusLine status;
-        LightBus bus{settings, lightPort, timer5, status};
-        const QString queue = dir.file("START_DISPEN.txt");
-        QueueCommands commands{{dir.file("QUICK.txt"), queue, dir.file("START_DISPEN2.txt")},
-                               weighing,
-                               settings,
-                               lightPort,
-                               bus,
-                               status};
+        QueueRig r;
         Recorder events;
-        commands.setEvents(&events);
-        for (const char* order : {"A1", "B2", "C3"}) {
-            JobRecord j;
-            j.OrderNo = QString::fromLatin1(order);
-            j.Code[1] = "R-1";
-            QVERIFY(AppendJob(queue, j).ok());
-        }
-        Reports said(status);
-        commands.reloadQueueList();
-        commands.deleteQueued(1, weighing.queueEntries.at(1));
-        QVERIFY(said.once(QStringLiteral("已刪除 單號 B2")));
+        r.commands.setEvents(&events);
+        r.addQueued({"A1", "B2", "C3"});
+        r.commands.deleteQueued(1, r.weighing.queueEntries.at(1));
+        QVERIFY(r.said.once(QStringLiteral("已刪除 單號 B2")));
         JobRecord late;
         late.OrderNo = "D4"; // appended after the list was filled
-        QVERIFY(AppendJob(queue, late).ok());
-        commands.cancelAll();
-        QVERIFY(said.once(QStringLiteral("已取消全部 3 筆 (單號 A1, C3, D4)")));
+        QVERIFY(AppendJob(r.queue(), late).ok());
+        r.commands.cancelAll();
+        QVERIFY(r.said.once(QStringLiteral("已取消全部 3 筆 (單號 A1, C3, D4)")));
         QCOMPARE(events.seen, QStringList({"deleted B2 0", "cancelled A1 0", "cancelled C3 0",
                                            "cancelled D4 0"}));
     }

@@ -37,24 +37,37 @@ private slots:
         QCOMPARE(*c.box(0), (Rgb{255, 255, 255}));
     }
 
+    // The prompt pulses by 5 a phase (waiting for the container by 15), from white at 0.
     void promptColour_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("phase");
         QTest::addColumn<bool>("changes");
         QTest::addColumn<Rgb>("colour");
-        for (int p : {0, 1, 7, 10}) {
-            const QByteArray at = " p" + QByteArray::number(p);
-            QTest::newRow("idle" + at) << 0 << p << true << Rgb{255, 255, 255};
-            QTest::newRow("within" + at) << 1 << p << true << Rgb{255 - 5 * p, 255, 255 - 5 * p};
-            QTest::newRow("too much" + at) << 2 << p << true << Rgb{255, 255 - 5 * p, 255 - 5 * p};
-            QTest::newRow("too little" + at)
-                << 3 << p << true << Rgb{255 - 5 * p, 255 - 5 * p, 255};
-            QTest::newRow("waiting zero" + at) << 4 << p << true << Rgb{255, 255, 255 - 15 * p};
-            QTest::newRow("other 5" + at) << 5 << p << false << Rgb{};
-            QTest::newRow("other -1" + at) << -1 << p << false << Rgb{};
-        }
-        QTest::newRow("waiting zero, deepest") << 4 << 10 << true << Rgb{255, 255, 105};
-        QTest::newRow("too much, deepest") << 2 << 10 << true << Rgb{255, 205, 205};
+        QTest::newRow("idle p0") << int(OverallStatus::Idle) << 0 << true << Rgb{255, 255, 255};
+        QTest::newRow("idle p10") << int(OverallStatus::Idle) << 10 << true << Rgb{255, 255, 255};
+        QTest::newRow("within p0") << int(OverallStatus::Within) << 0 << true << Rgb{255, 255, 255};
+        QTest::newRow("within p1") << int(OverallStatus::Within) << 1 << true << Rgb{250, 255, 250};
+        QTest::newRow("within p7") << int(OverallStatus::Within) << 7 << true << Rgb{220, 255, 220};
+        QTest::newRow("within p10")
+            << int(OverallStatus::Within) << 10 << true << Rgb{205, 255, 205};
+        QTest::newRow("too much p1")
+            << int(OverallStatus::TooMuch) << 1 << true << Rgb{255, 250, 250};
+        QTest::newRow("too much, deepest")
+            << int(OverallStatus::TooMuch) << 10 << true << Rgb{255, 205, 205};
+        QTest::newRow("too little p1")
+            << int(OverallStatus::TooLittle) << 1 << true << Rgb{250, 250, 255};
+        QTest::newRow("too little p10")
+            << int(OverallStatus::TooLittle) << 10 << true << Rgb{205, 205, 255};
+        QTest::newRow("waiting zero p0")
+            << int(OverallStatus::Container) << 0 << true << Rgb{255, 255, 255};
+        QTest::newRow("waiting zero p1")
+            << int(OverallStatus::Container) << 1 << true << Rgb{255, 255, 240};
+        QTest::newRow("waiting zero p7")
+            << int(OverallStatus::Container) << 7 << true << Rgb{255, 255, 150};
+        QTest::newRow("waiting zero, deepest")
+            << int(OverallStatus::Container) << 10 << true << Rgb{255, 255, 105};
+        QTest::newRow("other 5") << 5 << 1 << false << Rgb{};
+        QTest::newRow("other -1") << -1 << 7 << false << Rgb{};
     }
     void promptColour() {
         QFETCH(int, status);
@@ -67,23 +80,38 @@ private slots:
             QVERIFY2(*got == colour, qPrintable(describe(got)));
     }
 
+    // A line's box pulses by 20 a phase when active, by 15 when too much, from white at 0.
     void boxColour_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("phase");
         QTest::addColumn<bool>("changes");
         QTest::addColumn<Rgb>("colour");
-        for (int p : {0, 1, 5, 10}) {
-            const QByteArray at = " p" + QByteArray::number(p);
-            QTest::newRow("idle" + at) << 0 << p << true << Rgb{255, 255, 255};
-            QTest::newRow("active" + at) << 1 << p << true << Rgb{255 - 20 * p, 255, 255 - 20 * p};
-            QTest::newRow("too much" + at)
-                << 2 << p << true << Rgb{255, 255 - 15 * p, 255 - 15 * p};
-            QTest::newRow("within, steady" + at) << 3 << p << true << Rgb{50, 255, 50};
-            QTest::newRow("waiting turn" + at) << 4 << p << true << Rgb{255, 255, 100};
-            QTest::newRow("other 9" + at) << 9 << p << false << Rgb{};
-        }
-        QTest::newRow("active, deepest") << 1 << 10 << true << Rgb{55, 255, 55};
-        QTest::newRow("too much, deepest") << 2 << 10 << true << Rgb{255, 105, 105};
+        QTest::newRow("idle p0") << int(LineStatusCode::Idle) << 0 << true << Rgb{255, 255, 255};
+        QTest::newRow("idle p5") << int(LineStatusCode::Idle) << 5 << true << Rgb{255, 255, 255};
+        QTest::newRow("active p0")
+            << int(LineStatusCode::Active) << 0 << true << Rgb{255, 255, 255};
+        QTest::newRow("active p1")
+            << int(LineStatusCode::Active) << 1 << true << Rgb{235, 255, 235};
+        QTest::newRow("active p5")
+            << int(LineStatusCode::Active) << 5 << true << Rgb{155, 255, 155};
+        QTest::newRow("active, deepest")
+            << int(LineStatusCode::Active) << 10 << true << Rgb{55, 255, 55};
+        QTest::newRow("too much p1")
+            << int(LineStatusCode::TooMuch) << 1 << true << Rgb{255, 240, 240};
+        QTest::newRow("too much p5")
+            << int(LineStatusCode::TooMuch) << 5 << true << Rgb{255, 180, 180};
+        QTest::newRow("too much, deepest")
+            << int(LineStatusCode::TooMuch) << 10 << true << Rgb{255, 105, 105};
+        QTest::newRow("within, steady p0")
+            << int(LineStatusCode::Within) << 0 << true << Rgb{50, 255, 50};
+        QTest::newRow("within, steady p10")
+            << int(LineStatusCode::Within) << 10 << true << Rgb{50, 255, 50};
+        QTest::newRow("waiting turn p0")
+            << int(LineStatusCode::Waiting) << 0 << true << Rgb{255, 255, 100};
+        QTest::newRow("waiting turn p10")
+            << int(LineStatusCode::Waiting) << 10 << true << Rgb{255, 255, 100};
+        QTest::newRow("other 9") << 9 << 5 << false << Rgb{};
+        QTest::newRow("other -1") << -1 << 1 << false << Rgb{};
     }
     void boxColour() {
         QFETCH(int, status);

@@ -123,6 +123,38 @@ private slots:
         QVERIFY(!r.removed);
         QCOMPARE(JobCount(dir.file(QStringLiteral("q.txt"))).count, qint64(1));
     }
+
+    // A journal set aside is reinstated only for the job at the head; a journal that cannot
+    // be written is a failure that keeps what was set aside, not "not at the head".
+    void reinstateSaysAFailedWrite() {
+        WorkDir dir;
+        const QString queue = dir.file(QStringLiteral("START_DISPEN.txt"));
+        const QByteArray a = job(QStringLiteral("A-1")).encode();
+        QVERIFY(AppendJob(queue, job(QStringLiteral("B-2"))).ok());
+        QVERIFY(Completion::record(dir.path(), queue, a, {}).ok());
+        QVERIFY(Completion::setAside(dir.path()).ok());
+        Completion::Reinstatement r = Completion::reinstate(dir.path(), queue);
+        QVERIFY(r.outcome.ok());
+        QVERIFY(!r.reinstated); // B-2 is at the head
+
+        QVERIFY(DeleteJobFile(queue).ok());
+        QVERIFY(AppendJob(queue, job(QStringLiteral("A-1"))).ok());
+        const QString blocked =
+            dir.file(QLatin1String(Completion::kJournal) + QStringLiteral(".new"));
+        QVERIFY(QDir().mkdir(blocked)); // the journal's temporary file cannot be written
+        r = Completion::reinstate(dir.path(), queue);
+        QVERIFY(!r.reinstated);
+        QVERIFY2(r.outcome.reason().contains(QLatin1String(Completion::kJournal)),
+                 qPrintable(r.outcome.reason()));
+        QVERIFY(dir.exists(QLatin1String(Completion::kSetAsideJournal)));
+
+        QVERIFY(QDir().rmdir(blocked));
+        r = Completion::reinstate(dir.path(), queue);
+        QVERIFY(r.outcome.ok());
+        QVERIFY(r.reinstated);
+        QVERIFY(Completion::pending(dir.path()));
+        QVERIFY(!dir.exists(QLatin1String(Completion::kSetAsideJournal)));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCompletion)

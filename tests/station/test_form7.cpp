@@ -122,18 +122,18 @@ private slots:
         QCOMPARE(r.model.BoxChoice, BoxChoiceCode::None);
         r.ticks(1);
         QCOMPARE(r.model.prompt, QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕"));
-        QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(4));
+        QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(OverallStatus::Container));
         r.large(QStringLiteral("1500")); // the new barrel, then zeroed
         r.ticks(2);
         r.large(QStringLiteral("0"));
         QVERIFY(r.until(SequencerState::Weigh, 10));
         r.ticks(1);
         QCOMPARE(r.actual(), QStringLiteral("700"));
-        QCOMPARE(r.model.LineStatus[1], qint16(1)); // too little still
+        QCOMPARE(r.model.LineStatus[1], qint16(LineStatusCode::Active)); // too little still
         r.large(QStringLiteral("300"));
         r.ticks(1);
         QCOMPARE(r.actual(), QStringLiteral("1000"));
-        QCOMPARE(r.model.LineStatus[1], qint16(3));
+        QCOMPARE(r.model.LineStatus[1], qint16(LineStatusCode::Within));
         r.ticks(Sequencer::kSettleTicks);
         QCOMPARE(r.model.Line, 2); // accepted
         QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("1000"));
@@ -153,7 +153,7 @@ private slots:
         r.large(QStringLiteral("5000"));
         r.ticks(1);
         QCOMPARE(r.actual(), QStringLiteral("30000"));
-        QCOMPARE(r.model.LineStatus[1], qint16(3));
+        QCOMPARE(r.model.LineStatus[1], qint16(LineStatusCode::Within));
     }
 
     void deductWholeBox() {

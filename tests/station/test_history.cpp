@@ -3,6 +3,7 @@
 #include "station/TicketService.h"
 #include "station/WeighingModel.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -162,18 +163,19 @@ void TestHistory::folderThatIsAFileFails() {
 }
 
 void TestHistory::readOnlyFolderFails() {
-    if (!permissionsEnforced())
-        QSKIP("file permissions are not enforced for this user");
-    WorkDir dir;
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("data")));
-    QFile::setPermissions(dir.file(QStringLiteral("data")),
-                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    const Outcome o =
-        AppendHistory(dir.path(), threeLines(QDateTime(QDate(2024, 5, 1), QTime(8, 0))));
-    QFile::setPermissions(dir.file(QStringLiteral("data")),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QVERIFY(!o.ok());
-    QVERIFY(!dir.exists(QStringLiteral("data/DATE_202405.txt")));
+    runUnprivileged([] {
+        WorkDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("data")));
+        QFile::setPermissions(dir.file(QStringLiteral("data")),
+                              QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        const Outcome o =
+            AppendHistory(dir.path(), threeLines(QDateTime(QDate(2024, 5, 1), QTime(8, 0))));
+        QFile::setPermissions(dir.file(QStringLiteral("data")), QFileDevice::ReadOwner |
+                                                                    QFileDevice::WriteOwner |
+                                                                    QFileDevice::ExeOwner);
+        QVERIFY(!o.ok());
+        QVERIFY(!dir.exists(QStringLiteral("data/DATE_202405.txt")));
+    });
 }
 
 void TestHistory::decodeRoundTrip() {

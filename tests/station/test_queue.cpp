@@ -1,15 +1,4 @@
-#include "common/StatusLine.h"
-#include "common/TickTimer.h"
-#include "config/StationSettings.h"
-#include "devices/BusClock.h"
-#include "devices/LightBus.h"
-#include "devices/MemorySerialPort.h"
-#include "station/JobFile.h"
-#include "station/QueueCommands.h"
-#include "station/RunControl.h"
-#include "station/WeighingModel.h"
-#include "tests/support/Reports.h"
-#include "tests/support/TestSupport.h"
+#include "tests/support/QueueRig.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -17,43 +6,12 @@
 
 namespace {
 
-JobRecord job(const QString& order, const QString& barrel = QStringLiteral("B7")) {
-    JobRecord j;
-    j.OrderNo = order;
-    j.OutputPos = barrel;
-    j.Code[1] = QStringLiteral("R-%1").arg(order);
-    j.Weight[1] = QStringLiteral("12.5");
-    j.B05 = QStringLiteral("kept");
-    return j;
-}
-
 QString rawEntry(const QString& order) {
     return order.leftJustified(50, QLatin1Char(' '));
 }
 
-// One queue-command set-up over a temporary working folder and an in-memory light bus.
-struct QueueRig {
-    WorkDir dir;
-    WeighingModel weighing;
-    StationSettings settings;
-    MemorySerialPort lightPort;
-    TickTimer timer5{10};
-    StatusLine status;
-    Reports said{status};
-    ManualBusClock busClock;
-    LightBus lightBus{settings, lightPort, timer5, status, busClock};
-    QueueCommands commands{{dir.file(QStringLiteral("QUICK.txt")),
-                            dir.file(QStringLiteral("START_DISPEN.txt")),
-                            dir.file(QStringLiteral("START_DISPEN2.txt"))},
-                           weighing,
-                           settings,
-                           lightPort,
-                           lightBus,
-                           status};
-
-    QString quick() const { return dir.file(QStringLiteral("QUICK.txt")); }
-    QString queue() const { return dir.file(QStringLiteral("START_DISPEN.txt")); }
-
+// The queue commands with the steps these tests share.
+struct CommandsRig : QueueRig {
     void withLightBus(bool open) {
         settings.setText(Setting::LightPort, QStringLiteral("/dev/ttyLIGHT"));
         if (open)
@@ -63,19 +21,6 @@ struct QueueRig {
     void addRecipes(const QStringList& orders) {
         for (const QString& o : orders)
             QVERIFY(AppendJob(quick(), job(o)).ok());
-    }
-    // Queues the jobs and fills List2 from the queue, as the sequencer's refresh does.
-    void addQueued(const QStringList& orders) {
-        for (const QString& o : orders)
-            QVERIFY(AppendJob(queue(), job(o)).ok());
-        commands.reloadQueueList();
-        QVERIFY(said.none());
-    }
-    QStringList queuedOrders() const {
-        QStringList out;
-        for (const QByteArray& r : ReadAllJobs(queue()).records)
-            out << JobRecord::decode(r).OrderNo;
-        return out;
     }
     // The display as the sequencer leaves it in the middle of weighing line 2 of a job.
     void weighing2ndLine() {
@@ -88,7 +33,9 @@ struct QueueRig {
             weighing.boxVisible[size_t(i)] = true;
         }
         weighing.boxText[10] = QStringLiteral("A");
-        weighing.LineStatus = {3, 0, 1, 4};
+        weighing.LineStatus = {3, // the blink phase
+                               LineStatusCode::Idle, LineStatusCode::Active,
+                               LineStatusCode::Waiting};
         weighing.LineStatus[WeighingModel::kOverall] = OverallStatus::TooLittle;
     }
     void expectDisplayCleared() {
@@ -99,7 +46,7 @@ struct QueueRig {
             QCOMPARE(weighing.boxText[size_t(i)], QString());
         for (int i = 0; i < 10; ++i)
             QVERIFY(!weighing.boxVisible[size_t(i)]);
-        QCOMPARE(weighing.LineStatus[WeighingModel::kOverall], qint16(0));
+        QCOMPARE(weighing.LineStatus[WeighingModel::kOverall], qint16(OverallStatus::Idle));
     }
     // Runs the all-lights-off sweep to its end and returns the frames it wrote.
     QList<QByteArray> runSweep() {
@@ -118,7 +65,7 @@ class TestQueue : public QObject {
     Q_OBJECT
 private slots:
     void refreshListsNewestFirst() {
-        QueueRig b;
+        CommandsRig b;
         b.addRecipes({"A", "B", "C"});
         QSignalSpy spy(&b.commands, &QueueCommands::recipeListChanged);
         b.commands.refresh();
@@ -129,7 +76,7 @@ private slots:
     }
 
     void queueTopRecipeCopiesLastRecord() {
-        QueueRig b;
+        CommandsRig b;
         b.addRecipes({"A", "B", "C"});
         b.commands.queue(0, rawEntry("C"));
         QVERIFY(b.said.once(QStringLiteral("已排入計量 單號 C")));
@@ -141,7 +88,7 @@ private slots:
     }
 
     void queueTwiceGivesTwoIdenticalRecords() {
-        QueueRig b;
+        CommandsRig b;
         b.addRecipes({"A", "B", "C"});
         b.commands.queue(2, rawEntry("A"));
         QVERIFY(b.said.once(QStringLiteral("單號 A")));
@@ -154,7 +101,7 @@ private slots:
     }
 
     void queueWithNothingChosenDoesNothing() {
-        QueueRig b;
+        CommandsRig b;
         b.addRecipes({"A"});
         b.commands.queue(-1, QString());
         QVERIFY(b.said.once(QStringLiteral("未排入")));
@@ -172,7 +119,7 @@ private slots:
     void queueRefusesAStaleListPosition() {
         QFETCH(int, position);
         QFETCH(QString, entry);
-        QueueRig b;
+        CommandsRig b;
         b.addRecipes({"A", "B", "C", "D"});
         QSignalSpy spy(&b.commands, &QueueCommands::recipeListChanged);
         b.commands.queue(position, entry);
@@ -184,7 +131,7 @@ private slots:
     }
 
     void queueIntoAnUnwritableQueueKeepsItAndSaysWhy() {
-        QueueRig b;
+        CommandsRig b;
         b.addRecipes({"A"});
         QVERIFY(QDir(b.dir.path())
                     .mkdir(QStringLiteral("START_DISPEN.txt"))); // cannot be opened as a file
@@ -194,7 +141,7 @@ private slots:
     }
 
     void deleteEntry2Of3KeepsTheOthersInOrder() {
-        QueueRig b;
+        CommandsRig b;
         b.addQueued({"X", "Y", "Z"});
         b.weighing2ndLine(); // the sequencer weighs X; deleting Y must not disturb it
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
@@ -210,7 +157,7 @@ private slots:
     }
 
     void deleteTheOnlyJobWhileItIsWeighed() {
-        QueueRig b;
+        CommandsRig b;
         b.withLightBus(true);
         b.addQueued({"A"});
         b.weighing2ndLine();
@@ -219,15 +166,16 @@ private slots:
         QVERIFY(b.said.once(QStringLiteral("單號 A (計量佇列第 1 筆), 計量已中止")));
         QCOMPARE(QFileInfo(b.queue()).size(), 0);
         b.expectDisplayCleared();
-        for (int i = 0; i <= 10; ++i)
-            QCOMPARE(b.weighing.LineStatus[size_t(i)], qint16(0));
+        QCOMPARE(b.weighing.LineStatus[0], qint16(0)); // the blink phase
+        for (int i = 1; i <= 10; ++i)
+            QCOMPARE(b.weighing.LineStatus[size_t(i)], qint16(LineStatusCode::Idle));
         QCOMPARE(reset.count(), 1);
         QVERIFY(b.timer5.enabled()); // the line's light goes off with the sweep
         QCOMPARE(b.runSweep().size(), 16);
     }
 
     void deleteTheRunningJobWithOthersWaitingResetsTheSequencer() {
-        QueueRig b;
+        CommandsRig b;
         b.withLightBus(true);
         b.addQueued({"X", "Y", "Z"});
         b.weighing2ndLine();
@@ -242,7 +190,7 @@ private slots:
     }
 
     void deleteOfAWaitingFirstJobWhileIdleLeavesTheSequencer() {
-        QueueRig b;
+        CommandsRig b;
         b.addQueued({"X", "Y"});
         b.weighing.prompt = QStringLiteral("kept");
         QSignalSpy reset(&b.commands, &QueueCommands::sequencerReset);
@@ -265,7 +213,7 @@ private slots:
     void deleteRefusesAnEntryThatNoLongerNamesItsRecord() {
         QFETCH(int, position);
         QFETCH(QString, entry);
-        QueueRig b;
+        CommandsRig b;
         b.addQueued({"X", "Y", "Z"});
         QVERIFY(RemoveJob(b.queue(), b.dir.file(QStringLiteral("START_DISPEN2.txt")), 1).ok());
         b.commands.deleteQueued(position, entry);
@@ -276,7 +224,7 @@ private slots:
     }
 
     void deleteWithNothingChosenDoesNothing() {
-        QueueRig b;
+        CommandsRig b;
         b.addQueued({"X"});
         b.weighing2ndLine();
         b.commands.deleteQueued(-1, QString());
@@ -286,7 +234,7 @@ private slots:
     }
 
     void failedDeleteKeepsQueueAndWeighing() {
-        QueueRig b;
+        CommandsRig b;
         b.addQueued({"X", "Y"});
         b.weighing2ndLine();
         const QByteArray before = b.dir.read(QStringLiteral("START_DISPEN.txt"));
@@ -299,7 +247,7 @@ private slots:
     }
 
     void cancelAllDuringWeighing() {
-        QueueRig b;
+        CommandsRig b;
         b.withLightBus(true);
         b.addQueued({"X", "Y"});
         b.weighing2ndLine();
@@ -328,7 +276,7 @@ private slots:
         QFETCH(bool, configured);
         QFETCH(bool, open);
         QFETCH(bool, sweep);
-        QueueRig b;
+        CommandsRig b;
         if (configured)
             b.withLightBus(open);
         b.weighing2ndLine();
@@ -340,7 +288,7 @@ private slots:
     }
 
     void failedCancelAllKeepsQueueAndWeighing() {
-        QueueRig b;
+        CommandsRig b;
         b.weighing2ndLine();
         // A queue that cannot be deleted (here a folder in its place, with content).
         QVERIFY(QDir(b.dir.path()).mkpath(QStringLiteral("START_DISPEN.txt/x")));
@@ -384,7 +332,7 @@ private slots:
         QFETCH(QStringList, queued);
         QFETCH(bool, weighing);
         QFETCH(QString, answer);
-        QueueRig b;
+        CommandsRig b;
         b.addRecipes({"A", "B", "C"});
         b.addQueued(queued);
         if (weighing)

@@ -151,7 +151,7 @@ private slots:
         QCOMPARE(q.records.size(), 1);
         QCOMPARE(q.records.at(0), ReadJob(r.dir.file(QStringLiteral("QUICK.txt")), 3).bytes);
         // The sequencer's refresh shows it in List2 and starts it.
-        QVERIFY(r.until([&] { return r.model().State >= 2; }, 4));
+        QVERIFY(r.until([&] { return r.model().State >= SequencerState::PrepareLine; }, 4));
         QCOMPARE(r.find<QListWidget>("List2")->item(0)->text(), QStringLiteral("C---7"));
     }
 
@@ -263,15 +263,18 @@ private slots:
         QVERIFY(AppendJob(r.queue(), next).ok());
         QVERIFY(r.untilWeighing());
         r.selectQueued(0);
-        for (int guard = 0; guard < 12 && r.model().State == 7; ++guard) {
+        for (int guard = 0; guard < 12 && r.model().State == SequencerState::Weigh; ++guard) {
             const int n = r.model().Line;
             const Balance b = LineBalanceCode::balance(r.model().LineBalance[size_t(n - 1)]);
             r.station->readings().setCaption(b, r.model().LineTable[lineSlot(n, LineSlot::Target)]);
-            QVERIFY(r.until([&r] { return r.model().State != 7; }, 40));
+            QVERIFY(r.until([&r] { return r.model().State != SequencerState::Weigh; }, 40));
             r.station->readings().setCaption(b, QStringLiteral("0"));
-            QVERIFY(r.until([&r] { return r.model().State == 7 || r.model().State == 10; }));
+            QVERIFY(r.until([&r] {
+                return r.model().State == SequencerState::Weigh ||
+                       r.model().State == SequencerState::ClearUp;
+            }));
         }
-        QCOMPARE(r.model().State, 10);
+        QCOMPARE(r.model().State, SequencerState::ClearUp);
         QCOMPARE(r.queued(), QStringList{"A"}); // the finished job has left the queue ...
         auto* list2 = r.find<QListWidget>("List2");
         QCOMPARE(list2->count(), 2); // ... but List2 still shows it
@@ -294,7 +297,7 @@ private slots:
         QVERIFY(!r.dir.exists(QStringLiteral("START_DISPEN.txt")));
         r.expectDisplayCleared();
         QCOMPARE(r.model().Counter, 0);
-        QCOMPARE(r.model().LineStatus[WeighingModel::kOverall], qint16(0));
+        QCOMPARE(r.model().LineStatus[WeighingModel::kOverall], qint16(OverallStatus::Idle));
         QCOMPARE(r.find<QListWidget>("List2")->count(), 0);
         // The sweep switches every module off.
         QVERIFY(r.station->timers().Timer5.enabled());

@@ -136,6 +136,7 @@ private slots:
     void undoOfARemovalDuringWeighingResumesTheJob_data();
     void undoOfARemovalDuringWeighingResumesTheJob();
     void undoBehindAnotherJobResumesAtItsTurn();
+    void aJournalThatCannotBeReinstatedIsSaid();
     void emptyFirstLineIsRemovedAtOnce();
     void unreadableQueueKeepsIdle();
     void printing_data();
@@ -167,7 +168,7 @@ void TestSequencer::balanceChoice() {
     QVERIFY(r.until(SequencerState::AskContainer));
     QCOMPARE(r.model.LineBalance[0], balance);
     QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Balance)], QString::number(balance));
-    QCOMPARE(r.model.LineStatus[1], qint16(4));
+    QCOMPARE(r.model.LineStatus[1], qint16(LineStatusCode::Waiting));
     QCOMPARE(r.model.boxText[0],
              QStringLiteral("RED 01\r\n\r\n%1\r\n%2")
                  .arg(target, balance == 1 ? QStringLiteral("大天平") : QStringLiteral("小天平")));
@@ -175,79 +176,81 @@ void TestSequencer::balanceChoice() {
     QCOMPARE(r.model.prompt, balance == 1
                                  ? QStringLiteral("請在大天平(28KG)放上容器,按下歸零按鈕")
                                  : QStringLiteral("請在小天平(3000g)放上容器,按下歸零按鈕"));
-    QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(4));
+    QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(OverallStatus::Container));
 }
 
 void TestSequencer::tolerance_data() {
     QTest::addColumn<QString>("tolCount");
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("reading");
-    QTest::addColumn<int>("status"); // line status: 3 within, 2 too much, 1 too little
+    QTest::addColumn<int>("status"); // the line's status
+    const int within = LineStatusCode::Within, over = LineStatusCode::TooMuch,
+              under = LineStatusCode::Active;
     // Small balance (targets below 1000 g): tolerance steps of 0.01 g.
     QTest::newRow("small exact") << "2"
                                  << "10.00"
-                                 << "10.00" << 3;
+                                 << "10.00" << within;
     QTest::newRow("small inside") << "2"
                                   << "10.00"
-                                  << "10.01" << 3;
+                                  << "10.01" << within;
     QTest::newRow("small upper bound") << "2"
                                        << "10.00"
-                                       << "10.02" << 3;
+                                       << "10.02" << within;
     QTest::newRow("small lower bound") << "2"
                                        << "10.00"
-                                       << "9.98" << 3;
+                                       << "9.98" << within;
     QTest::newRow("small just over") << "2"
                                      << "10.00"
-                                     << "10.03" << 2;
+                                     << "10.03" << over;
     QTest::newRow("small just under") << "2"
                                       << "10.00"
-                                      << "9.97" << 1;
+                                      << "9.97" << under;
     QTest::newRow("small too much") << "2"
                                     << "10.00"
-                                    << "10.05" << 2;
+                                    << "10.05" << over;
     QTest::newRow("small too little") << "2"
                                       << "10.00"
-                                      << "9.95" << 1;
+                                      << "9.95" << under;
     QTest::newRow("binary bound case") << "2"
                                        << "0.12"
-                                       << "0.14" << 3;
+                                       << "0.14" << within;
     QTest::newRow("binary lower bound") << "2"
                                         << "0.12"
-                                        << "0.10" << 3;
+                                        << "0.10" << within;
     QTest::newRow("blank count is 2") << ""
                                       << "10.00"
-                                      << "10.02" << 3;
+                                      << "10.02" << within;
     QTest::newRow("blank count is 2, over") << ""
                                             << "10.00"
-                                            << "10.03" << 2;
+                                            << "10.03" << over;
     QTest::newRow("count 5") << "5"
                              << "10.00"
-                             << "10.05" << 3;
+                             << "10.05" << within;
     QTest::newRow("count 0 exact only") << "0"
                                         << "10.00"
-                                        << "10.01" << 2;
+                                        << "10.01" << over;
     // Large balance: tolerance steps of 0.1 g.
     QTest::newRow("large upper bound") << "2"
                                        << "2000"
-                                       << "2000.2" << 3;
+                                       << "2000.2" << within;
     QTest::newRow("large lower bound") << "2"
                                        << "2000"
-                                       << "1999.8" << 3;
+                                       << "1999.8" << within;
     QTest::newRow("large just over") << "2"
                                      << "2000"
-                                     << "2000.3" << 2;
+                                     << "2000.3" << over;
     QTest::newRow("large just under") << "2"
                                       << "2000"
-                                      << "1999.7" << 1;
+                                      << "1999.7" << under;
     QTest::newRow("large bound 0.3") << "3"
                                      << "1000.1"
-                                     << "1000.4" << 3;
+                                     << "1000.4" << within;
     QTest::newRow("balance digits") << "2"
                                     << "12.34"
-                                    << "0012.35" << 3;
+                                    << "0012.35" << within;
     QTest::newRow("negative reading") << "2"
                                       << "12.34"
-                                      << "-12.34" << 1;
+                                      << "-12.34" << under;
 }
 
 void TestSequencer::tolerance() {
@@ -278,18 +281,18 @@ void TestSequencer::tolerance() {
                  .arg(target, shown,
                       b == Balance::Large ? QStringLiteral("大天平") : QStringLiteral("小天平")));
     switch (status) {
-    case 3:
-        QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(1));
+    case LineStatusCode::Within:
+        QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(OverallStatus::Within));
         QCOMPARE(r.model.prompt, QStringLiteral("染料剛好 請等待天平穩定"));
         QCOMPARE(r.model.Counter, 1);
         break;
-    case 2:
-        QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(2));
+    case LineStatusCode::TooMuch:
+        QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(OverallStatus::TooMuch));
         QCOMPARE(r.model.prompt, QStringLiteral("染料超過 請取出第 ( 3 ) 張染料卡指定染料"));
         QCOMPARE(r.model.Counter, 0);
         break;
     default:
-        QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(3));
+        QCOMPARE(r.model.LineStatus[WeighingModel::kOverall], qint16(OverallStatus::TooLittle));
         QCOMPARE(r.model.prompt, QStringLiteral("染料不足 請加入第 ( 3 ) 張染料卡指定染料"));
         QCOMPARE(r.model.Counter, 0);
     }
@@ -312,7 +315,7 @@ void TestSequencer::settlingCountRestartsWhenTheReadingLeaves() {
     r.ticks(1); // the 16th tick in a row accepts
     QCOMPARE(r.model.State, SequencerState::NextLine);
     QCOMPARE(r.model.Counter, 0);
-    QCOMPARE(r.model.LineStatus[1], qint16(0));
+    QCOMPARE(r.model.LineStatus[1], qint16(LineStatusCode::Idle));
     QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("10"));
     r.ticks(1);
     QCOMPARE(r.model.State, SequencerState::PrepareLine);
@@ -348,10 +351,10 @@ void TestSequencer::zeroWaits() {
         ++n;
     }
     QCOMPARE(n, expectedTicks);
-    QCOMPARE(r.model.LineStatus[1], qint16(4));
+    QCOMPARE(r.model.LineStatus[1], qint16(LineStatusCode::Waiting));
     r.ticks(1);
     QCOMPARE(r.model.State, SequencerState::Weigh);
-    QCOMPARE(r.model.LineStatus[1], qint16(1));
+    QCOMPARE(r.model.LineStatus[1], qint16(LineStatusCode::Active));
 }
 
 void TestSequencer::startsOnARefreshTick() {
@@ -479,7 +482,7 @@ void TestSequencer::gapLineIsWeighedInItsOwnSlot() {
     QVERIFY(r.until(SequencerState::PrepareLine));
     QVERIFY(r.model.boxVisible[3]);
     QVERIFY(r.model.boxText[2].isEmpty());
-    QCOMPARE(r.model.LineStatus[4], qint16(4));
+    QCOMPARE(r.model.LineStatus[4], qint16(LineStatusCode::Waiting));
     QList<int> weighed;
     for (int guard = 0; guard < 5 && r.model.State != SequencerState::Finish; ++guard) {
         QVERIFY(r.toWeighing());
@@ -745,7 +748,7 @@ void TestSequencer::changeBarrelKeepsTheAmount() {
     QVERIFY(r.until(SequencerState::Weigh));
     r.ticks(1);
     QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], adjust);
-    QCOMPARE(r.model.LineStatus[1], qint16(1));
+    QCOMPARE(r.model.LineStatus[1], qint16(LineStatusCode::Active));
     r.setReading(b, rest);
     r.ticks(16);
     QCOMPARE(r.model.State, SequencerState::NextLine);
@@ -887,13 +890,31 @@ void TestSequencer::undoBehindAnotherJobResumesAtItsTurn() {
     commands.deleteQueued(0, r.model.queueEntries.value(0));
     QVERIFY(r.toWeighing()); // X1 now
     QVERIFY(undo.undo().ok());
-    QVERIFY(!Completion::reinstate(r.dir.path(), r.queue())); // behind X1
+    QVERIFY(!Completion::reinstate(r.dir.path(), r.queue()).reinstated); // behind X1
     QVERIFY(Completion::markRestored(r.dir.path()).ok());
     r.weighWholeJob();
     QVERIFY(r.toWeighing());
     QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Code)], QStringLiteral("C1"));
     QCOMPARE(r.model.Line, 2);
     QCOMPARE(r.model.LineTable[lineSlot(1, LineSlot::Actual)], QStringLiteral("10"));
+}
+
+// The job put back behind others reaches the head, but its journal cannot be written back:
+// the station says so (and starts the job afresh), instead of taking it for "not at the head".
+void TestSequencer::aJournalThatCannotBeReinstatedIsSaid() {
+    Rig r;
+    const Reports said(r.status);
+    const JobRecord job =
+        makeJob(QStringLiteral("U1"), {{QStringLiteral("C1"), QStringLiteral("10")},
+                                       {QStringLiteral("C2"), QStringLiteral("20")}});
+    r.add(job);
+    QVERIFY(Completion::record(r.dir.path(), r.queue(), job.encode(), {}).ok());
+    QVERIFY(Completion::setAside(r.dir.path()).ok());
+    QVERIFY(Completion::markRestored(r.dir.path()).ok());
+    QVERIFY(QDir().mkdir(r.dir.file(QLatin1String(Completion::kJournal) + QStringLiteral(".new"))));
+    r.ticks(Sequencer::kRefreshTicks + 1);
+    QVERIFY2(!said.texts().filter(QStringLiteral("計量紀錄無法恢復")).isEmpty(),
+             qPrintable(said.texts().join(QLatin1Char('|'))));
 }
 
 void TestSequencer::emptyFirstLineIsRemovedAtOnce() {
@@ -1012,7 +1033,7 @@ void TestSequencer::undoOfARemovalDuringWeighingResumesTheJob() {
         QVERIFY(said.once(QStringLiteral("已刪除 單號 U1 (計量佇列第 1 筆)")));
     }
     QVERIFY(undo.undo().ok());
-    const bool resumed = Completion::reinstate(r.dir.path(), r.queue());
+    const bool resumed = Completion::reinstate(r.dir.path(), r.queue()).reinstated;
     QCOMPARE(resumed, !otherRemovalBetween);
     QVERIFY(r.toWeighing());
     QCOMPARE(r.model.Line, resumed ? 2 : 1);

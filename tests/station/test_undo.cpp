@@ -1,63 +1,19 @@
-#include "common/StatusLine.h"
-#include "common/TickTimer.h"
-#include "config/StationSettings.h"
-#include "devices/LightBus.h"
-#include "devices/MemorySerialPort.h"
 #include "recipes/RecipeEditor.h"
-#include "station/JobFile.h"
-#include "station/QueueCommands.h"
 #include "station/UndoStore.h"
-#include "station/WeighingModel.h"
-#include "tests/support/Reports.h"
-#include "tests/support/TestSupport.h"
+#include "tests/support/QueueRig.h"
 
 #include <QTest>
 
 namespace {
 
-JobRecord job(const QString& order) {
-    JobRecord j;
-    j.OrderNo = order;
-    j.Code[1] = QStringLiteral("R-1");
-    j.Weight[1] = QStringLiteral("12.5");
-    return j;
-}
-
 // Queue commands and the recipe editor over one working folder, keeping removals.
-struct UndoRig {
-    WorkDir dir;
-    WeighingModel weighing;
-    StationSettings settings;
-    MemorySerialPort lightPort;
-    TickTimer timer5{10};
-    StatusLine status;
-    Reports said{status};
-    LightBus lightBus{settings, lightPort, timer5, status};
-    QueueCommands commands{{file("QUICK.txt"), file("START_DISPEN.txt"), file("START_DISPEN2.txt")},
-                           weighing,
-                           settings,
-                           lightPort,
-                           lightBus,
-                           status};
+struct UndoRig : QueueRig {
     RecipeEditor editor{file("QUICK.txt"), file("QUICK2.txt"), status};
     UndoStore undo{dir.path()};
 
     UndoRig() {
         commands.setUndo(&undo);
         editor.setUndo(&undo);
-    }
-    QString file(const char* name) const { return dir.file(QLatin1String(name)); }
-    QStringList orders(const char* name) const {
-        QStringList out;
-        for (const QByteArray& r : ReadAllJobs(file(name)).records)
-            out << JobRecord::decode(r).OrderNo;
-        return out;
-    }
-    void queue(const QStringList& orders) {
-        for (const QString& o : orders)
-            QVERIFY(AppendJob(file("START_DISPEN.txt"), job(o)).ok());
-        commands.reloadQueueList();
-        QVERIFY(said.none());
     }
 };
 
@@ -70,7 +26,7 @@ private slots:
     // Each removal is put back whole by one undo, the last one first; nothing twice.
     void removalsPutBack() {
         UndoRig b;
-        b.queue({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
+        b.addQueued({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
         b.commands.deleteQueued(1, b.weighing.queueEntries.at(1));
         QVERIFY(b.said.once(QStringLiteral("已刪除 單號 B")));
         QCOMPARE(b.orders("START_DISPEN.txt"), QStringList({"A", "C"}));

@@ -36,8 +36,3 @@ QString builtProgram(const QString& name) {
     const QString dir = qEnvironmentVariable("DS_BUILD_DIR");
     return QDir(dir.isEmpty() ? QDir::currentPath() : dir).filePath(name);
 }
-
-#include <unistd.h>
-bool permissionsEnforced() {
-    return ::geteuid() != 0;
-}

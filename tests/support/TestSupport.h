@@ -22,7 +22,3 @@ QString hex(const QByteArray& bytes);
 QByteArray fromHex(const char* text);
 // Path of a program built next to the tests (devsim, dyestation).
 QString builtProgram(const QString& name);
-
-// False when the tests run with rights that ignore file permissions (root): tests of a
-// read-only file or folder then skip (the fault-injection tests use a read-only mount).
-bool permissionsEnforced();
