@@ -363,6 +363,7 @@ void Station::applyLanguage() {
     }
     for (QString& caption : m_weighing.Label3)
         caption = converter.convert(caption);
+    m_form3->showReadings();
     // The recipe editor's status line shows the station's messages in the shown script.
     if (auto* label = m_form4->findChild<QLabel*>(QStringLiteral("StatusLine"))) {
         disconnect(&m_status, &StatusLine::reported, label, nullptr);

@@ -187,10 +187,14 @@ void Form1::bindOption(QCheckBox* box, const QString& array, int index) {
 void Form1::fillPortMenu(QMenu& menu, int setting) {
     menu.clear();
     const QList<PortChoice> choices = m_portChoices ? m_portChoices() : QList<PortChoice>();
+    // The menu is made at each click, in the language shown now.
+    auto shown = [this](const QString& t) {
+        return m_settings.isExactlyOne(Setting::Language) ? ToSimplified(t) : t;
+    };
     if (choices.isEmpty())
-        menu.addAction(QStringLiteral("找不到連接埠"))->setEnabled(false);
+        menu.addAction(shown(QStringLiteral("找不到連接埠")))->setEnabled(false);
     for (const PortChoice& c : choices) {
-        QAction* a = menu.addAction(c.label);
+        QAction* a = menu.addAction(shown(c.label));
         a->setToolTip(c.setting);
         a->setEnabled(!c.setting.isEmpty());
         connect(a, &QAction::triggered, this, [this, setting, value = c.setting] {
@@ -213,7 +217,11 @@ QStringList Form1::simplifiedTexts() {
            controlArray(QStringLiteral("Label1"), 0, 27) +
            QStringList{QStringLiteral("Command1"), QStringLiteral("Command2"),
                        QStringLiteral("Command3"), QStringLiteral("Frame1"),
-                       QStringLiteral("Frame2"),   QStringLiteral("Frame3")};
+                       QStringLiteral("Frame2"),   QStringLiteral("Frame3")} +
+           // the port choice buttons beside the ports' boxes
+           QStringList{QStringLiteral("PortChoice(%1)").arg(int(Setting::BalancePort1)),
+                       QStringLiteral("PortChoice(%1)").arg(int(Setting::BalancePort2)),
+                       QStringLiteral("PortChoice(%1)").arg(int(Setting::LightPort))};
 }
 
 void Form1::setQueryText(const QString& text) {

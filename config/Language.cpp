@@ -71,9 +71,10 @@ QStringList convertWindowTexts(QObject* window, const QStringList& names,
                 break;
             }
         }
-        // An entry box's hint says what goes in it.
-        if (const QVariant hint = control->property("placeholderText"); hint.isValid())
-            control->setProperty("placeholderText", converter.convert(hint.toString()));
+        // An entry box's hint and a button's tool tip say what the control is for.
+        for (const char* prop : {"placeholderText", "toolTip"})
+            if (const QVariant hint = control->property(prop); hint.isValid())
+                control->setProperty(prop, converter.convert(hint.toString()));
     }
     // The window's title, when it has one, speaks the same language as its controls.
     if (const QVariant title = window->property("windowTitle"); title.isValid())

@@ -297,8 +297,9 @@ void Form3::showReading(Balance b) {
         QPalette p = Label1[index]->palette();
         p.setColor(QPalette::WindowText, live ? QColor(Qt::black) : QColor(160, 160, 160));
         Label1[index]->setPalette(p);
-        Label1[index]->setToolTip(live ? QString() : QStringLiteral("天平無回應"));
     }
+    // Set at every reading: the language shown may change after the first one.
+    Label1[index]->setToolTip(live ? QString() : m_panel.caption("天平無回應"));
 }
 
 void Form3::showPanel() {

@@ -32,6 +32,11 @@ class WeighingPanelModel;
 class Form3 : public QWidget {
     Q_OBJECT
 public:
+    // Shows both balances' readings again (after the shown language changed).
+    void showReadings() {
+        for (Balance b : kBalances)
+            showReading(b);
+    }
     using Background = RunControl::Background;
 
     Form3(WeighingModel& weighing, BalanceReadings& readings, StatusLine& status,

@@ -1,3 +1,5 @@
+#include "station/RunControl.h"
+#include "station/StationTimers.h"
 #include "tests/support/QueueRig.h"
 
 #include <QDir>
