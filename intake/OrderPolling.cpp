@@ -66,14 +66,14 @@ Outcome appendRest(ClaimJournal& j, const StepInput& in, bool& appended) {
         const QByteArray& record = j.records[j.appended];
         bool there = false;
         if (look) {
-            const ReadAllJobsResult queued = ReadAllJobs(j.target);
+            const ReadAllJobsResult queued = readAllJobs(j.target);
             if (!queued.outcome)
                 return queued.outcome;
             there = queued.records.contains(record);
             look = there && unknown;
         }
         if (!there) {
-            if (Outcome o = AppendJobBytes(j.target, record); !o)
+            if (Outcome o = appendJobBytes(j.target, record); !o)
                 return Outcome::failure(QStringLiteral("寫入失敗 %1").arg(o.reason()));
             appended = true;
         }

@@ -74,7 +74,7 @@ void OrderSearch::answer(const QString& text) {
 
 QString OrderSearch::alreadyNote(const QString& file) const {
     QStringList notes;
-    const ReadAllJobsResult queued = ReadAllJobs(file);
+    const ReadAllJobsResult queued = readAllJobs(file);
     int same = 0;
     for (const QByteArray& r : queued.records)
         same += JobRecord::decode(r).OrderNo == m_key ? 1 : 0;

@@ -128,14 +128,14 @@ void RecipeEditor::save() {
     const QByteArray record = recordFromBoxes();
     if (const QString why = whyNotStorable(); !why.isEmpty())
         return refuse(why);
-    return written(AppendJobBytes(m_quick, record), QStringLiteral("存檔"));
+    return written(appendJobBytes(m_quick, record), QStringLiteral("存檔"));
 }
 
 void RecipeEditor::modify(int p, const QString& entry) {
     if (const QString why = whyNotStorable(); !why.isEmpty())
         return refuse(why);
     if (p < 0) // nothing selected: the recipe is appended as by save
-        return written(AppendJobBytes(m_quick, recordFromBoxes()), QStringLiteral("修改"));
+        return written(appendJobBytes(m_quick, recordFromBoxes()), QStringLiteral("修改"));
     const qint64 k = checkedRecord(p, entry, QStringLiteral("修改"));
     if (k == 0)
         return; // said by checkedRecord
@@ -151,7 +151,7 @@ void RecipeEditor::modify(int p, const QString& entry) {
         if (typed.Code[size_t(i)] == stored.job.Code[size_t(i)])
             copyField(record, stored.bytes, kB01 + kB01Width * i, kB01Width);
     copyField(record, stored.bytes, kB02toB05, kB02toB05Width);
-    return written(WriteJobBytes(m_quick, k, record), QStringLiteral("修改"));
+    return written(writeJobBytes(m_quick, k, record), QStringLiteral("修改"));
 }
 
 void RecipeEditor::remove(int p, const QString& entry) {

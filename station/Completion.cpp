@@ -269,13 +269,13 @@ Recovery recover(const QString& workDir, const QString& queueFile, const QString
     }
 
     // Step 2: the history record, appended when the crash came before it was.
-    const HistoryLookup h = FindHistoryBytes(workDir, e.history);
+    const HistoryLookup h = findHistoryBytes(workDir, e.history);
     if (!h.outcome) {
         r.outcome = h.outcome;
         return r;
     }
     if (!h.found) {
-        if (Outcome o = AppendHistoryBytes(workDir, e.history); !o) {
+        if (Outcome o = appendHistoryBytes(workDir, e.history); !o) {
             r.outcome = o;
             return r;
         }

@@ -23,7 +23,7 @@ HistoryRecord historyFromLineTable(const QString& orderNo,
     return h;
 }
 
-Outcome AppendHistoryBytes(const QString& workDir, const QByteArray& bytes) {
+Outcome appendHistoryBytes(const QString& workDir, const QByteArray& bytes) {
     const QDateTime completed = HistoryRecord::decode(bytes).Completed;
     if (bytes.size() != HistoryRecord::kLength || !completed.isValid())
         return Outcome::failure(QStringLiteral("no completion time"));
@@ -47,10 +47,10 @@ Outcome AppendHistoryBytes(const QString& workDir, const QByteArray& bytes) {
 Outcome AppendHistory(const QString& workDir, const HistoryRecord& record) {
     if (!record.Completed.isValid())
         return Outcome::failure(QStringLiteral("no completion time"));
-    return AppendHistoryBytes(workDir, record.encode());
+    return appendHistoryBytes(workDir, record.encode());
 }
 
-HistoryLookup FindHistoryBytes(const QString& workDir, const QByteArray& bytes) {
+HistoryLookup findHistoryBytes(const QString& workDir, const QByteArray& bytes) {
     HistoryLookup r;
     const QDateTime completed = HistoryRecord::decode(bytes).Completed;
     if (!completed.isValid()) {

@@ -22,10 +22,10 @@ HistoryRecord historyFromLineTable(const QString& orderNo,
 // next append overwrites).
 Outcome AppendHistory(const QString& workDir, const HistoryRecord& record);
 // The same for a record already encoded (the finishing journal keeps the exact bytes).
-Outcome AppendHistoryBytes(const QString& workDir, const QByteArray& bytes);
+Outcome appendHistoryBytes(const QString& workDir, const QByteArray& bytes);
 // True when the month's history file holds exactly these bytes as one of its records.
 struct HistoryLookup {
     bool found = false;
     Outcome outcome = Outcome::success();
 };
-HistoryLookup FindHistoryBytes(const QString& workDir, const QByteArray& bytes);
+HistoryLookup findHistoryBytes(const QString& workDir, const QByteArray& bytes);

@@ -81,7 +81,7 @@ ReadJobResult ReadJob(const QString& file, qint64 k) {
     return r;
 }
 
-ReadAllJobsResult ReadAllJobs(const QString& file) {
+ReadAllJobsResult readAllJobs(const QString& file) {
     ReadAllJobsResult r;
     const RecordFile::Read rd = RecordFile::readAll(file, L);
     r.outcome = rd.outcome;
@@ -90,7 +90,7 @@ ReadAllJobsResult ReadAllJobs(const QString& file) {
     return r;
 }
 
-Outcome WriteJobBytes(const QString& file, qint64 k, const QByteArray& bytes) {
+Outcome writeJobBytes(const QString& file, qint64 k, const QByteArray& bytes) {
     // Never in place: a record written over an old one can be cut half old, half new.
     const FileOps::FolderLock lock(file);
     if (!lock)
@@ -99,10 +99,10 @@ Outcome WriteJobBytes(const QString& file, qint64 k, const QByteArray& bytes) {
 }
 
 Outcome WriteJob(const QString& file, qint64 k, const JobRecord& job) {
-    return WriteJobBytes(file, k, job.encode());
+    return writeJobBytes(file, k, job.encode());
 }
 
-Outcome AppendJobBytes(const QString& file, const QByteArray& bytes) {
+Outcome appendJobBytes(const QString& file, const QByteArray& bytes) {
     const FileOps::FolderLock lock(file);
     if (!lock)
         return lock.outcome();
@@ -110,7 +110,7 @@ Outcome AppendJobBytes(const QString& file, const QByteArray& bytes) {
 }
 
 Outcome AppendJob(const QString& file, const JobRecord& job) {
-    return AppendJobBytes(file, job.encode());
+    return appendJobBytes(file, job.encode());
 }
 
 Outcome RemoveJob(const QString& file, const QString& twin, qint64 s) {
@@ -126,7 +126,7 @@ Outcome RemoveJob(const QString& file, const QString& twin, qint64 s) {
     });
 }
 
-Outcome DeleteJobsRead(const QString& file, const QString& twin, qint64 count) {
+Outcome deleteJobsRead(const QString& file, const QString& twin, qint64 count) {
     const FileOps::FolderLock lock(file);
     if (!lock)
         return lock.outcome();

@@ -35,16 +35,16 @@ struct ReadAllJobsResult {
 
 JobCountResult JobCount(const QString& file);
 ReadJobResult ReadJob(const QString& file, qint64 k);
-ReadAllJobsResult ReadAllJobs(const QString& file);
+ReadAllJobsResult readAllJobs(const QString& file);
 Outcome WriteJob(const QString& file, qint64 k, const JobRecord& job);
-Outcome WriteJobBytes(const QString& file, qint64 k, const QByteArray& bytes);
+Outcome writeJobBytes(const QString& file, qint64 k, const QByteArray& bytes);
 Outcome AppendJob(const QString& file, const JobRecord& job);
-Outcome AppendJobBytes(const QString& file, const QByteArray& bytes);
+Outcome appendJobBytes(const QString& file, const QByteArray& bytes);
 Outcome RemoveJob(const QString& file, const QString& twin, qint64 s);
 Outcome DeleteJobFile(const QString& file);
 // The same for the first `count` records, read before: records appended since (by another
 // program or station) stay, alone in the file, rewritten through the twin.
-Outcome DeleteJobsRead(const QString& file, const QString& twin, qint64 count);
+Outcome deleteJobsRead(const QString& file, const QString& twin, qint64 count);
 
 // The twin a job file is rewritten through: "QUICK.txt" -> "QUICK2.txt".
 QString twinOf(const QString& file);

@@ -106,13 +106,13 @@ QString QueueCommands::queueRecipe(int p, const QString& entry) {
             return o.reason();
         return QStringLiteral("配方檔已變更, 清單已更新, 請重新選擇 (未排入)");
     }
-    if (Outcome o = AppendJobBytes(m_files.queue, r.bytes); !o)
+    if (Outcome o = appendJobBytes(m_files.queue, r.bytes); !o)
         return failed(QStringLiteral("排入計量失敗"), o);
     return QStringLiteral("已排入計量 單號 %1").arg(JobRecord::decode(r.bytes).OrderNo);
 }
 
 Outcome QueueCommands::listQueue() {
-    const ReadAllJobsResult all = ReadAllJobs(m_files.queue);
+    const ReadAllJobsResult all = readAllJobs(m_files.queue);
     if (!all.outcome)
         return Outcome::failure(failed(QStringLiteral("計量佇列讀取失敗"), all.outcome));
     QStringList entries;
@@ -231,7 +231,7 @@ QString QueueCommands::cancelJobs() {
     // What is cancelled is kept first, so that it can be put back.
     // Only the jobs read here are cancelled: one appended meanwhile by another station
     // stays queued.
-    const ReadAllJobsResult all = ReadAllJobs(m_files.queue);
+    const ReadAllJobsResult all = readAllJobs(m_files.queue);
     if (!all.outcome && m_undo)
         return failed(QStringLiteral("取消全部失敗"), all.outcome);
     const QList<QByteArray> cancelled = all.records;
@@ -241,7 +241,7 @@ QString QueueCommands::cancelJobs() {
             !o)
             return failed(QStringLiteral("取消全部失敗"), o);
     const Outcome deleted = all.outcome
-                                ? DeleteJobsRead(m_files.queue, m_files.queueTwin, cancelled.size())
+                                ? deleteJobsRead(m_files.queue, m_files.queueTwin, cancelled.size())
                                 : DeleteJobFile(m_files.queue);
     if (m_undo)
         m_undo->settle(deleted.ok());

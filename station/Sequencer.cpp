@@ -335,7 +335,7 @@ void Sequencer::resumeJob(const QByteArray& bytes, const Completion::Progress& p
 void Sequencer::refresh(bool& counted, qint64& count) {
     // JobCount's open recreates a missing queue file empty, as the queue list always did.
     const JobCountResult c = JobCount(queueFile());
-    const ReadAllJobsResult all = c.outcome ? ReadAllJobs(queueFile()) : ReadAllJobsResult{};
+    const ReadAllJobsResult all = c.outcome ? readAllJobs(queueFile()) : ReadAllJobsResult{};
     const Outcome o = !c.outcome ? c.outcome : all.outcome;
     if (!o) {
         const QString why = QStringLiteral("排程檔讀取失敗: %1").arg(o.reason());

@@ -17,7 +17,7 @@ int balanceTimerInterval(const QString& setType) {
 
 RecipeListResult readRecipeList(const QString& quickFile) {
     RecipeListResult r;
-    const ReadAllJobsResult all = ReadAllJobs(quickFile);
+    const ReadAllJobsResult all = readAllJobs(quickFile);
     if (!all.outcome) {
         r.outcome = all.outcome;
         return r;

@@ -156,7 +156,7 @@ Outcome UndoStore::restore(QList<Entry>& entries, qint64 group) {
             continue;
         }
         at = count;
-        if (Outcome o = AppendJobBytes(file, e.record); !o)
+        if (Outcome o = appendJobBytes(file, e.record); !o)
             return o;
         e.state = 'A';
         if (Outcome o = save(entries); !o)

@@ -147,7 +147,7 @@ Scenario scenario(const QString& name) {
                     Outcome o = Completion::begin(d.path(), queue(d),
                                                   job(QStringLiteral("A"), 0).encode(), h);
                     if (o)
-                        o = AppendHistoryBytes(d.path(), h);
+                        o = appendHistoryBytes(d.path(), h);
                     if (o)
                         o = RemoveJob(queue(d), twin(d), 1);
                     if (o)

@@ -246,7 +246,7 @@ void TestDbFaults::serverStopsDuringSearch() {
     QList<JobRecord> found;
     for (const QString& name : after.keys())
         if (!before.contains(name))
-            for (const QByteArray& r : ReadAllJobs(name).records)
+            for (const QByteArray& r : readAllJobs(name).records)
                 found << JobRecord::decode(r);
     QCOMPARE(found.size(), 1);
     QCOMPARE(found[0].OrderNo, QStringLiteral("S-1"));
@@ -276,7 +276,7 @@ void TestDbFaults::pendingListOnFullDisk() {
     disk.fill();
     rig.step(poll);
     const QString queue = receive.filePath(QStringLiteral("START_DISPEN.txt"));
-    QCOMPARE(ReadAllJobs(queue).records.size(), 0);
+    QCOMPARE(readAllJobs(queue).records.size(), 0);
     QCOMPARE(taken(), 0);
     QVERIFY2(rig.status.text().contains(QLatin1String("POLL_CLAIM.txt")),
              qPrintable(rig.status.text()));
@@ -286,7 +286,7 @@ void TestDbFaults::pendingListOnFullDisk() {
     while (poll.backoffTicks() > 0)
         poll.tick();
     rig.step(poll);
-    QCOMPARE(ReadAllJobs(queue).records.size(), 1);
+    QCOMPARE(readAllJobs(queue).records.size(), 1);
     QCOMPARE(taken(), 1);
 }
 

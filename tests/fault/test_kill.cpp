@@ -67,7 +67,7 @@ QByteArray num(qint64 n) {
 [[noreturn]] void work(const QString& dir, int fd, int nextId, int nextSerial, quint32 seed) {
     QRandomGenerator rnd(seed);
     const QString queue = dir + QLatin1Char('/') + kQueue, twin = dir + QLatin1Char('/') + kTwin;
-    QList<QByteArray> q = ReadAllJobs(queue).records;
+    QList<QByteArray> q = readAllJobs(queue).records;
     for (;;) {
         const int pick = int(rnd.bounded(100));
         Outcome o = Outcome::success();
@@ -104,7 +104,7 @@ QByteArray num(qint64 n) {
             const QByteArray history = finished(head.OrderNo.mid(2).toInt(), serial).encode();
             o = Completion::begin(dir, queue, q.first(), history);
             if (o)
-                o = AppendHistoryBytes(dir, history);
+                o = appendHistoryBytes(dir, history);
             if (o)
                 o = RemoveJob(queue, twin, 1);
             if (o)

@@ -32,7 +32,7 @@ struct IntakeRig {
     QString file(const QString& name) const { return QDir(work).filePath(name); }
     QList<JobRecord> jobs(const QString& name) const {
         QList<JobRecord> out;
-        const ReadAllJobsResult all = ReadAllJobs(file(name));
+        const ReadAllJobsResult all = readAllJobs(file(name));
         for (const QByteArray& r : all.records)
             out << JobRecord::decode(r);
         return out;

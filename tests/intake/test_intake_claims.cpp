@@ -41,7 +41,7 @@ int countAt(const OrderDb& db, int step) {
 QMap<QString, int> queuedCodes(const QStringList& files) {
     QMap<QString, int> codes;
     for (const QString& f : files)
-        for (const QByteArray& r : ReadAllJobs(f).records) {
+        for (const QByteArray& r : readAllJobs(f).records) {
             const JobRecord j = JobRecord::decode(r);
             for (int n = 1; n <= JobRecord::kLines && j.hasLine(n); ++n)
                 ++codes[j.OrderNo + QLatin1Char('/') + j.Code[size_t(n)]];
@@ -164,7 +164,7 @@ private slots:
         const bool journalled = work.exists(QStringLiteral("POLL_CLAIM.txt"));
         QCOMPARE(journalled, point != int(Point::Claimed));
         QCOMPARE(countAt(m_db, 45), point >= int(Point::Committed) ? 12 : 0);
-        QCOMPARE(ReadAllJobs(queue).records.size(), qsizetype(record));
+        QCOMPARE(readAllJobs(queue).records.size(), qsizetype(record));
 
         // The restart completes the claim before any polling (none is switched on yet).
         IntakeRig rig(m_db, work.path());
@@ -172,7 +172,7 @@ private slots:
         poll.recover();
         QTRY_VERIFY_WITH_TIMEOUT(!poll.inProgress() && rig.db.inFlight() == 0, 30000);
         QVERIFY(!work.exists(QStringLiteral("POLL_CLAIM.txt")));
-        QCOMPARE(ReadAllJobs(queue).records.size(),
+        QCOMPARE(readAllJobs(queue).records.size(),
                  qsizetype(point >= int(Point::Committed) ? 2 : 0));
         rig.settings.setOption(Option::PollPowder, 1);
         pollToTheEnd(rig, poll);
@@ -192,7 +192,7 @@ private slots:
         WorkDir work;
         QVERIFY(killChild(m_db, work, Point::Appended, 1));
         const QString queue = work.file(QStringLiteral("recv/START_DISPEN.txt"));
-        QCOMPARE(ReadAllJobs(queue).records.size(), 1);
+        QCOMPARE(readAllJobs(queue).records.size(), 1);
         QVERIFY(RemoveJob(queue, twinOf(queue), 1).ok());
 
         IntakeRig rig(

@@ -40,7 +40,7 @@ class TestIntakeStation : public QObject {
     }
     QStringList orders(const QString& file) const {
         QStringList out;
-        for (const QByteArray& r : ReadAllJobs(m_dir.file(file)).records)
+        for (const QByteArray& r : readAllJobs(m_dir.file(file)).records)
             out << JobRecord::decode(r).OrderNo;
         return out;
     }

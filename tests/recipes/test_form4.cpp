@@ -45,7 +45,7 @@ struct Rig {
     }
     QStringList stored() const {
         QStringList out;
-        for (const QByteArray& r : ReadAllJobs(dir.file(QStringLiteral("QUICK.txt"))).records)
+        for (const QByteArray& r : readAllJobs(dir.file(QStringLiteral("QUICK.txt"))).records)
             out << JobRecord::decode(r).OrderNo;
         return out;
     }

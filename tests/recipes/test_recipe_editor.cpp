@@ -24,7 +24,7 @@ struct EditorRig {
     QString quick() const { return dir.file(QStringLiteral("QUICK.txt")); }
     QStringList stored() const {
         QStringList out;
-        for (const QByteArray& r : ReadAllJobs(quick()).records)
+        for (const QByteArray& r : readAllJobs(quick()).records)
             out << JobRecord::decode(r).OrderNo;
         return out;
     }

@@ -237,18 +237,18 @@ private slots:
     }
 
     // Cancel all deletes the jobs it read; one appended by another station since stays.
-    void deleteJobsRead() {
+    void jobsReadAreDeleted() {
         WorkDir dir;
         const QString f = dir.file(QStringLiteral("q.txt")),
                       twin = dir.file(QStringLiteral("q2.txt"));
         for (const char* order : {"A", "B"})
             QVERIFY(AppendJob(f, job(QString::fromLatin1(order))).ok());
-        QVERIFY(DeleteJobsRead(f, twin, 2).ok());
+        QVERIFY(deleteJobsRead(f, twin, 2).ok());
         QVERIFY(!dir.exists(QStringLiteral("q.txt")));
         for (const char* order : {"A", "B", "LATE"})
             QVERIFY(AppendJob(f, job(QString::fromLatin1(order))).ok());
-        QVERIFY(DeleteJobsRead(f, twin, 2).ok());
-        const ReadAllJobsResult left = ReadAllJobs(f);
+        QVERIFY(deleteJobsRead(f, twin, 2).ok());
+        const ReadAllJobsResult left = readAllJobs(f);
         QCOMPARE(left.records.size(), 1);
         QCOMPARE(JobRecord::decode(left.records.at(0)).OrderNo, QStringLiteral("LATE"));
     }
@@ -289,7 +289,7 @@ private slots:
             QCOMPARE(::waitpid(pid, &status, 0), pid);
         QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         QVERIFY2(removed > 20, "too few removals overlapped the writer");
-        const QList<QByteArray> left = ReadAllJobs(f).records;
+        const QList<QByteArray> left = readAllJobs(f).records;
         QStringList written;
         for (const QByteArray& r : left)
             if (JobRecord::decode(r).OrderNo.startsWith(QLatin1Char('W')))
@@ -341,13 +341,13 @@ private slots:
                      qPrintable(o.reason()));
             QVERIFY(!dir.exists(QStringLiteral("q2.txt")));
         }
-        QVERIFY(!DeleteJobsRead(f, dir.file(QStringLiteral("q2.txt")), 1).ok());
+        QVERIFY(!deleteJobsRead(f, dir.file(QStringLiteral("q2.txt")), 1).ok());
         QCOMPARE(::write(stop[1], "s", 1), ssize_t(1));
         int status = 0;
         QCOMPARE(::waitpid(pid, &status, 0), pid);
         QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         QVERIFY(RemoveJob(f, dir.file(QStringLiteral("q2.txt")), 1).ok());
-        const QList<QByteArray> left = ReadAllJobs(f).records;
+        const QList<QByteArray> left = readAllJobs(f).records;
         QCOMPARE(left.size(), kSeeded - 1 + kAppended);
         QCOMPARE(JobRecord::decode(left.first()).OrderNo, QStringLiteral("S1"));
         QCOMPARE(JobRecord::decode(left.last()).OrderNo, QStringLiteral("W%1").arg(kAppended - 1));
@@ -371,11 +371,11 @@ private slots:
         QCOMPARE(dir.read(QStringLiteral("plant/queue.txt")),
                  job(QStringLiteral("A2")).encode() + job(QStringLiteral("C")).encode());
         QVERIFY(AppendJob(target, job(QStringLiteral("D"))).ok()); // the plant's own append
-        QCOMPARE(ReadAllJobs(f).records.size(), 3);
+        QCOMPARE(readAllJobs(f).records.size(), 3);
         QVERIFY(!dir.exists(QStringLiteral("START_DISPEN2.txt")));
         QVERIFY(!dir.exists(QStringLiteral("plant/START_DISPEN2.txt")));
         // Everything taken: the target goes, the link stays and the next append restarts it.
-        QVERIFY(DeleteJobsRead(f, dir.file(QStringLiteral("START_DISPEN2.txt")), 3).ok());
+        QVERIFY(deleteJobsRead(f, dir.file(QStringLiteral("START_DISPEN2.txt")), 3).ok());
         QVERIFY(QFileInfo(f).isSymLink());
         QVERIFY(AppendJob(f, job(QStringLiteral("E"))).ok());
         QCOMPARE(dir.read(QStringLiteral("plant/queue.txt")), job(QStringLiteral("E")).encode());
@@ -392,7 +392,7 @@ private slots:
         QVERIFY(::chmod(QFile::encodeName(f).constData(), 0444) == 0);
         const QByteArray before = dir.read(QStringLiteral("QUICK.txt"));
         for (const Outcome& o : {RemoveJob(f, twin, 1), WriteJob(f, 1, job(QStringLiteral("X"))),
-                                 AppendJob(f, job(QStringLiteral("X"))), DeleteJobsRead(f, twin, 2),
+                                 AppendJob(f, job(QStringLiteral("X"))), deleteJobsRead(f, twin, 2),
                                  DeleteJobFile(f)}) {
             QVERIFY(!o.ok());
             QVERIFY2(o.reason().contains(QStringLiteral("QUICK.txt")), qPrintable(o.reason()));

@@ -82,7 +82,7 @@ private slots:
         b.addRecipes({"A", "B", "C"});
         b.commands.queue(0, rawEntry("C"));
         QVERIFY(b.said.once(QStringLiteral("已排入計量 單號 C")));
-        const ReadAllJobsResult q = ReadAllJobs(b.queue());
+        const ReadAllJobsResult q = readAllJobs(b.queue());
         QCOMPARE(q.records.size(), 1);
         QCOMPARE(q.records.at(0), ReadJob(b.quick(), 3).bytes);
         // The queue command leaves List2 to the sequencer's refresh.
@@ -96,7 +96,7 @@ private slots:
         QVERIFY(b.said.once(QStringLiteral("單號 A")));
         b.commands.queue(2, rawEntry("A"));
         QVERIFY(b.said.once(QStringLiteral("單號 A")));
-        const ReadAllJobsResult q = ReadAllJobs(b.queue());
+        const ReadAllJobsResult q = readAllJobs(b.queue());
         QCOMPARE(q.records.size(), 2);
         QCOMPARE(q.records.at(0), ReadJob(b.quick(), 1).bytes);
         QCOMPARE(q.records.at(1), q.records.at(0));

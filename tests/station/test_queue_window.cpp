@@ -73,7 +73,7 @@ struct Rig {
     QString queue() const { return dir.file(QStringLiteral("START_DISPEN.txt")); }
     QStringList queued() const {
         QStringList out;
-        for (const QByteArray& r : ReadAllJobs(queue()).records)
+        for (const QByteArray& r : readAllJobs(queue()).records)
             out << JobRecord::decode(r).OrderNo;
         return out;
     }
@@ -147,7 +147,7 @@ private slots:
         QCOMPARE(list1->item(0)->text().trimmed(), QStringLiteral("C"));
         list1->setCurrentRow(0);
         QTest::mouseClick(r.find<QPushButton>("Command5"), Qt::LeftButton);
-        const ReadAllJobsResult q = ReadAllJobs(r.queue());
+        const ReadAllJobsResult q = readAllJobs(r.queue());
         QCOMPARE(q.records.size(), 1);
         QCOMPARE(q.records.at(0), ReadJob(r.dir.file(QStringLiteral("QUICK.txt")), 3).bytes);
         // The sequencer's refresh shows it in List2 and starts it.
@@ -280,7 +280,7 @@ private slots:
         QCOMPARE(list2->count(), 2); // ... but List2 still shows it
         r.selectQueued(0);
         r.find<QAction>("DEL")->trigger();
-        QCOMPARE(ReadAllJobs(r.queue()).records, QList<QByteArray>{next.encode()});
+        QCOMPARE(readAllJobs(r.queue()).records, QList<QByteArray>{next.encode()});
         QVERIFY(r.find<QLabel>("StatusLine")->text().contains(QStringLiteral("未刪除")));
         QCOMPARE(list2->count(), 1);
         QCOMPARE(list2->currentRow(), -1);

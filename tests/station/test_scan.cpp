@@ -183,7 +183,7 @@ private slots:
         r.type(f4.Text1[10], QStringLiteral("5"), 150);
         r.key(f4.Text2, 'Z', QStringLiteral("Z"), Qt::ShiftModifier);
         QTest::mouseClick(f4.Command1, Qt::LeftButton);
-        QCOMPARE(ReadAllJobs(r.dir.file(QStringLiteral("QUICK.txt"))).records.size(), 1);
+        QCOMPARE(readAllJobs(r.dir.file(QStringLiteral("QUICK.txt"))).records.size(), 1);
         QCOMPARE(ReadJob(r.dir.file(QStringLiteral("QUICK.txt")), 1).job.OrderNo,
                  QStringLiteral("Z"));
     }

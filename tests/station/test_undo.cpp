@@ -60,7 +60,7 @@ private slots:
         UndoRig b;
         const QByteArray a = job(QStringLiteral("A")).encode(),
                          c = job(QStringLiteral("C")).encode();
-        QVERIFY(AppendJobBytes(b.file("START_DISPEN.txt"), a).ok());
+        QVERIFY(appendJobBytes(b.file("START_DISPEN.txt"), a).ok());
         QVERIFY(b.undo.keep(b.file("START_DISPEN.txt"), {a}, QStringLiteral("DEL")).ok());
         // (the removal did not happen)
         UndoStore afterCrash(b.dir.path());
@@ -80,7 +80,7 @@ private slots:
             undo.replace(at + 11, 10, QByteArray("0").leftJustified(10, ' '));
         }
         b.dir.write(QStringLiteral("UNDO.txt"), undo);
-        QVERIFY(AppendJobBytes(b.file("START_DISPEN.txt"), a).ok());
+        QVERIFY(appendJobBytes(b.file("START_DISPEN.txt"), a).ok());
         UndoStore third(b.dir.path());
         QVERIFY(third.recover().ok());
         QCOMPARE(b.orders("START_DISPEN.txt"), QStringList({"A", "C"}));

@@ -53,7 +53,7 @@ struct QueueRig {
     // The order numbers of the records of the file `name`, in order.
     QStringList orders(const char* name) const {
         QStringList out;
-        for (const QByteArray& r : ReadAllJobs(file(name)).records)
+        for (const QByteArray& r : readAllJobs(file(name)).records)
             out << JobRecord::decode(r).OrderNo;
         return out;
     }
