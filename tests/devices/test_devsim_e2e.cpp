@@ -96,6 +96,10 @@ private slots:
         QVERIFY(sim.ready());
         DeviceRig b(sim, "2");
         QVERIFY(b.ok);
+        // The simulator is another process: on a loaded machine it may answer later than a
+        // real balance would, and a request sent after a time-out would then collide with
+        // its late answer. This test is about the frames, not the time-out.
+        b.link.setResponseTimeoutMs(1000);
         WAIT_COMPARE(b.small(), QString("123.45"), 5000);
         WAIT_COMPARE(b.large(), QString("6553.6"), 5000);
         sim.command("pour small 0.05");
