@@ -1,7 +1,7 @@
 #pragma once
 #include "common/Clock.h"
 #include "devices/TicketQueue.h"
-#include "station/TicketService.h"
+#include "weighing/TicketService.h"
 
 // The station's ticket service: the ticket is built at once, stamped with the moment of
 // printing, and handed to the ticket queue, whose thread prints it; the queue says later

@@ -1,5 +1,5 @@
 #pragma once
-#include "station/ScanDetector.h"
+#include "weighing/ScanDetector.h"
 
 #include <QKeyEvent>
 #include <QList>

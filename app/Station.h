@@ -7,9 +7,9 @@
 #include "devices/LightMap.h"
 #include "devices/SerialPort.h"
 #include "devices/Ticket.h"
-#include "station/RunControl.h"
-#include "station/StationTimers.h"
-#include "station/WeighingModel.h"
+#include "weighing/RunControl.h"
+#include "weighing/StationTimers.h"
+#include "weighing/WeighingModel.h"
 
 #include <QDir>
 #include <QObject>

@@ -5,10 +5,10 @@
 #include "config/Form1.h"
 #include "ds_version.h"
 #include "intake/OrderDatabase.h"
+#include "jobs/InstanceLock.h"
 #include "plant/LogStore.h"
 #include "plant/WeighingLog.h"
 #include "station/Form3.h"
-#include "station/InstanceLock.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -7,7 +7,7 @@
 #include <string_view>
 
 // The month's history file: its name, the layout of its records and the decoding of their
-// fields. The sequencer appends to it (station/History.h); the history browser, the
+// fields. The sequencer appends to it (jobs/History.h); the history browser, the
 // history table and the order search read it. All of them take the name, the offsets and
 // the field decoding from here.
 

@@ -1,7 +1,7 @@
 #include "intake/ClaimJournal.h"
 
 #include "common/FileOps.h"
-#include "station/JobRecord.h"
+#include "jobs/JobRecord.h"
 
 #include <QDir>
 #include <QFile>

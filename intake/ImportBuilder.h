@@ -1,7 +1,7 @@
 #pragma once
 #include "common/Outcome.h"
 #include "intake/DyeOrderRecord.h"
-#include "station/JobRecord.h"
+#include "jobs/JobRecord.h"
 
 class FieldMapping;
 class StagingGrid;

@@ -4,8 +4,8 @@
 #include "intake/ClaimJournal.h"
 #include "intake/ImportBuilder.h"
 #include "intake/Queries.h"
-#include "station/JobCheck.h"
-#include "station/JobFile.h"
+#include "jobs/JobCheck.h"
+#include "jobs/JobFile.h"
 
 #include <QDir>
 #include <QFile>

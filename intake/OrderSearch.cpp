@@ -6,8 +6,8 @@
 #include "history/HistoryRecord.h"
 #include "intake/ImportBuilder.h"
 #include "intake/Queries.h"
-#include "station/JobCheck.h"
-#include "station/JobFile.h"
+#include "jobs/JobCheck.h"
+#include "jobs/JobFile.h"
 
 #include <QDir>
 #include <QFileInfo>

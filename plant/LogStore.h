@@ -1,6 +1,6 @@
 #pragma once
 #include "common/Outcome.h"
-#include "station/WeighingEvents.h"
+#include "weighing/WeighingEvents.h"
 
 #include <QDate>
 #include <QList>

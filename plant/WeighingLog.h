@@ -1,5 +1,5 @@
 #pragma once
-#include "station/WeighingEvents.h"
+#include "weighing/WeighingEvents.h"
 
 #include <QDate>
 #include <QObject>

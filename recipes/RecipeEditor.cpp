@@ -2,11 +2,11 @@
 
 #include "common/StatusLine.h"
 #include "common/TextField.h"
-#include "station/JobCheck.h"
-#include "station/JobFile.h"
-#include "station/JobRecord.h"
-#include "station/Startup.h"
-#include "station/UndoStore.h"
+#include "jobs/JobCheck.h"
+#include "jobs/JobFile.h"
+#include "jobs/JobRecord.h"
+#include "jobs/UndoStore.h"
+#include "weighing/Startup.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include "devices/LightBus.h"
 #include "devices/ModbusFrames.h"
 #include "station/Form3Panel.h"
-#include "station/StatusColours.h"
-#include "station/WeighingModel.h"
-#include "station/WeighingPanelModel.h"
+#include "weighing/StatusColours.h"
+#include "weighing/WeighingModel.h"
+#include "weighing/WeighingPanelModel.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

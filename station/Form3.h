@@ -2,7 +2,7 @@
 #include "common/EventLog.h"
 #include "common/Outcome.h"
 #include "devices/Balance.h"
-#include "station/RunControl.h"
+#include "weighing/RunControl.h"
 
 #include <QByteArray>
 #include <QColor>

@@ -1,8 +1,8 @@
 #include "station/Form3Panel.h"
 
-#include "station/StatusColours.h"
-#include "station/WeighingModel.h"
-#include "station/WeighingPanelModel.h"
+#include "weighing/StatusColours.h"
+#include "weighing/WeighingModel.h"
+#include "weighing/WeighingPanelModel.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,7 +1,7 @@
 #include "station/Form7.h"
 
 #include "config/Language.h"
-#include "station/WeighingModel.h"
+#include "weighing/WeighingModel.h"
 
 #include <QPushButton>
 #include <QScreen>

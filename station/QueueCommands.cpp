@@ -4,12 +4,12 @@
 #include "config/StationSettings.h"
 #include "devices/LightBus.h"
 #include "devices/SerialPort.h"
-#include "station/Completion.h"
-#include "station/JobFile.h"
-#include "station/Startup.h"
-#include "station/UndoStore.h"
-#include "station/WeighingEvents.h"
-#include "station/WeighingModel.h"
+#include "jobs/JobFile.h"
+#include "jobs/UndoStore.h"
+#include "weighing/Completion.h"
+#include "weighing/Startup.h"
+#include "weighing/WeighingEvents.h"
+#include "weighing/WeighingModel.h"
 
 #include <QFileInfo>
 

@@ -1,8 +1,8 @@
 #include "station/UndoPutBack.h"
 
 #include "common/StatusLine.h"
-#include "station/Completion.h"
-#include "station/WeighingEvents.h"
+#include "weighing/Completion.h"
+#include "weighing/WeighingEvents.h"
 
 #include <QFileInfo>
 

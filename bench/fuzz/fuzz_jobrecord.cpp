@@ -1,6 +1,6 @@
 // A job record as another program may have left it in a job file: any 1460 bytes.
 #include "FuzzSupport.h"
-#include "station/JobRecord.h"
+#include "jobs/JobRecord.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray in = fuzz::bytes(data, size);

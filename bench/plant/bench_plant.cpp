@@ -10,15 +10,15 @@
 #include "devices/LightBus.h"
 #include "devices/LightMap.h"
 #include "devices/MemorySerialPort.h"
+#include "jobs/JobFile.h"
 #include "plant/LogStore.h"
 #include "plant/MqttLink.h"
 #include "plant/PlantEvents.h"
 #include "plant/WeighingLog.h"
-#include "station/JobFile.h"
-#include "station/RunControl.h"
-#include "station/Sequencer.h"
-#include "station/StationTimers.h"
-#include "station/WeighingModel.h"
+#include "weighing/RunControl.h"
+#include "weighing/Sequencer.h"
+#include "weighing/StationTimers.h"
+#include "weighing/WeighingModel.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>

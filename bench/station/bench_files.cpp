@@ -2,9 +2,9 @@
 // removed in a QUICK.txt of 10000 recipes (each a copy written, synced and renamed over
 // the store), and a job's finish (journal, history record, removal from the queue, end of
 // the journal), each synced as the station does it.
-#include "station/Completion.h"
-#include "station/History.h"
-#include "station/JobFile.h"
+#include "jobs/History.h"
+#include "jobs/JobFile.h"
+#include "weighing/Completion.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -9,11 +9,11 @@
 #include "devices/LightBus.h"
 #include "devices/LightMap.h"
 #include "devices/MemorySerialPort.h"
-#include "station/JobFile.h"
-#include "station/RunControl.h"
-#include "station/Sequencer.h"
-#include "station/StationTimers.h"
-#include "station/WeighingModel.h"
+#include "jobs/JobFile.h"
+#include "weighing/RunControl.h"
+#include "weighing/Sequencer.h"
+#include "weighing/StationTimers.h"
+#include "weighing/WeighingModel.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -8,11 +8,11 @@
 #include "config/SettingsFile.h"
 #include "devices/BalanceLink.h"
 #include "devices/MemorySerialPort.h"
+#include "jobs/JobFile.h"
 #include "station/Form3.h"
 #include "station/Form3Panel.h"
-#include "station/JobFile.h"
-#include "station/Sequencer.h"
-#include "station/WeighingPanelModel.h"
+#include "weighing/Sequencer.h"
+#include "weighing/WeighingPanelModel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -13,11 +13,11 @@
 #include "devices/Ticket.h"
 #include "devices/TicketPrinter.h"
 #include "devices/TicketQueue.h"
-#include "station/JobFile.h"
-#include "station/RunControl.h"
-#include "station/Sequencer.h"
-#include "station/StationTimers.h"
-#include "station/WeighingModel.h"
+#include "jobs/JobFile.h"
+#include "weighing/RunControl.h"
+#include "weighing/Sequencer.h"
+#include "weighing/StationTimers.h"
+#include "weighing/WeighingModel.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>

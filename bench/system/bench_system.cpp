@@ -4,9 +4,9 @@
 // Output lines: "<figure>  <value> <unit>  goal <= <goal> <unit>  met|MISSED".
 #include "app/Station.h"
 #include "history/Form5.h"
+#include "jobs/History.h"
+#include "jobs/JobFile.h"
 #include "station/Form3.h"
-#include "station/History.h"
-#include "station/JobFile.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

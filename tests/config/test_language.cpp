@@ -8,12 +8,12 @@
 #include "devices/BalanceReadings.h"
 #include "devices/MemorySerialPort.h"
 #include "history/Form5.h"
+#include "jobs/JobFile.h"
 #include "recipes/Form4.h"
 #include "station/Form3.h"
 #include "station/Form7.h"
-#include "station/JobFile.h"
-#include "station/Sequencer.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/Sequencer.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 // The demo's working folder as demo-setup writes it, and as it is reused.
 #include "config/SettingsFile.h"
 #include "devices/LightMap.h"
-#include "station/JobFile.h"
-#include "station/JobRecord.h"
+#include "jobs/JobFile.h"
+#include "jobs/JobRecord.h"
 #include "tests/support/TestSupport.h"
 
 #include <QProcess>

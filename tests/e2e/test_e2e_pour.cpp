@@ -9,7 +9,7 @@
 #include "app/StopSignals.h"
 #include "config/SettingsFile.h"
 #include "devices/LightMap.h"
-#include "station/JobFile.h"
+#include "jobs/JobFile.h"
 #include "tests/support/Devsim.h"
 #include "tests/support/TestSupport.h"
 

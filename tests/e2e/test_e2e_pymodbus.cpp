@@ -8,8 +8,8 @@
 #include "config/SettingsFile.h"
 #include "devices/LightMap.h"
 #include "devices/ModbusFrames.h"
-#include "station/History.h"
-#include "station/JobFile.h"
+#include "jobs/History.h"
+#include "jobs/JobFile.h"
 #include "tests/support/Devsim.h"
 #include "tests/support/TestSupport.h"
 

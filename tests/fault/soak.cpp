@@ -7,8 +7,8 @@
 #include "common/Numbers.h"
 #include "config/SettingsFile.h"
 #include "devices/LightMap.h"
-#include "station/History.h"
-#include "station/JobFile.h"
+#include "jobs/History.h"
+#include "jobs/JobFile.h"
 #include "tests/support/Devsim.h"
 #include "tests/support/TestSupport.h"
 

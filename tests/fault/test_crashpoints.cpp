@@ -7,10 +7,10 @@
 #include "config/FieldMapping.h"
 #include "config/SettingsFile.h"
 #include "devices/LightMap.h"
-#include "station/Completion.h"
-#include "station/History.h"
-#include "station/JobFile.h"
+#include "jobs/History.h"
+#include "jobs/JobFile.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/Completion.h"
 
 #include <QDir>
 #include <QTest>

@@ -6,9 +6,9 @@
 #include "config/SettingsFile.h"
 #include "config/StationSettings.h"
 #include "devices/LightMap.h"
-#include "station/History.h"
-#include "station/JobFile.h"
-#include "station/JobRecord.h"
+#include "jobs/History.h"
+#include "jobs/JobFile.h"
+#include "jobs/JobRecord.h"
 #include "tests/fault/SmallDisk.h"
 
 #include <QDir>

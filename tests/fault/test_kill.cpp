@@ -6,11 +6,11 @@
 // operation in flight happened whole or not at all, and every other one is there exactly
 // once. The queue holds 15 to 20 records, so rewritten records cross page boundaries, and
 // the same job is often queued twice (byte-identical records).
-#include "station/Completion.h"
-#include "station/History.h"
-#include "station/JobFile.h"
-#include "station/JobRecord.h"
+#include "jobs/History.h"
+#include "jobs/JobFile.h"
+#include "jobs/JobRecord.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/Completion.h"
 
 #include <QDir>
 #include <QRandomGenerator>

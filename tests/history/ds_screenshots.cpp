@@ -12,12 +12,12 @@
 #include "devices/TicketPrinter.h"
 #include "history/Form5.h"
 #include "history/HistoryTableModel.h"
+#include "jobs/JobFile.h"
 #include "station/Form3.h"
 #include "station/Form7.h"
-#include "station/JobFile.h"
-#include "station/Sequencer.h"
-#include "station/WeighingPanelModel.h"
 #include "tests/history/HistoryFiles.h"
+#include "weighing/Sequencer.h"
+#include "weighing/WeighingPanelModel.h"
 
 #include <QApplication>
 #include <QDir>

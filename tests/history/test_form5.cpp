@@ -5,11 +5,11 @@
 #include "devices/MemorySerialPort.h"
 #include "history/Form5.h"
 #include "history/HistoryBrowser.h"
+#include "jobs/JobFile.h"
 #include "station/Form3.h"
-#include "station/JobFile.h"
-#include "station/Sequencer.h"
 #include "tests/history/HistoryFiles.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/Sequencer.h"
 
 #include <QDir>
 #include <QLabel>

@@ -3,7 +3,7 @@
 #include "intake/IntakeContext.h"
 #include "intake/OrderPolling.h"
 #include "intake/OrderSearch.h"
-#include "station/JobFile.h"
+#include "jobs/JobFile.h"
 #include "tests/intake/DbFixture.h"
 #include "tests/support/TestSupport.h"
 

@@ -3,7 +3,7 @@
 #include "intake/DyeOrderRecord.h"
 #include "intake/Queries.h"
 #include "intake/SqlWorkbench.h"
-#include "station/History.h"
+#include "jobs/History.h"
 #include "tests/intake/IntakeRig.h"
 
 #include <QElapsedTimer>

@@ -6,8 +6,8 @@
 #include "config/Form1.h"
 #include "config/Form2.h"
 #include "devices/MemorySerialPort.h"
+#include "jobs/JobFile.h"
 #include "station/Form3.h"
-#include "station/JobFile.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCheckBox>

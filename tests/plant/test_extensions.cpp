@@ -2,9 +2,9 @@
 // the fixed scanner's line splitting.
 #include "config/ExtensionSettings.h"
 #include "devices/FixedScanner.h"
-#include "station/PickCheck.h"
-#include "station/WeighingEvents.h"
 #include "tests/support/QueueRig.h"
+#include "weighing/PickCheck.h"
+#include "weighing/WeighingEvents.h"
 
 #include <QSettings>
 #include <QTest>

@@ -7,16 +7,16 @@
 #include "config/SettingsFile.h"
 #include "devices/LightMap.h"
 #include "history/Form5.h"
+#include "jobs/JobFile.h"
 #include "plant/LogStore.h"
 #include "plant/WeighingLog.h"
 #include "station/Form3.h"
-#include "station/JobFile.h"
-#include "station/PickCheck.h"
-#include "station/WeighingModel.h"
 #include "tests/intake/DbFixture.h"
 #include "tests/plant/Blackhole.h"
 #include "tests/support/Devsim.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/PickCheck.h"
+#include "weighing/WeighingModel.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // The recipe editor window driven offscreen by object name.
 #include "common/StatusLine.h"
+#include "jobs/JobFile.h"
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
-#include "station/JobFile.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>

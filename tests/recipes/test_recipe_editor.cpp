@@ -1,6 +1,6 @@
 #include "common/StatusLine.h"
+#include "jobs/JobFile.h"
 #include "recipes/RecipeEditor.h"
-#include "station/JobFile.h"
 #include "tests/support/Reports.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,5 +1,5 @@
-#include "station/StatusColours.h"
-#include "station/WeighingModel.h"
+#include "weighing/StatusColours.h"
+#include "weighing/WeighingModel.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
-#include "station/Completion.h"
-#include "station/History.h"
-#include "station/JobFile.h"
+#include "jobs/History.h"
+#include "jobs/JobFile.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/Completion.h"
 
 #include <QDir>
 #include <QTest>

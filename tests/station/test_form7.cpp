@@ -7,15 +7,15 @@
 #include "devices/LightBus.h"
 #include "devices/LightMap.h"
 #include "devices/MemorySerialPort.h"
+#include "jobs/JobFile.h"
 #include "station/Form3.h"
 #include "station/Form7.h"
-#include "station/JobFile.h"
-#include "station/RunControl.h"
-#include "station/Sequencer.h"
-#include "station/StationTimers.h"
-#include "station/WeighingModel.h"
 #include "tests/support/SequencerRig.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/RunControl.h"
+#include "weighing/Sequencer.h"
+#include "weighing/StationTimers.h"
+#include "weighing/WeighingModel.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>

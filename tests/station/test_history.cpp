@@ -1,9 +1,10 @@
 #include "common/OleDate.h"
-#include "station/History.h"
-#include "station/TicketService.h"
-#include "station/WeighingModel.h"
+#include "jobs/History.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/Unprivileged.h"
+#include "weighing/Completion.h"
+#include "weighing/TicketService.h"
+#include "weighing/WeighingModel.h"
 
 #include <QDir>
 #include <QFile>

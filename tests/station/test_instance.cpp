@@ -1,6 +1,6 @@
 // One station to a working folder: a second start there ends at once with a message; a
 // station killed -9 leaves the folder free for the next start.
-#include "station/InstanceLock.h"
+#include "jobs/InstanceLock.h"
 #include "tests/support/TestSupport.h"
 
 #include <QProcess>

@@ -1,6 +1,6 @@
 #include "common/FileOps.h"
 #include "common/OleDate.h"
-#include "station/JobFile.h"
+#include "jobs/JobFile.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/Unprivileged.h"
 

@@ -5,11 +5,11 @@
 #include "config/Language.h"
 #include "devices/BalanceReadings.h"
 #include "devices/MemorySerialPort.h"
+#include "jobs/JobFile.h"
 #include "station/Form3.h"
 #include "station/Form3Panel.h"
-#include "station/JobFile.h"
-#include "station/Sequencer.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/Sequencer.h"
 
 #include <QImage>
 #include <QLabel>

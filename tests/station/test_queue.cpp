@@ -1,6 +1,6 @@
-#include "station/RunControl.h"
-#include "station/StationTimers.h"
 #include "tests/support/QueueRig.h"
+#include "weighing/RunControl.h"
+#include "weighing/StationTimers.h"
 
 #include <QDir>
 #include <QSignalSpy>

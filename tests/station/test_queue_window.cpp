@@ -3,14 +3,14 @@
 #include "app/Station.h"
 #include "devices/LightBus.h"
 #include "devices/MemorySerialPort.h"
+#include "jobs/History.h"
+#include "jobs/JobFile.h"
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
 #include "station/Form3.h"
-#include "station/History.h"
-#include "station/JobFile.h"
-#include "station/Sequencer.h"
 #include "tests/support/Reports.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/Sequencer.h"
 
 #include <QAction>
 #include <QLabel>

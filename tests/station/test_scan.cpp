@@ -7,15 +7,15 @@
 #include "config/Form2.h"
 #include "devices/Form6.h"
 #include "devices/MemorySerialPort.h"
+#include "jobs/JobFile.h"
 #include "recipes/Form4.h"
 #include "recipes/RecipeEditor.h"
 #include "station/Form3.h"
 #include "station/Form7.h"
-#include "station/JobFile.h"
 #include "station/QueueCommands.h"
-#include "station/ScanDetector.h"
-#include "station/WeighingModel.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/ScanDetector.h"
+#include "weighing/WeighingModel.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -2,8 +2,8 @@
 #include "config/SettingsFile.h"
 #include "devices/LightBus.h"
 #include "devices/ModbusFrames.h"
+#include "jobs/JobFile.h"
 #include "station/Form3.h"
-#include "station/JobFile.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,12 +1,12 @@
 #include "common/StatusLine.h"
 #include "config/StationSettings.h"
-#include "station/Completion.h"
-#include "station/PortNames.h"
 #include "station/UndoPutBack.h"
-#include "station/WeighingEvents.h"
-#include "station/WeighingModel.h"
 #include "tests/support/Reports.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/Completion.h"
+#include "weighing/PortNames.h"
+#include "weighing/WeighingEvents.h"
+#include "weighing/WeighingModel.h"
 
 #include <QDir>
 #include <QTest>

@@ -1,5 +1,5 @@
+#include "jobs/UndoStore.h"
 #include "recipes/RecipeEditor.h"
-#include "station/UndoStore.h"
 #include "tests/support/QueueRig.h"
 
 #include <QTest>

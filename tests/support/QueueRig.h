@@ -10,11 +10,11 @@
 #include "devices/BusClock.h"
 #include "devices/LightBus.h"
 #include "devices/MemorySerialPort.h"
-#include "station/JobFile.h"
+#include "jobs/JobFile.h"
 #include "station/QueueCommands.h"
-#include "station/WeighingModel.h"
 #include "tests/support/Reports.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/WeighingModel.h"
 
 #include <QTest>
 

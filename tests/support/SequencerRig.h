@@ -11,14 +11,14 @@
 #include "devices/LightBus.h"
 #include "devices/LightMap.h"
 #include "devices/MemorySerialPort.h"
-#include "station/History.h"
-#include "station/JobFile.h"
-#include "station/RunControl.h"
-#include "station/Sequencer.h"
-#include "station/StationTimers.h"
-#include "station/TicketService.h"
-#include "station/WeighingModel.h"
+#include "jobs/History.h"
+#include "jobs/JobFile.h"
 #include "tests/support/TestSupport.h"
+#include "weighing/RunControl.h"
+#include "weighing/Sequencer.h"
+#include "weighing/StationTimers.h"
+#include "weighing/TicketService.h"
+#include "weighing/WeighingModel.h"
 
 #include <QTest>
 #include <memory>

@@ -7,8 +7,8 @@
 #include "config/SettingsFile.h"
 #include "config/StationSettings.h"
 #include "devices/LightMap.h"
-#include "station/JobFile.h"
-#include "station/JobRecord.h"
+#include "jobs/JobFile.h"
+#include "jobs/JobRecord.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

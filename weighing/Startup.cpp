@@ -1,11 +1,11 @@
-#include "station/Startup.h"
+#include "weighing/Startup.h"
 
 #include "config/StationSettings.h"
 #include "devices/BalanceLinkTiming.h"
 #include "devices/SerialPort.h"
-#include "station/JobFile.h"
-#include "station/RunControl.h"
-#include "station/StationTimers.h"
+#include "jobs/JobFile.h"
+#include "weighing/RunControl.h"
+#include "weighing/StationTimers.h"
 
 int balanceTimerInterval(const QString& setType) {
     if (setType == QStringLiteral("1"))

@@ -1,4 +1,4 @@
-#include "station/ScanDetector.h"
+#include "weighing/ScanDetector.h"
 
 bool ScanDetector::character(const QString& text, quint64 t) {
     const bool split = holding() && (t < m_last || t - m_last > kMaxGapMs);

@@ -1,6 +1,6 @@
-#include "station/Sequencer.h"
+#include "weighing/Sequencer.h"
 
-#include "station/Completion.h"
+#include "weighing/Completion.h"
 
 #include "common/Clock.h"
 #include "common/StatusLine.h"
@@ -9,13 +9,13 @@
 #include "devices/BalanceReadings.h"
 #include "devices/LightBus.h"
 #include "devices/LightMap.h"
-#include "station/JobCheck.h"
-#include "station/JobFile.h"
-#include "station/PickCheck.h"
-#include "station/RunControl.h"
-#include "station/TicketService.h"
-#include "station/WeighingEvents.h"
-#include "station/WeighingModel.h"
+#include "jobs/JobCheck.h"
+#include "jobs/JobFile.h"
+#include "weighing/PickCheck.h"
+#include "weighing/RunControl.h"
+#include "weighing/TicketService.h"
+#include "weighing/WeighingEvents.h"
+#include "weighing/WeighingModel.h"
 
 #include <QFileInfo>
 

@@ -2,9 +2,9 @@
 #include "common/Numbers.h"
 #include "common/Outcome.h"
 #include "devices/Balance.h"
-#include "station/Completion.h"
-#include "station/History.h"
-#include "station/JobRecord.h"
+#include "jobs/History.h"
+#include "jobs/JobRecord.h"
+#include "weighing/Completion.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "station/RunControl.h"
+#include "weighing/RunControl.h"
 
 void RunControl::setBackground(Background b) {
     if (b != m_background) {

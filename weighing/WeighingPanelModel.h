@@ -1,7 +1,7 @@
 #pragma once
 #include "common/Numbers.h"
 #include "devices/Balance.h"
-#include "station/StatusColours.h"
+#include "weighing/StatusColours.h"
 
 #include <QDateTime>
 #include <QHash>

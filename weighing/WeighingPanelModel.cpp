@@ -1,10 +1,10 @@
-#include "station/WeighingPanelModel.h"
+#include "weighing/WeighingPanelModel.h"
 
 #include "common/TextField.h"
 #include "config/Language.h"
 #include "devices/BalanceReadings.h"
-#include "station/Sequencer.h"
-#include "station/WeighingModel.h"
+#include "weighing/Sequencer.h"
+#include "weighing/WeighingModel.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 #pragma once
-#include "station/StationTimers.h"
+#include "weighing/StationTimers.h"
 
 #include <QObject>
 #include <QString>

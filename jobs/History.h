@@ -3,18 +3,10 @@
 #include "history/HistoryRecord.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QString>
-#include <array>
 
 // The writing side of the month's history file, whose record and name history/HistoryRecord.h
 // defines.
-
-// The record of a finished job from the sequencer's line slots (for line i: slot 10 i
-// code, 10 i + 1 B01 text, 10 i + 2 target, 10 i + 3 actual).
-HistoryRecord historyFromLineTable(const QString& orderNo,
-                                   const std::array<QString, 201>& lineTable,
-                                   const QDateTime& completed);
 
 // Appends the record to the history file of the month it was completed in, under
 // `workDir`: the folder "data" is made when missing, and the record is synced to the disk

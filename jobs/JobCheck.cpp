@@ -1,4 +1,4 @@
-#include "station/JobCheck.h"
+#include "jobs/JobCheck.h"
 
 #include "common/FileOps.h"
 #include "common/Numbers.h"

@@ -1,6 +1,6 @@
 #pragma once
 #include "common/Outcome.h"
-#include "station/JobRecord.h"
+#include "jobs/JobRecord.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,8 +1,8 @@
-#include "station/UndoStore.h"
+#include "jobs/UndoStore.h"
 
 #include "common/FileOps.h"
 #include "common/RecordFile.h"
-#include "station/JobFile.h"
+#include "jobs/JobFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "station/JobFile.h"
+#include "jobs/JobFile.h"
 
 #include "common/FileOps.h"
 #include "common/RecordFile.h"

@@ -1,10 +1,12 @@
 #pragma once
 #include "common/Outcome.h"
+#include "history/HistoryRecord.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <array>
 
 // The journal of the job in progress, JOURNAL.txt in the working folder. It lets a restart
 // after a crash or a power cut go on where the station stopped, so that no line is weighed
@@ -110,3 +112,9 @@ struct Recovery {
 Recovery recover(const QString& workDir, const QString& queueFile, const QString& twinFile);
 
 } // namespace Completion
+
+// The record of a finished job from the sequencer's line slots (for line i: slot 10 i
+// code, 10 i + 1 B01 text, 10 i + 2 target, 10 i + 3 actual).
+HistoryRecord historyFromLineTable(const QString& orderNo,
+                                   const std::array<QString, 201>& lineTable,
+                                   const QDateTime& completed);

@@ -1,8 +1,10 @@
-#include "station/Completion.h"
+#include "weighing/Completion.h"
 
 #include "common/FileOps.h"
-#include "station/History.h"
-#include "station/JobFile.h"
+#include "common/TextField.h"
+#include "jobs/History.h"
+#include "jobs/JobFile.h"
+#include "weighing/WeighingModel.h"
 
 #include <QDir>
 #include <QFile>
@@ -311,3 +313,18 @@ Recovery recover(const QString& workDir, const QString& queueFile, const QString
 }
 
 } // namespace Completion
+
+HistoryRecord historyFromLineTable(const QString& orderNo,
+                                   const std::array<QString, 201>& lineTable,
+                                   const QDateTime& completed) {
+    HistoryRecord h;
+    h.OrderNo = TextField::trimSpaces(orderNo);
+    for (int i = 1; i <= HistoryRecord::kLines; ++i) {
+        h.Code[size_t(i)] = lineTable[lineSlot(i, LineSlot::Code)];
+        h.B01[size_t(i)] = lineTable[lineSlot(i, LineSlot::B01)];
+        h.Target[size_t(i)] = lineTable[lineSlot(i, LineSlot::Target)];
+        h.Actual[size_t(i)] = lineTable[lineSlot(i, LineSlot::Actual)];
+    }
+    h.Completed = completed;
+    return h;
+}

@@ -1,7 +1,7 @@
-#include "station/PickCheck.h"
+#include "weighing/PickCheck.h"
 
-#include "station/WeighingEvents.h"
-#include "station/WeighingModel.h"
+#include "weighing/WeighingEvents.h"
+#include "weighing/WeighingModel.h"
 
 #include <QFile>
 

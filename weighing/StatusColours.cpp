@@ -1,6 +1,6 @@
-#include "station/StatusColours.h"
+#include "weighing/StatusColours.h"
 
-#include "station/WeighingModel.h"
+#include "weighing/WeighingModel.h"
 
 std::optional<Rgb> StatusColours::promptColour(int overallStatus, int p) {
     switch (overallStatus) {

@@ -1,4 +1,4 @@
-#include "station/TicketService.h"
+#include "weighing/TicketService.h"
 
 QList<TicketItem> historyTicket(const HistoryRecord& h, const QDateTime& printedAt) {
     std::array<TicketLine, Ticket::kLines> lines;

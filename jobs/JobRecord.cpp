@@ -1,4 +1,4 @@
-#include "station/JobRecord.h"
+#include "jobs/JobRecord.h"
 
 #include "common/TextField.h"
 

@@ -1,27 +1,10 @@
-#include "station/History.h"
+#include "jobs/History.h"
 
 #include "common/FileOps.h"
 #include "common/RecordFile.h"
-#include "common/TextField.h"
-#include "station/WeighingModel.h"
 
 #include <QDir>
 #include <QFileInfo>
-
-HistoryRecord historyFromLineTable(const QString& orderNo,
-                                   const std::array<QString, 201>& lineTable,
-                                   const QDateTime& completed) {
-    HistoryRecord h;
-    h.OrderNo = TextField::trimSpaces(orderNo);
-    for (int i = 1; i <= HistoryRecord::kLines; ++i) {
-        h.Code[size_t(i)] = lineTable[lineSlot(i, LineSlot::Code)];
-        h.B01[size_t(i)] = lineTable[lineSlot(i, LineSlot::B01)];
-        h.Target[size_t(i)] = lineTable[lineSlot(i, LineSlot::Target)];
-        h.Actual[size_t(i)] = lineTable[lineSlot(i, LineSlot::Actual)];
-    }
-    h.Completed = completed;
-    return h;
-}
 
 Outcome appendHistoryBytes(const QString& workDir, const QByteArray& bytes) {
     const QDateTime completed = HistoryRecord::decode(bytes).Completed;

@@ -1,4 +1,4 @@
-#include "station/InstanceLock.h"
+#include "jobs/InstanceLock.h"
 
 #include <QDir>
 #include <QFile>

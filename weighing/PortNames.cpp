@@ -1,7 +1,7 @@
-#include "station/PortNames.h"
+#include "weighing/PortNames.h"
 
 #include "config/StationSettings.h"
-#include "station/WeighingModel.h"
+#include "weighing/WeighingModel.h"
 
 QString portOwner(const QString& port, const StationSettings& settings,
                   const WeighingModel& weighing) {
