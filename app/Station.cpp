@@ -83,8 +83,7 @@ Station::Station(StationOptions options)
     m_form1->setPortChoices([] { return serialPortChoices(); });
     m_form3 = std::make_unique<Form3>(m_weighing, m_readings, m_status, *m_panel);
     connect(m_eventLog.get(), &EventLog::added, m_form3.get(), [this](EventLog::Event e) {
-        if (m_settings.isExactlyOne(Setting::Language)) // the plain words in the shown script
-            e.plain = ToSimplified(e.plain);
+        e.plain = shown(e.plain); // the plain words in the shown script
         m_form3->addEvent(e);
     });
 
@@ -342,6 +341,12 @@ void Station::wireHistory() {
 
 // With Language exactly "1" every window's listed texts are converted once, as each window
 // loads (all windows load at start-up); the history window keeps its wording.
+// A message of the station, in the script the windows show: the one place where the
+// status line's words are turned to Simplified.
+QString Station::shown(const QString& text) const {
+    return m_settings.isExactlyOne(Setting::Language) ? ToSimplified(text) : text;
+}
+
 void Station::applyLanguage() {
     if (!m_settings.isExactlyOne(Setting::Language))
         return;
@@ -368,8 +373,8 @@ void Station::applyLanguage() {
     if (auto* label = m_form4->findChild<QLabel*>(QStringLiteral("StatusLine"))) {
         disconnect(&m_status, &StatusLine::reported, label, nullptr);
         connect(&m_status, &StatusLine::reported, label,
-                [label](const QString& text) { label->setText(ToSimplified(text)); });
-        label->setText(ToSimplified(label->text()));
+                [this, label](const QString& text) { label->setText(shown(text)); });
+        label->setText(shown(label->text()));
     }
 }
 
@@ -496,8 +501,7 @@ void Station::wireExtensions() {
                                                         m_extWindow->values());
         const QString said = o ? QStringLiteral("已存檔,重新啟動後生效")
                                : QStringLiteral("存檔失敗: %1").arg(o.reason());
-        m_extWindow->setStatus(m_settings.isExactlyOne(Setting::Language) ? ToSimplified(said)
-                                                                          : said);
+        m_extWindow->setStatus(shown(said));
     });
     // The weighing log of the month chosen in the history window's list, or of this month.
     connect(m_form5.get(), &Form5::exportLogClicked, this, [this] {
@@ -520,7 +524,7 @@ void Station::wireExtensions() {
                 m_balanceLink->clock().nowUs());
             const QString said = o ? QStringLiteral("已存檔 %1").arg(file)
                                    : QStringLiteral("存檔失敗: %1").arg(o.reason());
-            return m_settings.isExactlyOne(Setting::Language) ? ToSimplified(said) : said;
+            return shown(said);
         });
     connect(m_extWindow.get(), &ExtensionsWindow::diagnosticsClicked, this,
             [this] { showWindow(m_diagWindow.get()); });

@@ -128,6 +128,7 @@ private:
     void wireExtensions();
     void startExtensions();
     void applyLanguage();
+    QString shown(const QString& text) const;
 
     void tickTimer1();
     void tickTimer2();
