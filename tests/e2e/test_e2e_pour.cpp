@@ -37,12 +37,14 @@ int runStation(const QString& dir) {
     return qApp->exec();
 }
 
-// The amount so far of the line being weighed, as the journal holds it; -1 when none.
+// The amount so far of the line being weighed, as the journal holds it. A station killed
+// before its first tick of the pour has journalled no amount yet: a restart weighs the line
+// from 0, so none counts as 0 (a lost amount of an earlier round still fails the check).
 double journalled(const WorkDir& dir) {
     const QByteArray j = dir.read(QStringLiteral("JOURNAL.txt"));
     const QRegularExpressionMatch m =
         QRegularExpression(QStringLiteral("current 1 ([-0-9.]+)")).match(QString::fromLatin1(j));
-    return m.hasMatch() ? m.captured(1).toDouble() : -1;
+    return m.hasMatch() ? m.captured(1).toDouble() : 0;
 }
 
 } // namespace
