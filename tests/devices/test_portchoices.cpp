@@ -1,14 +1,12 @@
 #include "devices/PortChoices.h"
 #include "devices/QtSerialPort.h"
+#include "tests/support/Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <grp.h>
-#include <pwd.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -29,35 +27,6 @@ struct FakeDev {
 
 // What `check` returns when run by a user who is not root (nobody when the tests run as
 // root, so that the kernel refuses what the mode forbids).
-QString asUnprivileged(const std::function<QString()>& check) {
-    if (::geteuid() != 0)
-        return check();
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return QStringLiteral("pipe failed");
-    const passwd* nobody = ::getpwnam("nobody");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        if (!nobody || ::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 ||
-            ::setuid(nobody->pw_uid) != 0)
-            ::_exit(2);
-        const QByteArray out = check().toUtf8();
-        ssize_t n = ::write(fds[1], out.constData(), size_t(out.size()));
-        ::_exit(n == out.size() ? 0 : 3);
-    }
-    ::close(fds[1]);
-    QByteArray out;
-    char buf[512];
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
-        out.append(buf, n);
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return QStringLiteral("child failed");
-    return QString::fromUtf8(out);
-}
 } // namespace
 
 class TestPortChoices : public QObject {
@@ -144,18 +113,17 @@ void TestPortChoices::permissionDeniedIsSaidWithTheFix() {
     QVERIFY(QFile::setPermissions(f.byId(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                 QFile::ReadOther | QFile::ExeOther));
     const QString byId = f.byId() + QStringLiteral("/usb-FTDI_X-if00-port0");
-    const QString said = asUnprivileged([&] {
+    runUnprivileged([&] {
+        const QString plain = portPermissionProblem(byId);
+        QVERIFY2(plain.startsWith(QStringLiteral("無法開啟連接埠 ") + byId), qPrintable(plain));
+        QVERIFY2(plain.contains(QStringLiteral("dialout 群組 (sudo adduser ")), qPrintable(plain));
+        QVERIFY(!plain.contains(QLatin1String(": "))); // one plain message, not split up
         QtSerialPort port;
         const Outcome o = port.open(byId);
-        return portPermissionProblem(byId) + QLatin1Char('\n') + (o ? QString() : o.reason());
+        QVERIFY(!o);
+        QCOMPARE(o.reason(),
+                 byId + QStringLiteral(": permission denied; add the user to the dialout group"));
     });
-    const QStringList parts = said.split(QLatin1Char('\n'));
-    QCOMPARE(parts.size(), 2);
-    QVERIFY2(parts[0].startsWith(QStringLiteral("無法開啟連接埠 ") + byId), qPrintable(said));
-    QVERIFY2(parts[0].contains(QStringLiteral("dialout 群組 (sudo adduser ")), qPrintable(said));
-    QVERIFY(!parts[0].contains(QLatin1String(": "))); // one plain message, not split up
-    QCOMPARE(parts[1],
-             byId + QStringLiteral(": permission denied; add the user to the dialout group"));
 }
 
 void TestPortChoices::openablePortIsNoPermissionProblem() {
@@ -168,10 +136,11 @@ void TestPortChoices::openablePortIsNoPermissionProblem() {
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |
                                       QFile::WriteOther));
     const QString dev = f.dev(QStringLiteral("ttyUSB0"));
-    QCOMPARE(asUnprivileged([&] { return portPermissionProblem(dev); }), QString());
-    // A port that is not there is not a matter of permission.
-    QCOMPARE(asUnprivileged([&] { return portPermissionProblem(dev + QStringLiteral("x")); }),
-             QString());
+    runUnprivileged([&] {
+        QCOMPARE(portPermissionProblem(dev), QString());
+        // A port that is not there is not a matter of permission.
+        QCOMPARE(portPermissionProblem(dev + QStringLiteral("x")), QString());
+    });
 }
 
 QTEST_GUILESS_MAIN(TestPortChoices)
