@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QWidget>
 
 namespace {
@@ -25,6 +26,9 @@ bool isScanCharacter(const QKeyEvent* e) {
 }
 
 bool within(const QWidget* w, const QList<QPointer<QWidget>>& roots) {
+    // A popup menu is a window of its own; it belongs where it was opened.
+    while (qobject_cast<const QMenu*>(w->window()) && w->window()->parentWidget())
+        w = w->window()->parentWidget();
     for (const QPointer<QWidget>& r : roots)
         if (r && (w == r || r->isAncestorOf(w)))
             return true;
@@ -40,12 +44,6 @@ ScanRouter::ScanRouter(std::function<void(const QString&)> onScan, QObject* pare
     connect(&m_holdTimer, &QTimer::timeout, this, &ScanRouter::deliverHeld);
 }
 
-void ScanRouter::guard(QWidget* window, const QList<QWidget*>& except) {
-    m_guarded.append(window);
-    for (QWidget* w : except)
-        m_except.append(w);
-}
-
 void ScanRouter::guardAllControls(QWidget* window, const QList<QWidget*>& except) {
     m_guardedAll.append(window);
     for (QWidget* w : except)
@@ -57,15 +55,13 @@ void ScanRouter::replaceOnScan(QWidget* widgetOrWindow) {
 }
 
 ScanRouter::Kind ScanRouter::kindOf(const QWidget* w) const {
-    // In most windows only fields take typed text; buttons, lists and check boxes keep
-    // their keys there.
     const bool field = qobject_cast<const QLineEdit*>(w) || qobject_cast<const QComboBox*>(w) ||
                        w->inherits("QPlainTextEdit") || w->inherits("QTextEdit");
     if (field && within(w, m_scanFields))
         return Kind::ScanField;
     if (within(w, m_except))
         return Kind::Other;
-    if (within(w, m_guardedAll) || (field && within(w, m_guarded)))
+    if (within(w, m_guardedAll))
         return Kind::Guarded;
     return Kind::Other;
 }

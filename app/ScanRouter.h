@@ -14,11 +14,11 @@ class QWidget;
 
 // Keeps barcode scans out of the controls where they do harm. Installed on the application,
 // it watches the key presses aimed at the registered windows:
-// - in a guarded window (settings, field mapping, light map) a scan never reaches the
-//   field: it goes to `onScan`, the order entry of the main window;
-// - in a window whose every control is guarded (the main window) the same holds for its
-//   lists, buttons, check boxes and panels: a scan never moves a list's selection nor
-//   presses a button (not even with a space inside it);
+// - in a guarded window (the main window, the settings, the field mapping, the light map,
+//   the recipe editor, the box/barrel dialog, the extensions) a scan never reaches a field,
+//   list, button, check box, panel or open menu: it goes to `onScan`, the order entry of
+//   the main window. It never moves a list's selection nor presses a button (not even with
+//   a space inside it);
 // - in a scan field (the order search entry, the recipe editor's boxes) a scan replaces
 //   what the field held instead of being appended to it.
 // To tell a scan from typing, printable keys for those controls are held back, with their
@@ -32,8 +32,6 @@ public:
 
     explicit ScanRouter(std::function<void(const QString&)> onScan, QObject* parent = nullptr);
 
-    // Every text field of `window` except those in `except` is guarded.
-    void guard(QWidget* window, const QList<QWidget*>& except = {});
     // Every control of `window` except those in `except` is guarded, the window itself too
     // (it takes the keys when no control has the focus).
     void guardAllControls(QWidget* window, const QList<QWidget*>& except = {});
@@ -54,7 +52,7 @@ private:
                  bool replace);
 
     std::function<void(const QString&)> m_onScan;
-    QList<QPointer<QWidget>> m_guarded, m_guardedAll, m_except, m_scanFields;
+    QList<QPointer<QWidget>> m_guardedAll, m_except, m_scanFields;
     ScanDetector m_detector;
     QPointer<QWidget> m_target;
     std::vector<std::unique_ptr<QKeyEvent>> m_held;

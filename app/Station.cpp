@@ -124,20 +124,23 @@ Station::Station(StationOptions options)
     wireExtensions();
 }
 
-// A barcode scanned into a setting, a light position, the field mapping or any control of
-// the main window but its order entry goes to that order entry instead; in the order
-// search entry and the recipe editor a scan replaces what the box held.
+// A barcode scanned into a setting, a light position, the field mapping, any control of the
+// main window but its order entry or a button of the other windows goes to that order entry
+// instead; in the order search entry and the recipe editor's boxes a scan replaces what the
+// box held.
 void Station::wireScans() {
     m_scans =
         std::make_unique<ScanRouter>([this](const QString& code) { m_form3->enterOrder(code); });
-    m_scans->guard(m_form1.get(), {m_form1->searchBox()});
-    m_scans->guard(m_intake->form2.get());
-    m_scans->guard(m_form6.get());
+    m_scans->guardAllControls(m_form1.get(), {m_form1->searchBox()});
+    m_scans->guardAllControls(m_intake->form2.get());
+    m_scans->guardAllControls(m_form6.get());
     // In the main window no list, button, check box or panel ever acts on a scan; the
     // order entry keeps its keys.
     m_scans->guardAllControls(m_form3.get(), {m_form3->Text2});
-    // Nor do the buttons of the box/barrel dialog, open beside the weighing.
+    // Nor do the buttons of the box/barrel dialog, open beside the weighing, of the settings
+    // and of the recipe editor, nor an open menu (its Enter would run the chosen command).
     m_scans->guardAllControls(m_form7.get());
+    m_scans->guardAllControls(m_form4.get());
     m_scans->replaceOnScan(m_form1->searchBox());
     m_scans->replaceOnScan(m_form4.get());
     qApp->installEventFilter(m_scans.get());
@@ -488,7 +491,7 @@ void Station::saveSettings() {
 
 void Station::wireExtensions() {
     m_extWindow = std::make_unique<ExtensionsWindow>();
-    m_scans->guard(m_extWindow.get()); // a scan never lands in a setting
+    m_scans->guardAllControls(m_extWindow.get()); // a scan never lands in a setting
     connect(m_form3.get(), &Form3::openExtensions, this, [this] {
         m_extWindow->setValues(ExtensionSettings::load(path(QStringLiteral("dyestation.ini"))));
         showWindow(m_extWindow.get());

@@ -95,8 +95,10 @@ std::optional<RtuLine::Exchange> RtuLine::poll() {
         else if (m_buffer.size() >= m_answerLength &&
                  ModbusFrames::crcMatches(m_buffer.left(m_answerLength)))
             length = m_answerLength;
-        else if (!m_buffer.isEmpty() && (now - m_lastRxUs >= kSilenceUs || now >= m_deadlineUs))
-            length = m_buffer.size(); // the bytes have ended: judged as they are
+        else if (!m_buffer.isEmpty() && now >= m_deadlineUs)
+            length = m_buffer.size(); // the wait is over: judged as they are
+        else if (!m_buffer.isEmpty() && now - m_lastRxUs >= kSilenceUs && !answerBegun())
+            length = m_buffer.size(); // not the answer's beginning: judged once the line is silent
         else if (now >= m_deadlineUs)
             return finish(Result::Timeout, {}, now + kSilenceUs);
         else
@@ -116,6 +118,22 @@ std::optional<RtuLine::Exchange> RtuLine::poll() {
         return finish(exception ? Result::Exception : Result::Answer, frame,
                       m_lastRxUs + kSilenceUs);
     }
+}
+
+// True while the bytes so far can still become the answer: the addressed slave, the request's
+// function (or its exception) and fewer bytes than that answer has. A USB adapter hands the
+// bytes over in packets, and a busy host reads them late, so a gap in the middle of an answer
+// says nothing about the line; such an answer is waited for until the response time-out.
+bool RtuLine::answerBegun() const {
+    if (m_buffer.isEmpty() || m_request.size() < 2 || m_buffer.at(0) != m_request.at(0))
+        return false;
+    if (m_buffer.size() == 1)
+        return true;
+    const quint8 function = quint8(m_request.at(1));
+    const quint8 got = quint8(m_buffer.at(1));
+    if (got == (function | 0x80))
+        return m_buffer.size() < 5;
+    return got == function && m_buffer.size() < m_answerLength;
 }
 
 void RtuLine::reset() {

@@ -15,9 +15,10 @@ class SerialPort;
 // say nothing about when the bytes have left.
 //
 // An answer is complete when it has its expected length and a valid checksum, or is an
-// exception (slave, function + 0x80, code, checksum); anything else is judged once the line
-// has been silent for 3.5 characters. A valid frame from another slave (a late answer to an
-// earlier request) is dropped and the wait goes on.
+// exception (slave, function + 0x80, code, checksum). The beginning of such an answer is waited
+// for until the response time-out, whatever gaps the host sees in it; anything else is judged
+// once the line has been silent for 3.5 characters. A valid frame from another slave (a late answer
+// to an earlier request) is dropped and the wait goes on.
 class RtuLine {
 public:
     static constexpr int kBaud = 9600;
@@ -58,6 +59,7 @@ public:
 
 private:
     void readStray(qint64 now);
+    bool answerBegun() const;
     Exchange finish(Result r, const QByteArray& frame, qint64 freeAtUs);
 
     SerialPort& m_port;

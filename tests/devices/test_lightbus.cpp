@@ -429,6 +429,38 @@ private slots:
         QVERIFY(b.bus.stats().requests() == b.port.writes.size());
     }
 
+    // A USB adapter or a busy host may show an answer in pieces with gaps longer than 3.5
+    // characters: the answer is still taken whole, within the response time-out.
+    void answerInPiecesIsTakenWhole_data() {
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<QString>("report");
+        QTest::newRow("16 ms gap") << 16 << "";
+        QTest::newRow("60 ms gap") << 60 << "";
+        QTest::newRow("rest after the time-out") << 120 << "燈號模組 3 回應檢查碼錯誤";
+    }
+    void answerInPiecesIsTakenWhole() {
+        QFETCH(int, gapMs);
+        QFETCH(QString, report);
+        Bus b;
+        b.port.answer = nullptr;
+        QSignalSpy reports(&b.status, &StatusLine::reported);
+        QVERIFY(b.bus.CALL_LIGHT(17, LightBus::On).ok());
+        const QByteArray good = MemorySerialPort::moduleAnswer(LightBus::frame(17, LightBus::On));
+        for (int ms = 0; ms < 15 + gapMs; ++ms) {
+            if (ms == 15)
+                b.port.feed(good.left(3));
+            b.clock.advanceMs(1);
+            QVERIFY(b.bus.pump().ok());
+        }
+        b.port.feed(good.mid(3));
+        b.port.answer = &MemorySerialPort::moduleAnswer;
+        QVERIFY(b.drain());
+        QCOMPARE(reports.count(), report.isEmpty() ? 0 : 1);
+        if (!report.isEmpty())
+            QCOMPARE(reports.at(0).at(0).toString(), report);
+        QCOMPARE(b.bus.stats().checksumErrors() > 0, !report.isEmpty());
+    }
+
     // Once per fault and module: a module that stays silent is reported once; after it has
     // answered again a new fault is reported again. A light-off is not repeated.
     void faultReportedOncePerModule() {

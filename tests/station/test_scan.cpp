@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -262,16 +263,53 @@ private slots:
         QCOMPARE(orders.count(), 0);
     }
 
-    // The box/barrel dialog stays open beside the weighing: a scan with one of its buttons
-    // focused presses none (a change of barrel would void the line's container).
-    void boxBarrelDialogTakesNoScan() {
+    // No button of another window is pressed by a scan (a change of barrel would void the
+    // line's container, a save or a delete would act on half a form): the scan goes to the
+    // order entry instead.
+    void otherWindowsButtonsTakeNoScan_data() {
+        QTest::addColumn<QString>("window");
+        for (const char* w : {"Form7", "Form1", "Form4", "Form6"})
+            QTest::newRow(w) << w;
+    }
+    void otherWindowsButtonsTakeNoScan() {
+        QFETCH(QString, window);
         Rig r;
-        const QList<QPushButton*> buttons = r.station->form7().findChildren<QPushButton*>();
+        Station& st = *r.station;
+        QWidget* w = window == "Form7"   ? static_cast<QWidget*>(&st.form7())
+                     : window == "Form1" ? static_cast<QWidget*>(&st.form1())
+                     : window == "Form4" ? static_cast<QWidget*>(&st.form4())
+                                         : static_cast<QWidget*>(&st.form6());
+        const QList<QAbstractButton*> buttons = w->findChildren<QAbstractButton*>();
+        QVERIFY(!buttons.isEmpty());
+        int clicks = 0;
+        for (QAbstractButton* b : buttons)
+            QObject::connect(b, &QAbstractButton::clicked, b, [&clicks] { ++clicks; });
         QSignalSpy orders(&r.r3(), &Form3::orderEntered);
-        for (QPushButton* b : buttons)
+        for (QAbstractButton* b : buttons)
             r.type(b, QStringLiteral("R-101 L2309"), 5);
+        QCOMPARE(clicks, 0);
         QCOMPARE(orders.count(), buttons.size());
-        QCOMPARE(r.station->weighing().BoxChoice, int(BoxChoiceCode::None));
+        QCOMPARE(st.weighing().BoxChoice, int(BoxChoiceCode::None));
+    }
+
+    // With the RUN/STOP/DEL menu open and DEL chosen, a scan's Enter does not delete.
+    void openMenuTakesNoScan() {
+        Rig r;
+        Form3& f3 = r.mainWindow();
+        f3.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f3));
+        QMenu* menu = r.find<QMenu>(&f3, "RUN_TOOL");
+        menu->popup(f3.mapToGlobal(QPoint(10, 10)));
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        menu->setActiveAction(menu->actions().last());
+        QSignalSpy triggered(menu, &QMenu::triggered);
+        QSignalSpy orders(&f3, &Form3::orderEntered);
+        r.type(menu, QStringLiteral("R-101 L2309"), 5);
+        QCOMPARE(orders.count(), 1);
+        QCOMPARE(triggered.count(), 0);
+        // Typed by a person, Enter still runs the chosen command.
+        r.key(menu, Qt::Key_Return, QStringLiteral("\r"));
+        QCOMPARE(triggered.count(), 1);
     }
 
     // The main window opens with the focus in the order entry, which says what it takes.

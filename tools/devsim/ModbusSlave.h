@@ -72,6 +72,20 @@ struct Slave {
     int peer = -1; // devsim's end of the socket pair
     int nbBits = 256, nbRegisters = 8;
 
+    Slave() = default;
+    Slave(const Slave&) = delete;
+    Slave& operator=(const Slave&) = delete;
+    ~Slave() {
+        if (map)
+            modbus_mapping_free(map);
+        if (ctx) {
+            modbus_close(ctx);
+            modbus_free(ctx);
+        }
+        if (peer >= 0)
+            close(peer);
+    }
+
     bool start(int a) {
         address = a;
         int sv[2];
