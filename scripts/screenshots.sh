@@ -16,7 +16,15 @@ fi
 mkdir -p "$OUT"
 for size in 1366x768 1920x1080; do
   for lang in 0 1; do
-    xvfb-run -a -s "-screen 0 ${size}x24" "$BUILD_DIR/ds_screenshots" "$OUT" "$lang" "$size"
+    # A display taken by another X server started in the same instant (parallel tests) fails
+    # a run without a word: it is said, and the run is tried once more. A fault of the
+    # pictures themselves fails both times.
+    rc=0
+    xvfb-run -a -s "-screen 0 ${size}x24" "$BUILD_DIR/ds_screenshots" "$OUT" "$lang" "$size" || rc=$?
+    if [ "$rc" -ne 0 ]; then
+      echo "screenshots $lang $size: exit $rc, trying once more" >&2
+      xvfb-run -a -s "-screen 0 ${size}x24" "$BUILD_DIR/ds_screenshots" "$OUT" "$lang" "$size"
+    fi
     if command -v pdftoppm >/dev/null; then
       pdftoppm -png -r 100 -singlefile "$OUT/ticket_lang${lang}_$size.pdf" "$OUT/ticket_lang${lang}_$size"
     fi
